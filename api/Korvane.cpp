@@ -1,0 +1,176 @@
+// The exported facade: one back-end per camera, chosen by the mode; every call
+// is passed on. Nothing thrown inside reaches the host.
+#include <korvane/Korvane.h>
+
+#include "api/CameraBackend.h"
+#include "netcam/NetCamera.h"
+#include "platform/Platform.h"
+#include "serialcam/SerialCamera.h"
+#include "tracking/TrackSystem.h"
+
+#include <new>
+
+using korvane::CCameraBackend;
+
+namespace {
+
+std::shared_ptr<CCameraBackend> MakeBackend(KORVANEMODE mode)
+{
+    switch (mode) {
+    case MODE_SERIAL: return std::make_shared<korvane::CSerialCamera>();
+    case MODE_NETWORK: return std::make_shared<korvane::CNetCamera>();
+    case MODE_TRACKSYSTEM: return std::make_shared<korvane::CTrackSystem>();
+    default: return nullptr;
+    }
+}
+
+// Runs call on the back-end; without one, or when it fails, the result is
+// the value given for that case.
+template <typename Result, typename Call>
+Result Forward(const std::shared_ptr<CCameraBackend>& backend, Result fallback, Call call) noexcept
+{
+    if (!backend) return fallback;
+    try {
+        return call(*backend);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+template <typename Call>
+void Forward(const std::shared_ptr<CCameraBackend>& backend, Call call) noexcept
+{
+    if (!backend) return;
+    try {
+        call(*backend);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+CKorvane::CKorvane(KORVANEMODE mode) : m_eMode(mode)
+{
+    try {
+        m_pBackend = MakeBackend(mode);
+    } catch (...) {
+        m_pBackend = nullptr;  // out of memory: a camera that does nothing
+    }
+}
+
+CKorvane::~CKorvane()
+{
+    try {
+        m_pBackend.reset();
+    } catch (...) {
+    }
+}
+
+CKorvane::CKorvane(const CKorvane& other) : m_eMode(other.m_eMode), m_pBackend(other.m_pBackend) {}
+
+CKorvane& CKorvane::operator=(const CKorvane& other)
+{
+    m_eMode = other.m_eMode;
+    m_pBackend = other.m_pBackend;  // self-assignment safe; the replaced one is released if last
+    return *this;
+}
+
+void CKorvane::SetDeviceAddress(unsigned int address)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetDeviceAddress(address); });
+}
+
+void CKorvane::SetHorizonSpeed(int speed)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetHorizonSpeed(speed); });
+}
+
+void CKorvane::SetVertcalSpeed(int speed)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetVertcalSpeed(speed); });
+}
+
+bool CKorvane::SetCommDevice(const char* port, MYDCB& dcb)
+{
+    return Forward(m_pBackend, false, [&](CCameraBackend& b) { return b.SetCommDevice(port, dcb); });
+}
+
+void CKorvane::SetDeviceType(DEVICETYPE type)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetDeviceType(type); });
+}
+
+void CKorvane::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int value4,
+                              const char* user, const char* password, const char* text7)
+{
+    Forward(m_pBackend,
+            [&](CCameraBackend& b) { b.SetSocketParam(protocol, ip, port, value4, user, password, text7); });
+}
+
+void CKorvane::SetSystemType(TRACKSYSTEMTYPE type)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetSystemType(type); });
+}
+
+void CKorvane::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetSystemParam(protocol, ip, port); });
+}
+
+void CKorvane::SetRecvNotify(RecvNotify notify, void* context)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetRecvNotify(notify, context); });
+}
+
+int CKorvane::Open()
+{
+    if (!m_pBackend) return 1;  // a camera of no known mode has nothing to open
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.Open(); });
+}
+
+void CKorvane::Close()
+{
+    Forward(m_pBackend, [](CCameraBackend& b) { b.Close(); });
+}
+
+#define KORVANE_COMMAND(Name)                                                       \
+    int CKorvane::Name()                                                            \
+    {                                                                               \
+        return Forward(m_pBackend, 1, [](CCameraBackend& b) { return b.Name(); }); \
+    }
+
+KORVANE_COMMAND(MoveUp)
+KORVANE_COMMAND(MoveDown)
+KORVANE_COMMAND(MoveLeft)
+KORVANE_COMMAND(MoveRight)
+KORVANE_COMMAND(MoveTopLeft)
+KORVANE_COMMAND(MoveTopRight)
+KORVANE_COMMAND(MoveButtomLeft)
+KORVANE_COMMAND(MoveButtomRight)
+KORVANE_COMMAND(CameraStop)
+KORVANE_COMMAND(ZoomPlus)
+KORVANE_COMMAND(ZoomMinus)
+KORVANE_COMMAND(FocusPlus)
+KORVANE_COMMAND(FocusMinus)
+KORVANE_COMMAND(IrisPlus)
+KORVANE_COMMAND(IrisMinus)
+KORVANE_COMMAND(OpenTrack)
+KORVANE_COMMAND(CloseTrack)
+KORVANE_COMMAND(OpenAutoZoom)
+KORVANE_COMMAND(CloseAutoZoom)
+KORVANE_COMMAND(OpenAutoWrite)
+KORVANE_COMMAND(CloseAutoWrite)
+KORVANE_COMMAND(ConnectTest)
+
+#undef KORVANE_COMMAND
+
+int CKorvane::PreSet(int preset, unsigned char PresetOp)
+{
+    return Forward(m_pBackend, 1, [&](CCameraBackend& b) { return b.PreSet(preset, PresetOp); });
+}
+
+extern "C" void KorvaneSetMessageHandler(void (*handler)(const char* title, const char* text, void* ctx),
+                                         void* ctx)
+{
+    korvane::platform::SetMessageHandler(handler, ctx);
+}

@@ -1,0 +1,102 @@
+// One table of camera operations for every back-end: given the protocol, the
+// address and the speeds, it builds the frames of each operation and keeps the
+// command records that later frames (the VISCA stop) depend on.
+#pragma once
+
+#include "frames/Frame.h"
+#include "frames/PelcoFrames.h"
+#include "frames/ViscaFrames.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace korvane {
+
+enum class PtzCommand {
+    Stop,
+    Up,
+    Down,
+    Left,
+    Right,
+    UpLeft,
+    UpRight,
+    DownLeft,
+    DownRight,
+    ZoomTele,
+    ZoomWide,
+    FocusFar,
+    FocusNear,
+    IrisOpen,
+    IrisClose,
+};
+
+// VISCA zoom: the serial line drives it at a speed taken from the pan speed;
+// the tracking system relays the standard-speed command.
+enum class ViscaZoom { Variable, Standard };
+
+// The first focus or iris command of a process on a back-end kind sends a
+// mode-setting preamble ahead of it (manual focus, iris priority). One set of
+// flags per back-end kind, never reset.
+struct ViscaPreambleFlags {
+    std::atomic<bool> focusFar{false};
+    std::atomic<bool> focusNear{false};
+    std::atomic<bool> irisOpen{false};
+    std::atomic<bool> irisClose{false};
+};
+
+struct EncoderTraits {
+    bool visca;                     // false: VISCA sends nothing
+    ViscaZoom viscaZoom;
+    ViscaPreambleFlags* preambles;  // process-wide, per back-end kind
+};
+
+// What one operation puts on the wire, in order; either may be empty.
+struct EncodedCommand {
+    Frame preamble;
+    Frame frame;
+};
+
+class CCommandEncoder {
+public:
+    explicit CCommandEncoder(const EncoderTraits& traits);
+
+    void SetProtocol(std::int32_t protocol) { m_nProtocol = protocol; }
+    std::int32_t Protocol() const { return m_nProtocol; }
+    void SetAddress(std::uint32_t address) { m_nAddress = address; }
+    std::uint32_t Address() const { return m_nAddress; }
+    void SetHorizonSpeed(std::int32_t speed) { m_nHSpeed = speed; }
+    std::int32_t HorizonSpeed() const { return m_nHSpeed; }
+    void SetVertcalSpeed(std::int32_t speed) { m_nVSpeed = speed; }
+    std::int32_t VertcalSpeed() const { return m_nVSpeed; }
+
+    EncodedCommand Command(PtzCommand command);
+    // op 0 go to, 1 set, 2 clear; anything else builds nothing.
+    Frame Preset(std::int32_t preset, std::uint8_t op);
+    // Go to a special preset. Under VISCA a memory recall when viscaRecall,
+    // else nothing.
+    Frame SpecialPreset(std::uint8_t preset, bool viscaRecall);
+    // Pelco only; VISCA has no test frame.
+    Frame ConnectTest();
+
+    const PELCODCMD& PelcoDRecord() const { return m_cmdPelcoD; }
+    const PELCOPCMD& PelcoPRecord() const { return m_cmdPelcoP; }
+    const VISCACMD& ViscaRecord() const { return m_cmdVisca; }
+
+private:
+    Frame PelcoD(PtzCommand command);
+    Frame PelcoP(PtzCommand command);
+    EncodedCommand Visca(PtzCommand command);
+    Frame ViscaPreamble(PtzCommand command);
+    std::uint8_t AddressByte() const { return LowByte(m_nAddress); }
+
+    EncoderTraits m_traits;
+    std::int32_t m_nProtocol;
+    std::uint32_t m_nAddress;
+    std::int32_t m_nHSpeed;
+    std::int32_t m_nVSpeed;
+    PELCODCMD m_cmdPelcoD{};
+    PELCOPCMD m_cmdPelcoP{};
+    VISCACMD m_cmdVisca{};
+};
+
+}  // namespace korvane

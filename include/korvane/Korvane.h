@@ -1,0 +1,183 @@
+// Korvane: drive PTZ cameras that work with a presenter-tracking system.
+//
+// One CKorvane per camera. Choose how it is reached when you construct it,
+// configure it, register a notify function, Open it, send commands, Close it.
+//
+//   CKorvane cam(MODE_SERIAL);
+//   cam.SetDeviceAddress(1);
+//   MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
+//   cam.SetCommDevice("/dev/ttyUSB0", dcb);
+//   cam.SetRecvNotify(OnReport, &myContext);
+//   if (cam.Open()) { cam.MoveUp(); cam.CameraStop(); }
+//   cam.Close();
+//
+// Results. Nothing throws. Command operations return 1 whether or not a frame
+// could be sent (a camera without a link drops its frames). Open returns 1 on
+// success and 0 on failure. SetCommDevice returns false when the serial line
+// cannot be had. Calls that do not apply to the camera's mode are ignored.
+//
+// Threads. Configuration and command calls may come from any host thread, one
+// call at a time per camera; they do not wait for the device (except network
+// Open, which waits up to 5 seconds for the relay). Reports arrive on one of
+// the library's own threads, never on the calling thread. Once Close or the
+// destructor has returned, no report for that camera runs or starts, so the
+// context may be freed. A notify function may call Close of its own camera;
+// it must not wait for anything that waits for a report to finish.
+#ifndef KORVANE_KORVANE_H
+#define KORVANE_KORVANE_H
+
+#include <cstdint>
+#include <memory>
+
+#if defined(_WIN32)
+#if defined(KORVANU_BUILDING)
+#define KORVANE_API __declspec(dllexport)
+#else
+#define KORVANE_API __declspec(dllimport)
+#endif
+#else
+#define KORVANE_API __attribute__((visibility("default")))
+#endif
+
+// How the camera is reached.
+enum KORVANEMODE : std::int32_t {
+    MODE_SERIAL = 1,       // on a serial line (RS-485/RS-232), by bus address
+    MODE_NETWORK = 2,      // ONVIF camera, or a device behind the relay service
+    MODE_TRACKSYSTEM = 3,  // through the tracking system, over UDP
+};
+
+// Command frames sent to the camera.
+enum PTZPROTOCOL : std::int32_t {
+    PROTOCOL_PELCO_D = 1,
+    PROTOCOL_PELCO_P = 2,
+    PROTOCOL_VISCA = 3,
+};
+
+// Network mode only (SetDeviceType).
+enum DEVICETYPE : std::int32_t {
+    DEVICE_TYPE_1 = 1,  // relayed device, kind 1 (the default)
+    DEVICE_TYPE_2 = 2,  // relayed device, kind 2
+    DEVICE_ONVIF = 3,   // ONVIF camera, driven in process
+    DEVICE_TYPE_4 = 4,  // relayed device, kind 4, with target events
+};
+
+// Tracking-system mode only (SetSystemType). Only type 1 sends the tracking
+// system's own on/off packets from OpenTrack and CloseTrack.
+enum TRACKSYSTEMTYPE : std::int32_t {
+    TRACKSYSTEM_TYPE_1 = 1,
+};
+
+// Serial settings. Only these three fields are read: speed and data bits go to
+// the line (no parity, one stop bit); Protocol (a PTZPROTOCOL value, 1 to 3)
+// sets the camera's protocol, any other value leaves it as it was. Cameras
+// sharing a line use the settings of the first camera that opened it.
+struct MYDCB {
+    std::uint32_t BaudRate;
+    std::uint8_t ByteSize;
+    std::uint8_t Protocol;
+};
+
+// Report message codes handed to RecvNotify.
+enum : std::uint32_t {
+    KORVANE_TARGET_APPEARS = 0x8400,
+    KORVANE_TARGET_DISAPPEARS = 0x8401,
+    KORVANE_CLOSEUP_READY = 0x8402,
+    KORVANE_MULTIPLE_TARGETS = 0x8403,
+    KORVANE_DOWN_PODIUM = 0x8404,
+    KORVANE_UP_PODIUM = 0x8405,
+    KORVANE_WRITE_START = 0x8406,
+    KORVANE_WRITE_STOP = 0x8407,
+};
+
+// A report: its bytes (valid only during the call), their count, the message
+// code (0x8400 to 0x8407) and the context given to SetRecvNotify.
+typedef void (*RecvNotify)(const unsigned char* data, int length, unsigned int message,
+                           void* context);
+
+namespace korvane {
+class CCameraBackend;
+}
+
+class KORVANE_API CKorvane {
+public:
+    // Any mode other than 1 to 3 gives a camera that does nothing: Open
+    // returns 1, commands return 1, SetCommDevice returns false.
+    explicit CKorvane(KORVANEMODE mode);
+    ~CKorvane();
+    // Copies share one camera: the last object that holds it releases it.
+    CKorvane(const CKorvane& other);
+    CKorvane& operator=(const CKorvane& other);
+
+    // --- configuration ------------------------------------------------------
+    // Set the address before SetCommDevice / SetSystemParam and keep it until
+    // Close: reports are routed by the address the camera had at set-up.
+    void SetDeviceAddress(unsigned int address);
+    void SetHorizonSpeed(int speed);  // pan speed; 0..63 on the wire
+    void SetVertcalSpeed(int speed);  // tilt speed; 0..63 on the wire
+    // Serial mode: opens (or shares) the named device, e.g. "/dev/ttyUSB0" or
+    // "COM3", and binds the camera under its address. False for a null or
+    // empty name, a device that cannot be opened or is busy, an address
+    // already bound on that line, and in the other modes.
+    bool SetCommDevice(const char* port, MYDCB& dcb);
+    // Network mode: call before SetSocketParam.
+    void SetDeviceType(DEVICETYPE type);
+    // Network mode. Relayed devices: each text fills a 255-byte field of the
+    // open request and is cut to 254 bytes; the relay receives the first 238
+    // bytes of the password with its terminating zero (longer passwords reach
+    // it cut to 239 bytes without one). ONVIF: ip, port, user, password.
+    void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
+                        unsigned int value4, const char* user, const char* password,
+                        const char* text7);
+    // Tracking mode.
+    void SetSystemType(TRACKSYSTEMTYPE type);
+    // Tracking mode: the tracking system's IPv4 address and UDP port (low 16
+    // bits). Binds local UDP port 10000, shared by every tracking camera.
+    void SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port);
+    // Register before Open. A null function turns reports off.
+    void SetRecvNotify(RecvNotify notify, void* context);
+
+    // --- link ----------------------------------------------------------------
+    int Open();
+    void Close();
+
+    // --- commands: each returns 1 ---------------------------------------------
+    int MoveUp();
+    int MoveDown();
+    int MoveLeft();
+    int MoveRight();
+    int MoveTopLeft();
+    int MoveTopRight();
+    int MoveButtomLeft();
+    int MoveButtomRight();
+    int CameraStop();
+    int ZoomPlus();
+    int ZoomMinus();
+    int FocusPlus();
+    int FocusMinus();
+    int IrisPlus();
+    int IrisMinus();
+    // PresetOp: 0 go to, 1 set, 2 clear; other values send nothing.
+    int PreSet(int preset, unsigned char PresetOp);
+    int OpenTrack();
+    int CloseTrack();
+    int OpenAutoZoom();
+    int CloseAutoZoom();
+    int OpenAutoWrite();
+    int CloseAutoWrite();
+    // Sends the connection-test frame and shows the system's text for the
+    // link's last error in the message box.
+    int ConnectTest();
+
+private:
+    KORVANEMODE m_eMode;
+    std::shared_ptr<korvane::CCameraBackend> m_pBackend;
+};
+
+// The library shows one kind of message: a box titled "提示" with the system's
+// text for an error (ConnectTest, socket failures). Install a handler to show
+// it yourself; texts are UTF-8. A null handler restores the default (a message
+// box on Windows; one line on standard error elsewhere).
+extern "C" KORVANE_API void KorvaneSetMessageHandler(
+    void (*handler)(const char* title, const char* text, void* ctx), void* ctx);
+
+#endif  // KORVANE_KORVANE_H

@@ -1,0 +1,38 @@
+// The few things that differ between Windows and POSIX. Everything else in the
+// library is platform-free (Boost.Asio covers sockets and serial ports).
+#pragma once
+
+#include <boost/asio/serial_port.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <string>
+
+namespace korvane::platform {
+
+// The library's one kind of window: a modal box titled "提示" (information
+// icon, OK). Goes to the host's handler when one is installed.
+void ShowMessageBox(const std::string& textUtf8);
+using MessageHandler = void (*)(const char* title, const char* text, void* ctx);
+void SetMessageHandler(MessageHandler handler, void* ctx);
+
+// The system's text for an error code (success has one too); never empty.
+std::string ErrorText(const boost::system::error_code& error);
+
+// Debugger output (OutputDebugString); on POSIX standard error, only while
+// KORVANE_DEBUG is set.
+void DebugOutput(const std::string& line);
+
+// Full path of the file that holds the library's code when it is the module
+// named Korvanu, else of the process's executable. Empty when unknown.
+std::string LogBaseModulePath();
+bool IsDirectory(const std::string& path);
+char PathSeparator();
+
+// Serial devices: take the opened device for this process alone (another
+// process opening it reads as busy), and throw away what both queues hold.
+boost::system::error_code LockSerialDevice(boost::asio::serial_port& port);
+void PurgeSerialDevice(boost::asio::serial_port& port);
+// The open failed because someone else holds the device (worth a retry).
+bool IsDeviceBusy(const boost::system::error_code& error);
+
+}  // namespace korvane::platform

@@ -1,0 +1,32 @@
+// Exclusive use of a serial device: an advisory lock that other processes
+// respect, plus TIOCEXCL so that a plain open() by a non-root program fails.
+#include "platform/Platform.h"
+
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <cerrno>
+
+namespace korvane::platform {
+
+boost::system::error_code LockSerialDevice(boost::asio::serial_port& port)
+{
+    const int fd = port.native_handle();
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return {errno == EWOULDBLOCK ? EBUSY : errno, boost::system::system_category()};
+    ::ioctl(fd, TIOCEXCL);  // best effort: pseudo-terminals may refuse it
+    return {};
+}
+
+void PurgeSerialDevice(boost::asio::serial_port& port)
+{
+    ::tcflush(port.native_handle(), TCIOFLUSH);
+}
+
+bool IsDeviceBusy(const boost::system::error_code& error)
+{
+    return error == boost::system::errc::device_or_resource_busy;
+}
+
+}  // namespace korvane::platform

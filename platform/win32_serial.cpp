@@ -1,0 +1,21 @@
+// Windows opens serial devices without sharing: a device held elsewhere fails
+// to open with access denied, which is the busy case.
+#include "platform/Platform.h"
+
+#include <windows.h>
+
+namespace korvane::platform {
+
+boost::system::error_code LockSerialDevice(boost::asio::serial_port&) { return {}; }
+
+void PurgeSerialDevice(boost::asio::serial_port& port)
+{
+    ::PurgeComm(port.native_handle(), PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+bool IsDeviceBusy(const boost::system::error_code& error)
+{
+    return error.value() == ERROR_ACCESS_DENIED;
+}
+
+}  // namespace korvane::platform

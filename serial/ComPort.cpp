@@ -1,0 +1,234 @@
+#include "serial/ComPort.h"
+
+#include "platform/Platform.h"
+#include "serial/ComReader.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include <chrono>
+#include <thread>
+
+namespace korvane {
+
+namespace {
+
+constexpr int kOpenAttempts = 6;
+constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
+constexpr std::size_t kFrameLength = 7;
+constexpr std::uint8_t kFrameStart = 0xFF;
+
+using boost::asio::serial_port_base;
+
+boost::system::error_code Configure(boost::asio::serial_port& port, const MYDCB& settings)
+{
+    boost::system::error_code error;
+    port.set_option(serial_port_base::baud_rate(settings.BaudRate), error);
+    if (error) {
+        platform::DebugOutput("Korvanu: cannot set line speed " + std::to_string(settings.BaudRate) +
+                              ": " + platform::ErrorText(error) + "\n");
+        return error;
+    }
+    port.set_option(serial_port_base::character_size(settings.ByteSize), error);
+    if (!error) port.set_option(serial_port_base::parity(serial_port_base::parity::none), error);
+    if (!error) port.set_option(serial_port_base::stop_bits(serial_port_base::stop_bits::one), error);
+    if (error)
+        platform::DebugOutput("Korvanu: cannot set line format (" + std::to_string(settings.ByteSize) +
+                              " data bits): " + platform::ErrorText(error) + "\n");
+    return error;
+}
+
+}  // namespace
+
+CComPort::CComPort(std::shared_ptr<CComReader> reader, std::string name)
+    : m_pReader(std::move(reader)), m_port(m_pReader->Context()), m_strPort(std::move(name))
+{
+}
+
+CComPort::~CComPort()
+{
+    boost::system::error_code ignored;
+    m_port.close(ignored);
+}
+
+boost::system::error_code CComPort::Open(const MYDCB& settings)
+{
+    boost::system::error_code error;
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        m_port.open(m_strPort, error);
+        if (!error) {
+            error = platform::LockSerialDevice(m_port);
+            if (error) {
+                boost::system::error_code ignored;
+                m_port.close(ignored);
+            }
+        }
+        if (!error || !platform::IsDeviceBusy(error)) break;
+        if (attempt < kOpenAttempts) std::this_thread::sleep_for(kBusyRetryPause);
+    }
+    if (!error) {
+        error = Configure(m_port, settings);
+        if (error) {
+            boost::system::error_code ignored;
+            m_port.close(ignored);
+        } else {
+            platform::PurgeSerialDevice(m_port);
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = error;
+    m_bOpen = !error;
+    return error;
+}
+
+bool CComPort::Write(Frame frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_bOpen) return false;
+    }
+    boost::asio::post(m_pReader->Context(), [self = shared_from_this(), frame = std::move(frame)]() mutable {
+        if (!self->m_port.is_open()) return;
+        self->m_writeQueue.push_back(std::move(frame));
+        if (!self->m_bWriting) self->StartNextWrite();
+    });
+    return true;
+}
+
+// One write at a time, so frames reach the line whole and in order.
+void CComPort::StartNextWrite()
+{
+    m_bWriting = true;
+    boost::asio::async_write(m_port, boost::asio::buffer(m_writeQueue.front()),
+                             [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                                 self->m_writeQueue.pop_front();  // the frame is released here
+                                 self->m_bWriting = false;
+                                 if (error) {
+                                     self->SetLastError(error);
+                                     if (error == boost::asio::error::operation_aborted) return;
+                                 }
+                                 if (!self->m_writeQueue.empty() && self->m_port.is_open()) self->StartNextWrite();
+                             });
+}
+
+boost::system::error_code CComPort::LastError() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+void CComPort::SetLastError(const boost::system::error_code& error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = error;
+}
+
+bool CComPort::BindCamera(int address, std::shared_ptr<CReportNotifier> camera)
+{
+    if (!camera) return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mapCamera.emplace(address, std::move(camera)).second;
+}
+
+bool CComPort::UnbindCamera(int address)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mapCamera.erase(address);
+    return m_mapCamera.empty();
+}
+
+bool CComPort::StartReading()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_bOpen) return false;
+    }
+    boost::asio::post(m_pReader->Context(), [self = shared_from_this()] {
+        if (self->m_bReading || !self->m_port.is_open()) return;
+        self->m_bReading = true;
+        self->PostRead();
+    });
+    return true;
+}
+
+void CComPort::PostRead()
+{
+    m_port.async_read_some(boost::asio::buffer(m_byRecv),
+                           [self = shared_from_this()](const boost::system::error_code& error, std::size_t bytes) {
+                               self->OnRead(error, bytes);
+                           });
+}
+
+void CComPort::OnRead(const boost::system::error_code& error, std::size_t bytes)
+{
+    if (error) {
+        // Closed, or the device went away (adapter unplugged, far end gone):
+        // this port stops receiving; the others carry on.
+        if (error != boost::asio::error::operation_aborted) SetLastError(error);
+        m_bReading = false;
+        return;
+    }
+    AppendReceived(m_byRecv.data(), bytes);
+    PostRead();
+    ScanFrames();
+}
+
+void CComPort::AppendReceived(const std::uint8_t* data, std::size_t length)
+{
+    m_strRecv.insert(m_strRecv.end(), data, data + length);
+}
+
+void CComPort::ScanFrames()
+{
+    std::size_t start = 0;
+    while (m_strRecv.size() - start >= kFrameLength) {
+        if (m_strRecv[start] != kFrameStart) {
+            ++start;
+            continue;
+        }
+        // The host may close this port from its callback: route a copy.
+        std::array<std::uint8_t, kFrameLength> frame;
+        std::copy_n(m_strRecv.begin() + static_cast<std::ptrdiff_t>(start), kFrameLength, frame.begin());
+        DispatchFrame(frame.data(), static_cast<int>(kFrameLength));
+        start += kFrameLength;
+    }
+    m_strRecv.erase(m_strRecv.begin(), m_strRecv.begin() + static_cast<std::ptrdiff_t>(start));
+}
+
+int CComPort::DecodeAddress(std::uint8_t packedDecimal)
+{
+    // The byte's two hex digits read as decimal, up to the first non-digit:
+    // 0x12 is camera 12, 0x1a is 1, 0xb2 is 0.
+    const int high = packedDecimal >> 4;
+    const int low = packedDecimal & 0x0F;
+    if (high > 9) return 0;
+    if (low > 9) return high;
+    return high * 10 + low;
+}
+
+int CComPort::DispatchFrame(const std::uint8_t* frame, int length)
+{
+    std::shared_ptr<CReportNotifier> camera;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_mapCamera.find(DecodeAddress(frame[1]));
+        if (found == m_mapCamera.end()) return length;
+        camera = found->second;
+    }
+    return camera->OnSerialReport(frame, length);
+}
+
+void CComPort::Close()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_mapCamera.clear();
+        m_bOpen = false;
+    }
+    m_pReader->RunOnThread([self = shared_from_this()] {
+        boost::system::error_code ignored;
+        self->m_port.close(ignored);  // the pending write's handler releases its frame
+    });
+}
+
+}  // namespace korvane

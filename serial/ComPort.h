@@ -1,0 +1,86 @@
+// One open serial device, shared by every camera on that line. Cameras are
+// bound under their address; return-code frames are routed to them.
+//
+// Host threads call Write, BindCamera and UnbindCamera; everything that
+// touches the device runs on the reader's I/O thread. Handlers hold the port
+// alive, so a port outlives its last pending operation.
+#pragma once
+
+#include "frames/Frame.h"
+#include "report/ReportNotifier.h"
+
+#include <korvane/Korvane.h>
+
+#include <boost/asio/serial_port.hpp>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace korvane {
+
+class CComReader;
+
+class CComPort : public std::enable_shared_from_this<CComPort> {
+public:
+    CComPort(std::shared_ptr<CComReader> reader, std::string name);
+    ~CComPort();
+
+    // Opens and configures the device: speed and data bits from the record,
+    // no parity, one stop bit, raw, both queues purged, for this process
+    // alone. A busy device is tried 6 times, 50 ms apart.
+    boost::system::error_code Open(const MYDCB& settings);
+    // Queues the frame; the port owns it from here on. False when the port is
+    // not open (the frame is dropped).
+    bool Write(Frame frame);
+    // The most recent error of this port (success when there was none).
+    boost::system::error_code LastError() const;
+
+    bool BindCamera(int address, std::shared_ptr<CReportNotifier> camera);
+    // Removes the binding; true when none is left.
+    bool UnbindCamera(int address);
+
+    // Starts receiving, once; a second call is harmless.
+    bool StartReading();
+    // Closes the device and drops every binding; pending operations end.
+    void Close();
+
+    const std::string& Name() const { return m_strPort; }
+
+    // Cuts and routes whatever complete frames m_strRecv holds. Runs on the
+    // I/O thread; public for the frame-scanner tests.
+    void ScanFrames();
+    void AppendReceived(const std::uint8_t* data, std::size_t length);
+    std::size_t PendingBytes() const { return m_strRecv.size(); }
+
+    static int DecodeAddress(std::uint8_t packedDecimal);
+
+private:
+    void PostRead();
+    void OnRead(const boost::system::error_code& error, std::size_t bytes);
+    void StartNextWrite();
+    int DispatchFrame(const std::uint8_t* frame, int length);
+    void SetLastError(const boost::system::error_code& error);
+
+    std::shared_ptr<CComReader> m_pReader;
+    boost::asio::serial_port m_port;
+    const std::string m_strPort;
+
+    // I/O thread only.
+    std::array<std::uint8_t, 64> m_byRecv{};
+    std::vector<std::uint8_t> m_strRecv;
+    std::deque<Frame> m_writeQueue;
+    bool m_bWriting = false;
+    bool m_bReading = false;
+
+    mutable std::mutex m_mutex;  // bindings and the last error
+    std::map<int, std::shared_ptr<CReportNotifier>> m_mapCamera;
+    boost::system::error_code m_lastError;
+    bool m_bOpen = false;
+};
+
+}  // namespace korvane

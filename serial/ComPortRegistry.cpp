@@ -1,0 +1,92 @@
+#include "serial/ComPortRegistry.h"
+
+#include "platform/Platform.h"
+#include "serial/ComReader.h"
+
+#include <algorithm>
+
+namespace korvane {
+
+namespace {
+
+// Shuts the I/O thread down when the library goes away, even if a host
+// leaked a camera that still holds the registry.
+struct RegistryHolder {
+    std::shared_ptr<CComPortRegistry> registry = std::make_shared<CComPortRegistry>();
+    ~RegistryHolder() { registry->Shutdown(); }
+};
+
+}  // namespace
+
+std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance()
+{
+    static RegistryHolder holder;
+    return holder.registry;
+}
+
+CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CComReader>()) {}
+
+CComPortRegistry::~CComPortRegistry() { Shutdown(); }
+
+void CComPortRegistry::Shutdown() { m_pReader->Stop(); }
+
+std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int address, const MYDCB& settings,
+                                                    std::shared_ptr<CReportNotifier> camera,
+                                                    boost::system::error_code& error)
+{
+    error = {};
+    if (!name || !*name || !camera) {
+        error = boost::system::errc::make_error_code(boost::system::errc::invalid_argument);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& port : m_vecPorts) {
+        if (port->Name() != name) continue;
+        if (!port->BindCamera(address, std::move(camera))) {
+            error = boost::system::errc::make_error_code(boost::system::errc::address_in_use);
+            return nullptr;
+        }
+        return port;
+    }
+    if (!m_pReader->Start()) {
+        error = boost::system::errc::make_error_code(boost::system::errc::resource_unavailable_try_again);
+        return nullptr;
+    }
+    auto port = std::make_shared<CComPort>(m_pReader, name);
+    error = port->Open(settings);
+    if (error) {
+        platform::DebugOutput("delete CComPort\n");
+        return nullptr;
+    }
+    port->BindCamera(address, std::move(camera));
+    m_vecPorts.push_back(port);
+    return port;
+}
+
+void CComPortRegistry::Release(const std::shared_ptr<CComPort>& port, int address)
+{
+    if (!port) return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = std::find(m_vecPorts.begin(), m_vecPorts.end(), port);
+        if (found == m_vecPorts.end()) return;
+        if (!port->UnbindCamera(address)) return;
+        m_vecPorts.erase(found);
+    }
+    // Outside the lock: the close runs on the I/O thread, whose callbacks may
+    // themselves acquire or release.
+    port->Close();
+}
+
+bool CComPortRegistry::StartPort(const std::shared_ptr<CComPort>& port)
+{
+    return port && port->StartReading();
+}
+
+std::size_t CComPortRegistry::OpenPortCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_vecPorts.size();
+}
+
+}  // namespace korvane

@@ -1,0 +1,49 @@
+// The one I/O thread of the serial line: an io_context that every open port
+// lives on. Reads, writes and closes of ports all run on this thread, so a
+// port's state is touched by one thread only.
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace korvane {
+
+class CComReader {
+public:
+    CComReader();
+    ~CComReader();
+    CComReader(const CComReader&) = delete;
+    CComReader& operator=(const CComReader&) = delete;
+
+    boost::asio::io_context& Context() { return m_io; }
+
+    // Starts the thread once; false if it cannot be created.
+    bool Start();
+    // Ends the thread: joined, or detached when called on the thread itself.
+    void Stop();
+    bool InThread() const { return std::this_thread::get_id() == m_threadId.load(); }
+    bool IsRunning() const { return m_bRunning.load(); }
+
+    // Runs work on the I/O thread and waits for it, or runs it right here when
+    // this is the I/O thread or there is none. The wait is bounded: work still
+    // queued when it ends runs later.
+    void RunOnThread(std::function<void()> work);
+
+private:
+    void Run();
+
+    boost::asio::io_context m_io;
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
+    std::mutex m_mutex;  // start and stop
+    std::thread m_thread;
+    std::atomic<std::thread::id> m_threadId{};
+    std::atomic<bool> m_bRunning{false};
+};
+
+}  // namespace korvane

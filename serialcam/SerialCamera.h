@@ -1,0 +1,44 @@
+// A camera on a serial line, addressed by its bus address. Commands go out as
+// Pelco-D, Pelco-P or VISCA frames; return codes come back on the same line.
+#pragma once
+
+#include "api/FrameCamera.h"
+
+#include <boost/system/error_code.hpp>
+
+#include <memory>
+
+namespace korvane {
+
+class CComPort;
+class CComPortRegistry;
+
+class CSerialCamera : public CFrameCamera {
+public:
+    CSerialCamera();
+    ~CSerialCamera() override;
+
+    bool SetCommDevice(const char* port, MYDCB& dcb) override;
+    // Starts receiving; with a notify function registered, also calls the
+    // presets 88 and 100 that tell the tracking system the host is ready.
+    int Open() override;
+    void Close() override;
+
+    bool HasPort() const { return m_pPort != nullptr; }
+
+    static ViscaPreambleFlags& PreambleFlags();
+
+protected:
+    void SendFrame(Frame frame) override;
+    std::string LastErrorText() const override;
+
+private:
+    void ReleasePort();
+
+    std::shared_ptr<CComPortRegistry> m_pRegistry;
+    std::shared_ptr<CComPort> m_pPort;
+    int m_nBoundAddress = 0;  // released by the address it was bound under
+    boost::system::error_code m_lastError;
+};
+
+}  // namespace korvane

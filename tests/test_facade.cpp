@@ -1,0 +1,101 @@
+// The exported class: dispatch by mode, unknown modes, copies that share one
+// camera, and bad input that must neither crash nor leak.
+#include "ReportCollector.h"
+#include "sim/SerialPeer.h"
+
+#include <korvane/Korvane.h>
+
+#include <gtest/gtest.h>
+
+using korvane::sim::CSerialPeer;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Command = int (CKorvane::*)();
+const Command kCommands[] = {
+    &CKorvane::MoveUp,        &CKorvane::MoveDown,        &CKorvane::MoveLeft,      &CKorvane::MoveRight,
+    &CKorvane::MoveTopLeft,   &CKorvane::MoveTopRight,    &CKorvane::MoveButtomLeft, &CKorvane::MoveButtomRight,
+    &CKorvane::CameraStop,    &CKorvane::ZoomPlus,        &CKorvane::ZoomMinus,     &CKorvane::FocusPlus,
+    &CKorvane::FocusMinus,    &CKorvane::IrisPlus,        &CKorvane::IrisMinus,     &CKorvane::OpenTrack,
+    &CKorvane::CloseTrack,    &CKorvane::OpenAutoZoom,    &CKorvane::CloseAutoZoom, &CKorvane::OpenAutoWrite,
+    &CKorvane::CloseAutoWrite, &CKorvane::ConnectTest,
+};
+
+}  // namespace
+
+TEST(Facade, UnknownModesDoNothingAndSucceed)
+{
+    korvane::test::MessageBoxes boxes;
+    for (int mode : {0, 4, -1, 1000}) {
+        CKorvane cam(static_cast<KORVANEMODE>(mode));
+        MYDCB dcb{9600, 8, 1};
+        EXPECT_FALSE(cam.SetCommDevice("/dev/null", dcb));
+        cam.SetDeviceAddress(1);
+        cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", 1);
+        cam.SetSocketParam(PROTOCOL_PELCO_D, nullptr, 0, 0, nullptr, nullptr, nullptr);
+        EXPECT_EQ(cam.Open(), 1);
+        for (Command command : kCommands) EXPECT_EQ((cam.*command)(), 1);
+        EXPECT_EQ(cam.PreSet(1, 0), 1);
+        cam.Close();
+    }
+    EXPECT_TRUE(boxes.Shown().empty()) << "a camera of no mode shows nothing";
+}
+
+TEST(Facade, OtherModesRefuseTheSerialLine)
+{
+    CSerialPeer peer;
+    for (KORVANEMODE mode : {MODE_NETWORK, MODE_TRACKSYSTEM}) {
+        CKorvane cam(mode);
+        MYDCB dcb{9600, 8, 1};
+        EXPECT_FALSE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
+        EXPECT_EQ(cam.MoveUp(), 1);
+    }
+    EXPECT_TRUE(peer.Silent(50ms));
+}
+
+TEST(Facade, CopiesShareOneCameraAndTheLastReleasesIt)
+{
+    CSerialPeer peer;
+    {
+        CKorvane other(MODE_SERIAL);
+        {
+            CKorvane first(MODE_SERIAL);
+            first.SetDeviceAddress(1);
+            MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
+            ASSERT_TRUE(first.SetCommDevice(peer.DeviceName().c_str(), dcb));
+            other = first;
+            other = other;  // self-assignment keeps it
+            CKorvane copy(first);
+        }
+        // The first object is gone; the copy still drives the same camera.
+        EXPECT_EQ(other.MoveDown(), 1);
+        auto frame = peer.NextFrame(3s);
+        ASSERT_TRUE(frame);
+        EXPECT_EQ((*frame)[3], 0x10);
+        // Replacing the last holder releases the camera and frees the line.
+        other = CKorvane(MODE_SERIAL);
+    }
+    CKorvane again(MODE_SERIAL);
+    again.SetDeviceAddress(1);
+    MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
+    EXPECT_TRUE(again.SetCommDevice(peer.DeviceName().c_str(), dcb)) << "address 1 was released";
+}
+
+TEST(Facade, BadInputNeverCrashes)
+{
+    korvane::test::MessageBoxes boxes;
+    CKorvane cam(MODE_SERIAL);
+    MYDCB dcb{9600, 8, 1};
+    EXPECT_FALSE(cam.SetCommDevice(nullptr, dcb));
+    EXPECT_FALSE(cam.SetCommDevice("", dcb));
+    cam.SetDeviceAddress(0xFFFFFFFFu);
+    cam.SetHorizonSpeed(-2147483647 - 1);
+    cam.SetVertcalSpeed(2147483647);
+    cam.SetRecvNotify(nullptr, nullptr);
+    cam.SetDeviceType(static_cast<DEVICETYPE>(99));
+    cam.SetSystemType(static_cast<TRACKSYSTEMTYPE>(-5));
+    for (Command command : kCommands) EXPECT_EQ((cam.*command)(), 1);
+    for (int op = 0; op < 256; op += 51) EXPECT_EQ(cam.PreSet(-1, static_cast<unsigned char>(op)), 1);
+    EXPECT_EQ(cam.Open(), 0);
+}
