@@ -1,0 +1,285 @@
+// The serial line end to end: shared ports, return codes routed by address to
+// their own camera on the library's thread, exclusive and failing opens, and
+// lines that go away.
+#include "SerialTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+using korvane::sim::Bytes;
+using korvane::sim::CSerialPeer;
+using korvane::test::ReportCollector;
+using korvane::test::SerialCamera;
+using namespace std::chrono_literals;
+
+namespace {
+
+Bytes B(std::initializer_list<int> values)
+{
+    Bytes bytes;
+    for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+    return bytes;
+}
+
+// True when no other open file holds the device's lock.
+bool DeviceIsFree(const std::string& device)
+{
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+}  // namespace
+
+TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
+{
+    CSerialPeer peer;
+    ReportCollector first, second;
+    auto one = SerialCamera(peer.DeviceName(), 1, &first);
+    auto ten = SerialCamera(peer.DeviceName(), 10, &second, PROTOCOL_PELCO_P);
+    ASSERT_TRUE(one && ten);
+    ASSERT_EQ(one->Open(), 1);
+    ASSERT_EQ(ten->Open(), 1);
+    // Each Open with a notify function sends its two presets.
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x58, 0x60}));
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x64, 0x6C}));
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x58, 0xAF, 0x5A}));
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x64, 0xAF, 0x66}));
+
+    for (int i = 0; i < 20; ++i) {
+        one->MoveRight();
+        ten->CameraStop();
+    }
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x02, 0x1E, 0x1E, 0x3F}));
+        EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x05}));
+    }
+
+    // Address byte 0x10 is camera 10, not 16.
+    peer.SendReturnCode(10, 0x56);
+    peer.SendReturnCode(1, 0x50);
+    peer.SendReturnCode(1, 0x57);
+    ASSERT_TRUE(first.WaitFor(2));
+    ASSERT_TRUE(second.WaitFor(1));
+    const auto a = first.Reports();
+    const auto b = second.Reports();
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 1u);
+    EXPECT_EQ(a[0].message, 0x8400u);
+    EXPECT_EQ(a[0].bytes, B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
+    EXPECT_EQ(a[0].context, &first);
+    EXPECT_EQ(a[1].message, 0x8407u);
+    EXPECT_EQ(b[0].message, 0x8406u);
+    EXPECT_EQ(b[0].bytes[1], 0x10);
+    EXPECT_EQ(b[0].context, &second);
+    EXPECT_NE(a[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(a[0].thread, b[0].thread) << "one receive thread serves the line";
+}
+
+TEST(SerialLine, FramesAreCutAtTheirStartAndRoutedOrDropped)
+{
+    CSerialPeer peer;
+    ReportCollector reports;
+    auto cam = SerialCamera(peer.DeviceName(), 1, &reports);
+    ASSERT_TRUE(cam);
+    cam->SetRecvNotify(nullptr, nullptr);
+    ASSERT_EQ(cam->Open(), 1);
+    reports.Attach(*cam);
+
+    // Leading garbage is dropped byte by byte.
+    peer.Send(B({0x00, 0x41, 0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
+    ASSERT_TRUE(reports.WaitFor(1));
+    // An unbound address is dropped whole; codes outside 0x50..0x57 give
+    // nothing; a frame split over writes waits for its last byte.
+    peer.Send(B({0xFF, 0x22, 0x00, 0x07, 0x00, 0x50, 0x78}));
+    peer.SendReturnCode(1, 0x4F);
+    peer.SendReturnCode(1, 0x58);
+    peer.Send(B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x53}));
+    peer.Send(B({0x5B}));
+    // A flood without a frame start costs nothing and loses nothing after it.
+    peer.Send(Bytes(100000, 0x00));
+    peer.SendReturnCode(1, 0x54);
+    ASSERT_TRUE(reports.WaitFor(3));
+    const auto got = reports.Reports();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].message, 0x8400u);
+    EXPECT_EQ(got[1].message, 0x8403u);
+    EXPECT_EQ(got[1].bytes, B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x53, 0x5B}));
+    EXPECT_EQ(got[2].message, 0x8404u);
+}
+
+TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
+{
+    CSerialPeer peer;
+    auto one = SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(one);
+    EXPECT_FALSE(SerialCamera(peer.DeviceName(), 1)) << "address 1 is taken on this line";
+    // The second camera's settings are ignored: the line keeps 9600 baud.
+    auto two = std::make_unique<CKorvane>(MODE_SERIAL);
+    two->SetDeviceAddress(2);
+    MYDCB other{12345, 5, PROTOCOL_PELCO_D};
+    ASSERT_TRUE(two->SetCommDevice(peer.DeviceName().c_str(), other));
+    EXPECT_FALSE(DeviceIsFree(peer.DeviceName()));
+    one->Close();
+    EXPECT_FALSE(DeviceIsFree(peer.DeviceName())) << "camera 2 still uses the line";
+    two->MoveUp();
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x02, 0x00, 0x08, 0x1E, 0x1E, 0x46}));
+    two->Close();
+    EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
+    two->MoveUp();
+    EXPECT_TRUE(peer.Silent(50ms)) << "after Close frames are dropped";
+    // A reopened line takes the settings then given; bound again, it sends again.
+    EXPECT_FALSE(two->SetCommDevice(peer.DeviceName().c_str(), other));
+    MYDCB good{19200, 8, PROTOCOL_PELCO_D};
+    ASSERT_TRUE(two->SetCommDevice(peer.DeviceName().c_str(), good));
+    two->MoveUp();
+    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x02, 0x00, 0x08, 0x1E, 0x1E, 0x46}));
+}
+
+TEST(SerialLine, BusyDevicesAreRetriedMissingOnesFailAtOnce)
+{
+    CSerialPeer peer;
+    const int holder = ::open(peer.DeviceName().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SerialCamera(peer.DeviceName(), 1));
+    const auto busyTime = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(busyTime, 250ms) << "six attempts, five pauses of 50 ms";
+    ::close(holder);
+    EXPECT_TRUE(SerialCamera(peer.DeviceName(), 1)) << "free again";
+
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SerialCamera("/dev/korvane-no-such-device", 1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+}
+
+TEST(SerialLine, ThingsThatAreNotSerialDevicesFail)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("korvane-serial-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "plain-file";
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fclose(f);
+    EXPECT_FALSE(SerialCamera(file.string(), 1));
+    EXPECT_FALSE(SerialCamera(dir.string(), 1));
+    EXPECT_FALSE(SerialCamera("", 1));
+    std::filesystem::remove_all(dir);
+
+    CSerialPeer peer;
+    CKorvane cam(MODE_SERIAL);
+    MYDCB oddSpeed{12345, 8, PROTOCOL_PELCO_D};
+    EXPECT_FALSE(cam.SetCommDevice(peer.DeviceName().c_str(), oddSpeed)) << "a speed the line cannot run";
+    MYDCB noBits{9600, 0, PROTOCOL_PELCO_D};
+    EXPECT_FALSE(cam.SetCommDevice(peer.DeviceName().c_str(), noBits));
+    EXPECT_TRUE(DeviceIsFree(peer.DeviceName())) << "a failed open leaves the device alone";
+}
+
+TEST(SerialLine, AVanishedLineStopsOnlyItself)
+{
+    auto gone = std::make_unique<CSerialPeer>();
+    CSerialPeer stays;
+    ReportCollector goneReports, staysReports;
+    auto a = SerialCamera(gone->DeviceName(), 1, &goneReports);
+    auto b = SerialCamera(stays.DeviceName(), 1, &staysReports);
+    ASSERT_TRUE(a && b);
+    a->SetRecvNotify(nullptr, nullptr);
+    b->SetRecvNotify(nullptr, nullptr);
+    ASSERT_EQ(a->Open(), 1);
+    ASSERT_EQ(b->Open(), 1);
+    a->SetRecvNotify(&ReportCollector::Notify, &goneReports);
+    b->SetRecvNotify(&ReportCollector::Notify, &staysReports);
+    gone->Hangup();
+    a->MoveUp();  // written into the void, and harmless
+    stays.SendReturnCode(1, 0x50);
+    ASSERT_TRUE(staysReports.WaitFor(1));
+    b->MoveDown();
+    EXPECT_EQ((*stays.NextFrame(3s))[3], 0x10);
+    a->Close();
+    EXPECT_EQ(goneReports.Count(), 0u);
+    // A later camera on a new line works.
+    CSerialPeer fresh;
+    ASSERT_TRUE(SerialCamera(fresh.DeviceName(), 1));
+}
+
+TEST(SerialLine, BindingsFollowTheCameraNotItsAddress)
+{
+    CSerialPeer peer;
+    {
+        auto moved = SerialCamera(peer.DeviceName(), 5);
+        ASSERT_TRUE(moved);
+        moved->SetDeviceAddress(6);  // after binding: reports still come as 5
+        moved->Close();              // releases the binding made under 5
+        EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
+    }
+    auto keeper = SerialCamera(peer.DeviceName(), 9);
+    {
+        auto leaked = SerialCamera(peer.DeviceName(), 5);
+        ASSERT_TRUE(leaked);
+        ASSERT_EQ(leaked->Open(), 1);
+        // destroyed without Close
+    }
+    ReportCollector reports;
+    auto again = SerialCamera(peer.DeviceName(), 5, &reports);
+    ASSERT_TRUE(again) << "destruction released address 5";
+    ASSERT_EQ(again->Open(), 1);
+    peer.SendReturnCode(5, 0x52);
+    ASSERT_TRUE(reports.WaitFor(1));
+    EXPECT_EQ(reports.Reports()[0].message, 0x8402u);
+}
+
+namespace {
+
+struct SelfClosing {
+    CKorvane* camera = nullptr;
+    std::atomic<int> calls{0};
+    std::mutex mutex;
+    std::condition_variable done;
+    static void Notify(const unsigned char*, int, unsigned int, void* ctx)
+    {
+        auto* self = static_cast<SelfClosing*>(ctx);
+        self->camera->Close();  // closes its own camera from the report
+        std::lock_guard<std::mutex> lock(self->mutex);
+        ++self->calls;
+        self->done.notify_all();
+    }
+};
+
+}  // namespace
+
+TEST(SerialLine, ACallbackMayCloseItsOwnCamera)
+{
+    CSerialPeer peer;
+    SelfClosing closing;
+    ReportCollector other;
+    auto cam = SerialCamera(peer.DeviceName(), 1);
+    auto neighbour = SerialCamera(peer.DeviceName(), 2, &other);
+    ASSERT_TRUE(cam && neighbour);
+    closing.camera = cam.get();
+    cam->SetRecvNotify(&SelfClosing::Notify, &closing);
+    neighbour->SetRecvNotify(nullptr, nullptr);
+    ASSERT_EQ(cam->Open(), 1);
+    ASSERT_EQ(neighbour->Open(), 1);
+    other.Attach(*neighbour);
+    peer.SendReturnCode(1, 0x50);
+    peer.SendReturnCode(1, 0x51);  // after the close: not delivered
+    peer.SendReturnCode(2, 0x55);
+    ASSERT_TRUE(other.WaitFor(1));
+    {
+        std::unique_lock<std::mutex> lock(closing.mutex);
+        ASSERT_TRUE(closing.done.wait_for(lock, 5s, [&] { return closing.calls >= 1; }));
+    }
+    EXPECT_EQ(closing.calls.load(), 1);
+    EXPECT_EQ(other.Reports()[0].message, 0x8405u);
+}
