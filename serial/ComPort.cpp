@@ -229,6 +229,9 @@ void CComPort::Close()
         boost::system::error_code ignored;
         self->m_port.close(ignored);  // the pending write's handler releases its frame
     });
+    // Closing queued the aborted read and write; once this runs, they have
+    // run too and hold the port no longer.
+    m_pReader->RunOnThread([] {});
 }
 
 }  // namespace korvane

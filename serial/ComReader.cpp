@@ -51,11 +51,16 @@ void CComReader::Stop()
     m_bRunning = false;
     m_io.stop();
     if (!m_thread.joinable()) return;
-    if (InThread())
+    if (InThread()) {
         m_thread.detach();
-    else
-        m_thread.join();
+        return;
+    }
+    m_thread.join();
     m_threadId = std::thread::id();
+    // Completions already queued (aborted reads of closed ports) release
+    // what they hold; nothing new can start now.
+    m_io.restart();
+    m_io.poll();
 }
 
 void CComReader::RunOnThread(std::function<void()> work)
