@@ -69,11 +69,13 @@ int CReportNotifier::OnSerialReport(const std::uint8_t* frame, int length)
     return length;
 }
 
-void CReportNotifier::OnTrackReport(const std::uint8_t* data, int length)
+void CReportNotifier::OnTrackReport(const std::uint8_t* report, int length)
 {
-    if (!data || length < 1) return;
-    const std::uint32_t message = data[0] == 1 ? 0x8400u : data[0] == 0 ? 0x8401u : 0u;
-    if (const ReturnCode* row = FindByMessage(message)) Deliver(data, length, row->message, row->label);
+    constexpr int kStateByte = 4;
+    if (!report || length <= kStateByte) return;
+    const std::uint8_t state = report[kStateByte];
+    const std::uint32_t message = state == 1 ? 0x8400u : state == 0 ? 0x8401u : 0u;
+    if (const ReturnCode* row = FindByMessage(message)) Deliver(report, length, row->message, row->label);
 }
 
 void CReportNotifier::OnRelayEvent(std::uint32_t message)

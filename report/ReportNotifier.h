@@ -27,8 +27,9 @@ public:
     // Return-code frame from the serial line (7 bytes; byte 5 is the event).
     // Returns the bytes consumed: the length, or 0 for a null frame.
     int OnSerialReport(const std::uint8_t* frame, int length);
-    // Tracking report: data[0] is the state byte (1 appears, 0 disappears).
-    void OnTrackReport(const std::uint8_t* data, int length);
+    // Tracking report AA 50 02 <address> <state>: state 1 appears, 0
+    // disappears. The host gets the whole report.
+    void OnTrackReport(const std::uint8_t* report, int length);
     // Relayed target event: the text "Camera Return Code", no log line.
     void OnRelayEvent(std::uint32_t message);
 

@@ -29,4 +29,12 @@ const ReturnCode* FindBySerialCode(std::uint8_t code);
 // The row of a message code, or null.
 const ReturnCode* FindByMessage(std::uint32_t message);
 
+// Reports carry the camera address in packed decimal: the byte's two hex
+// digits read as a decimal number up to the first non-digit (0x12 is camera
+// 12, 0x1a is 1, 0xb2 is 0).
+int SerialReportAddress(std::uint8_t packedDecimal);
+// The tracking system's reports read the byte as signed, so every byte from
+// 0x80 up is camera 0; below that as on the serial line.
+int TrackReportAddress(std::uint8_t packedDecimal);
+
 }  // namespace korvane

@@ -1,7 +1,8 @@
 #include "serial/ComPort.h"
 
 #include "platform/Platform.h"
-#include "serial/ComReader.h"
+#include "report/ReturnCodes.h"
+#include "io/IoThread.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -40,7 +41,7 @@ boost::system::error_code Configure(boost::asio::serial_port& port, const MYDCB&
 
 }  // namespace
 
-CComPort::CComPort(std::shared_ptr<CComReader> reader, std::string name)
+CComPort::CComPort(std::shared_ptr<CIoThread> reader, std::string name)
     : m_pReader(std::move(reader)), m_port(m_pReader->Context()), m_strPort(std::move(name))
 {
 }
@@ -195,23 +196,12 @@ void CComPort::ScanFrames()
     m_strRecv.erase(m_strRecv.begin(), m_strRecv.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
-int CComPort::DecodeAddress(std::uint8_t packedDecimal)
-{
-    // The byte's two hex digits read as decimal, up to the first non-digit:
-    // 0x12 is camera 12, 0x1a is 1, 0xb2 is 0.
-    const int high = packedDecimal >> 4;
-    const int low = packedDecimal & 0x0F;
-    if (high > 9) return 0;
-    if (low > 9) return high;
-    return high * 10 + low;
-}
-
 int CComPort::DispatchFrame(const std::uint8_t* frame, int length)
 {
     std::shared_ptr<CReportNotifier> camera;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const auto found = m_mapCamera.find(DecodeAddress(frame[1]));
+        const auto found = m_mapCamera.find(SerialReportAddress(frame[1]));
         if (found == m_mapCamera.end()) return length;
         camera = found->second;
     }

@@ -23,11 +23,11 @@
 
 namespace korvane {
 
-class CComReader;
+class CIoThread;
 
 class CComPort : public std::enable_shared_from_this<CComPort> {
 public:
-    CComPort(std::shared_ptr<CComReader> reader, std::string name);
+    CComPort(std::shared_ptr<CIoThread> reader, std::string name);
     ~CComPort();
 
     // Opens and configures the device: speed and data bits from the record,
@@ -57,8 +57,6 @@ public:
     void AppendReceived(const std::uint8_t* data, std::size_t length);
     std::size_t PendingBytes() const { return m_strRecv.size(); }
 
-    static int DecodeAddress(std::uint8_t packedDecimal);
-
 private:
     void PostRead();
     void OnRead(const boost::system::error_code& error, std::size_t bytes);
@@ -66,7 +64,7 @@ private:
     int DispatchFrame(const std::uint8_t* frame, int length);
     void SetLastError(const boost::system::error_code& error);
 
-    std::shared_ptr<CComReader> m_pReader;
+    std::shared_ptr<CIoThread> m_pReader;
     boost::asio::serial_port m_port;
     const std::string m_strPort;
 

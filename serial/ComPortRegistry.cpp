@@ -1,7 +1,7 @@
 #include "serial/ComPortRegistry.h"
 
 #include "platform/Platform.h"
-#include "serial/ComReader.h"
+#include "io/IoThread.h"
 
 #include <algorithm>
 
@@ -24,7 +24,7 @@ std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance()
     return holder.registry;
 }
 
-CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CComReader>()) {}
+CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CIoThread>()) {}
 
 CComPortRegistry::~CComPortRegistry() { Shutdown(); }
 

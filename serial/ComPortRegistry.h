@@ -12,7 +12,7 @@
 
 namespace korvane {
 
-class CComReader;
+class CIoThread;
 
 class CComPortRegistry {
 public:
@@ -40,7 +40,7 @@ public:
     void Shutdown();
 
 private:
-    std::shared_ptr<CComReader> m_pReader;
+    std::shared_ptr<CIoThread> m_pReader;
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<CComPort>> m_vecPorts;
 };

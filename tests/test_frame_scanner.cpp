@@ -1,8 +1,9 @@
 // The receive side without a device: cutting frames out of whatever bytes
 // arrive, routing by packed-decimal address, and the return-code table.
 #include "report/ReportNotifier.h"
+#include "report/ReturnCodes.h"
 #include "serial/ComPort.h"
-#include "serial/ComReader.h"
+#include "io/IoThread.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ struct Seen {
 };
 
 struct Line {
-    std::shared_ptr<CComReader> reader = std::make_shared<CComReader>();
+    std::shared_ptr<CIoThread> reader = std::make_shared<CIoThread>();
     std::shared_ptr<CComPort> port = std::make_shared<CComPort>(reader, "test");
 
     void Feed(std::initializer_list<int> bytes)
@@ -36,12 +37,16 @@ struct Line {
 
 }  // namespace
 
-TEST(FrameScanner, PackedDecimalAddresses)
+TEST(ReportAddresses, PackedDecimalOnTheLineAndFromTheTrackingSystem)
 {
-    const std::pair<int, int> cases[] = {{0x12, 12}, {0x05, 5}, {0x1a, 1}, {0xb2, 0}, {0x10, 10},
-                                         {0x99, 99}, {0x0a, 0}, {0x00, 0}, {0xff, 0}, {0x79, 79}};
-    for (auto [byte, address] : cases)
-        EXPECT_EQ(CComPort::DecodeAddress(static_cast<std::uint8_t>(byte)), address) << std::hex << byte;
+    // byte, serial line, tracking system
+    const int cases[][3] = {{0x12, 12, 12}, {0x05, 5, 5}, {0x1a, 1, 1},  {0xb2, 0, 0},   {0x10, 10, 10},
+                            {0x99, 99, 0},  {0x0a, 0, 0}, {0x00, 0, 0},  {0xff, 0, 0},   {0x79, 79, 79},
+                            {0x80, 80, 0},  {0x85, 85, 0}, {0x0c, 0, 0}, {0x3f, 3, 3}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(SerialReportAddress(static_cast<std::uint8_t>(c[0])), c[1]) << std::hex << c[0];
+        EXPECT_EQ(TrackReportAddress(static_cast<std::uint8_t>(c[0])), c[2]) << std::hex << c[0];
+    }
 }
 
 TEST(FrameScanner, CutsRoutesAndBoundsTheBuffer)
@@ -93,9 +98,13 @@ TEST(ReturnCodes, SerialCodesMapToMessagesOthersAreDropped)
     for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(seen.reports[i].first, 0x8400u + i);
 
     seen.reports.clear();
-    const std::uint8_t states[] = {1, 0, 2};
-    for (const std::uint8_t& state : states) notifier.OnTrackReport(&state, 1);
+    for (std::uint8_t state : {1, 0, 2}) {
+        const std::uint8_t report[5] = {0xAA, 0x50, 0x02, 0x01, state};
+        notifier.OnTrackReport(report, 5);
+    }
     notifier.OnTrackReport(nullptr, 5);
+    const std::uint8_t shortReport[4] = {0xAA, 0x50, 0x02, 0x01};
+    notifier.OnTrackReport(shortReport, 4);
     ASSERT_EQ(seen.reports.size(), 2u);
     EXPECT_EQ(seen.reports[0].first, 0x8400u);
     EXPECT_EQ(seen.reports[1].first, 0x8401u);

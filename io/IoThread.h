@@ -1,6 +1,6 @@
-// The one I/O thread of the serial line: an io_context that every open port
-// lives on. Reads, writes and closes of ports all run on this thread, so a
-// port's state is touched by one thread only.
+// An io_context with a thread of its own. The serial line and the tracking
+// service each have one: every read, write and close of their devices and
+// sockets runs on it, so their state is touched by one thread only.
 #pragma once
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -14,12 +14,12 @@
 
 namespace korvane {
 
-class CComReader {
+class CIoThread {
 public:
-    CComReader();
-    ~CComReader();
-    CComReader(const CComReader&) = delete;
-    CComReader& operator=(const CComReader&) = delete;
+    CIoThread();
+    ~CIoThread();
+    CIoThread(const CIoThread&) = delete;
+    CIoThread& operator=(const CIoThread&) = delete;
 
     boost::asio::io_context& Context() { return m_io; }
 

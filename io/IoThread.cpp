@@ -1,4 +1,4 @@
-#include "serial/ComReader.h"
+#include "io/IoThread.h"
 
 #include <boost/asio/post.hpp>
 
@@ -12,11 +12,11 @@ namespace {
 constexpr auto kRunOnThreadLimit = std::chrono::seconds(5);
 }
 
-CComReader::CComReader() : m_work(boost::asio::make_work_guard(m_io)) {}
+CIoThread::CIoThread() : m_work(boost::asio::make_work_guard(m_io)) {}
 
-CComReader::~CComReader() { Stop(); }
+CIoThread::~CIoThread() { Stop(); }
 
-bool CComReader::Start()
+bool CIoThread::Start()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_thread.joinable()) return true;
@@ -31,7 +31,7 @@ bool CComReader::Start()
     return true;
 }
 
-void CComReader::Run()
+void CIoThread::Run()
 {
     m_threadId = std::this_thread::get_id();
     while (m_bRunning) {
@@ -44,7 +44,7 @@ void CComReader::Run()
     }
 }
 
-void CComReader::Stop()
+void CIoThread::Stop()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_work.reset();
@@ -63,7 +63,7 @@ void CComReader::Stop()
     m_io.poll();
 }
 
-void CComReader::RunOnThread(std::function<void()> work)
+void CIoThread::RunOnThread(std::function<void()> work)
 {
     if (!m_bRunning || InThread()) {
         work();
