@@ -1,23 +1,61 @@
 // A camera reached through the tracking system, which relays its commands and
-// sends back its reports over UDP.
+// sends back its reports over UDP. Every tracking camera of the process
+// shares one UDP socket on local port 10000.
 #pragma once
 
 #include "api/FrameCamera.h"
 
+#include <boost/system/error_code.hpp>
+
+#include <memory>
+#include <string>
+
 namespace korvane {
+
+class CUdpService;
+class CUdpServiceHub;
 
 class CTrackSystem : public CFrameCamera {
 public:
     CTrackSystem();
+    ~CTrackSystem() override;
 
-    int Open() override { return 0; }
-    void Close() override {}
+    void SetSystemType(TRACKSYSTEMTYPE type) override { m_nSystemType = type; }
+    // Protocol, the tracking system's address and port (low 16 bits). Takes
+    // a use of the shared service and registers the camera under its
+    // current address; a second call registers anew.
+    void SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port) override;
+
+    int Open() override;
+    void Close() override;
+
+    // Track on/off are the tracking system's own packets (system type 1).
+    int OpenTrack() override { return SendTrackPacket(0x00); }
+    int CloseTrack() override { return SendTrackPacket(0x01); }
+    // The tracking system has no auto-zoom or auto-write switch.
+    int OpenAutoZoom() override { return 1; }
+    int CloseAutoZoom() override { return 1; }
+    int OpenAutoWrite() override { return 1; }
+    int CloseAutoWrite() override { return 1; }
 
     static ViscaPreambleFlags& PreambleFlags();
 
 protected:
-    void SendFrame(Frame) override {}
+    void SendFrame(Frame frame) override;
     std::string LastErrorText() const override;
+
+private:
+    int SendTrackPacket(std::uint8_t value);
+    void Send(const Frame& datagram);
+    void ReleaseService();
+
+    std::int32_t m_nSystemType = TRACKSYSTEM_TYPE_1;
+    std::uint16_t m_nPort = 0;
+    std::string m_strIp;
+    std::shared_ptr<CUdpServiceHub> m_pHub;
+    std::shared_ptr<CUdpService> m_pService;
+    int m_nRegisteredAddress = 0;  // released by the address it was registered under
+    boost::system::error_code m_lastError;
 };
 
 }  // namespace korvane
