@@ -2,27 +2,13 @@
 
 #include "platform/Platform.h"
 #include "io/IoThread.h"
+#include "io/ProcessWide.h"
 
 #include <algorithm>
 
 namespace korvane {
 
-namespace {
-
-// Shuts the I/O thread down when the library goes away, even if a host
-// leaked a camera that still holds the registry.
-struct RegistryHolder {
-    std::shared_ptr<CComPortRegistry> registry = std::make_shared<CComPortRegistry>();
-    ~RegistryHolder() { registry->Shutdown(); }
-};
-
-}  // namespace
-
-std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance()
-{
-    static RegistryHolder holder;
-    return holder.registry;
-}
+std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance() { return ProcessWide<CComPortRegistry>(); }
 
 CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CIoThread>()) {}
 

@@ -4,18 +4,14 @@
 #include <korvane/Korvane.h>
 #include "frames/PelcoFrames.h"
 
+#include "TestBytes.h"
+
 #include <gtest/gtest.h>
 
 using namespace korvane;
+constexpr auto Bytes = &korvane::test::B;
 
 namespace {
-
-Frame Bytes(std::initializer_list<int> values)
-{
-    Frame frame;
-    for (int v : values) frame.push_back(static_cast<std::uint8_t>(v));
-    return frame;
-}
 
 ViscaPreambleFlags g_flags;
 

@@ -5,20 +5,16 @@
 
 #include <korvane/Korvane.h>
 
+#include "TestBytes.h"
+
 #include <gtest/gtest.h>
 
 using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
+using korvane::test::B;
 using namespace std::chrono_literals;
 
 namespace {
-
-Bytes B(std::initializer_list<int> values)
-{
-    Bytes bytes;
-    for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
-    return bytes;
-}
 
 MYDCB Settings(std::uint8_t protocol) { return MYDCB{9600, 8, protocol}; }
 

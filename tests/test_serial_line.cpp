@@ -3,6 +3,8 @@
 // lines that go away.
 #include "SerialTestSupport.h"
 
+#include "TestBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,16 +20,10 @@ using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
 using korvane::test::ReportCollector;
 using korvane::test::SerialCamera;
+using korvane::test::B;
 using namespace std::chrono_literals;
 
 namespace {
-
-Bytes B(std::initializer_list<int> values)
-{
-    Bytes bytes;
-    for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
-    return bytes;
-}
 
 // True when no other open file holds the device's lock.
 bool DeviceIsFree(const std::string& device)

@@ -9,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "TestBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,16 +19,10 @@
 using korvane::sim::Bytes;
 using korvane::sim::CTrackingPeer;
 using korvane::test::ReportCollector;
+using korvane::test::B;
 using namespace std::chrono_literals;
 
 namespace {
-
-Bytes B(std::initializer_list<int> values)
-{
-    Bytes bytes;
-    for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
-    return bytes;
-}
 
 std::unique_ptr<CKorvane> TrackingCamera(CTrackingPeer& peer, unsigned address, PTZPROTOCOL protocol,
                                          ReportCollector* reports = nullptr)

@@ -5,18 +5,14 @@
 #include <korvane/Korvane.h>
 #include "frames/ViscaFrames.h"
 
+#include "TestBytes.h"
+
 #include <gtest/gtest.h>
 
 using namespace korvane;
+constexpr auto Bytes = &korvane::test::B;
 
 namespace {
-
-Frame Bytes(std::initializer_list<int> values)
-{
-    Frame frame;
-    for (int v : values) frame.push_back(static_cast<std::uint8_t>(v));
-    return frame;
-}
 
 CCommandEncoder Encoder(ViscaPreambleFlags& flags, ViscaZoom zoom, std::uint32_t address = 1, std::int32_t hs = 30,
                         std::int32_t vs = 30)

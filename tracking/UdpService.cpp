@@ -1,6 +1,7 @@
 #include "tracking/UdpService.h"
 
 #include "io/IoThread.h"
+#include "io/ProcessWide.h"
 #include "platform/Platform.h"
 #include "report/ReturnCodes.h"
 
@@ -134,20 +135,7 @@ void CUdpService::HandleDatagram(const std::uint8_t* data, std::size_t bytes,
     camera->OnTrackReport(report, static_cast<int>(kReportLength));
 }
 
-namespace {
-
-struct HubHolder {
-    std::shared_ptr<CUdpServiceHub> hub = std::make_shared<CUdpServiceHub>();
-    ~HubHolder() { hub->Shutdown(); }
-};
-
-}  // namespace
-
-std::shared_ptr<CUdpServiceHub> CUdpServiceHub::Instance()
-{
-    static HubHolder holder;
-    return holder.hub;
-}
+std::shared_ptr<CUdpServiceHub> CUdpServiceHub::Instance() { return ProcessWide<CUdpServiceHub>(); }
 
 CUdpServiceHub::CUdpServiceHub() : m_pIo(std::make_shared<CIoThread>()) {}
 

@@ -21,8 +21,12 @@
 // Open, which waits up to 5 seconds for the relay). Reports arrive on one of
 // the library's own threads, never on the calling thread. Once Close or the
 // destructor has returned, no report for that camera runs or starts, so the
-// context may be freed. A notify function may call Close of its own camera;
-// it must not wait for anything that waits for a report to finish.
+// context may be freed. A notify function may call Close (and, in tracking
+// mode, SetSystemParam) of its own or any other camera; it must not wait for
+// anything that itself waits for a report to finish.
+//
+// Report bytes: serial mode, the 7-byte return-code frame; tracking mode, the
+// 5-byte report AA 50 02 <address> <state>.
 #ifndef KORVANE_KORVANE_H
 #define KORVANE_KORVANE_H
 
