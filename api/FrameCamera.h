@@ -44,8 +44,6 @@ public:
     // The test frame, then the system's text for the link's last error.
     int ConnectTest() override;
 
-    const CCommandEncoder& Encoder() const { return m_encoder; }
-
 protected:
     CFrameCamera(const EncoderTraits& traits, std::int32_t defaultSpeed);
 

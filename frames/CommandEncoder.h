@@ -61,13 +61,10 @@ public:
     explicit CCommandEncoder(const EncoderTraits& traits);
 
     void SetProtocol(std::int32_t protocol) { m_nProtocol = protocol; }
-    std::int32_t Protocol() const { return m_nProtocol; }
     void SetAddress(std::uint32_t address) { m_nAddress = address; }
     std::uint32_t Address() const { return m_nAddress; }
     void SetHorizonSpeed(std::int32_t speed) { m_nHSpeed = speed; }
-    std::int32_t HorizonSpeed() const { return m_nHSpeed; }
     void SetVertcalSpeed(std::int32_t speed) { m_nVSpeed = speed; }
-    std::int32_t VertcalSpeed() const { return m_nVSpeed; }
 
     EncodedCommand Command(PtzCommand command);
     // op 0 go to, 1 set, 2 clear; anything else builds nothing.
@@ -78,9 +75,7 @@ public:
     // Pelco only; VISCA has no test frame.
     Frame ConnectTest();
 
-    const PELCODCMD& PelcoDRecord() const { return m_cmdPelcoD; }
     const PELCOPCMD& PelcoPRecord() const { return m_cmdPelcoP; }
-    const VISCACMD& ViscaRecord() const { return m_cmdVisca; }
 
 private:
     Frame PelcoD(PtzCommand command);

@@ -69,10 +69,4 @@ bool CComPortRegistry::StartPort(const std::shared_ptr<CComPort>& port)
     return port && port->StartReading();
 }
 
-std::size_t CComPortRegistry::OpenPortCount() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_vecPorts.size();
-}
-
 }  // namespace korvane

@@ -35,7 +35,6 @@ public:
     // Starts receiving on the port (once per port).
     bool StartPort(const std::shared_ptr<CComPort>& port);
 
-    std::size_t OpenPortCount() const;
     // End the I/O thread (library unload).
     void Shutdown();
 

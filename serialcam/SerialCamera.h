@@ -24,8 +24,6 @@ public:
     int Open() override;
     void Close() override;
 
-    bool HasPort() const { return m_pPort != nullptr; }
-
     static ViscaPreambleFlags& PreambleFlags();
 
 protected:

@@ -33,7 +33,6 @@ public:
 
     // The peer goes away, as an unplugged adapter does.
     void Hangup();
-    int MasterFd() const { return m_nMaster; }
 
 private:
     bool FillAtLeast(std::size_t count, std::chrono::steady_clock::time_point deadline);

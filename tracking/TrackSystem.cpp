@@ -28,12 +28,7 @@ void CTrackSystem::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned
     m_pNotifier->Enable();
 }
 
-int CTrackSystem::Open()
-{
-    if (!m_pService) return 0;
-    m_pNotifier->Enable();
-    return 1;
-}
+int CTrackSystem::Open() { return m_pService ? 1 : 0; }  // SetSystemParam turned reports on
 
 void CTrackSystem::Close() { ReleaseService(); }
 

@@ -38,8 +38,6 @@ public:
     boost::system::error_code SendTo(const std::string& ip, std::uint16_t port, const std::uint8_t* data,
                                      std::size_t length);
 
-    std::uint16_t LocalPort() const { return m_nPort; }
-
     // Handles one received datagram (I/O thread; public for tests).
     void HandleDatagram(const std::uint8_t* data, std::size_t bytes, const boost::asio::ip::udp::endpoint& from);
 
