@@ -36,12 +36,17 @@ void CSerialPeer::Hangup()
 
 bool CSerialPeer::Send(const Bytes& bytes)
 {
+    // A line that nobody reads fills up: give up rather than wait for ever.
+    constexpr auto kStalledLimit = std::chrono::seconds(1);
+    auto stalledSince = std::chrono::steady_clock::now();
     std::size_t done = 0;
     while (m_nMaster >= 0 && done < bytes.size()) {
         const ssize_t n = ::write(m_nMaster, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
+            stalledSince = std::chrono::steady_clock::now();
         } else if (n < 0 && errno == EAGAIN) {
+            if (std::chrono::steady_clock::now() - stalledSince > kStalledLimit) return false;
             pollfd p{m_nMaster, POLLOUT, 0};
             ::poll(&p, 1, 100);
         } else if (n < 0 && errno != EINTR) {

@@ -21,6 +21,8 @@ public:
     // The device the camera side opens, e.g. /dev/pts/3.
     const std::string& DeviceName() const { return m_strDevice; }
 
+    // Writes all bytes; false when the line stays full for a second (nobody
+    // reads the camera side) or is gone.
     bool Send(const Bytes& bytes);
     bool SendReturnCode(int cameraAddress, std::uint8_t code) { return Send(ReturnCodeFrame(cameraAddress, code)); }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using korvane::sim::CSerialPeer;
@@ -18,11 +20,22 @@ struct Guarded {
     std::atomic<bool> closed{false};
     std::atomic<int> received{0};
     std::atomic<int> lateReports{0};
+    std::mutex mutex;
+    std::condition_variable arrived;
+
     static void Notify(const unsigned char*, int, unsigned int, void* ctx)
     {
         auto* self = static_cast<Guarded*>(ctx);
         if (self->closed) ++self->lateReports;
+        std::lock_guard<std::mutex> lock(self->mutex);
         ++self->received;
+        self->arrived.notify_all();
+    }
+
+    bool WaitForReport()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, 3s, [&] { return received > 0; });
     }
 };
 
@@ -39,6 +52,7 @@ TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
     std::atomic<bool> stop{false};
     std::atomic<int> late{0};
     std::atomic<int> delivered{0};
+    std::atomic<int> missed{0};
     // Each line's peer streams return codes for addresses 1..4 and drains
     // what the cameras write, so the pseudo-terminals never fill up.
     std::vector<std::thread> peers;
@@ -66,6 +80,8 @@ TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
                     cam->MoveLeft();
                     cam->CameraStop();
                 }
+                // Every other round stays until a report of its own came in.
+                if (round % 4 < 2 && !guard.WaitForReport()) ++missed;
                 if (round % 2) {
                     cam->Close();
                     guard.closed = true;
@@ -82,4 +98,5 @@ TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
     for (auto& t : peers) t.join();
     EXPECT_EQ(late.load(), 0) << "a report ran after Close had returned";
     EXPECT_GT(delivered.load(), 0);
+    EXPECT_EQ(missed.load(), 0) << "an open camera got none of the reports streaming to it";
 }
