@@ -10,22 +10,27 @@ namespace korvane {
 
 namespace {
 constexpr auto kRunOnThreadLimit = std::chrono::seconds(5);
-}
+constexpr auto kReleaseLimit = std::chrono::seconds(5);
+}  // namespace
 
-CIoThread::CIoThread() : m_work(boost::asio::make_work_guard(m_io)) {}
+CIoThread::CIoThread() = default;
 
 CIoThread::~CIoThread() { Stop(); }
 
 bool CIoThread::Start()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_thread.joinable()) return true;
-    if (!m_work) return false;  // stopped for good
+    if (m_bStopped) return false;
+    if (!m_work) m_work.emplace(boost::asio::make_work_guard(m_io));
+    if (m_bRunning) return true;  // running, or about to see the new work guard
+    if (m_thread.joinable()) m_thread.join();  // an earlier thread that has ended
+    m_io.restart();
     m_bRunning = true;
     try {
         m_thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
         m_bRunning = false;
+        m_work.reset();
         return false;
     }
     return true;
@@ -34,29 +39,53 @@ bool CIoThread::Start()
 void CIoThread::Run()
 {
     m_threadId = std::this_thread::get_id();
-    while (m_bRunning) {
+    for (;;) {
         try {
             m_io.run();
-            break;  // only stop() ends run() while the work guard is held
         } catch (...) {
-            // A failing handler must not end serial receiving for everyone.
+            continue;  // a failing handler must not end receiving for everyone
         }
+        // run() returned: stopped for good, or out of work after Release().
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bStopped || !m_work) {
+            m_bRunning = false;
+            m_threadId = std::thread::id();
+            m_ended.notify_all();
+            return;
+        }
+        m_io.restart();  // a Start() came back before this thread ended
     }
+}
+
+void CIoThread::Release()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_work.reset();
+}
+
+void CIoThread::WaitReleased()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (InThread()) return;
+    m_ended.wait_for(lock, kReleaseLimit, [this] { return !m_bRunning || m_work.has_value(); });
 }
 
 void CIoThread::Stop()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_work.reset();
-    m_bRunning = false;
-    m_io.stop();
-    if (!m_thread.joinable()) return;
-    if (InThread()) {
-        m_thread.detach();
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopped = true;
+        m_work.reset();
+        m_io.stop();
+        thread = std::move(m_thread);
+    }
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();
         return;
     }
-    m_thread.join();
-    m_threadId = std::thread::id();
+    thread.join();
     // Completions already queued (aborted reads of closed ports) release
     // what they hold; nothing new can start now.
     m_io.restart();

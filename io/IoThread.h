@@ -1,12 +1,18 @@
-// An io_context with a thread of its own. The serial line and the tracking
-// service each have one: every read, write and close of their devices and
-// sockets runs on it, so their state is touched by one thread only.
+// An io_context with a thread of its own. The serial line, the tracking
+// service and the relay event listener each have one: every read, write and
+// close of their devices and sockets runs on it, so their state is touched by
+// one thread only.
+//
+// Start() keeps the thread running until Release() or Stop(). After
+// Release() it ends by itself once the work still queued has run; a later
+// Start() brings it back. Stop() is for good (library unload).
 #pragma once
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -23,9 +29,16 @@ public:
 
     boost::asio::io_context& Context() { return m_io; }
 
-    // Starts the thread once; false if it cannot be created.
+    // Keeps the thread running (starting it if needed); false if it cannot
+    // be created or the thread was stopped for good.
     bool Start();
-    // Ends the thread: joined, or detached when called on the thread itself.
+    // Lets the thread end once nothing is queued. Does not wait.
+    void Release();
+    // Waits (bounded) until a released thread has ended; at once when called
+    // on the thread itself or when a Start() has come back meanwhile.
+    void WaitReleased();
+    // Ends the thread for good: joined, or detached when called on the
+    // thread itself.
     void Stop();
     bool InThread() const { return std::this_thread::get_id() == m_threadId.load(); }
     bool IsRunning() const { return m_bRunning.load(); }
@@ -40,7 +53,9 @@ private:
 
     boost::asio::io_context m_io;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
-    std::mutex m_mutex;  // start and stop
+    std::mutex m_mutex;  // start, release and stop
+    std::condition_variable m_ended;
+    bool m_bStopped = false;
     std::thread m_thread;
     std::atomic<std::thread::id> m_threadId{};
     std::atomic<bool> m_bRunning{false};
