@@ -1,15 +1,156 @@
 #include "netcam/NetCamera.h"
 
+#include "netcam/EventListener.h"
 #include "platform/Platform.h"
+
+#include <array>
+#include <chrono>
 
 namespace korvane {
 
+using boost::asio::ip::udp;
+
 namespace {
+
 ViscaPreambleFlags g_unusedFlags;  // the relay carries Pelco only
+constexpr auto kOpenAnswerLimit = std::chrono::seconds(5);
+constexpr std::size_t kOpenAnswerMax = 5;
+
+std::int32_t StoredProtocol(PTZPROTOCOL protocol)
+{
+    if (protocol == PROTOCOL_PELCO_D || protocol == PROTOCOL_PELCO_P) return protocol;
+    return PROTOCOL_VISCA;  // no frames at all
 }
+
+}  // namespace
 
 CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
 
-std::string CNetCamera::LastErrorText() const { return platform::ErrorText({}); }
+CNetCamera::~CNetCamera()
+{
+    m_pNotifier->Disable();
+    CloseSockets();
+}
+
+void CNetCamera::SetDeviceType(DEVICETYPE type)
+{
+    m_nDeviceType = type;
+    if (!IsRelayed()) return;  // ONVIF cameras: not yet
+    m_openRequest.SetDeviceType(static_cast<std::uint32_t>(type));
+    PrepareSockets();
+}
+
+void CNetCamera::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int value4,
+                                const char* user, const char* password, const char* text7)
+{
+    m_encoder.SetProtocol(StoredProtocol(protocol));
+    if (IsRelayed()) m_openRequest.SetConnection(port, value4, ip, text7, user, password);
+}
+
+void CNetCamera::PrepareSockets()
+{
+    CloseSockets();
+    m_addrRelay = udp::endpoint();
+    m_addrEvent = udp::endpoint();
+    if (!m_pListener) m_pListener = CEventListener::Instance();
+    auto& io = m_pListener->Context();
+
+    udp::socket relay(io);
+    relay.open(udp::v4(), m_lastError);
+    if (m_lastError) {
+        ShowSocketError();
+        return;
+    }
+    m_sockRelay.emplace(std::move(relay));
+    m_addrRelay = udp::endpoint(boost::asio::ip::address_v4::loopback(), kRelayPort);
+
+    auto event = std::make_shared<udp::socket>(io);
+    event->open(udp::v4(), m_lastError);
+    // Bound to an ephemeral port of loopback: the relay on this machine is
+    // the only sender the camera listens to.
+    if (!m_lastError) event->bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0), m_lastError);
+    if (!m_lastError) m_addrEvent = event->local_endpoint(m_lastError);
+    if (m_lastError) {
+        ShowSocketError();
+        return;
+    }
+    m_sockEvent = std::move(event);
+    m_openRequest.SetEventPort(m_addrEvent.port());
+}
+
+void CNetCamera::CloseSockets()
+{
+    boost::system::error_code ignored;
+    if (m_sockRelay) m_sockRelay->close(ignored);
+    m_sockRelay.reset();
+    if (!m_sockEvent) return;
+    // Once watched, the listener owns the socket and closes it on its thread.
+    const bool watched = m_pListener && m_pListener->RemoveSocket(m_openRequest.EventPortField(), m_pNotifier);
+    if (!watched) m_sockEvent->close(ignored);
+    m_sockEvent.reset();
+}
+
+int CNetCamera::Open()
+{
+    if (!IsRelayed()) return 0;
+    if (!m_sockRelay) {
+        m_lastError = boost::asio::error::bad_descriptor;
+        return 0;
+    }
+    m_sockRelay->send_to(boost::asio::buffer(m_openRequest.Datagram(), COpenRequest::kDatagramSize), m_addrRelay,
+                         0, m_lastError);
+    if (m_lastError) return 0;
+
+    const bool readable = platform::WaitReadable(*m_sockRelay, kOpenAnswerLimit, m_lastError);
+    if (m_lastError) ShowSocketError();
+    if (!readable) return 0;
+
+    // One byte of room more than an answer may have: longer answers fail.
+    std::array<std::uint8_t, kOpenAnswerMax + 1> answer{};
+    udp::endpoint from;
+    const std::size_t length = m_sockRelay->receive_from(boost::asio::buffer(answer), from, 0, m_lastError);
+    if (m_lastError || length > kOpenAnswerMax) return 0;
+    m_addrRelay = from;  // later datagrams go where the answer came from
+    if (IsRefusal(answer.data(), length)) return 0;
+
+    if (m_nDeviceType == DEVICE_TYPE_4 && m_sockEvent) {
+        m_pNotifier->Enable();
+        m_pListener->AddSocket(m_openRequest.EventPortField(), m_sockEvent, m_pNotifier);
+    }
+    return 1;
+}
+
+void CNetCamera::Close()
+{
+    if (!IsRelayed()) return;
+    // No event for this camera runs once Close returns.
+    m_pNotifier->Disable();
+    if (m_sockRelay) {
+        m_sockRelay->send_to(boost::asio::buffer(CloseNotice(m_openRequest.EventPortField())), m_addrRelay, 0,
+                             m_lastError);
+        if (m_lastError) ShowSocketError();
+    }
+    CloseSockets();
+}
+
+void CNetCamera::SendFrame(Frame frame)
+{
+    if (!IsRelayed()) return;
+    SendToRelay(CommandDatagram(DeviceKind(m_nDeviceType), m_openRequest.DevicePort(),
+                                m_openRequest.EventPortField(), frame));
+}
+
+void CNetCamera::SendToRelay(const Frame& datagram)
+{
+    if (m_sockRelay)
+        m_sockRelay->send_to(boost::asio::buffer(datagram), m_addrRelay, 0, m_lastError);
+    else
+        m_lastError = boost::asio::error::bad_descriptor;  // no socket yet, or closed
+    if (m_lastError) ShowSocketError();
+}
+
+void CNetCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }
+
+std::string CNetCamera::LastErrorText() const { return platform::ErrorText(m_lastError); }
 
 }  // namespace korvane

@@ -1,21 +1,56 @@
 // A network camera: an ONVIF camera driven in process, or a device reached
-// through the relay service on this machine.
+// through the relay service on this machine (127.0.0.1:20715), which gets the
+// camera's connection in an open request and then each Pelco frame wrapped in
+// a command datagram. Devices of type 4 also get target events from the relay
+// on an event socket of their own, read by the event listener.
 #pragma once
 
 #include "api/FrameCamera.h"
+#include "netcam/RelayDatagrams.h"
+
+#include <boost/asio/ip/udp.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace korvane {
+
+class CEventListener;
 
 class CNetCamera : public CFrameCamera {
 public:
     CNetCamera();
+    ~CNetCamera() override;
 
-    int Open() override { return 0; }
-    void Close() override {}
+    // Relayed types get a fresh socket pair (the earlier one is closed).
+    void SetDeviceType(DEVICETYPE type) override;
+    void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int value4,
+                        const char* user, const char* password, const char* text7) override;
+
+    int Open() override;
+    void Close() override;
 
 protected:
-    void SendFrame(Frame) override {}
+    void SendFrame(Frame frame) override;
     std::string LastErrorText() const override;
+
+private:
+    bool IsRelayed() const { return m_nDeviceType != DEVICE_ONVIF; }
+    void PrepareSockets();
+    // Closes both sockets; the event socket leaves the listener first.
+    void CloseSockets();
+    void SendToRelay(const Frame& datagram);
+    void ShowSocketError() const;
+
+    std::int32_t m_nDeviceType = DEVICE_TYPE_1;
+    std::shared_ptr<CEventListener> m_pListener;  // owns the sockets' io_context
+    std::optional<boost::asio::ip::udp::socket> m_sockRelay;
+    boost::asio::ip::udp::endpoint m_addrRelay;
+    std::shared_ptr<boost::asio::ip::udp::socket> m_sockEvent;
+    boost::asio::ip::udp::endpoint m_addrEvent;
+    COpenRequest m_openRequest;
+    boost::system::error_code m_lastError;  // of this camera's latest socket operation
 };
 
 }  // namespace korvane

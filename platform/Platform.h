@@ -2,9 +2,11 @@
 // library is platform-free (Boost.Asio covers sockets and serial ports).
 #pragma once
 
+#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/serial_port.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <chrono>
 #include <string>
 
 namespace korvane::platform {
@@ -34,5 +36,10 @@ boost::system::error_code LockSerialDevice(boost::asio::serial_port& port);
 void PurgeSerialDevice(boost::asio::serial_port& port);
 // The open failed because someone else holds the device (worth a retry).
 bool IsDeviceBusy(const boost::system::error_code& error);
+
+// Waits until a datagram can be read from the socket, at most limit. False on
+// time-out or failure; error is set only when the wait itself failed.
+bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::milliseconds limit,
+                  boost::system::error_code& error);
 
 }  // namespace korvane::platform
