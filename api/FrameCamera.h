@@ -53,8 +53,8 @@ protected:
     // The system's text for the link's most recent error ("Success" if none).
     virtual std::string LastErrorText() const = 0;
 
-    int Run(PtzCommand command);
-    int SendSpecialPreset(std::uint8_t preset, bool viscaRecall);
+    virtual int Run(PtzCommand command);
+    virtual int SendSpecialPreset(std::uint8_t preset, bool viscaRecall);
     void SendIfAny(Frame frame);
 
     CCommandEncoder m_encoder;

@@ -65,6 +65,8 @@ public:
     std::uint32_t Address() const { return m_nAddress; }
     void SetHorizonSpeed(std::int32_t speed) { m_nHSpeed = speed; }
     void SetVertcalSpeed(std::int32_t speed) { m_nVSpeed = speed; }
+    std::int32_t HorizonSpeed() const { return m_nHSpeed; }
+    std::int32_t VertcalSpeed() const { return m_nVSpeed; }
 
     EncodedCommand Command(PtzCommand command);
     // op 0 go to, 1 set, 2 clear; anything else builds nothing.

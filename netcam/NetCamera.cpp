@@ -1,6 +1,7 @@
 #include "netcam/NetCamera.h"
 
 #include "netcam/EventListener.h"
+#include "onvif/PTZService.h"
 #include "platform/Platform.h"
 
 #include <array>
@@ -26,6 +27,13 @@ std::int32_t StoredProtocol(PTZPROTOCOL protocol)
 
 CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
 
+// The velocity of a speed: (s + 1) / 64 when positive, s / 64 otherwise, so
+// that 63 is full speed.
+static float OnvifVelocity(std::int32_t speed)
+{
+    return static_cast<float>(speed > 0 ? (speed + 1.0) / 64.0 : speed / 64.0);
+}
+
 CNetCamera::~CNetCamera()
 {
     m_pNotifier->Disable();
@@ -35,7 +43,10 @@ CNetCamera::~CNetCamera()
 void CNetCamera::SetDeviceType(DEVICETYPE type)
 {
     m_nDeviceType = type;
-    if (!IsRelayed()) return;  // ONVIF cameras: not yet
+    if (!IsRelayed()) {
+        if (!m_pOnvif) m_pOnvif = std::make_unique<CPTZService>();
+        return;
+    }
     m_openRequest.SetDeviceType(static_cast<std::uint32_t>(type));
     PrepareSockets();
 }
@@ -44,7 +55,10 @@ void CNetCamera::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned i
                                 const char* user, const char* password, const char* text7)
 {
     m_encoder.SetProtocol(StoredProtocol(protocol));
-    if (IsRelayed()) m_openRequest.SetConnection(port, value4, ip, text7, user, password);
+    if (IsRelayed())
+        m_openRequest.SetConnection(port, value4, ip, text7, user, password);
+    else if (m_pOnvif)
+        m_pOnvif->Init(ip, port, user, password);
 }
 
 void CNetCamera::PrepareSockets()
@@ -92,7 +106,7 @@ void CNetCamera::CloseSockets()
 
 int CNetCamera::Open()
 {
-    if (!IsRelayed()) return 0;
+    if (!IsRelayed()) return m_pOnvif ? m_pOnvif->Open() : 0;
     if (!m_sockRelay) {
         m_lastError = boost::asio::error::bad_descriptor;
         return 0;
@@ -122,7 +136,10 @@ int CNetCamera::Open()
 
 void CNetCamera::Close()
 {
-    if (!IsRelayed()) return;
+    if (!IsRelayed()) {
+        m_pOnvif.reset();
+        return;
+    }
     // No event for this camera runs once Close returns.
     m_pNotifier->Disable();
     if (m_sockRelay) {
@@ -148,6 +165,61 @@ void CNetCamera::SendToRelay(const Frame& datagram)
         m_lastError = boost::asio::error::bad_descriptor;  // no socket yet, or closed
     if (m_lastError) ShowSocketError();
 }
+
+int CNetCamera::Run(PtzCommand command)
+{
+    if (IsRelayed()) return CFrameCamera::Run(command);
+    RunOnvif(command);
+    return 1;
+}
+
+void CNetCamera::RunOnvif(PtzCommand command)
+{
+    if (!m_pOnvif) return;
+    const float h = OnvifVelocity(m_encoder.HorizonSpeed());
+    const float v = OnvifVelocity(m_encoder.VertcalSpeed());
+    const auto move = [&](float pan, float tilt) {
+        m_pOnvif->m_bPanTilt = true;
+        m_pOnvif->ContinuousMove(pan, tilt, 0.0f);
+    };
+    switch (command) {
+    case PtzCommand::Up: move(0.0f, v); break;
+    case PtzCommand::Down: move(0.0f, -v); break;
+    case PtzCommand::Left: move(-h, 0.0f); break;
+    case PtzCommand::Right: move(h, 0.0f); break;
+    case PtzCommand::UpLeft: move(-h, v); break;
+    case PtzCommand::UpRight: move(h, v); break;
+    case PtzCommand::DownLeft: move(-h, -v); break;
+    case PtzCommand::DownRight: move(h, -v); break;
+    case PtzCommand::Stop: m_pOnvif->Stop(); break;
+    case PtzCommand::ZoomTele:
+    case PtzCommand::ZoomWide:
+        m_pOnvif->m_bPanTilt = false;
+        m_pOnvif->ContinuousMove(0.0f, 0.0f, command == PtzCommand::ZoomTele ? h : -h);
+        break;
+    default: break;  // focus and iris have no ONVIF PTZ counterpart
+    }
+}
+
+int CNetCamera::PreSet(int preset, std::uint8_t op)
+{
+    if (IsRelayed()) return CFrameCamera::PreSet(preset, op);
+    if (!m_pOnvif) return 1;
+    switch (op) {
+    case 0: m_pOnvif->GotoPreset(preset, m_encoder.HorizonSpeed(), m_encoder.VertcalSpeed()); break;
+    case 1: m_pOnvif->SetPreset(preset); break;
+    case 2: m_pOnvif->RemovePreset(preset); break;
+    default: break;
+    }
+    return 1;
+}
+
+int CNetCamera::SendSpecialPreset(std::uint8_t preset, bool viscaRecall)
+{
+    return IsRelayed() ? CFrameCamera::SendSpecialPreset(preset, viscaRecall) : 1;
+}
+
+int CNetCamera::ConnectTest() { return IsRelayed() ? CFrameCamera::ConnectTest() : 1; }
 
 void CNetCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }
 

@@ -17,6 +17,7 @@
 namespace korvane {
 
 class CEventListener;
+class CPTZService;
 
 class CNetCamera : public CFrameCamera {
 public:
@@ -31,7 +32,12 @@ public:
     int Open() override;
     void Close() override;
 
+    int PreSet(int preset, std::uint8_t op) override;
+    int ConnectTest() override;
+
 protected:
+    int Run(PtzCommand command) override;
+    int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;
     void SendFrame(Frame frame) override;
     std::string LastErrorText() const override;
 
@@ -42,6 +48,7 @@ private:
     void CloseSockets();
     void SendToRelay(const Frame& datagram);
     void ShowSocketError() const;
+    void RunOnvif(PtzCommand command);
 
     std::int32_t m_nDeviceType = DEVICE_TYPE_1;
     std::shared_ptr<CEventListener> m_pListener;  // owns the sockets' io_context
@@ -51,6 +58,7 @@ private:
     boost::asio::ip::udp::endpoint m_addrEvent;
     COpenRequest m_openRequest;
     boost::system::error_code m_lastError;  // of this camera's latest socket operation
+    std::unique_ptr<CPTZService> m_pOnvif;  // device type 3 only
 };
 
 }  // namespace korvane

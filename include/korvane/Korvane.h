@@ -17,8 +17,11 @@
 // cannot be had. Calls that do not apply to the camera's mode are ignored.
 //
 // Threads. Configuration and command calls may come from any host thread, one
-// call at a time per camera; they do not wait for the device (except network
-// Open, which waits up to 5 seconds for the relay). Reports arrive on one of
+// call at a time per camera; they do not wait for the device, except in the
+// network mode: Open of a relayed device waits up to 5 seconds for the relay,
+// and an ONVIF camera answers each request (SetSocketParam, Open, every
+// command) before the call returns, each request bounded by 5 seconds.
+// Reports arrive on one of
 // the library's own threads, never on the calling thread. Once Close or the
 // destructor has returned, no report for that camera runs or starts, so the
 // context may be freed. A notify function may call Close (and, in tracking
@@ -26,7 +29,9 @@
 // anything that itself waits for a report to finish.
 //
 // Report bytes: serial mode, the 7-byte return-code frame; tracking mode, the
-// 5-byte report AA 50 02 <address> <state>.
+// 5-byte report AA 50 02 <address> <state>; relayed devices of type 4, the
+// 18 characters "Camera Return Code" (target appears or disappears). ONVIF
+// cameras send no reports.
 #ifndef KORVANE_KORVANE_H
 #define KORVANE_KORVANE_H
 
@@ -123,12 +128,18 @@ public:
     // empty name, a device that cannot be opened or is busy, an address
     // already bound on that line, and in the other modes.
     bool SetCommDevice(const char* port, MYDCB& dcb);
-    // Network mode: call before SetSocketParam.
+    // Network mode. ONVIF (3): call before SetSocketParam. Relayed types: a
+    // fresh pair of UDP sockets on every call (the earlier pair is closed).
     void SetDeviceType(DEVICETYPE type);
     // Network mode. Relayed devices: each text fills a 255-byte field of the
     // open request and is cut to 254 bytes; the relay receives the first 238
     // bytes of the password with its terminating zero (longer passwords reach
-    // it cut to 239 bytes without one). ONVIF: ip, port, user, password.
+    // it cut to 239 bytes without one). ONVIF: ip (IPv4 or IPv6 address),
+    // port, user, password; reads the camera's clock and finds its media and
+    // PTZ services at once; a later call with other credentials replaces them.
+    // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
+    // for a speed s > 0), presets 1 to 256 (named by their number on the
+    // camera), focus, iris, track, auto-zoom and auto-write send nothing.
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
                         unsigned int value4, const char* user, const char* password,
                         const char* text7);

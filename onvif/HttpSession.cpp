@@ -1,0 +1,101 @@
+#include "onvif/HttpSession.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace korvane::onvif {
+
+namespace {
+
+void GlobalInitOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Sink {
+    std::string body;
+    bool overflow = false;
+};
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* sink = static_cast<Sink*>(user);
+    const std::size_t bytes = size * count;
+    if (sink->body.size() + bytes > CHttpSession::kBodyLimit) {
+        sink->overflow = true;
+        return 0;  // ends the transfer
+    }
+    sink->body.append(data, bytes);
+    return bytes;
+}
+
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+    void Add(const std::string& header) { list = curl_slist_append(list, header.c_str()); }
+};
+
+}  // namespace
+
+void CHttpSession::CurlDeleter::operator()(void* handle) const { curl_easy_cleanup(static_cast<CURL*>(handle)); }
+
+CHttpSession::CHttpSession()
+{
+    GlobalInitOnce();
+    m_curl.reset(curl_easy_init());
+}
+
+CHttpSession::~CHttpSession() = default;
+
+HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
+                                 const std::string& user, const std::string& password)
+{
+    HttpReply reply;
+    CURL* curl = static_cast<CURL*>(m_curl.get());
+    if (!curl) {
+        reply.error = "no HTTP client";
+        return reply;
+    }
+    HeaderList headers;
+    headers.Add("Content-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"");
+    headers.Add("Expect:");  // no 100-continue round trip
+    Sink sink;
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, envelope.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(envelope.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(m_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // host threads: no SIGALRM
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kBodyLimit));
+    if (!user.empty()) {
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST | CURLAUTH_BASIC);
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
+    } else {
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_NONE);
+    }
+
+    const CURLcode result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the list dies here
+    if (sink.overflow) {
+        reply.error = "answer too large";
+        return reply;
+    }
+    if (result != CURLE_OK) {
+        reply.error = curl_easy_strerror(result);
+        return reply;
+    }
+    reply.body = std::move(sink.body);
+    return reply;
+}
+
+}  // namespace korvane::onvif

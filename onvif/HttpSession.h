@@ -1,0 +1,42 @@
+// One HTTP connection to one camera, kept alive between requests. POSTs SOAP
+// 1.2 requests; answers a camera's HTTP authentication challenge (digest or
+// basic) and keeps the negotiated scheme for the requests that follow.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace korvane::onvif {
+
+struct HttpReply {
+    long status = 0;      // 0: no HTTP answer at all
+    std::string body;
+    std::string error;    // why there was no usable answer, else empty
+};
+
+class CHttpSession {
+public:
+    // Every request ends within this time, answered or not.
+    static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+    // Bodies beyond this are refused: no camera's answer comes near it.
+    static constexpr std::size_t kBodyLimit = 1 << 20;
+
+    CHttpSession();
+    ~CHttpSession();
+    CHttpSession(const CHttpSession&) = delete;
+    CHttpSession& operator=(const CHttpSession&) = delete;
+
+    void SetTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    HttpReply PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
+                       const std::string& user, const std::string& password);
+
+private:
+    struct CurlDeleter {
+        void operator()(void* handle) const;
+    };
+    std::unique_ptr<void, CurlDeleter> m_curl;
+    std::chrono::milliseconds m_timeout = kDefaultTimeout;
+};
+
+}  // namespace korvane::onvif

@@ -1,0 +1,222 @@
+#include "onvif/OnvifClient.h"
+
+#include "onvif/WsSecurity.h"
+
+#include <charconv>
+#include <cstdlib>
+
+namespace korvane::onvif {
+
+namespace {
+
+std::string Action(const char* ns, const char* operation) { return std::string(ns) + "/" + operation; }
+
+std::string Element(const char* prefix, const char* name, const std::string& inner)
+{
+    return std::string("<") + prefix + ":" + name + ">" + inner + "</" + prefix + ":" + name + ">";
+}
+
+std::string ProfileToken(const std::string& profile) { return Element("tptz", "ProfileToken", XmlEscape(profile)); }
+
+int FieldOf(pugi::xml_node parent, const char* name) { return std::atoi(Child(parent, name).child_value()); }
+
+// The XAddr of a service from GetCapabilities, or from GetServices for
+// cameras that only answer the newer request.
+bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                    const std::string& password, const char* capability, const char* serviceNs, std::string& url)
+{
+    const SoapReply capabilities = connection.Call(
+        deviceUrl, Action(kNsDevice, "GetCapabilities"),
+        "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
+    if (capabilities.ok) {
+        const pugi::xml_node address = Child(Descendant(capabilities.body, capability), "XAddr");
+        if (address && *address.child_value()) {
+            url = address.child_value();
+            return true;
+        }
+    }
+    const SoapReply services = connection.Call(
+        deviceUrl, Action(kNsDevice, "GetServices"),
+        "<tds:GetServices><tds:IncludeCapability>false</tds:IncludeCapability></tds:GetServices>", user, password);
+    if (!services.ok) return false;
+    for (pugi::xml_node service : services.body.children()) {
+        if (std::string(LocalName(service)) != "Service") continue;
+        if (std::string(Child(service, "Namespace").child_value()) != serviceNs) continue;
+        url = Child(service, "XAddr").child_value();
+        return !url.empty();
+    }
+    return false;
+}
+
+}  // namespace
+
+void COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
+{
+    if (m_bClockKnown) return;
+    const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
+    const HttpReply http = m_http.PostSoap(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
+    const SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
+    if (!reply.ok) return;  // tokens then carry our own time
+    const pugi::xml_node utc = Descendant(reply.body, "UTCDateTime");
+    const pugi::xml_node date = Child(utc, "Date");
+    const pugi::xml_node time = Child(utc, "Time");
+    const auto cameraNow = UtcFromFields(FieldOf(date, "Year"), FieldOf(date, "Month"), FieldOf(date, "Day"),
+                                         FieldOf(time, "Hour"), FieldOf(time, "Minute"), FieldOf(time, "Second"));
+    if (!utc || !cameraNow) return;
+    m_clockOffset = std::chrono::duration_cast<std::chrono::seconds>(*cameraNow - std::chrono::system_clock::now());
+    m_bClockKnown = true;
+}
+
+SoapReply COnvifConnection::Call(const std::string& url, const std::string& action, const std::string& body,
+                                 const std::string& user, const std::string& password)
+{
+    const std::string header =
+        user.empty() ? std::string() : SecurityHeader(user, password, std::chrono::system_clock::now() + m_clockOffset);
+    const HttpReply http = m_http.PostSoap(url, action, Envelope(header, body), user, password);
+    SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
+    m_strLastError = reply.ok ? std::string() : reply.error;
+    return reply;
+}
+
+bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                               const std::string& password, std::string& mediaUrl)
+{
+    return ServiceAddress(connection, deviceUrl, user, password, "Media", kNsMedia, mediaUrl);
+}
+
+bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                             const std::string& password, std::string& ptzUrl)
+{
+    return ServiceAddress(connection, deviceUrl, user, password, "PTZ", kNsPtz, ptzUrl);
+}
+
+void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
+                              const std::string& password, std::vector<std::string>& profiles)
+{
+    profiles.clear();
+    const SoapReply reply =
+        connection.Call(mediaUrl, Action(kNsMedia, "GetProfiles"), "<trt:GetProfiles/>", user, password);
+    if (!reply.ok) return;
+    std::vector<std::string> withoutPtz;
+    for (pugi::xml_node profile : reply.body.children()) {
+        if (std::string(LocalName(profile)) != "Profiles") continue;
+        const std::string token = profile.attribute("token").value();
+        if (token.empty()) continue;
+        (Child(profile, "PTZConfiguration") ? profiles : withoutPtz).push_back(token);
+    }
+    profiles.insert(profiles.end(), withoutPtz.begin(), withoutPtz.end());
+}
+
+int Onvif_ptz_getConfigurations(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                                const std::string& password, const std::string&, std::string& configToken)
+{
+    const SoapReply reply =
+        connection.Call(ptzUrl, Action(kNsPtz, "GetConfigurations"), "<tptz:GetConfigurations/>", user, password);
+    if (!reply.ok) return kOnvifFailed;
+    configToken = Child(reply.body, "PTZConfiguration").attribute("token").value();
+    return configToken.empty() ? kOnvifFailed : kOnvifOk;
+}
+
+int Onvif_ptz_getConfigurationOptions(COnvifConnection& connection, const std::string& ptzUrl,
+                                      const std::string& user, const std::string& password, const std::string&,
+                                      const std::string& configToken)
+{
+    const SoapReply reply = connection.Call(
+        ptzUrl, Action(kNsPtz, "GetConfigurationOptions"),
+        Element("tptz", "GetConfigurationOptions", Element("tptz", "ConfigurationToken", XmlEscape(configToken))),
+        user, password);
+    return reply.ok && Child(reply.body, "PTZConfigurationOptions") ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, std::map<int, std::string>& presets)
+{
+    const SoapReply reply = connection.Call(ptzUrl, Action(kNsPtz, "GetPresets"),
+                                            Element("tptz", "GetPresets", ProfileToken(profile)), user, password);
+    if (!reply.ok) return kOnvifFailed;
+    presets.clear();
+    for (pugi::xml_node preset : reply.body.children()) {
+        if (std::string(LocalName(preset)) != "Preset") continue;
+        const std::string token = preset.attribute("token").value();
+        const auto number = PresetNumberFromName(Child(preset, "Name").child_value());
+        if (number && !token.empty()) presets[*number] = token;
+    }
+    return kOnvifOk;
+}
+
+int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                             const std::string& password, const std::string& profile, float pan, float tilt,
+                             float zoom)
+{
+    const std::string velocity = "<tt:PanTilt x=\"" + XmlNumber(pan) + "\" y=\"" + XmlNumber(tilt) +
+                                 "\"/><tt:Zoom x=\"" + XmlNumber(zoom) + "\"/>";
+    const SoapReply reply = connection.Call(
+        ptzUrl, Action(kNsPtz, "ContinuousMove"),
+        Element("tptz", "ContinuousMove", ProfileToken(profile) + Element("tptz", "Velocity", velocity)), user,
+        password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_cameraStop(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                         const std::string& password, const std::string& profile, bool panTilt, bool zoom)
+{
+    const std::string body = Element("tptz", "Stop",
+                                     ProfileToken(profile) + Element("tptz", "PanTilt", panTilt ? "true" : "false") +
+                                         Element("tptz", "Zoom", zoom ? "true" : "false"));
+    return connection.Call(ptzUrl, Action(kNsPtz, "Stop"), body, user, password).ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, const std::string& name,
+                        std::string& token)
+{
+    const SoapReply reply = connection.Call(
+        ptzUrl, Action(kNsPtz, "SetPreset"),
+        Element("tptz", "SetPreset", ProfileToken(profile) + Element("tptz", "PresetName", XmlEscape(name))), user,
+        password);
+    token = reply.ok ? Child(reply.body, "PresetToken").child_value() : "";
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_removePreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                           const std::string& password, const std::string& profile, const std::string& token)
+{
+    const SoapReply reply = connection.Call(
+        ptzUrl, Action(kNsPtz, "RemovePreset"),
+        Element("tptz", "RemovePreset", ProfileToken(profile) + Element("tptz", "PresetToken", XmlEscape(token))),
+        user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                         const std::string& password, const std::string& profile, const std::string& token,
+                         float pan, float tilt, float zoom)
+{
+    const std::string speed = "<tt:PanTilt x=\"" + XmlNumber(pan) + "\" y=\"" + XmlNumber(tilt) +
+                              "\"/><tt:Zoom x=\"" + XmlNumber(zoom) + "\"/>";
+    const SoapReply reply = connection.Call(ptzUrl, Action(kNsPtz, "GotoPreset"),
+                                            Element("tptz", "GotoPreset",
+                                                    ProfileToken(profile) +
+                                                        Element("tptz", "PresetToken", XmlEscape(token)) +
+                                                        Element("tptz", "Speed", speed)),
+                                            user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+std::optional<int> PresetNumberFromName(const std::string& name)
+{
+    if (name.empty() || name.size() > 3 || name[0] == '0') return std::nullopt;
+    int number = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (error != std::errc() || end != name.data() + name.size() || number < 1 || number > 256) return std::nullopt;
+    return number;
+}
+
+std::string XmlNumber(float value)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+}  // namespace korvane::onvif

@@ -1,0 +1,79 @@
+// The ONVIF requests the PTZ client needs: device, media and PTZ services,
+// SOAP 1.2 over HTTP, each request signed with a WS-Security UsernameToken
+// dated in the camera's own time. Every function takes the service address
+// and the credentials on each call and reports failure in its result.
+#pragma once
+
+#include "onvif/HttpSession.h"
+#include "onvif/Soap.h"
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::onvif {
+
+// One camera's connection: the kept-alive HTTP session and the difference
+// between the camera's clock and ours.
+class COnvifConnection {
+public:
+    // Reads the camera's time (GetSystemDateAndTime needs no credentials)
+    // so that later tokens carry a time the camera accepts. Once per camera.
+    void LearnCameraClock(const std::string& deviceUrl);
+    void ForgetCameraClock() { m_bClockKnown = false; }
+
+    SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
+                   const std::string& user, const std::string& password);
+
+    void SetTimeout(std::chrono::milliseconds timeout) { m_http.SetTimeout(timeout); }
+    const std::string& LastError() const { return m_strLastError; }
+
+private:
+    CHttpSession m_http;
+    std::chrono::seconds m_clockOffset{0};
+    bool m_bClockKnown = false;
+    std::string m_strLastError;
+};
+
+constexpr int kOnvifOk = 0;
+constexpr int kOnvifFailed = -1;
+
+bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                               const std::string& password, std::string& mediaUrl);
+bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                             const std::string& password, std::string& ptzUrl);
+// The profile for PTZ control (one with a PTZ configuration) first; empty
+// when none could be read.
+void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
+                              const std::string& password, std::vector<std::string>& profiles);
+int Onvif_ptz_getConfigurations(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                                const std::string& password, const std::string& profile, std::string& configToken);
+int Onvif_ptz_getConfigurationOptions(COnvifConnection& connection, const std::string& ptzUrl,
+                                      const std::string& user, const std::string& password,
+                                      const std::string& profile, const std::string& configToken);
+// Presets whose names are preset numbers (1 to 256, plain decimal) by number;
+// other presets are left out.
+int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, std::map<int, std::string>& presets);
+int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                             const std::string& password, const std::string& profile, float pan, float tilt,
+                             float zoom);
+int Onvif_ptz_cameraStop(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                         const std::string& password, const std::string& profile, bool panTilt, bool zoom);
+int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, const std::string& name,
+                        std::string& token);
+int Onvif_ptz_removePreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                           const std::string& password, const std::string& profile, const std::string& token);
+int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                         const std::string& password, const std::string& profile, const std::string& token,
+                         float pan, float tilt, float zoom);
+
+// A preset name that is a preset number: "1" to "256", no sign, no leading zero.
+std::optional<int> PresetNumberFromName(const std::string& name);
+// A float as XML wants it, whatever the host's locale.
+std::string XmlNumber(float value);
+
+}  // namespace korvane::onvif

@@ -1,0 +1,63 @@
+// Drives one ONVIF camera: finds its media and PTZ services, uses its first
+// (PTZ-capable) media profile, and keeps the tokens the camera hands out so
+// that the host can speak in plain preset numbers 1 to 256.
+//
+// Every request is bounded by the HTTP session's time-out (5 s by default),
+// so no operation blocks the calling thread for longer than a few of those.
+#pragma once
+
+#include "onvif/OnvifClient.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+class CPTZService {
+public:
+    static constexpr int kFirstPreset = 1;
+    static constexpr int kLastPreset = 256;
+
+    CPTZService() = default;
+    virtual ~CPTZService() = default;
+
+    // The camera at ip:port. The latest credentials are the ones used. Asks
+    // for the camera's time and its service addresses at once.
+    void Init(const char* ip, unsigned int port, const char* user, const char* password);
+    // Profiles, PTZ configuration and presets: 1 ready, 0 failed.
+    int Open();
+
+    // Each of these refuses (result -1, no request) while no profile is known.
+    int ContinuousMove(float pan, float tilt, float zoom);
+    int Stop();  // pan/tilt after a move, zoom after a zoom (m_bPanTilt)
+    int SetPreset(int preset);     // 1 stored, 0 not
+    int RemovePreset(int preset);  // 0 refused here, else the camera's result
+    int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
+    void ClearPresets() { m_mapPresets.clear(); }
+
+    const std::string& LastError() const { return m_connection.LastError(); }
+    const std::string& DeviceUrl() const { return m_strDeviceUrl; }
+
+    bool m_bPanTilt = true;
+
+private:
+    bool HasProfile() const { return !m_vecProfiles.empty() && !m_strPtzUrl.empty(); }
+    static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
+
+    onvif::COnvifConnection m_connection;
+    std::string m_strUser;
+    std::string m_strPassword;
+    std::string m_strDeviceUrl;
+    std::string m_strMediaUrl;
+    std::string m_strPtzUrl;
+    std::string m_strConfigToken;
+    std::vector<std::string> m_vecProfiles;
+    std::map<int, std::string> m_mapPresets;
+};
+
+// "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP
+// address or the port is not a TCP port.
+std::string DeviceServiceUrl(const char* ip, unsigned int port);
+
+}  // namespace korvane

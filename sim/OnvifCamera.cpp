@@ -1,0 +1,461 @@
+#include "sim/OnvifCamera.h"
+
+#include "onvif/Soap.h"
+#include "onvif/WsSecurity.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <sstream>
+
+namespace korvane::sim {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+using boost::asio::ip::tcp;
+using onvif::Child;
+using onvif::Descendant;
+using onvif::LocalName;
+using Response = http::response<http::string_body>;
+using Request = http::request<http::string_body>;
+
+namespace {
+
+// This camera's own prefixes, unlike the client's: answers must be read by
+// local names.
+std::string Answer(const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"" + std::string(onvif::kNsSoap) +
+           "\" xmlns:dev=\"" + onvif::kNsDevice + "\" xmlns:med=\"" + onvif::kNsMedia + "\" xmlns:ptz=\"" +
+           onvif::kNsPtz + "\" xmlns:sch=\"" + onvif::kNsSchema +
+           "\" xmlns:ter=\"http://www.onvif.org/ver10/error\"><env:Body>" + body + "</env:Body></env:Envelope>";
+}
+
+std::string Fault(const char* code, const char* subcode, const char* reason)
+{
+    return Answer(std::string("<env:Fault><env:Code><env:Value>env:") + code + "</env:Value><env:Subcode><env:Value>" +
+                  subcode + "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" + reason +
+                  "</env:Text></env:Reason></env:Fault>");
+}
+
+std::string Md5Hex(const std::string& text)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    char two[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+// key="value" pairs of an HTTP Digest Authorization header.
+std::map<std::string, std::string> DigestFields(const std::string& header)
+{
+    std::map<std::string, std::string> fields;
+    if (header.rfind("Digest ", 0) != 0) return fields;
+    std::size_t at = 7;
+    while (at < header.size()) {
+        while (at < header.size() && (header[at] == ' ' || header[at] == ',')) ++at;
+        const std::size_t equals = header.find('=', at);
+        if (equals == std::string::npos) break;
+        const std::string key = header.substr(at, equals - at);
+        std::string value;
+        at = equals + 1;
+        if (at < header.size() && header[at] == '"') {
+            const std::size_t close = header.find('"', at + 1);
+            if (close == std::string::npos) break;
+            value = header.substr(at + 1, close - at - 1);
+            at = close + 1;
+        } else {
+            const std::size_t comma = header.find(',', at);
+            value = header.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+            at = comma == std::string::npos ? header.size() : comma;
+        }
+        fields[key] = value;
+    }
+    return fields;
+}
+
+std::optional<std::chrono::system_clock::time_point> ParseCreated(const std::string& text)
+{
+    int year, month, day, hour, minute, second;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6)
+        return std::nullopt;
+    return onvif::UtcFromFields(year, month, day, hour, minute, second);
+}
+
+std::string Velocity(pugi::xml_node parent, const char* axis, const char* attribute)
+{
+    return Child(parent, axis).attribute(attribute).value();
+}
+
+}  // namespace
+
+struct COnvifCamera::Impl {
+    boost::asio::io_context io;
+    tcp::acceptor acceptor{io};
+    OnvifCameraOptions options;
+    std::uint16_t port = 0;
+    const std::string realm = "korvane-sim";
+    const std::string nonce = "5f3a9c1e7d2b4a60";
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<OnvifRequest> requests;
+    std::size_t httpRequests = 0;
+    std::size_t connections = 0;
+    OnvifFault fault = OnvifFault::None;
+    std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
+    int nextPreset = 100;
+
+    void Accept();
+    // The answer, or nothing when the camera is to stay silent.
+    std::optional<Response> Handle(const Request& request);
+    bool HttpDigestOk(const Request& request) const;
+    bool TokenOk(pugi::xml_node envelope) const;
+    std::string Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status);
+    std::string ServiceUrl(const char* service) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port) + "/onvif/" + service;
+    }
+};
+
+namespace {
+
+struct Session : std::enable_shared_from_this<Session> {
+    Session(tcp::socket socket, COnvifCamera::Impl& camera) : stream(std::move(socket)), camera(camera) {}
+
+    void Read()
+    {
+        request = {};
+        http::async_read(stream, buffer, request, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (!error) self->Respond();
+        });
+    }
+
+    void Respond()
+    {
+        auto answer = camera.Handle(request);
+        if (!answer) {
+            Read();  // silent: the client waits until its time-out
+            return;
+        }
+        response = std::move(*answer);
+        response.keep_alive(request.keep_alive());
+        response.prepare_payload();
+        http::async_write(stream, response, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error) return;
+            if (!self->response.keep_alive()) {
+                beast::error_code ignored;
+                self->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                return;
+            }
+            self->Read();
+        });
+    }
+
+    beast::tcp_stream stream;
+    COnvifCamera::Impl& camera;
+    beast::flat_buffer buffer;
+    Request request;
+    Response response;
+};
+
+}  // namespace
+
+void COnvifCamera::Impl::Accept()
+{
+    acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
+        if (error) return;  // closed
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++connections;
+        }
+        std::make_shared<Session>(std::move(socket), *this)->Read();
+        Accept();
+    });
+}
+
+bool COnvifCamera::Impl::HttpDigestOk(const Request& request) const
+{
+    auto fields = DigestFields(std::string(request[http::field::authorization]));
+    if (fields["username"] != options.user || fields["realm"] != realm || fields["nonce"] != nonce) return false;
+    const std::string ha1 = Md5Hex(options.user + ":" + realm + ":" + options.password);
+    const std::string ha2 = Md5Hex("POST:" + fields["uri"]);
+    const std::string expected = fields.count("qop")
+                                     ? Md5Hex(ha1 + ":" + nonce + ":" + fields["nc"] + ":" + fields["cnonce"] + ":" +
+                                              fields["qop"] + ":" + ha2)
+                                     : Md5Hex(ha1 + ":" + nonce + ":" + ha2);
+    return fields["response"] == expected;
+}
+
+bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
+{
+    const pugi::xml_node token = Descendant(Child(Child(envelope, "Header"), "Security"), "UsernameToken");
+    const std::string user = Child(token, "Username").child_value();
+    const pugi::xml_node password = Child(token, "Password");
+    const std::string created = Child(token, "Created").child_value();
+    const auto nonceBytes = onvif::Base64Decode(Child(token, "Nonce").child_value());
+    if (!token || user != options.user || !nonceBytes) return false;
+    if (std::string(password.attribute("Type").value()) != onvif::kPasswordDigestType) return false;
+    const auto when = ParseCreated(created);
+    const auto cameraNow = std::chrono::system_clock::now() + options.clockOffset;
+    if (!when || *when > cameraNow + std::chrono::minutes(5) || *when < cameraNow - std::chrono::minutes(5))
+        return false;  // tokens dated far from the camera's clock are replays to it
+    return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
+}
+
+std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
+{
+    OnvifFault mode;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++httpRequests;
+        mode = fault;
+    }
+    Response response{http::status::ok, request.version()};
+    response.set(http::field::content_type, "application/soap+xml; charset=utf-8");
+    if (options.requireHttpDigest && !HttpDigestOk(request)) {
+        response.result(http::status::unauthorized);
+        response.set(http::field::www_authenticate,
+                     "Digest realm=\"" + realm + "\", qop=\"auth\", nonce=\"" + nonce + "\", algorithm=MD5");
+        response.body() = "401 Unauthorized";
+        return response;
+    }
+
+    OnvifRequest record;
+    record.path = std::string(request.target());
+    record.body = request.body();
+    pugi::xml_document document;
+    const bool parsed = document.load_buffer(request.body().data(), request.body().size());
+    const pugi::xml_node envelope = Child(document.root(), "Envelope");
+    pugi::xml_node operation;
+    for (pugi::xml_node child : Child(envelope, "Body").children())
+        if (child.type() == pugi::node_element) {
+            operation = child;
+            break;
+        }
+    record.operation = parsed && operation ? LocalName(operation) : "(not SOAP)";
+    record.authorized = record.operation == "GetSystemDateAndTime" || TokenOk(envelope);
+
+    int status = 200;
+    std::string body;
+    switch (mode) {
+    case OnvifFault::NoAnswer: break;
+    case OnvifFault::MalformedXml: body = "<env:Envelope><env:Body><ptz:Oops></env:Bo"; break;
+    case OnvifFault::SoapFault: status = 500; body = Fault("Receiver", "ter:Action", "Simulated failure"); break;
+    case OnvifFault::Http401: status = 401; body = "401 Unauthorized"; break;
+    case OnvifFault::Http500: status = 500; body = "500 Internal Server Error"; break;
+    case OnvifFault::EmptyBody: break;
+    case OnvifFault::HugeBody: body = Answer(std::string(3 << 20, ' ')); break;
+    case OnvifFault::None:
+        if (!parsed || !operation) {
+            status = 400;
+            body = Fault("Sender", "ter:WellFormed", "Not a SOAP request");
+        } else if (!record.authorized) {
+            status = 400;
+            body = Fault("Sender", "ter:NotAuthorized", "Sender not Authorized");
+        } else {
+            std::lock_guard<std::mutex> lock(mutex);
+            body = Dispatch(record, operation, status);
+        }
+        break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        requests.push_back(std::move(record));
+    }
+    arrived.notify_all();
+    if (mode == OnvifFault::NoAnswer) return std::nullopt;
+    response.result(static_cast<http::status>(status));
+    response.body() = std::move(body);
+    return response;
+}
+
+std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status)
+{
+    const std::string& op = record.operation;
+    const std::string profile = Child(operation, "ProfileToken").child_value();
+    record.values["profile"] = profile;
+    const auto noProfile = [&] {
+        status = 400;
+        return Fault("Sender", "ter:NoProfile", "No such profile, or it has no PTZ configuration");
+    };
+    if (op == "GetSystemDateAndTime") {
+        const std::string now = onvif::FormatUtc(std::chrono::system_clock::now() + options.clockOffset);
+        int y, mo, d, h, mi, s;
+        std::sscanf(now.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s);
+        std::ostringstream out;
+        out << "<dev:GetSystemDateAndTimeResponse><dev:SystemDateAndTime><sch:DateTimeType>NTP</sch:DateTimeType>"
+            << "<sch:UTCDateTime><sch:Time><sch:Hour>" << h << "</sch:Hour><sch:Minute>" << mi
+            << "</sch:Minute><sch:Second>" << s << "</sch:Second></sch:Time><sch:Date><sch:Year>" << y
+            << "</sch:Year><sch:Month>" << mo << "</sch:Month><sch:Day>" << d
+            << "</sch:Day></sch:Date></sch:UTCDateTime></dev:SystemDateAndTime></dev:GetSystemDateAndTimeResponse>";
+        return Answer(out.str());
+    }
+    if (op == "GetCapabilities" && options.answerGetCapabilities) {
+        return Answer("<dev:GetCapabilitiesResponse><dev:Capabilities><sch:Device><sch:XAddr>" +
+                      ServiceUrl("device_service") + "</sch:XAddr></sch:Device><sch:Media><sch:XAddr>" +
+                      ServiceUrl("media_service") + "</sch:XAddr></sch:Media><sch:PTZ><sch:XAddr>" +
+                      ServiceUrl("ptz_service") + "</sch:XAddr></sch:PTZ></dev:Capabilities></dev:GetCapabilitiesResponse>");
+    }
+    if (op == "GetServices") {
+        return Answer("<dev:GetServicesResponse><dev:Service><dev:Namespace>" + std::string(onvif::kNsMedia) +
+                      "</dev:Namespace><dev:XAddr>" + ServiceUrl("media_service") +
+                      "</dev:XAddr></dev:Service><dev:Service><dev:Namespace>" + onvif::kNsPtz +
+                      "</dev:Namespace><dev:XAddr>" + ServiceUrl("ptz_service") +
+                      "</dev:XAddr></dev:Service></dev:GetServicesResponse>");
+    }
+    if (op == "GetProfiles") {
+        // The profile without PTZ comes first: the client must pick the other.
+        return Answer("<med:GetProfilesResponse><med:Profiles token=\"Profile_Sub\" fixed=\"true\"><sch:Name>sub"
+                      "</sch:Name></med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
+                      "</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
+                      "</sch:PTZConfiguration></med:Profiles></med:GetProfilesResponse>");
+    }
+    if (op == "GetConfigurations") {
+        return Answer("<ptz:GetConfigurationsResponse><ptz:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
+                      "</sch:Name></ptz:PTZConfiguration></ptz:GetConfigurationsResponse>");
+    }
+    if (op == "GetConfigurationOptions") {
+        record.values["configuration"] = Child(operation, "ConfigurationToken").child_value();
+        if (record.values["configuration"] != "PTZConfig_1") {
+            status = 400;
+            return Fault("Sender", "ter:NoConfig", "No such configuration");
+        }
+        return Answer("<ptz:GetConfigurationOptionsResponse><ptz:PTZConfigurationOptions><sch:Spaces/>"
+                      "</ptz:PTZConfigurationOptions></ptz:GetConfigurationOptionsResponse>");
+    }
+    if (profile != "Profile_1" && op != "GetCapabilities") return noProfile();
+    if (op == "GetPresets") {
+        std::string list;
+        for (const auto& [token, name] : presets)
+            list += "<ptz:Preset token=\"" + token + "\"><sch:Name>" + name + "</sch:Name></ptz:Preset>";
+        return Answer("<ptz:GetPresetsResponse>" + list + "</ptz:GetPresetsResponse>");
+    }
+    if (op == "ContinuousMove") {
+        const pugi::xml_node velocity = Child(operation, "Velocity");
+        record.values["pan"] = Velocity(velocity, "PanTilt", "x");
+        record.values["tilt"] = Velocity(velocity, "PanTilt", "y");
+        record.values["zoom"] = Velocity(velocity, "Zoom", "x");
+        return Answer("<ptz:ContinuousMoveResponse/>");
+    }
+    if (op == "Stop") {
+        record.values["pantilt"] = Child(operation, "PanTilt").child_value();
+        record.values["zoom"] = Child(operation, "Zoom").child_value();
+        return Answer("<ptz:StopResponse/>");
+    }
+    if (op == "SetPreset") {
+        const std::string name = Child(operation, "PresetName").child_value();
+        record.values["name"] = name;
+        const std::string token = "Preset_" + std::to_string(nextPreset++);
+        presets[token] = name;
+        record.values["token"] = token;
+        return Answer("<ptz:SetPresetResponse><ptz:PresetToken>" + token + "</ptz:PresetToken></ptz:SetPresetResponse>");
+    }
+    if (op == "RemovePreset" || op == "GotoPreset") {
+        const std::string token = Child(operation, "PresetToken").child_value();
+        record.values["token"] = token;
+        if (op == "GotoPreset") {
+            const pugi::xml_node speed = Child(operation, "Speed");
+            record.values["pan"] = Velocity(speed, "PanTilt", "x");
+            record.values["tilt"] = Velocity(speed, "PanTilt", "y");
+            record.values["zoom"] = Velocity(speed, "Zoom", "x");
+        }
+        if (!presets.count(token)) {
+            status = 400;
+            return Fault("Sender", "ter:NoToken", "No such preset");
+        }
+        if (op == "RemovePreset") presets.erase(token);
+        return Answer("<ptz:" + op + "Response/>");
+    }
+    status = 400;
+    return Fault("Sender", "ter:ActionNotSupported", "Not supported by this camera");
+}
+
+COnvifCamera::COnvifCamera(OnvifCameraOptions options, std::uint16_t port) : m_pImpl(std::make_unique<Impl>())
+{
+    m_pImpl->options = std::move(options);
+    const tcp::endpoint at(boost::asio::ip::address_v4::loopback(), port);
+    m_pImpl->acceptor.open(at.protocol());
+    m_pImpl->acceptor.set_option(tcp::acceptor::reuse_address(true));
+    m_pImpl->acceptor.bind(at);
+    m_pImpl->acceptor.listen();
+    m_nPort = m_pImpl->port = m_pImpl->acceptor.local_endpoint().port();
+    m_pImpl->Accept();
+    m_thread = std::thread([impl = m_pImpl.get()] { impl->io.run(); });
+}
+
+COnvifCamera::~COnvifCamera()
+{
+    m_pImpl->io.stop();
+    m_thread.join();
+}
+
+void COnvifCamera::SetFault(OnvifFault fault)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->fault = fault;
+}
+
+std::optional<OnvifRequest> COnvifCamera::NextRequest(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(m_pImpl->mutex);
+    if (!m_pImpl->arrived.wait_for(lock, timeout, [&] { return !m_pImpl->requests.empty(); })) return std::nullopt;
+    OnvifRequest next = std::move(m_pImpl->requests.front());
+    m_pImpl->requests.pop_front();
+    return next;
+}
+
+std::optional<OnvifRequest> COnvifCamera::NextOf(const std::string& operation, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        auto next = NextRequest(left);
+        if (!next) return std::nullopt;
+        if (next->operation == operation) return next;
+    }
+}
+
+std::size_t COnvifCamera::HttpRequestCount()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->httpRequests;
+}
+
+std::size_t COnvifCamera::ConnectionCount()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->connections;
+}
+
+std::map<std::string, std::string> COnvifCamera::Presets()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->presets;
+}
+
+std::string COnvifCamera::Describe(const OnvifRequest& request)
+{
+    std::string line = request.operation;
+    if (!request.authorized) line += " (not authorized)";
+    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt"};
+    for (const char* key : kOrder) {
+        const auto found = request.values.find(key);
+        if (found != request.values.end() && !found->second.empty()) line += std::string(" ") + key + " " + found->second;
+    }
+    return line;
+}
+
+}  // namespace korvane::sim

@@ -1,0 +1,74 @@
+// A simulated ONVIF PTZ camera: an HTTP server on 127.0.0.1 serving the
+// device, media and PTZ services. It checks each request's UsernameToken
+// digest (and, when told, HTTP digest authentication), keeps pan/tilt/zoom
+// velocities and presets, answers with SOAP faults as cameras do, and records
+// every request so that tests and the korvane tool can show what arrived.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace korvane::sim {
+
+struct OnvifRequest {
+    std::string path;        // "/onvif/ptz_service"
+    std::string operation;   // local name of the body's element: "ContinuousMove"
+    std::string body;        // the whole envelope
+    bool authorized = false; // UsernameToken (and HTTP digest, if required) accepted
+    std::map<std::string, std::string> values;  // what the request carried, e.g. "pan" -> "0.515625"
+};
+
+// How the camera misbehaves, for the client's bad-input tests.
+enum class OnvifFault { None, MalformedXml, SoapFault, Http401, Http500, EmptyBody, HugeBody, NoAnswer };
+
+struct OnvifCameraOptions {
+    std::string user = "admin";
+    std::string password = "secret";
+    bool requireHttpDigest = false;          // answer 401 until HTTP digest is used
+    std::chrono::seconds clockOffset{0};     // the camera's clock against ours
+    bool answerGetCapabilities = true;       // false: only GetServices finds services
+};
+
+class COnvifCamera {
+public:
+    explicit COnvifCamera(OnvifCameraOptions options = {}, std::uint16_t port = 0);
+    ~COnvifCamera();
+    COnvifCamera(const COnvifCamera&) = delete;
+    COnvifCamera& operator=(const COnvifCamera&) = delete;
+
+    std::uint16_t Port() const { return m_nPort; }
+    void SetFault(OnvifFault fault);
+
+    // The next SOAP request that arrived (HTTP challenges are not counted).
+    std::optional<OnvifRequest> NextRequest(std::chrono::milliseconds timeout);
+    std::optional<OnvifRequest> NextOf(const std::string& operation, std::chrono::milliseconds timeout);
+    // HTTP requests of every kind, challenges included.
+    std::size_t HttpRequestCount();
+    std::size_t ConnectionCount();
+
+    // Preset token -> name as the camera has them now.
+    std::map<std::string, std::string> Presets();
+
+    // One line per request, e.g. "ContinuousMove Profile_1 pan 0.515625 tilt 0 zoom 0".
+    static std::string Describe(const OnvifRequest& request);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_pImpl;
+    std::uint16_t m_nPort = 0;
+    std::thread m_thread;
+};
+
+}  // namespace korvane::sim

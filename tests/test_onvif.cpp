@@ -1,0 +1,290 @@
+// ONVIF cameras through the public interface, against the simulated ONVIF
+// camera over real HTTP on 127.0.0.1.
+#include "ReportCollector.h"
+#include "sim/OnvifCamera.h"
+
+#include <korvane/Korvane.h>
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+using korvane::sim::COnvifCamera;
+using korvane::sim::OnvifCameraOptions;
+using korvane::sim::OnvifFault;
+using korvane::sim::OnvifRequest;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::unique_ptr<CKorvane> OnvifCamera(const std::string& ip, unsigned port, const char* user = "admin",
+                                      const char* password = "secret")
+{
+    auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
+    cam->SetDeviceType(DEVICE_ONVIF);
+    cam->SetSocketParam(PROTOCOL_PELCO_D, ip.c_str(), port, 0, user, password, "");
+    return cam;
+}
+
+std::unique_ptr<CKorvane> OpenedCamera(COnvifCamera& sim)
+{
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    EXPECT_EQ(cam->Open(), 1);
+    while (sim.NextRequest(100ms)) {
+    }  // forget the opening requests
+    return cam;
+}
+
+OnvifRequest Next(COnvifCamera& sim, const std::string& operation)
+{
+    auto request = sim.NextOf(operation, 3s);
+    return request ? *request : OnvifRequest{};
+}
+
+}  // namespace
+
+TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresets)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    std::vector<std::string> operations;
+    while (auto request = sim.NextRequest(200ms)) {
+        EXPECT_TRUE(request->authorized) << request->operation;
+        operations.push_back(request->operation);
+    }
+    const std::vector<std::string> expected = {"GetSystemDateAndTime", "GetCapabilities", "GetCapabilities",
+                                               "GetProfiles",          "GetConfigurations", "GetConfigurationOptions",
+                                               "GetPresets"};
+    EXPECT_EQ(operations, expected);
+    cam->MoveLeft();
+    EXPECT_EQ(Next(sim, "ContinuousMove").values["profile"], "Profile_1");  // the PTZ profile, not the first
+}
+
+TEST(Onvif, WrongCredentialsFailAndTheLatestOnesAreUsed)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera("127.0.0.1", sim.Port(), "admin", "wrong");
+    EXPECT_EQ(cam->Open(), 0);
+    const auto refused = sim.NextOf("GetCapabilities", 3s);
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->authorized);
+    cam->MoveUp();  // no profile: refused without a request
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    EXPECT_EQ(cam->Open(), 1);
+    while (auto request = sim.NextRequest(200ms)) EXPECT_NE(request->operation, "ContinuousMove");
+}
+
+TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
+{
+    COnvifCamera sim;
+    auto cam = OpenedCamera(sim);
+    struct Case {
+        int h, v;
+        int (CKorvane::*call)();
+        const char *pan, *tilt, *zoom;
+    };
+    const Case cases[] = {
+        {32, 32, &CKorvane::MoveRight, "0.515625", "0", "0"},
+        {63, 63, &CKorvane::MoveLeft, "-1", "0", "0"},
+        {-1, -1, &CKorvane::MoveUp, "0", "-0.015625", "0"},
+        {0, 10, &CKorvane::MoveDown, "0", "-0.171875", "0"},
+        {15, 31, &CKorvane::MoveTopLeft, "-0.25", "0.5", "0"},
+        {15, 31, &CKorvane::MoveTopRight, "0.25", "0.5", "0"},
+        {15, 31, &CKorvane::MoveButtomLeft, "-0.25", "-0.5", "0"},
+        {15, 31, &CKorvane::MoveButtomRight, "0.25", "-0.5", "0"},
+        {63, 1, &CKorvane::ZoomPlus, "0", "0", "1"},
+        {31, 1, &CKorvane::ZoomMinus, "0", "0", "-0.5"},
+    };
+    for (const Case& c : cases) {
+        cam->SetHorizonSpeed(c.h);
+        cam->SetVertcalSpeed(c.v);
+        EXPECT_EQ((cam.get()->*c.call)(), 1);
+        OnvifRequest move = Next(sim, "ContinuousMove");
+        EXPECT_EQ(move.values["pan"], c.pan) << move.body;
+        EXPECT_EQ(move.values["tilt"], c.tilt);
+        EXPECT_EQ(move.values["zoom"], c.zoom);
+    }
+    // The stop stops what moved last: the zoom here, then pan/tilt.
+    cam->CameraStop();
+    OnvifRequest stop = Next(sim, "Stop");
+    EXPECT_EQ(stop.values["pantilt"], "false");
+    EXPECT_EQ(stop.values["zoom"], "true");
+    cam->MoveUp();
+    cam->CameraStop();
+    stop = Next(sim, "Stop");
+    EXPECT_EQ(stop.values["pantilt"], "true");
+    EXPECT_EQ(stop.values["zoom"], "false");
+    // Focus, iris and the special presets have no ONVIF request.
+    cam->FocusPlus();
+    cam->IrisMinus();
+    cam->OpenTrack();
+    cam->OpenAutoZoom();
+    EXPECT_EQ(cam->ConnectTest(), 1);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+}
+
+TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
+{
+    COnvifCamera sim;
+    auto cam = OpenedCamera(sim);
+    cam->SetHorizonSpeed(32);
+    cam->SetVertcalSpeed(16);
+
+    cam->PreSet(5, 1);
+    const OnvifRequest set = Next(sim, "SetPreset");
+    EXPECT_EQ(set.values.at("name"), "5");
+    const std::string token5 = set.values.at("token");
+
+    cam->PreSet(5, 0);
+    OnvifRequest go = Next(sim, "GotoPreset");
+    EXPECT_EQ(go.values["token"], token5);
+    EXPECT_EQ(go.values["pan"], "0.5");
+    EXPECT_EQ(go.values["tilt"], "0.25");
+    EXPECT_EQ(go.values["zoom"], "0");
+
+    // Preset 1 came from the camera's list; "Home" and "012" are no numbers.
+    cam->PreSet(1, 0);
+    EXPECT_EQ(Next(sim, "GotoPreset").values["token"], "Preset_1");
+
+    // Calling a preset not stored yet stores it first, then goes to the fresh token.
+    cam->PreSet(12, 0);
+    OnvifRequest implicitSet = sim.NextRequest(3s).value_or(OnvifRequest{});
+    EXPECT_EQ(implicitSet.operation, "SetPreset");
+    EXPECT_EQ(implicitSet.values["name"], "12");
+    go = Next(sim, "GotoPreset");
+    EXPECT_EQ(go.values["token"], implicitSet.values["token"]);
+    EXPECT_FALSE(go.values["token"].empty());
+
+    // Removed presets leave the table: a later call stores the number afresh.
+    cam->PreSet(5, 2);
+    EXPECT_EQ(Next(sim, "RemovePreset").values["token"], token5);
+    EXPECT_EQ(sim.Presets().count(token5), 0u);
+    cam->PreSet(5, 0);
+    EXPECT_EQ(sim.NextRequest(3s).value_or(OnvifRequest{}).operation, "SetPreset");
+    go = Next(sim, "GotoPreset");
+    EXPECT_NE(go.values["token"], token5);
+
+    // Out of range, unknown to remove, or an unknown operation: no request.
+    for (const int preset : {0, 257, -1}) {
+        cam->PreSet(preset, 0);
+        cam->PreSet(preset, 1);
+        cam->PreSet(preset, 2);
+    }
+    cam->PreSet(99, 2);
+    cam->PreSet(5, 3);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+}
+
+TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    while (sim.NextRequest(200ms)) {
+    }
+    EXPECT_EQ(cam->MoveUp(), 1);
+    EXPECT_EQ(cam->CameraStop(), 1);
+    EXPECT_EQ(cam->ZoomPlus(), 1);
+    EXPECT_EQ(cam->PreSet(5, 0), 1);
+    EXPECT_EQ(cam->PreSet(5, 1), 1);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+
+    ASSERT_EQ(cam->Open(), 1);
+    cam->Close();
+    while (sim.NextRequest(200ms)) {
+    }
+    EXPECT_EQ(cam->MoveUp(), 1);
+    EXPECT_EQ(cam->Open(), 0);  // the client went with Close
+    EXPECT_FALSE(sim.NextRequest(300ms));
+}
+
+TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
+{
+    const OnvifFault faults[] = {OnvifFault::MalformedXml, OnvifFault::SoapFault, OnvifFault::Http401,
+                                 OnvifFault::Http500,      OnvifFault::EmptyBody, OnvifFault::HugeBody};
+    for (const OnvifFault fault : faults) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        COnvifCamera sim;
+        auto cam = OnvifCamera("127.0.0.1", sim.Port());
+        sim.SetFault(fault);
+        EXPECT_EQ(cam->Open(), 0);
+        EXPECT_EQ(cam->MoveUp(), 1);
+        EXPECT_EQ(cam->PreSet(3, 0), 1);
+        // Good again: the same camera opens.
+        sim.SetFault(OnvifFault::None);
+        EXPECT_EQ(cam->Open(), 1);
+        sim.SetFault(fault);
+        EXPECT_EQ(cam->MoveUp(), 1);
+        EXPECT_EQ(cam->PreSet(3, 1), 1);
+        EXPECT_EQ(cam->PreSet(3, 0), 1);
+    }
+}
+
+TEST(Onvif, ASilentCameraCostsOneTimeOutPerRequest)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    sim.SetFault(OnvifFault::NoAnswer);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(cam->Open(), 0);  // the first request times out, nothing more is asked
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 4s);
+    EXPECT_LT(took, 8s);
+}
+
+TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
+{
+    std::uint16_t closedPort;
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::address_v4::loopback(), 0});
+        closedPort = probe.local_endpoint().port();
+    }
+    const std::string tooLong(300, '1');
+    struct Case {
+        const char* ip;
+        unsigned port;
+    };
+    const Case cases[] = {{"127.0.0.1", closedPort}, {"", 80},      {tooLong.c_str(), 80}, {"camera.local", 80},
+                          {"300.1.1.1", 80},         {nullptr, 80}, {"127.0.0.1", 0},      {"127.0.0.1", 70000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ip ? c.ip : "(null)");
+        CKorvane cam(MODE_NETWORK);
+        cam.SetDeviceType(DEVICE_ONVIF);
+        const auto start = std::chrono::steady_clock::now();
+        cam.SetSocketParam(PROTOCOL_PELCO_D, c.ip, c.port, 0, "admin", "secret", nullptr);
+        EXPECT_EQ(cam.Open(), 0);
+        EXPECT_EQ(cam.MoveUp(), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    }
+}
+
+TEST(Onvif, HttpDigestIsNegotiatedOnceAndTheConnectionKept)
+{
+    OnvifCameraOptions options;
+    options.requireHttpDigest = true;
+    COnvifCamera sim(options);
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    const std::size_t before = sim.HttpRequestCount();
+    for (int i = 0; i < 10; ++i) cam->MoveLeft();
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(sim.NextOf("ContinuousMove", 3s)) << i;
+    EXPECT_EQ(sim.HttpRequestCount() - before, 10u);  // one round trip per request
+    EXPECT_EQ(sim.ConnectionCount(), 1u);
+}
+
+TEST(Onvif, TokensAreDatedInTheCamerasTimeAndServicesFoundEitherWay)
+{
+    OnvifCameraOptions options;
+    options.clockOffset = std::chrono::hours(-30);  // a camera a day and more behind
+    options.answerGetCapabilities = false;          // only GetServices answers
+    COnvifCamera sim(options);
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    EXPECT_TRUE(sim.NextOf("GetServices", 3s));
+    cam->MoveRight();
+    const auto move = sim.NextOf("ContinuousMove", 3s);
+    ASSERT_TRUE(move);
+    EXPECT_TRUE(move->authorized);
+}

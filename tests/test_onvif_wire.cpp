@@ -1,0 +1,91 @@
+// What an ONVIF camera checks in a request before it looks at the operation:
+// the SOAP 1.2 envelope, the WS-Security header and its digest.
+#include "onvif/OnvifClient.h"
+#include "onvif/Soap.h"
+#include "onvif/WsSecurity.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace korvane::onvif;
+
+namespace {
+
+// The namespace URI that a prefixed element's prefix is bound to.
+std::string NamespaceOf(pugi::xml_node node)
+{
+    const std::string name = node.name();
+    const std::size_t colon = name.find(':');
+    const std::string attribute = colon == std::string::npos ? "xmlns" : "xmlns:" + name.substr(0, colon);
+    for (pugi::xml_node at = node; at; at = at.parent())
+        if (pugi::xml_attribute declared = at.attribute(attribute.c_str())) return declared.value();
+    return {};
+}
+
+}  // namespace
+
+TEST(OnvifWire, PasswordDigestMatchesTheWsSecurityExample)
+{
+    // The example of the ONVIF Application Programmer's Guide.
+    const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
+    ASSERT_TRUE(nonce);
+    EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
+    EXPECT_EQ(Base64Encode(*nonce), "LKqI6G/AikKCQrN0zqZFlg==");
+    EXPECT_FALSE(Base64Decode("abc"));
+}
+
+TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
+{
+    const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(FormatUtc(*created), "2026-12-06T15:04:05Z");
+    const std::string text =
+        Envelope(SecurityHeader("ad<min", "pw", *created), "<tptz:Stop><tptz:ProfileToken>P</tptz:ProfileToken></tptz:Stop>");
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(text.c_str()));
+    const pugi::xml_node envelope = document.document_element();
+    EXPECT_EQ(NamespaceOf(envelope), kNsSoap);
+    const pugi::xml_node security = Child(Child(envelope, "Header"), "Security");
+    EXPECT_EQ(NamespaceOf(security), kNsWsse);
+    EXPECT_STREQ(security.attribute("s:mustUnderstand").value(), "1");
+    const pugi::xml_node token = Child(security, "UsernameToken");
+    EXPECT_STREQ(Child(token, "Username").child_value(), "ad<min");
+    EXPECT_STREQ(Child(token, "Password").attribute("Type").value(), kPasswordDigestType);
+    EXPECT_EQ(NamespaceOf(Child(token, "Created")), kNsWsu);
+    const auto nonce = Base64Decode(Child(token, "Nonce").child_value());
+    ASSERT_TRUE(nonce);
+    EXPECT_EQ(nonce->size(), 16u);
+    EXPECT_EQ(PasswordDigest(*nonce, "2026-12-06T15:04:05Z", "pw"), Child(token, "Password").child_value());
+    EXPECT_EQ(NamespaceOf(Child(Child(envelope, "Body"), "Stop")), kNsPtz);
+}
+
+TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
+{
+    const SoapReply fault = ParseSoapReply(
+        400,
+        "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault><e:Code><e:Value>e:Sender"
+        "</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason><e:Text>No"
+        "</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>",
+        "");
+    EXPECT_FALSE(fault.ok);
+    EXPECT_NE(fault.error.find("ter:NotAuthorized"), std::string::npos) << fault.error;
+    const SoapReply ok = ParseSoapReply(
+        200, "<Envelope><Body><x:SetPresetResponse xmlns:x='u'><x:PresetToken>T1</x:PresetToken></x:SetPresetResponse></Body></Envelope>",
+        "");
+    ASSERT_TRUE(ok.ok);
+    EXPECT_STREQ(Child(ok.body, "PresetToken").child_value(), "T1");
+    EXPECT_FALSE(ParseSoapReply(200, "", "").ok);
+    EXPECT_FALSE(ParseSoapReply(200, "<Envelope><Body>", "").ok);
+    EXPECT_FALSE(ParseSoapReply(0, "", "Timeout was reached").ok);
+}
+
+TEST(OnvifWire, PresetNamesAndNumbers)
+{
+    EXPECT_EQ(PresetNumberFromName("5"), 5);
+    EXPECT_EQ(PresetNumberFromName("256"), 256);
+    for (const char* name : {"0", "257", "012", "-5", "+5", "Home", "5a", "", "1000"})
+        EXPECT_FALSE(PresetNumberFromName(name)) << name;
+    EXPECT_EQ(XmlNumber(0.515625f), "0.515625");
+    EXPECT_EQ(XmlNumber(-1.0f), "-1");
+}
