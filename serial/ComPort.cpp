@@ -82,6 +82,11 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
     return error;
 }
 
+namespace {
+// Long enough for a full queue at 2400 baud, short enough for a host's Close.
+constexpr auto kDrainLimit = std::chrono::seconds(2);
+}  // namespace
+
 bool CComPort::Write(Frame frame)
 {
     {
@@ -104,12 +109,20 @@ void CComPort::StartNextWrite()
                              [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
                                  self->m_writeQueue.pop_front();  // the frame is released here
                                  self->m_bWriting = false;
-                                 if (error) {
-                                     self->SetLastError(error);
-                                     if (error == boost::asio::error::operation_aborted) return;
+                                 if (error) self->SetLastError(error);
+                                 if (!error && !self->m_writeQueue.empty() && self->m_port.is_open()) {
+                                     self->StartNextWrite();
+                                     return;
                                  }
-                                 if (!self->m_writeQueue.empty() && self->m_port.is_open()) self->StartNextWrite();
+                                 self->NotifyDrained();
                              });
+}
+
+void CComPort::NotifyDrained()
+{
+    if (!m_pDrained) return;
+    m_pDrained->set_value();
+    m_pDrained.reset();
 }
 
 boost::system::error_code CComPort::LastError() const
@@ -215,9 +228,24 @@ void CComPort::Close()
         m_mapCamera.clear();
         m_bOpen = false;
     }
+    // A command followed at once by Close still reaches the line: wait until
+    // the queued frames are written (bounded; not when called on the I/O
+    // thread itself, which cannot wait for its own writes).
+    if (m_pReader->IsRunning() && !m_pReader->InThread()) {
+        auto drained = std::make_shared<std::promise<void>>();
+        std::future<void> done = drained->get_future();
+        boost::asio::post(m_pReader->Context(), [self = shared_from_this(), drained] {
+            if (!self->m_bWriting && self->m_writeQueue.empty())
+                drained->set_value();
+            else
+                self->m_pDrained = drained;
+        });
+        done.wait_for(kDrainLimit);
+    }
     m_pReader->RunOnThread([self = shared_from_this()] {
         boost::system::error_code ignored;
         self->m_port.close(ignored);  // the pending write's handler releases its frame
+        self->m_pDrained.reset();
     });
     // Closing queued the aborted read and write; once this runs, they have
     // run too and hold the port no longer.

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,7 +47,8 @@ public:
 
     // Starts receiving, once; a second call is harmless.
     bool StartReading();
-    // Closes the device and drops every binding; pending operations end.
+    // Closes the device and drops every binding. Frames already written go
+    // out first (bounded wait); the pending read ends.
     void Close();
 
     const std::string& Name() const { return m_strPort; }
@@ -61,6 +63,7 @@ private:
     void PostRead();
     void OnRead(const boost::system::error_code& error, std::size_t bytes);
     void StartNextWrite();
+    void NotifyDrained();
     int DispatchFrame(const std::uint8_t* frame, int length);
     void SetLastError(const boost::system::error_code& error);
 
@@ -73,6 +76,7 @@ private:
     std::vector<std::uint8_t> m_strRecv;
     std::deque<Frame> m_writeQueue;
     bool m_bWriting = false;
+    std::shared_ptr<std::promise<void>> m_pDrained;  // Close waits for the queue to empty
     bool m_bReading = false;
 
     mutable std::mutex m_mutex;  // bindings and the last error

@@ -1,6 +1,7 @@
 // A serial camera through the public interface, on a real pseudo-terminal
 // with the simulated peer at the far end: what reaches the line, byte for byte.
 #include "ReportCollector.h"
+#include "SerialTestSupport.h"
 #include "sim/SerialPeer.h"
 
 #include <korvane/Korvane.h>
@@ -151,4 +152,19 @@ TEST(SerialCamera, WithoutAPortCommandsSendNothing)
         EXPECT_EQ((cam.*op)(), 1);
     cam.Close();
     cam.Close();
+}
+
+TEST(SerialCamera, CommandsRightBeforeCloseStillReachTheLine)
+{
+    CSerialPeer peer;
+    auto cam = korvane::test::SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(cam);
+    ASSERT_EQ(cam->Open(), 1);
+    for (int preset = 1; preset <= 40; ++preset) cam->PreSet(preset, 0);
+    cam->Close();  // at once: the queued frames go out first
+    int last = 0;
+    while (auto frame = peer.NextFrame(1s)) {
+        if (frame->size() == 7 && (*frame)[3] == 0x07) last = (*frame)[5];
+    }
+    EXPECT_EQ(last, 40);
 }
