@@ -1,0 +1,263 @@
+// The korvane tool as a user runs it: a subprocess against the simulated
+// peers, its output and exit codes checked; the interactive mode through a
+// pseudo-terminal.
+#include "ToolProcess.h"
+#include "sim/OnvifCamera.h"
+#include "sim/RelayPeer.h"
+#include "sim/SerialPeer.h"
+#include "sim/TrackingPeer.h"
+
+#include <korvane/Korvane.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <regex>
+
+using korvane::sim::CRelayPeer;
+using korvane::sim::CSerialPeer;
+using korvane::sim::CTrackingPeer;
+using korvane::sim::DescribeFrame;
+using korvane::test::CToolProcess;
+using korvane::test::RunTool;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every frame that arrives within the time, described.
+std::string FramesOn(CSerialPeer& peer, std::chrono::milliseconds first = 3s)
+{
+    std::string lines;
+    while (auto frame = peer.NextFrame(lines.empty() ? first : 300ms)) lines += DescribeFrame(*frame) + "\n";
+    return lines;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+struct Reports {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
+    static void Notify(const unsigned char*, int, unsigned int, void* context)
+    {
+        auto* self = static_cast<Reports*>(context);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        ++self->count;
+        self->changed.notify_all();
+    }
+    bool WaitFor(int n)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 5s, [&] { return count >= n; });
+    }
+};
+
+}  // namespace
+
+TEST(KorvaneTool, HelpAndMistakesOnTheCommandLine)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"help", "preset"}, {"preset", "--help"}, {"sim", "--help"},
+          {"demo", "--help"}, {"help", "interactive"}}) {
+        const auto result = RunTool(args);
+        EXPECT_EQ(result.exit, 0) << args[0] << "\n" << result.output;
+        EXPECT_TRUE(Has(result.output, "korvane")) << result.output;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case mistakes[] = {
+        {{}, "usage: korvane"},
+        {{"--serial", "/dev/null", "--protocol", "pelco-x", "up"}, "unknown protocol 'pelco-x'"},
+        {{"--serial", "/dev/null", "--frobnicate", "up"}, "unknown option --frobnicate"},
+        {{"--serial", "/dev/null", "wiggle"}, "unknown command 'wiggle'"},
+        {{"--serial", "/dev/null", "preset", "go"}, "preset go|set|clear NUMBER"},
+        {{"--serial", "/dev/null", "--speed", "64", "up"}, "--speed wants a number from 0 to 63"},
+        {{"--serial", "/dev/null", "up", "--for", "soon"}, "no duration"},
+        {{"up"}, "--serial, --network or --tracking"},
+        {{"--tracking", "127.0.0.1", "up"}, "--tracking needs --port"},
+        {{"sim", "teleport"}, "unknown peer 'teleport'"},
+    };
+    for (const Case& c : mistakes) {
+        const auto result = RunTool(c.args);
+        EXPECT_EQ(result.exit, 2) << result.output;
+        EXPECT_TRUE(Has(result.output, c.says)) << result.output;
+    }
+}
+
+TEST(KorvaneTool, SerialCommandsReachTheLineAndFailuresSayWhy)
+{
+    CSerialPeer peer;
+    auto result = RunTool({"--serial", peer.DeviceName(), "--address", "2", "--speed", "20", "left", "--for", "300ms"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    std::string frames = FramesOn(peer);
+    EXPECT_TRUE(Has(frames, "pelco-d addr 2: pan left speed 20")) << frames;
+    EXPECT_TRUE(Has(frames, "pelco-d addr 2: stop")) << frames;
+
+    result = RunTool({"--serial", peer.DeviceName(), "--protocol", "pelco-p", "preset", "go", "5"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    frames = FramesOn(peer);
+    EXPECT_TRUE(Has(frames, "pelco-p addr 1: go to preset 5")) << frames;
+
+    result = RunTool({"--serial", "/dev/korvane-no-such-device", "up"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_TRUE(Has(result.output, "cannot open serial device /dev/korvane-no-such-device")) << result.output;
+
+    // Busy: this process holds the line.
+    CKorvane holder(MODE_SERIAL);
+    MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
+    ASSERT_TRUE(holder.SetCommDevice(peer.DeviceName().c_str(), dcb));
+    result = RunTool({"--serial", peer.DeviceName(), "up"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_TRUE(Has(result.output, "busy")) << result.output;
+}
+
+TEST(KorvaneTool, ListenPrintsEachReportAsItArrives)
+{
+    CSerialPeer peer;
+    CToolProcess tool({"--serial", peer.DeviceName(), "--address", "3", "listen"});
+    ASSERT_TRUE(tool.WaitForOutput("listening to serial")) << tool.Output();
+    peer.SendReturnCode(3, 0x50);
+    ASSERT_TRUE(tool.WaitForOutput("target appears")) << tool.Output();
+    peer.SendReturnCode(3, 0x56);
+    ASSERT_TRUE(tool.WaitForOutput("writing starts")) << tool.Output();
+    // One line each: time, camera, event name, bytes.
+    EXPECT_TRUE(std::regex_search(tool.Output(), std::regex(R"(\d\d:\d\d:\d\d\.\d{3}  serial .* addr 3  target appears  ff 03 00 07 00 50 5a)")))
+        << tool.Output();
+}
+
+TEST(KorvaneTool, TrackingSystemCommandsAndReports)
+{
+    CTrackingPeer peer;
+    const std::string port = std::to_string(peer.Port());
+    auto result = RunTool({"--tracking", "127.0.0.1", "--port", port, "track", "on"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    const auto datagram = peer.NextDatagram(3s);
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(DescribeFrame(*datagram), "track addr 1: on");
+
+    CToolProcess tool({"--tracking", "127.0.0.1", "--port", port, "listen", "--for", "20s"});
+    ASSERT_TRUE(tool.WaitForOutput("listening to tracking system")) << tool.Output();
+    peer.SendReport(1, 0);
+    EXPECT_TRUE(tool.WaitForOutput("target disappears  aa 50 02 01 00")) << tool.Output();
+}
+
+TEST(KorvaneTool, RelayAndOnvifCameras)
+{
+    auto result = RunTool({"--network", "10.1.1.1", "--device-type", "relay4", "up"});
+    EXPECT_EQ(result.exit, 1);  // no relay running
+    EXPECT_TRUE(Has(result.output, "relay service on 127.0.0.1:20715 did not accept")) << result.output;
+    {
+        CRelayPeer relay;
+        result = RunTool({"--network", "10.1.1.1", "--device-type", "relay4", "--port", "80", "right"});
+        EXPECT_EQ(result.exit, 0) << result.output;
+        const auto command = relay.NextOfKind(2, 3s);
+        ASSERT_TRUE(command);
+        EXPECT_TRUE(Has(CRelayPeer::Describe(command->bytes), "device kind 4, device port 80")) << CRelayPeer::Describe(command->bytes);
+        EXPECT_TRUE(Has(CRelayPeer::Describe(command->bytes), "pan right")) << CRelayPeer::Describe(command->bytes);
+        relay.Refuse();
+        result = RunTool({"--network", "10.1.1.1", "--device-type", "relay1", "up"});
+        EXPECT_EQ(result.exit, 1);
+    }
+    korvane::sim::COnvifCamera camera;
+    const std::string port = std::to_string(camera.Port());
+    result = RunTool({"--network", "127.0.0.1", "--port", port, "--user", "admin", "--password", "secret", "--speed",
+                      "32", "preset", "go", "3"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    ASSERT_TRUE(camera.NextOf("SetPreset", 3s));
+    const auto go = camera.NextOf("GotoPreset", 3s);
+    ASSERT_TRUE(go);
+    EXPECT_EQ(go->values.at("pan"), "0.5");
+    result = RunTool({"--network", "127.0.0.1", "--port", port, "--user", "admin", "--password", "guess", "up"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_TRUE(Has(result.output, "wrong --user/--password")) << result.output;
+}
+
+TEST(KorvaneTool, InteractiveModeOnATerminal)
+{
+    CSerialPeer peer;
+    CToolProcess tool({"--serial", peer.DeviceName(), "--address", "4", "interactive"}, true);
+    ASSERT_TRUE(tool.WaitForOutput("q (or Ctrl-C) quits")) << tool.Output();
+    ASSERT_TRUE(tool.WaitForOutput("serial " + peer.DeviceName())) << tool.Output();  // the status line
+    tool.Write("\x1b[D");  // left arrow
+    std::string frames = FramesOn(peer);
+    EXPECT_TRUE(Has(frames, "addr 4: pan left")) << frames;
+    tool.Write(" ");
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: stop"));
+    tool.Write("s7");  // store preset 7
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: set preset 7"));
+    tool.Write("3");
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: go to preset 3"));
+    tool.Write("+");
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: zoom tele"));
+    peer.SendReturnCode(4, 0x52);
+    EXPECT_TRUE(tool.WaitForOutput("close-up ready")) << tool.Output();
+    tool.Write("q");
+    EXPECT_EQ(tool.WaitExit().value_or(-1), 0) << tool.Output();
+
+    // Without a terminal the mode refuses.
+    const auto result = RunTool({"--serial", peer.DeviceName(), "interactive"});
+    EXPECT_EQ(result.exit, 1);
+    EXPECT_TRUE(Has(result.output, "needs a terminal")) << result.output;
+}
+
+TEST(KorvaneTool, SimulatedPeersShowWhatArrives)
+{
+    {
+        CToolProcess sim({"sim", "serial", "--for", "20s"});
+        ASSERT_TRUE(sim.WaitForOutput("--serial /dev/")) << sim.Output();
+        std::smatch device;
+        const std::string output = sim.Output();
+        ASSERT_TRUE(std::regex_search(output, device, std::regex("--serial (/dev/\\S+)")));
+        CKorvane camera(MODE_SERIAL);
+        camera.SetDeviceAddress(1);
+        MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
+        ASSERT_TRUE(camera.SetCommDevice(device[1].str().c_str(), dcb));
+        ASSERT_EQ(camera.Open(), 1);
+        camera.SetVertcalSpeed(30);
+        camera.MoveUp();
+        EXPECT_TRUE(sim.WaitForOutput("pelco-d addr 1: tilt up speed 30")) << sim.Output();
+        camera.Close();
+    }
+    {
+        CToolProcess sim({"sim", "relay", "--every", "200ms", "--for", "20s"});
+        ASSERT_TRUE(sim.WaitForOutput("simulated relay service")) << sim.Output();
+        Reports reports;
+        CKorvane camera(MODE_NETWORK);
+        camera.SetDeviceType(DEVICE_TYPE_4);
+        camera.SetDeviceAddress(1);
+        camera.SetSocketParam(PROTOCOL_PELCO_D, "10.0.0.2", 80, 9600, "", "", "");
+        camera.SetRecvNotify(&Reports::Notify, &reports);
+        ASSERT_EQ(camera.Open(), 1);
+        EXPECT_TRUE(sim.WaitForOutput("open: device type 4")) << sim.Output();
+        EXPECT_TRUE(reports.WaitFor(2));  // appears, then disappears
+        camera.Close();
+        EXPECT_TRUE(sim.WaitForOutput("close: event port")) << sim.Output();
+    }
+    {
+        CToolProcess sim({"sim", "onvif", "--port", "0", "--for", "20s"});
+        ASSERT_TRUE(sim.WaitForOutput("/onvif/device_service")) << sim.Output();
+        std::smatch port;
+        const std::string output = sim.Output();
+        ASSERT_TRUE(std::regex_search(output, port, std::regex("127\\.0\\.0\\.1:(\\d+)/onvif")));
+        CKorvane camera(MODE_NETWORK);
+        camera.SetDeviceType(DEVICE_ONVIF);
+        camera.SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", static_cast<unsigned>(std::stoi(port[1])), 0, "admin",
+                              "secret", "");
+        ASSERT_EQ(camera.Open(), 1);
+        camera.ZoomPlus();
+        EXPECT_TRUE(sim.WaitForOutput("ContinuousMove profile Profile_1 pan 0 tilt 0 zoom 0.515625")) << sim.Output();
+    }
+}
+
+TEST(KorvaneTool, DemoRunsEveryModeToTheEnd)
+{
+    const auto result = RunTool({"demo"}, 60s);
+    EXPECT_EQ(result.exit, 0) << result.output;
+    for (const char* line : {"serial    9 of 9 commands arrived, 3 of 3 reports came back",
+                             "tracking  9 of 9 commands arrived, 2 of 2 reports came back",
+                             "relay     9 of 9 commands arrived, 2 of 2 reports came back",
+                             "onvif     7 of 7 commands arrived", "demo: every mode worked"})
+        EXPECT_TRUE(Has(result.output, line)) << line << "\n" << result.output;
+}

@@ -1,0 +1,62 @@
+// One camera opened from the command line's options, with its reports printed
+// one line each as they arrive.
+#pragma once
+
+#include "CommandLine.h"
+
+#include <korvane/Korvane.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace korvane::tool {
+
+// A failure while running (the camera cannot be opened): exit code 1.
+struct RunError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Where report lines and other output go, one whole line at a time from any
+// thread. With a status line (interactive mode) each line is printed above it.
+class COutput {
+public:
+    explicit COutput(std::FILE* stream = stdout) : m_stream(stream) {}
+    void Line(const std::string& text);
+    void SetStatus(const std::string& status);
+    void EndStatus();
+
+private:
+    std::FILE* m_stream;
+    std::mutex m_mutex;
+    std::string m_status;
+};
+
+// "target appears" for 0x8400 and so on.
+std::string EventName(unsigned int message);
+// "14:03:07.512"
+std::string ClockTime();
+std::string Hex(const unsigned char* data, int length);
+
+class CCameraLink {
+public:
+    // Opens the camera; throws RunError with a message a user can act on.
+    CCameraLink(const CameraOptions& options, COutput& output);
+    ~CCameraLink();
+
+    CKorvane& Camera() { return *m_pCamera; }
+    const CameraOptions& Options() const { return m_options; }
+    int Reports() const;
+
+private:
+    static void OnReport(const unsigned char* data, int length, unsigned int message, void* context);
+
+    CameraOptions m_options;
+    COutput& m_output;
+    std::unique_ptr<CKorvane> m_pCamera;
+    mutable std::mutex m_mutex;
+    int m_nReports = 0;
+};
+
+}  // namespace korvane::tool

@@ -1,0 +1,60 @@
+// The korvane tool's command line: how the camera is reached, its settings,
+// and the words of the command.
+#pragma once
+
+#include <korvane/Korvane.h>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korvane::tool {
+
+// A mistake on the command line: reported with the usage hint, exit code 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct CameraOptions {
+    KORVANEMODE mode = MODE_SERIAL;
+    bool linkGiven = false;
+    std::string target;  // serial device, or the IP of the camera / tracking system
+
+    PTZPROTOCOL protocol = PROTOCOL_PELCO_D;
+    unsigned address = 1;
+    int panSpeed = 32;
+    int tiltSpeed = 32;
+
+    // serial
+    unsigned baud = 9600;
+    unsigned dataBits = 8;
+    // network
+    DEVICETYPE deviceType = DEVICE_ONVIF;
+    std::optional<unsigned> port;
+    std::string user;
+    std::string password;
+    unsigned value4 = 9600;
+    std::string text7;
+    // tracking system
+    TRACKSYSTEMTYPE systemType = TRACKSYSTEM_TYPE_1;
+
+    std::optional<std::chrono::milliseconds> duration;  // --for
+    bool help = false;
+    std::vector<std::string> words;  // the command and its arguments
+
+    // "serial /dev/ttyUSB0 addr 1 pelco-d" and the like.
+    std::string Describe() const;
+};
+
+// Throws UsageError.
+CameraOptions ParseCommandLine(const std::vector<std::string>& args);
+
+// "2s", "500ms", "1.5s", "1m"; throws UsageError.
+std::chrono::milliseconds ParseDuration(const std::string& text);
+unsigned ParseUnsigned(const std::string& option, const std::string& text, unsigned limit);
+PTZPROTOCOL ParseProtocol(const std::string& text);
+const char* ProtocolName(PTZPROTOCOL protocol);
+
+}  // namespace korvane::tool

@@ -1,0 +1,89 @@
+#include "Commands.h"
+
+#include "CommandLine.h"
+
+#include <map>
+
+namespace korvane::tool {
+
+namespace {
+
+using Call = int (CKorvane::*)();
+
+struct Pair {
+    const char* first;
+    Call firstCall;
+    const char* second;
+    Call secondCall;
+    bool moving;
+};
+
+// Commands of two words: "zoom in", "track off".
+const std::map<std::string, Pair>& TwoWordCommands()
+{
+    static const std::map<std::string, Pair> commands = {
+        {"zoom", {"in", &CKorvane::ZoomPlus, "out", &CKorvane::ZoomMinus, true}},
+        {"focus", {"far", &CKorvane::FocusPlus, "near", &CKorvane::FocusMinus, true}},
+        {"iris", {"open", &CKorvane::IrisPlus, "close", &CKorvane::IrisMinus, true}},
+        {"track", {"on", &CKorvane::OpenTrack, "off", &CKorvane::CloseTrack, false}},
+        {"autozoom", {"on", &CKorvane::OpenAutoZoom, "off", &CKorvane::CloseAutoZoom, false}},
+        {"autowrite", {"on", &CKorvane::OpenAutoWrite, "off", &CKorvane::CloseAutoWrite, false}},
+    };
+    return commands;
+}
+
+const std::map<std::string, Call>& Moves()
+{
+    static const std::map<std::string, Call> moves = {
+        {"up", &CKorvane::MoveUp},           {"down", &CKorvane::MoveDown},
+        {"left", &CKorvane::MoveLeft},       {"right", &CKorvane::MoveRight},
+        {"up-left", &CKorvane::MoveTopLeft}, {"up-right", &CKorvane::MoveTopRight},
+        {"down-left", &CKorvane::MoveButtomLeft}, {"down-right", &CKorvane::MoveButtomRight},
+    };
+    return moves;
+}
+
+void ExpectCount(const std::vector<std::string>& words, std::size_t count, const std::string& usage)
+{
+    if (words.size() != count) throw UsageError("usage: korvane [link options] " + usage);
+}
+
+}  // namespace
+
+Action FindAction(const std::vector<std::string>& words)
+{
+    const std::string& verb = words.at(0);
+    if (const auto move = Moves().find(verb); move != Moves().end()) {
+        ExpectCount(words, 1, verb);
+        const Call call = move->second;
+        return Action{verb, [call](CKorvane& cam) { return (cam.*call)(); }, true};
+    }
+    if (verb == "stop" || verb == "test") {
+        ExpectCount(words, 1, verb);
+        return verb == "stop" ? Action{verb, [](CKorvane& cam) { return cam.CameraStop(); }}
+                              : Action{verb, [](CKorvane& cam) { return cam.ConnectTest(); }};
+    }
+    if (const auto pair = TwoWordCommands().find(verb); pair != TwoWordCommands().end()) {
+        const Pair& p = pair->second;
+        const std::string usage = verb + " " + p.first + "|" + p.second;
+        ExpectCount(words, 2, usage);
+        Call call = nullptr;
+        if (words[1] == p.first) call = p.firstCall;
+        if (words[1] == p.second) call = p.secondCall;
+        if (!call) throw UsageError("usage: korvane [link options] " + usage);
+        return Action{verb + " " + words[1], [call](CKorvane& cam) { return (cam.*call)(); }, p.moving};
+    }
+    if (verb == "preset") {
+        ExpectCount(words, 3, "preset go|set|clear NUMBER");
+        static const std::map<std::string, unsigned char> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
+        const auto op = ops.find(words[1]);
+        if (op == ops.end()) throw UsageError("usage: korvane [link options] preset go|set|clear NUMBER");
+        const int number = static_cast<int>(ParseUnsigned("preset", words[2], 255));
+        const unsigned char code = op->second;
+        return Action{"preset " + words[1] + " " + words[2],
+                      [number, code](CKorvane& cam) { return cam.PreSet(number, code); }};
+    }
+    throw UsageError("unknown command '" + verb + "' (korvane --help lists them)");
+}
+
+}  // namespace korvane::tool
