@@ -1,5 +1,6 @@
 #include "sim/OnvifCamera.h"
 
+#include "sim/Arrivals.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
 
@@ -107,9 +108,8 @@ struct COnvifCamera::Impl {
     const std::string realm = "korvane-sim";
     const std::string nonce = "5f3a9c1e7d2b4a60";
 
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<OnvifRequest> requests;
+    CArrivals<OnvifRequest> requests;
+    std::mutex mutex;  // what follows
     std::size_t httpRequests = 0;
     std::size_t connections = 0;
     OnvifFault fault = OnvifFault::None;
@@ -269,11 +269,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
         }
         break;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        requests.push_back(std::move(record));
-    }
-    arrived.notify_all();
+    requests.Push(std::move(record));
     if (mode == OnvifFault::NoAnswer) return std::nullopt;
     response.result(static_cast<http::status>(status));
     response.body() = std::move(body);
@@ -408,24 +404,13 @@ void COnvifCamera::SetFault(OnvifFault fault)
 
 std::optional<OnvifRequest> COnvifCamera::NextRequest(std::chrono::milliseconds timeout)
 {
-    std::unique_lock<std::mutex> lock(m_pImpl->mutex);
-    if (!m_pImpl->arrived.wait_for(lock, timeout, [&] { return !m_pImpl->requests.empty(); })) return std::nullopt;
-    OnvifRequest next = std::move(m_pImpl->requests.front());
-    m_pImpl->requests.pop_front();
-    return next;
+    return m_pImpl->requests.Next(timeout);
 }
 
 std::optional<OnvifRequest> COnvifCamera::NextOf(const std::string& operation, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        auto next = NextRequest(left);
-        if (!next) return std::nullopt;
-        if (next->operation == operation) return next;
-    }
+    return m_pImpl->requests.NextMatching([&](const OnvifRequest& next) { return next.operation == operation; },
+                                          timeout);
 }
 
 std::size_t COnvifCamera::HttpRequestCount()

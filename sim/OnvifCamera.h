@@ -9,9 +9,7 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -42,13 +42,11 @@ void CRelayPeer::Receive()
                 RelayDatagram datagram{Bytes(m_buffer.begin(), m_buffer.begin() + static_cast<long>(bytes)),
                                        m_sender.port()};
                 std::optional<Bytes> answer;
-                {
+                if (bytes >= 4 && GetLe32(datagram.bytes.data()) == 1) {
                     std::lock_guard<std::mutex> lock(m_mutex);
-                    const bool open = bytes >= 4 && GetLe32(datagram.bytes.data()) == 1;
-                    if (open) answer = m_answer;
-                    m_received.push_back(std::move(datagram));
+                    answer = m_answer;
                 }
-                m_arrived.notify_all();
+                m_received.Push(std::move(datagram));
                 boost::system::error_code ignored;
                 if (answer) m_socket.send_to(boost::asio::buffer(*answer), m_sender, 0, ignored);
             }
@@ -58,24 +56,14 @@ void CRelayPeer::Receive()
 
 std::optional<RelayDatagram> CRelayPeer::NextDatagram(std::chrono::milliseconds timeout)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_arrived.wait_for(lock, timeout, [this] { return !m_received.empty(); })) return std::nullopt;
-    RelayDatagram next = std::move(m_received.front());
-    m_received.pop_front();
-    return next;
+    return m_received.Next(timeout);
 }
 
 std::optional<RelayDatagram> CRelayPeer::NextOfKind(std::uint32_t kind, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        auto next = NextDatagram(left);
-        if (!next) return std::nullopt;
-        if (next->bytes.size() >= 4 && GetLe32(next->bytes.data()) == kind) return next;
-    }
+    return m_received.NextMatching(
+        [kind](const RelayDatagram& next) { return next.bytes.size() >= 4 && GetLe32(next.bytes.data()) == kind; },
+        timeout);
 }
 
 void CRelayPeer::SendEvent(std::uint16_t eventPort, const std::string& text)

@@ -4,6 +4,7 @@
 // it can answer while a camera waits in Open.
 #pragma once
 
+#include "sim/Arrivals.h"
 #include "sim/FrameDecoder.h"
 
 #include <boost/asio/io_context.hpp>
@@ -11,9 +12,7 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,9 +62,8 @@ private:
     boost::asio::ip::udp::socket m_socket;
     boost::asio::ip::udp::endpoint m_sender;
     std::array<std::uint8_t, 4096> m_buffer{};
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::deque<RelayDatagram> m_received;
+    CArrivals<RelayDatagram> m_received;
+    std::mutex m_mutex;  // the answer
     std::optional<Bytes> m_answer = Bytes{'O', 'K'};
     std::thread m_thread;
 };

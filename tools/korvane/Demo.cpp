@@ -54,6 +54,16 @@ const std::vector<Step>& Script()
 // What a peer received since the last look, as readable lines.
 using Collect = std::function<std::vector<std::string>(std::chrono::milliseconds firstWait)>;
 
+// Everything a peer's next(timeout) yields: the first within wait, then
+// whatever follows close behind it.
+template <typename Next, typename Describe>
+std::vector<std::string> Drain(std::chrono::milliseconds wait, Next next, Describe describe)
+{
+    std::vector<std::string> lines;
+    while (auto item = next(lines.empty() ? wait : 100ms)) lines.push_back(describe(*item));
+    return lines;
+}
+
 struct ModeResult {
     explicit ModeResult(std::string mode, std::string failure = {}) : name(std::move(mode)), note(std::move(failure)) {}
     std::string name;
@@ -94,6 +104,11 @@ private:
     std::vector<std::string> m_reports;
     std::size_t m_taken = 0;
 };
+
+std::string DescribeWithBytes(const sim::Bytes& frame)
+{
+    return sim::DescribeFrame(frame) + "  [" + sim::HexBytes(frame) + "]";
+}
 
 void Heading(const std::string& text) { std::printf("\n== %s ==\n", text.c_str()); }
 
@@ -139,10 +154,7 @@ ModeResult SerialMode()
         return result;
     }
     RunScript(camera, [&](std::chrono::milliseconds wait) {
-        std::vector<std::string> lines;
-        while (auto frame = peer.NextFrame(lines.empty() ? wait : 100ms))
-            lines.push_back(sim::DescribeFrame(*frame) + "  [" + sim::HexBytes(*frame) + "]");
-        return lines;
+        return Drain(wait, [&](auto limit) { return peer.NextFrame(limit); }, DescribeWithBytes);
     }, result);
     std::printf("  %-34s    %s\n", "the tracking system sends", "the host's callback got");
     for (const auto& [code, name] : {std::pair<std::uint8_t, const char*>{0x50, "appears"}, {0x54, "down podium"}, {0x51, "disappears"}}) {
@@ -171,10 +183,7 @@ ModeResult TrackingMode()
         return result;
     }
     RunScript(camera, [&](std::chrono::milliseconds wait) {
-        std::vector<std::string> lines;
-        while (auto datagram = peer.NextDatagram(lines.empty() ? wait : 100ms))
-            lines.push_back(sim::DescribeFrame(*datagram) + "  [" + sim::HexBytes(*datagram) + "]");
-        return lines;
+        return Drain(wait, [&](auto limit) { return peer.NextDatagram(limit); }, DescribeWithBytes);
     }, result);
     std::printf("  %-34s    %s\n", "the tracking system sends", "the host's callback got");
     peer.SendReport(1, 1);
@@ -210,10 +219,8 @@ ModeResult RelayMode()
     const std::uint16_t eventPort = request ? sim::CRelayPeer::EventPortOf(request->bytes) : 0;
     if (request) std::printf("  %-20s %s\n", "Open()", sim::CRelayPeer::Describe(request->bytes).c_str());
     RunScript(camera, [&](std::chrono::milliseconds wait) {
-        std::vector<std::string> lines;
-        while (auto datagram = relay->NextDatagram(lines.empty() ? wait : 100ms))
-            lines.push_back(sim::CRelayPeer::Describe(datagram->bytes));
-        return lines;
+        return Drain(wait, [&](auto limit) { return relay->NextDatagram(limit); },
+                     [](const sim::RelayDatagram& datagram) { return sim::CRelayPeer::Describe(datagram.bytes); });
     }, result);
     std::printf("  %-34s    %s\n", "the relay sends", "the host's callback got");
     for (const char* text : {"APPEARS", "DISAPPEARS"}) {
@@ -246,10 +253,7 @@ ModeResult OnvifMode()
     for (const std::string& op : opening) joined += (joined.empty() ? "" : ", ") + op;
     std::printf("  %-20s %s\n", "Open()", joined.c_str());
     RunScript(camera, [&](std::chrono::milliseconds wait) {
-        std::vector<std::string> lines;
-        while (auto request = sim.NextRequest(lines.empty() ? wait : 100ms))
-            lines.push_back(sim::COnvifCamera::Describe(*request));
-        return lines;
+        return Drain(wait, [&](auto limit) { return sim.NextRequest(limit); }, &sim::COnvifCamera::Describe);
     }, result, [](const std::string& call) { return call.find("Track") != std::string::npos; });
     std::printf("  reports: an ONVIF camera sends none on this path\n");
     camera.Close();
