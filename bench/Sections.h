@@ -1,0 +1,15 @@
+// The benchmark's sections, each adding its figures to the report.
+#pragma once
+
+#include "Report.h"
+
+namespace korvane::bench {
+
+void CommandCost(CReport& report);
+void ReportLatency(CReport& report);
+void ReportThroughput(CReport& report);
+void Scale(CReport& report);
+void IdleCpu(CReport& report);
+void OnvifRoundTrip(CReport& report);
+
+}  // namespace korvane::bench
