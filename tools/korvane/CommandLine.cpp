@@ -134,8 +134,10 @@ std::string CameraOptions::Describe() const
     switch (mode) {
     case MODE_SERIAL: text = "serial " + target + " " + std::to_string(baud) + " baud"; break;
     case MODE_NETWORK:
-        text = std::string(deviceType == DEVICE_ONVIF ? "onvif " : "relayed ") + target +
-               (port ? ":" + std::to_string(*port) : "") + " (" + DeviceTypeName(deviceType) + ")";
+        text = deviceType == DEVICE_ONVIF
+                   ? "onvif camera " + target + ":" + std::to_string(port.value_or(80))
+                   : "relayed " + target + (port ? ":" + std::to_string(*port) : "") + " (" +
+                         DeviceTypeName(deviceType) + ")";
         break;
     case MODE_TRACKSYSTEM:
         text = "tracking system " + target + (port ? ":" + std::to_string(*port) : "");

@@ -195,6 +195,7 @@ int RunRelay(const SimOptions& options, CStopper& stopper, CTypedLines& typed)
     std::cout << "simulated relay service on 127.0.0.1:20715" << (options.refuse ? " (refusing every camera)" : "")
               << "\ntry: korvane --network 192.168.1.64 --device-type relay4 --port 80 interactive" << std::endl;
     std::set<std::uint16_t> eventPorts;
+    bool warned = false;  // said once while no camera is open
     CReportSchedule schedule(options.every);
     while (!stopper.Stopped()) {
         if (auto datagram = relay.NextDatagram(100ms)) {
@@ -210,7 +211,8 @@ int RunRelay(const SimOptions& options, CStopper& stopper, CTypedLines& typed)
                 sim::CRelayPeer::SendEvent(port, text);
                 Say(std::string("sent ") + text + " to event port " + std::to_string(port));
             }
-            if (eventPorts.empty()) Say("no camera has opened yet: no event sent");
+            if (eventPorts.empty() && !warned) Say("no camera is open: events wait for one");
+            warned = eventPorts.empty();
         });
         stopper.WaitFor(0ms);
     }

@@ -129,6 +129,8 @@ int RunCamera(const CameraOptions& options)
     }
     action->run(link.Camera());
     output.Line("sent: " + action->label + " (" + options.Describe() + ")");
+    if (verb == "test" && options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF)
+        output.Line("connection test: the ONVIF camera answered every request of Open (it has no test frame)");
     if (options.duration && action->keepsMoving) {
         CStopper stopper(options.duration);
         stopper.Wait();
