@@ -23,16 +23,16 @@ std::int32_t StoredProtocol(PTZPROTOCOL protocol)
     return PROTOCOL_VISCA;  // no frames at all
 }
 
-}  // namespace
-
-CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
-
 // The velocity of a speed: (s + 1) / 64 when positive, s / 64 otherwise, so
 // that 63 is full speed.
-static float OnvifVelocity(std::int32_t speed)
+float OnvifVelocity(std::int32_t speed)
 {
     return static_cast<float>(speed > 0 ? (speed + 1.0) / 64.0 : speed / 64.0);
 }
+
+}  // namespace
+
+CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
 
 CNetCamera::~CNetCamera()
 {
@@ -44,6 +44,7 @@ void CNetCamera::SetDeviceType(DEVICETYPE type)
 {
     m_nDeviceType = type;
     if (!IsRelayed()) {
+        CloseSockets();  // a relayed pair made before has no use any more
         if (!m_pOnvif) m_pOnvif = std::make_unique<CPTZService>();
         return;
     }

@@ -18,7 +18,7 @@ struct HttpReply {
 class CHttpSession {
 public:
     // Every request ends within this time, answered or not.
-    static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
+    static constexpr std::chrono::milliseconds kTimeout{5000};
     // Bodies beyond this are refused: no camera's answer comes near it.
     static constexpr std::size_t kBodyLimit = 1 << 20;
 
@@ -27,7 +27,6 @@ public:
     CHttpSession(const CHttpSession&) = delete;
     CHttpSession& operator=(const CHttpSession&) = delete;
 
-    void SetTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     HttpReply PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
                        const std::string& user, const std::string& password);
 
@@ -36,7 +35,6 @@ private:
         void operator()(void* handle) const;
     };
     std::unique_ptr<void, CurlDeleter> m_curl;
-    std::chrono::milliseconds m_timeout = kDefaultTimeout;
 };
 
 }  // namespace korvane::onvif

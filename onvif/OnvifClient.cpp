@@ -1,6 +1,7 @@
 #include "onvif/OnvifClient.h"
 
 #include "onvif/WsSecurity.h"
+#include "platform/Platform.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -74,7 +75,7 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
         user.empty() ? std::string() : SecurityHeader(user, password, std::chrono::system_clock::now() + m_clockOffset);
     const HttpReply http = m_http.PostSoap(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
-    m_strLastError = reply.ok ? std::string() : reply.error;
+    if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;
 }
 

@@ -16,7 +16,8 @@
 namespace korvane::onvif {
 
 // One camera's connection: the kept-alive HTTP session and the difference
-// between the camera's clock and ours.
+// between the camera's clock and ours. A failed request leaves a debug line
+// (KORVANE_DEBUG) saying which request failed and why.
 class COnvifConnection {
 public:
     // Reads the camera's time (GetSystemDateAndTime needs no credentials)
@@ -27,14 +28,10 @@ public:
     SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
                    const std::string& user, const std::string& password);
 
-    void SetTimeout(std::chrono::milliseconds timeout) { m_http.SetTimeout(timeout); }
-    const std::string& LastError() const { return m_strLastError; }
-
 private:
     CHttpSession m_http;
     std::chrono::seconds m_clockOffset{0};
     bool m_bClockKnown = false;
-    std::string m_strLastError;
 };
 
 constexpr int kOnvifOk = 0;

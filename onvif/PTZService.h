@@ -2,7 +2,7 @@
 // (PTZ-capable) media profile, and keeps the tokens the camera hands out so
 // that the host can speak in plain preset numbers 1 to 256.
 //
-// Every request is bounded by the HTTP session's time-out (5 s by default),
+// Every request is bounded by the HTTP session's time-out of 5 seconds,
 // so no operation blocks the calling thread for longer than a few of those.
 #pragma once
 
@@ -35,9 +35,6 @@ public:
     int RemovePreset(int preset);  // 0 refused here, else the camera's result
     int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
     void ClearPresets() { m_mapPresets.clear(); }
-
-    const std::string& LastError() const { return m_connection.LastError(); }
-    const std::string& DeviceUrl() const { return m_strDeviceUrl; }
 
     bool m_bPanTilt = true;
 
