@@ -51,21 +51,26 @@ bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, 
 
 }  // namespace
 
-void COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
+bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
 {
-    if (m_bClockKnown) return;
+    if (m_bClockKnown) return true;
     const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
     const HttpReply http = m_http.PostSoap(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
+    if (http.status == 0) {
+        platform::DebugOutput("ONVIF camera at " + deviceUrl + " does not answer: " + http.error + "\n");
+        return false;
+    }
     const SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
-    if (!reply.ok) return;  // tokens then carry our own time
+    if (!reply.ok) return true;  // tokens then carry our own time
     const pugi::xml_node utc = Descendant(reply.body, "UTCDateTime");
     const pugi::xml_node date = Child(utc, "Date");
     const pugi::xml_node time = Child(utc, "Time");
     const auto cameraNow = UtcFromFields(FieldOf(date, "Year"), FieldOf(date, "Month"), FieldOf(date, "Day"),
                                          FieldOf(time, "Hour"), FieldOf(time, "Minute"), FieldOf(time, "Second"));
-    if (!utc || !cameraNow) return;
+    if (!utc || !cameraNow) return true;
     m_clockOffset = std::chrono::duration_cast<std::chrono::seconds>(*cameraNow - std::chrono::system_clock::now());
     m_bClockKnown = true;
+    return true;
 }
 
 SoapReply COnvifConnection::Call(const std::string& url, const std::string& action, const std::string& body,

@@ -22,7 +22,8 @@ class COnvifConnection {
 public:
     // Reads the camera's time (GetSystemDateAndTime needs no credentials)
     // so that later tokens carry a time the camera accepts. Once per camera.
-    void LearnCameraClock(const std::string& deviceUrl);
+    // False when no HTTP answer came at all: the camera is not reachable.
+    bool LearnCameraClock(const std::string& deviceUrl);
     void ForgetCameraClock() { m_bClockKnown = false; }
 
     SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
