@@ -88,7 +88,8 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output)
         MYDCB dcb{options.baud, static_cast<std::uint8_t>(options.dataBits), static_cast<std::uint8_t>(options.protocol)};
         if (!cam.SetCommDevice(options.target.c_str(), dcb))
             throw RunError("cannot open serial device " + options.target +
-                           ": missing, busy (another program has it), not a serial device, or " +
+                           ": missing, busy (another program has it), not yours to open (the dialout group), "
+                           "not a serial device, or " +
                            std::to_string(options.baud) + " baud is not supported");
         break;
     }
