@@ -99,11 +99,15 @@ int Help(const std::vector<std::string>& words)
     return 0;
 }
 
-void PrintMessageBox(const char*, const char* text, void* context)
-{
-    std::printf("%s%s\n", static_cast<const char*>(context), text);
-    std::fflush(stdout);
-}
+// The library's message box, as a line: after "test" it is the test's result.
+struct MessageLine {
+    std::string prefix;
+    static void Print(const char*, const char* text, void* context)
+    {
+        std::printf("%s%s\n", static_cast<MessageLine*>(context)->prefix.c_str(), text);
+        std::fflush(stdout);
+    }
+};
 
 int RunCamera(const CameraOptions& options)
 {
@@ -115,10 +119,9 @@ int RunCamera(const CameraOptions& options)
     else if (options.words.size() != 1) throw UsageError("korvane " + verb + " takes no arguments");
 
     COutput output;
-    static const char* const testPrefix = "connection test: ";
-    static const char* const boxPrefix = "message: ";
-    KorvaneSetMessageHandler(&PrintMessageBox,
-                             const_cast<char*>(verb == "test" ? testPrefix : boxPrefix));
+    static MessageLine messages;
+    messages.prefix = verb == "test" ? "connection test: " : "message: ";
+    KorvaneSetMessageHandler(&MessageLine::Print, &messages);
     CCameraLink link(options, output);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
