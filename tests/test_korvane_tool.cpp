@@ -100,6 +100,11 @@ TEST(KorvaneTool, SerialCommandsReachTheLineAndFailuresSayWhy)
     frames = FramesOn(peer);
     EXPECT_TRUE(Has(frames, "pelco-p addr 1: go to preset 5")) << frames;
 
+    result = RunTool({"--serial", peer.DeviceName(), "test"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(result.output, "connection test: Success")) << result.output;
+    EXPECT_TRUE(Has(FramesOn(peer), "connection test addr 1")) << "the test frame";
+
     result = RunTool({"--serial", "/dev/korvane-no-such-device", "up"});
     EXPECT_EQ(result.exit, 1);
     EXPECT_TRUE(Has(result.output, "cannot open serial device /dev/korvane-no-such-device")) << result.output;
