@@ -11,7 +11,7 @@ namespace korvane {
 
 using boost::asio::ip::udp;
 
-struct CEventListener::EventSocket {
+struct CEventListener::EVENTSOCKET {
     std::shared_ptr<udp::socket> socket;
     std::shared_ptr<CReportNotifier> owner;
     udp::endpoint sender;
@@ -22,6 +22,11 @@ struct CEventListener::EventSocket {
 
 std::shared_ptr<CEventListener> CEventListener::Instance() { return ProcessWide<CEventListener>(); }
 
+bool StartEventListening(std::uint32_t key, std::shared_ptr<udp::socket> socket, std::shared_ptr<CReportNotifier> owner)
+{
+    return CEventListener::Instance()->AddSocket(key, std::move(socket), std::move(owner));
+}
+
 CEventListener::CEventListener() = default;
 
 CEventListener::~CEventListener() { Shutdown(); }
@@ -30,7 +35,7 @@ bool CEventListener::AddSocket(std::uint32_t key, std::shared_ptr<udp::socket> s
                                std::shared_ptr<CReportNotifier> owner)
 {
     if (!socket || !owner) return false;
-    auto entry = std::make_shared<EventSocket>();
+    auto entry = std::make_shared<EVENTSOCKET>();
     entry->socket = std::move(socket);
     entry->owner = std::move(owner);
 
@@ -57,7 +62,7 @@ bool CEventListener::RemoveSocket(std::uint32_t key, const std::shared_ptr<CRepo
     return true;
 }
 
-void CEventListener::CloseOnThread(std::shared_ptr<EventSocket> entry)
+void CEventListener::CloseOnThread(std::shared_ptr<EVENTSOCKET> entry)
 {
     if (!m_thread.IsRunning()) {
         boost::system::error_code ignored;
@@ -87,7 +92,7 @@ void CEventListener::Shutdown()
     m_thread.Stop();
 }
 
-void CEventListener::Receive(std::shared_ptr<EventSocket> entry)
+void CEventListener::Receive(std::shared_ptr<EVENTSOCKET> entry)
 {
     auto& socket = *entry->socket;
     socket.async_receive_from(boost::asio::buffer(entry->buffer), entry->sender,

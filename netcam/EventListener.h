@@ -50,14 +50,19 @@ public:
     void Shutdown();
 
 private:
-    struct EventSocket;
-    static void Receive(std::shared_ptr<EventSocket> entry);
-    void CloseOnThread(std::shared_ptr<EventSocket> entry);
+    struct EVENTSOCKET;
+    static void Receive(std::shared_ptr<EVENTSOCKET> entry);
+    void CloseOnThread(std::shared_ptr<EVENTSOCKET> entry);
 
     CIoThread m_thread;
     mutable std::mutex m_mutex;
-    std::map<std::uint32_t, std::shared_ptr<EventSocket>> m_mapSockets;
+    std::map<std::uint32_t, std::shared_ptr<EVENTSOCKET>> m_mapSockets;
     bool m_bShutdown = false;
 };
+
+// Watches a camera's event socket with the process's listener (made on first
+// use); the result of CEventListener::AddSocket.
+bool StartEventListening(std::uint32_t key, std::shared_ptr<boost::asio::ip::udp::socket> socket,
+                         std::shared_ptr<CReportNotifier> owner);
 
 }  // namespace korvane

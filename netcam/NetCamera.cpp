@@ -130,7 +130,7 @@ int CNetCamera::Open()
 
     if (m_nDeviceType == DEVICE_TYPE_4 && m_sockEvent) {
         m_pNotifier->Enable();
-        m_pListener->AddSocket(m_openRequest.EventPortField(), m_sockEvent, m_pNotifier);
+        StartEventListening(m_openRequest.EventPortField(), m_sockEvent, m_pNotifier);
     }
     return 1;
 }
