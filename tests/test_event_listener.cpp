@@ -1,39 +1,21 @@
 // The event listener's thread lives exactly while it has sockets to watch.
 #include "netcam/EventListener.h"
+#include "ReportCollector.h"
 #include "sim/RelayPeer.h"
 
 #include <boost/asio/ip/udp.hpp>
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 
 using boost::asio::ip::udp;
 using korvane::CEventListener;
 using korvane::CReportNotifier;
 using korvane::sim::CRelayPeer;
+using korvane::test::ReportCollector;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Events {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<unsigned> messages;
-
-    static void Notify(const unsigned char*, int, unsigned int message, void* context)
-    {
-        auto* self = static_cast<Events*>(context);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->messages.push_back(message);
-        self->changed.notify_all();
-    }
-    bool WaitFor(std::size_t count)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 3s, [&] { return messages.size() >= count; });
-    }
-};
 
 struct Watched {
     std::shared_ptr<udp::socket> socket;
@@ -41,13 +23,13 @@ struct Watched {
     std::uint16_t port = 0;
 };
 
-Watched MakeSocket(CEventListener& listener, Events& events)
+Watched MakeSocket(CEventListener& listener, ReportCollector& events)
 {
     Watched watched;
     watched.socket = std::make_shared<udp::socket>(listener.Context(),
                                                    udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
     watched.port = watched.socket->local_endpoint().port();
-    watched.owner->Set(&Events::Notify, &events);
+    watched.owner->Set(&ReportCollector::Notify, &events);
     return watched;
 }
 
@@ -56,7 +38,7 @@ Watched MakeSocket(CEventListener& listener, Events& events)
 TEST(EventListener, ThreadRunsWhileSocketsAreWatchedAndComesBack)
 {
     CEventListener listener;
-    Events events;
+    ReportCollector events;
     Watched a = MakeSocket(listener, events);
     Watched b = MakeSocket(listener, events);
     EXPECT_FALSE(listener.IsListening());
@@ -79,7 +61,7 @@ TEST(EventListener, ThreadRunsWhileSocketsAreWatchedAndComesBack)
     ASSERT_TRUE(listener.AddSocket(3, c.socket, c.owner));
     CRelayPeer::SendEvent(c.port, "DISAPPEARS");
     ASSERT_TRUE(events.WaitFor(2));
-    EXPECT_EQ(events.messages.back(), 0x8401u);
+    EXPECT_EQ(events.Reports().back().message, 0x8401u);
     listener.Shutdown();
     EXPECT_FALSE(listener.IsListening());
     EXPECT_FALSE(listener.AddSocket(4, c.socket, c.owner));

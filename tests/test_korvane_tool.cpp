@@ -1,6 +1,7 @@
 // The korvane tool as a user runs it: a subprocess against the simulated
 // peers, its output and exit codes checked; the interactive mode through a
 // pseudo-terminal.
+#include "ReportCollector.h"
 #include "ToolProcess.h"
 #include "sim/OnvifCamera.h"
 #include "sim/RelayPeer.h"
@@ -11,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <regex>
 
 using korvane::sim::CRelayPeer;
@@ -33,24 +33,6 @@ std::string FramesOn(CSerialPeer& peer, std::chrono::milliseconds first = 3s)
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-struct Reports {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int count = 0;
-    static void Notify(const unsigned char*, int, unsigned int, void* context)
-    {
-        auto* self = static_cast<Reports*>(context);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->count;
-        self->changed.notify_all();
-    }
-    bool WaitFor(int n)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 5s, [&] { return count >= n; });
-    }
-};
 
 }  // namespace
 
@@ -228,12 +210,12 @@ TEST(KorvaneTool, SimulatedPeersShowWhatArrives)
     {
         CToolProcess sim({"sim", "relay", "--every", "200ms", "--for", "20s"});
         ASSERT_TRUE(sim.WaitForOutput("simulated relay service")) << sim.Output();
-        Reports reports;
+        korvane::test::ReportCollector reports;
         CKorvane camera(MODE_NETWORK);
         camera.SetDeviceType(DEVICE_TYPE_4);
         camera.SetDeviceAddress(1);
         camera.SetSocketParam(PROTOCOL_PELCO_D, "10.0.0.2", 80, 9600, "", "", "");
-        camera.SetRecvNotify(&Reports::Notify, &reports);
+        reports.Attach(camera);
         ASSERT_EQ(camera.Open(), 1);
         EXPECT_TRUE(sim.WaitForOutput("open: device type 4")) << sim.Output();
         EXPECT_TRUE(reports.WaitFor(2));  // appears, then disappears
