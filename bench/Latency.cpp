@@ -16,8 +16,9 @@ namespace korvane::bench {
 namespace {
 
 constexpr int kSamples = 2000;
-const std::uint8_t kAppearsFrame[7] = {0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58};
-const std::uint8_t kAppearsReport[5] = {0xAA, 0x50, 0x02, 0x01, 0x01};
+// "Target appears" for camera 1: on the serial line and from the tracking system.
+const sim::Bytes kAppearsFrame = sim::ReturnCodeFrame(1, 0x50);
+const sim::Bytes kAppearsReport = sim::CTrackingPeer::Report(1, 1);
 
 void AddLatency(CReport& report, const std::string& name, const Samples& library, const Samples& raw)
 {
@@ -37,7 +38,7 @@ void ReportLatency(CReport& report)
         CRawPty pty;
         CArrival arrival;
         CRawFrameReader reader({pty.slave}, arrival);
-        rawPty = MeasureLatency(kSamples, arrival, [&] { (void)::write(pty.master, kAppearsFrame, 7); });
+        rawPty = MeasureLatency(kSamples, arrival, [&] { (void)::write(pty.master, kAppearsFrame.data(), kAppearsFrame.size()); });
     }
     Samples serial;
     {
@@ -45,7 +46,7 @@ void ReportLatency(CReport& report)
         CArrival arrival;
         auto camera = OpenSerialCamera(peer.DeviceName(), 1, &arrival);
         if (!camera) throw std::runtime_error("serial camera for the latency");
-        serial = MeasureLatency(kSamples, arrival, [&] { peer.Send(sim::Bytes(kAppearsFrame, kAppearsFrame + 7)); });
+        serial = MeasureLatency(kSamples, arrival, [&] { peer.Send(kAppearsFrame); });
     }
     AddLatency(report, "serial report vs raw read()", serial, rawPty);
 
@@ -54,7 +55,7 @@ void ReportLatency(CReport& report)
         CArrival arrival;
         CRawUdpReceiver receiver(arrival);
         CRawUdpSender sender;
-        rawUdp = MeasureLatency(kSamples, arrival, [&] { sender.Send(receiver.Port(), kAppearsReport, 5); });
+        rawUdp = MeasureLatency(kSamples, arrival, [&] { sender.Send(receiver.Port(), kAppearsReport.data(), kAppearsReport.size()); });
     }
     Samples tracking;
     {
@@ -63,7 +64,7 @@ void ReportLatency(CReport& report)
         auto camera = OpenTrackingCamera(peer.Port(), 1, &arrival);
         if (!camera) throw std::runtime_error("tracking camera for the latency (is UDP port 10000 free?)");
         CRawUdpSender sender;
-        tracking = MeasureLatency(kSamples, arrival, [&] { sender.Send(10000, kAppearsReport, 5); });
+        tracking = MeasureLatency(kSamples, arrival, [&] { sender.Send(10000, kAppearsReport.data(), kAppearsReport.size()); });
     }
     AddLatency(report, "tracking report vs raw recvfrom()", tracking, rawUdp);
 

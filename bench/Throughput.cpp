@@ -19,11 +19,13 @@ constexpr std::uint64_t kSerialFrames = 96000;
 constexpr std::uint64_t kDatagrams = 40000;
 constexpr std::uint64_t kWindow = 64;  // datagrams in flight at most: within one socket buffer
 constexpr double kTargetFps = 53000;    // 32 lines at 115200 baud, 7-byte frames
+const sim::Bytes kAppearsReport = sim::CTrackingPeer::Report(1, 1);
 
 sim::Bytes FrameBurst(std::size_t frames)
 {
     sim::Bytes burst;
-    for (std::size_t i = 0; i < frames; ++i) burst.insert(burst.end(), {0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58});
+    const sim::Bytes appears = sim::ReturnCodeFrame(1, 0x50);
+    for (std::size_t i = 0; i < frames; ++i) burst.insert(burst.end(), appears.begin(), appears.end());
     return burst;
 }
 
@@ -117,8 +119,7 @@ void ReportThroughput(CReport& report)
         CArrival arrival;
         CRawUdpReceiver receiver(arrival);
         CRawUdpSender sender;
-        const std::uint8_t report5[5] = {0xAA, 0x50, 0x02, 0x01, 0x01};
-        raw = RunWindowed(arrival, [&] { sender.Send(receiver.Port(), report5, 5); });
+        raw = RunWindowed(arrival, [&] { sender.Send(receiver.Port(), kAppearsReport.data(), kAppearsReport.size()); });
     }
     Rate library;
     {
@@ -127,8 +128,7 @@ void ReportThroughput(CReport& report)
         auto camera = OpenTrackingCamera(peer.Port(), 1, &arrival);
         if (!camera) throw std::runtime_error("tracking camera for the throughput (is UDP port 10000 free?)");
         CRawUdpSender sender;
-        const std::uint8_t report5[5] = {0xAA, 0x50, 0x02, 0x01, 0x01};
-        library = RunWindowed(arrival, [&] { sender.Send(10000, report5, 5); });
+        library = RunWindowed(arrival, [&] { sender.Send(10000, kAppearsReport.data(), kAppearsReport.size()); });
     }
     report.Add(Figure{"tracking datagrams/s (64 in flight)", library.perSecond, raw.perSecond, "datagrams/s",
                       "0 lost", library.lost == 0, std::to_string(library.lost) + " lost"});
