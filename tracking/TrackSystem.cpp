@@ -18,13 +18,14 @@ CTrackSystem::~CTrackSystem() { ReleaseService(); }
 void CTrackSystem::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port)
 {
     m_encoder.SetProtocol(protocol);
-    m_nPort = static_cast<std::uint16_t>(port & 0xFFFFu);
+    const auto host = boost::asio::ip::make_address(ip ? ip : "", m_targetError);
+    m_target = boost::asio::ip::udp::endpoint(m_targetError ? boost::asio::ip::address() : host,
+                                              static_cast<std::uint16_t>(port & 0xFFFFu));
     ReleaseService();
     if (!m_pHub) m_pHub = CUdpServiceHub::Instance();
     const int address = static_cast<int>(m_encoder.Address());
     m_pService = m_pHub->Acquire(m_pNotifier, address, m_lastError);
     m_nRegisteredAddress = address;
-    m_strIp = ip ? ip : "";
     m_pNotifier->Enable();
 }
 
@@ -43,7 +44,7 @@ void CTrackSystem::ReleaseService()
 void CTrackSystem::Send(const Frame& datagram)
 {
     if (!m_pService) return;
-    m_lastError = m_pService->SendTo(m_strIp, m_nPort, datagram.data(), datagram.size());
+    m_lastError = m_targetError ? m_targetError : m_pService->SendTo(m_target, datagram.data(), datagram.size());
 }
 
 void CTrackSystem::SendFrame(Frame frame) { Send(frame); }

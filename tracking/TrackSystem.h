@@ -5,6 +5,7 @@
 
 #include "api/FrameCamera.h"
 
+#include <boost/asio/ip/udp.hpp>
 #include <boost/system/error_code.hpp>
 
 #include <memory>
@@ -50,8 +51,10 @@ private:
     void ReleaseService();
 
     std::int32_t m_nSystemType = TRACKSYSTEM_TYPE_1;
-    std::uint16_t m_nPort = 0;
-    std::string m_strIp;
+    // Where datagrams go, worked out once per SetSystemParam; when the ip is
+    // no address, why every send fails.
+    boost::asio::ip::udp::endpoint m_target;
+    boost::system::error_code m_targetError;
     std::shared_ptr<CUdpServiceHub> m_pHub;
     std::shared_ptr<CUdpService> m_pService;
     int m_nRegisteredAddress = 0;  // released by the address it was registered under

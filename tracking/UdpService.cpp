@@ -79,21 +79,17 @@ void CUdpService::Detach(int address, const std::shared_ptr<CReportNotifier>& ca
     if (found != m_mapCameras.end() && found->second == camera) m_mapCameras.erase(found);
 }
 
-boost::system::error_code CUdpService::SendTo(const std::string& ip, std::uint16_t port, const std::uint8_t* data,
+boost::system::error_code CUdpService::SendTo(const boost::asio::ip::udp::endpoint& to, const std::uint8_t* data,
                                               std::size_t length)
 {
-    using boost::asio::ip::udp;
-    if (!data || length == 0 || port == 0) return boost::asio::error::invalid_argument;
+    if (!data || length == 0 || to.port() == 0) return boost::asio::error::invalid_argument;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_bOpen) return boost::asio::error::bad_descriptor;
     }
-    boost::system::error_code error;
-    const auto address = boost::asio::ip::make_address(ip, error);
-    if (error) return error;
     // The copy belongs to the send and goes with its completion.
     auto copy = std::make_shared<Frame>(data, data + length);
-    boost::asio::post(m_pIo->Context(), [self = shared_from_this(), copy, to = udp::endpoint(address, port)] {
+    boost::asio::post(m_pIo->Context(), [self = shared_from_this(), copy, to] {
         self->m_socket.async_send_to(boost::asio::buffer(*copy), to,
                                      [copy](const boost::system::error_code&, std::size_t) {});
     });

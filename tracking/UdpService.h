@@ -33,9 +33,9 @@ public:
     bool Attach(int address, std::shared_ptr<CReportNotifier> camera);
     void Detach(int address, const std::shared_ptr<CReportNotifier>& camera);
 
-    // Sends a copy of data to ip:port; fire and forget. An error for what
-    // cannot be sent at all (no socket, port 0, an ip that is no address).
-    boost::system::error_code SendTo(const std::string& ip, std::uint16_t port, const std::uint8_t* data,
+    // Sends a copy of data; fire and forget. An error for what cannot be sent
+    // at all (no socket, port 0).
+    boost::system::error_code SendTo(const boost::asio::ip::udp::endpoint& to, const std::uint8_t* data,
                                      std::size_t length);
 
     // Handles one received datagram (I/O thread; public for tests).
