@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <regex>
 
 using korvane::sim::CRelayPeer;
@@ -33,6 +36,22 @@ std::string FramesOn(CSerialPeer& peer, std::chrono::milliseconds first = 3s)
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A camera file in the temporary folder, removed at the end.
+class CCameraFile {
+public:
+    explicit CCameraFile(const std::string& content)
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("korvane-cameras-" + std::to_string(std::random_device{}()) + ".json"))
+    {
+        std::ofstream(m_path) << content;
+    }
+    ~CCameraFile() { std::filesystem::remove(m_path); }
+    std::string Path() const { return m_path.string(); }
+
+private:
+    std::filesystem::path m_path;
+};
 
 }  // namespace
 
@@ -247,4 +266,92 @@ TEST(KorvaneTool, DemoRunsEveryModeToTheEnd)
                              "relay     9 of 9 commands arrived, 2 of 2 reports came back",
                              "onvif     7 of 7 commands arrived", "demo: every mode worked"})
         EXPECT_TRUE(Has(result.output, line)) << line << "\n" << result.output;
+}
+
+TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
+{
+    CSerialPeer serial;
+    CTrackingPeer tracking;
+    korvane::sim::COnvifCamera onvif;  // wants admin / secret
+    const CCameraFile file(R"({"cameras": [
+        {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
+         "protocol": "pelco-p", "address": 3, "pan_speed": 12},
+        {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
+         "user": "admin", "password": "secret"},
+        {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
+         "address": 2, "protocol": "visca"}
+    ]})");
+
+    auto result = RunTool({"--cameras", file.Path(), "--camera", "podium", "left"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(FramesOn(serial), "pelco-p addr 3: pan left speed 12"));
+    // The command line's speed wins over the file's.
+    result = RunTool({"--cameras", file.Path(), "--camera", "podium", "--speed", "40", "right"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(FramesOn(serial), "pelco-p addr 3: pan right speed 40"));
+
+    result = RunTool({"--cameras", file.Path(), "--camera", "desk", "preset", "go", "4"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    const auto datagram = tracking.NextDatagram(3s);
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(DescribeFrame(*datagram), "visca addr 2: recall memory 4");
+
+    // The password reaches the camera (it checks it) and never the output.
+    result = RunTool({"--cameras", file.Path(), "--camera", "room", "up"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
+    EXPECT_FALSE(Has(result.output, "secret")) << result.output;
+
+    result = RunTool({"--cameras", file.Path(), "--camera", "stage", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "has no camera 'stage' (it has podium, room, desk)")) << result.output;
+    result = RunTool({"--cameras", file.Path(), "--camera", "podium", "--address", "5", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "leave out --address")) << result.output;
+}
+
+TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
+{
+    const std::string password = "pw-7f3a9c";
+    struct Case {
+        std::string content;
+        std::vector<std::string> says;
+    };
+    const std::string good = R"({"name": "podium", "mode": "serial", "device": "/dev/null", "address": 1},)";
+    const Case cases[] = {
+        // The parser's own message would quote the unterminated password.
+        {R"({"cameras": [)" + good + "\n" + R"({"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": ")" +
+             password + "\n]}",
+         {"not valid JSON", "line 2"}},
+        {R"({"cameras": [)" + good + R"({"name": "desk", "mode": "tracking", "host": "10.0.0.2", "address": 1}]})",
+         {"camera 'desk'", "field 'port' is missing"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": "9600"}]})",
+         {"camera 'podium'", "field 'baud' must be a whole number"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": 12345}]})",
+         {"camera 'room'", "field 'password' must be text"}},
+        {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
+         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4 or tracking, not 'webcam'"}},
+        {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",
+         {"camera #2", "field 'name' 'podium' is taken by camera #1"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "pasword": ")" + password + R"("}]})",
+         {"camera 'room'", "unknown field 'pasword'"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "device": "/dev/ttyS0",
+             "password": ")" + password + R"("}]})",
+         {"camera 'room'", "field 'device' does not belong to a camera of mode onvif"}},
+        {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
+         {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {R"({"camera": []})", {"unknown field 'camera'"}},
+    };
+    for (const Case& c : cases) {
+        const CCameraFile file(c.content);
+        const auto result = RunTool({"--cameras", file.Path(), "--camera", "podium", "up"});
+        EXPECT_EQ(result.exit, 2) << c.content << "\n" << result.output;
+        EXPECT_TRUE(Has(result.output, file.Path() + ": ")) << result.output;
+        for (const std::string& part : c.says) EXPECT_TRUE(Has(result.output, part)) << part << "\n" << result.output;
+        EXPECT_FALSE(Has(result.output, password)) << result.output;
+        EXPECT_FALSE(Has(result.output, "12345")) << result.output;
+    }
+    const auto result = RunTool({"--cameras", "/nonexistent/cameras.json", "--camera", "podium", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "/nonexistent/cameras.json: cannot be read")) << result.output;
 }

@@ -1,6 +1,7 @@
 // korvane: drive a PTZ camera from the command line through the Korvane
 // library, run a simulated peer, or watch the demo.
 #include "Camera.h"
+#include "CameraFile.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Demo.h"
@@ -23,6 +24,8 @@ const char* const kUsage =
     "       korvane help [COMMAND]\n"
     "\n"
     "link (pick one):\n"
+    "  --camera NAME          a camera named in the camera file (--cameras FILE,\n"
+    "                         default ./cameras.json; korvane help cameras)\n"
     "  --serial DEVICE        a serial line, e.g. /dev/ttyUSB0 (--baud 9600, --data-bits 8)\n"
     "  --network IP           a network camera; --device-type onvif (default), relay1,\n"
     "                         relay2 or relay4 (through the relay service on this\n"
@@ -76,6 +79,29 @@ const std::map<std::string, const char*>& CommandHelp()
                    "Opens the camera and prints each report as it arrives, one line each:\n"
                    "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"},
         {"interactive", "korvane [link] interactive\nDrives the camera from the keyboard.\n"},
+        {"cameras",
+         "korvane --camera NAME [--cameras FILE] COMMAND\n"
+         "Takes the camera's link from a JSON file (default ./cameras.json) instead of the\n"
+         "link options; --speed, --pan-speed, --tilt-speed and --for may still be given.\n"
+         "\n"
+         "  {\"cameras\": [\n"
+         "    {\"name\": \"podium\", \"mode\": \"serial\", \"device\": \"/dev/ttyUSB0\", \"baud\": 9600,\n"
+         "     \"protocol\": \"pelco-d\", \"address\": 1},\n"
+         "    {\"name\": \"room\", \"mode\": \"onvif\", \"host\": \"192.168.1.64\", \"port\": 80,\n"
+         "     \"user\": \"admin\", \"password\": \"secret\"},\n"
+         "    {\"name\": \"board\", \"mode\": \"relay4\", \"host\": \"192.168.1.70\", \"port\": 80,\n"
+         "     \"address\": 2, \"protocol\": \"pelco-d\"},\n"
+         "    {\"name\": \"desk\", \"mode\": \"tracking\", \"host\": \"192.168.1.20\", \"port\": 5000,\n"
+         "     \"address\": 1, \"protocol\": \"visca\"}\n"
+         "  ]}\n"
+         "\n"
+         "mode: serial (device, baud, data_bits, protocol, address), onvif (host, port,\n"
+         "user, password), relay1|relay2|relay4 (host, port, address, protocol, user,\n"
+         "password, value4, text7), tracking (host, port, address, protocol,\n"
+         "system_type). Every camera may have pan_speed and tilt_speed (0-63).\n"
+         "Names must differ; a field the mode does not use is refused, so a typo is\n"
+         "caught. Messages name the file, the camera and the field; a password is never\n"
+         "shown.\n"},
         {"sim", kSimHelp},
         {"demo", kDemoHelp},
     };
@@ -112,7 +138,9 @@ struct MessageLine {
 int RunCamera(const CameraOptions& options)
 {
     if (options.words.empty()) throw UsageError("no command given");
-    if (!options.linkGiven) throw UsageError("say how the camera is reached: --serial, --network or --tracking");
+    if (!options.linkGiven)
+        throw UsageError("say how the camera is reached: --serial, --network or --tracking, or --camera NAME");
+    ValidateLink(options);
     const std::string& verb = options.words[0];
     std::optional<Action> action;
     if (verb != "listen" && verb != "interactive") action = FindAction(options.words);
@@ -167,7 +195,7 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stderr);
             return 2;
         }
-        return RunCamera(options);
+        return RunCamera(ResolveCamera(options));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "korvane: %s\n(korvane --help shows the usage)\n", error.what());
         return 2;
