@@ -355,3 +355,24 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
     EXPECT_EQ(result.exit, 2);
     EXPECT_TRUE(Has(result.output, "/nonexistent/cameras.json: cannot be read")) << result.output;
 }
+
+// Opening a serial camera with a report function sends go to preset 88 and
+// 100: only the commands that show reports may do that.
+TEST(KorvaneTool, OneShotCommandsSendOnlyTheCommand)
+{
+    CSerialPeer peer;
+    auto result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "left"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: pan left speed 32\n");
+    EXPECT_FALSE(Has(result.output, "reports on")) << result.output;
+    result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "preset", "go", "5"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: go to preset 5\n");
+
+    // A move with --for shows reports while it runs, and says so.
+    result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "up", "--for", "200ms"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(result.output, "reports on: opening sends go to preset 88 and 100")) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: go to preset 88\npelco-d addr 3: go to preset 100\n"
+                              "pelco-d addr 3: tilt up speed 32\npelco-d addr 3: stop\n");
+}

@@ -145,12 +145,14 @@ int RunCamera(const CameraOptions& options)
     std::optional<Action> action;
     if (verb != "listen" && verb != "interactive") action = FindAction(options.words);
     else if (options.words.size() != 1) throw UsageError("korvane " + verb + " takes no arguments");
+    // Reports only where they are shown; see ReportMode.
+    const bool reports = !action || verb == "test" || (options.duration && action->keepsMoving);
 
     COutput output;
     static MessageLine messages;
     messages.prefix = verb == "test" ? "connection test: " : "message: ";
     KorvaneSetMessageHandler(&MessageLine::Print, &messages);
-    CCameraLink link(options, output);
+    CCameraLink link(options, output, reports ? ReportMode::On : ReportMode::Off);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
         output.Line("listening to " + options.Describe() + (options.duration ? "" : "; Ctrl-C ends"));
