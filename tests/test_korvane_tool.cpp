@@ -356,6 +356,64 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
     EXPECT_TRUE(Has(result.output, "/nonexistent/cameras.json: cannot be read")) << result.output;
 }
 
+// Links and commands with which the library would send nothing are refused
+// before anything is opened, and nothing reaches the peers.
+TEST(KorvaneTool, NeverSaysSentWhenNothingWentOut)
+{
+    CSerialPeer serial;
+    CTrackingPeer tracking;
+    korvane::sim::COnvifCamera onvif;
+    const std::string dev = serial.DeviceName();
+    const std::string port = std::to_string(tracking.Port());
+    const std::vector<std::string> onvifLink = {"--network", "127.0.0.1", "--port", std::to_string(onvif.Port()),
+                                                "--user", "admin", "--password", "secret"};
+    const auto onvifCommand = [&](std::vector<std::string> words) {
+        std::vector<std::string> args = onvifLink;
+        args.insert(args.end(), words.begin(), words.end());
+        return args;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case refused[] = {
+        {{"--tracking", "localhost", "--port", port, "up"}, "--tracking must be an IPv4 address"},
+        {{"--tracking", "localhost", "--port", port, "test"}, "--tracking must be an IPv4 address"},
+        {{"--tracking", "255.255.255.255", "--port", port, "up"}, "must be the tracking system's own address"},
+        {{"--tracking", "127.0.0.1", "--port", "0", "up"}, "--port must be 1 to 65535"},
+        {{"--tracking", "127.0.0.1", "--port", port, "autozoom", "on"}, "the tracking system has no autozoom switch"},
+        {{"--tracking", "127.0.0.1", "--port", port, "--system-type", "2", "track", "on"}, "only --system-type 1"},
+        {{"--network", "not-an-ip", "up"}, "--network must be an IP address"},
+        {{"--network", "127.0.0.1", "--device-type", "relay4", "--protocol", "visca", "up"},
+         "relay service carries pelco-d and pelco-p only"},
+        {{"--serial", dev, "--protocol", "visca", "--address", "8", "up"}, "address is 1 to 7"},
+        {{"--serial", dev, "--protocol", "visca", "test"}, "VISCA has no connection-test frame"},
+        {{"--serial", dev, "--protocol", "visca", "stop"}, "a VISCA stop needs the move it ends"},
+        {{"--serial", dev, "--protocol", "visca", "autowrite", "on"}, "VISCA has none"},
+        {{"--serial", dev, "preset", "go", "256"}, "pelco-d carries presets 0 to 255"},
+        {onvifCommand({"focus", "far"}), "sends an ONVIF camera no focus command"},
+        {onvifCommand({"track", "on"}), "sends an ONVIF camera no track command"},
+        {onvifCommand({"preset", "go", "0"}), "ONVIF presets are 1 to 256"},
+    };
+    for (const Case& c : refused) {
+        const auto result = RunTool(c.args);
+        EXPECT_EQ(result.exit, 2) << c.args.back() << "\n" << result.output;
+        EXPECT_TRUE(Has(result.output, c.says)) << c.says << "\n" << result.output;
+        EXPECT_FALSE(Has(result.output, "sent:")) << result.output;
+    }
+    EXPECT_EQ(FramesOn(serial, 300ms), "");
+    EXPECT_TRUE(tracking.Silent(300ms));
+    EXPECT_FALSE(onvif.NextOf("GetSystemDateAndTime", 300ms)) << "no ONVIF camera was opened";
+
+    // ONVIF takes presets up to 256.
+    const auto result = RunTool(onvifCommand({"preset", "go", "256"}));
+    EXPECT_EQ(result.exit, 0) << result.output;
+    const auto stored = onvif.NextOf("SetPreset", 3s);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->values.at("name"), "256");
+    EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s));
+}
+
 // Opening a serial camera with a report function sends go to preset 88 and
 // 100: only the commands that show reports may do that.
 TEST(KorvaneTool, OneShotCommandsSendOnlyTheCommand)

@@ -34,6 +34,16 @@ bool IsIpv4(const std::string& text)
     return !error;
 }
 
+// The tracking system is one host. The library's sends are asynchronous and
+// their failures are lost, so addresses the socket refuses (broadcast without
+// permission) or that reach no single host are refused here.
+bool IsOneHost(const std::string& text)
+{
+    const auto address = boost::asio::ip::make_address_v4(text);
+    return !address.is_unspecified() && !address.is_multicast() &&
+           address != boost::asio::ip::address_v4::broadcast();
+}
+
 bool IsIpAddress(const std::string& text)
 {
     boost::system::error_code error;
@@ -99,6 +109,9 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
         if (!IsIpv4(target))
             return LinkProblem{"host", "must be an IPv4 address such as 192.168.1.20 (no names, no IPv6), not '" +
                                            target + "'"};
+        if (!IsOneHost(target))
+            return LinkProblem{"host", "must be the tracking system's own address, not '" + target +
+                                           "' (no broadcast, multicast or 0.0.0.0)"};
         if (!options.port) return LinkProblem{"port", "the tracking system's UDP port", true};
         break;
     }
