@@ -201,6 +201,20 @@ TEST(KorvaneTool, InteractiveModeOnATerminal)
     EXPECT_TRUE(tool.WaitForOutput("close-up ready")) << tool.Output();
     tool.Write("q");
     EXPECT_EQ(tool.WaitExit().value_or(-1), 0) << tool.Output();
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: stop")) << "quitting stops the camera";
+
+    // A key whose command the link does not carry says so and sends nothing.
+    {
+        CToolProcess visca({"--serial", peer.DeviceName(), "--protocol", "visca", "--address", "2", "interactive"},
+                           true);
+        ASSERT_TRUE(visca.WaitForOutput("q (or Ctrl-C) quits")) << visca.Output();
+        EXPECT_EQ(FramesOn(peer), "visca addr 2: recall memory 88\nvisca addr 2: recall memory 100\n");
+        visca.Write("a");
+        EXPECT_TRUE(visca.WaitForOutput("autozoom on: not sent, autozoom is a Pelco preset")) << visca.Output();
+        visca.Write("q");
+        EXPECT_EQ(visca.WaitExit().value_or(-1), 0) << visca.Output();
+        EXPECT_EQ(FramesOn(peer, 300ms), "");
+    }
 
     // Without a terminal the mode refuses.
     const auto result = RunTool({"--serial", peer.DeviceName(), "interactive"});
