@@ -159,8 +159,12 @@ std::vector<NamedCamera> LoadCameraFile(const std::string& path)
     if (!stream) file.Fail("cannot be read (missing, or not yours to read)");
     std::ostringstream content;
     content << stream.rdbuf();
-    const std::string text = content.str();
+    return ParseCameraFile(content.str(), path);
+}
 
+std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::string& path)
+{
+    const CPlace file(path, "");
     json document;
     try {
         document = json::parse(text);

@@ -26,6 +26,9 @@ struct NamedCamera {
 // Reads the room's cameras; throws UsageError naming the file, the camera and the field (never a password).
 std::vector<NamedCamera> LoadCameraFile(const std::string& path);
 
+// LoadCameraFile on text already read; path only names it in messages.
+std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::string& path);
+
 // The command line with --camera NAME: the camera's link from the file, the
 // command and its --for and speeds from the command line. Without --camera,
 // the command line as it is. Throws UsageError.
