@@ -182,15 +182,6 @@ std::string SuccessText()
     return text;
 }
 
-// The handler is process-wide: it is taken off again before the messages go.
-class CMessageHandler {
-public:
-    explicit CMessageHandler(CMessages& messages) { KorvaneSetMessageHandler(&CMessages::Print, &messages); }
-    ~CMessageHandler() { KorvaneSetMessageHandler(nullptr, nullptr); }
-    CMessageHandler(const CMessageHandler&) = delete;
-    CMessageHandler& operator=(const CMessageHandler&) = delete;
-};
-
 // Runs a command of the action and says "sent", or throws RunError when the
 // library told of a failure meanwhile.
 void Send(CKorvane& camera, const std::string& label, const std::function<int(CKorvane&)>& run,
@@ -217,8 +208,10 @@ int RunCamera(const CameraOptions& options)
     const bool reports = !action || verb == "test" || (options.duration && action->keepsMoving);
 
     COutput output;
-    CMessages messages(verb == "test" ? "connection test: " : "message: ");
-    const CMessageHandler handler(messages);
+    // Lives to the end of the process: a library thread may call the handler
+    // until then. RunCamera runs once per process.
+    static CMessages messages(verb == "test" ? "connection test: " : "message: ");
+    KorvaneSetMessageHandler(&CMessages::Print, &messages);
     CCameraLink link(options, output, reports ? ReportMode::On : ReportMode::Off);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
