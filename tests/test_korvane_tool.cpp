@@ -37,20 +37,23 @@ std::string FramesOn(CSerialPeer& peer, std::chrono::milliseconds first = 3s)
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A camera file in the temporary folder, removed at the end.
+// A camera file, cameras.json in a folder of its own in the temporary
+// folder, removed at the end.
 class CCameraFile {
 public:
     explicit CCameraFile(const std::string& content)
-        : m_path(std::filesystem::temp_directory_path() /
-                 ("korvane-cameras-" + std::to_string(std::random_device{}()) + ".json"))
+        : m_folder(std::filesystem::temp_directory_path() /
+                   ("korvane-room-" + std::to_string(std::random_device{}())))
     {
-        std::ofstream(m_path) << content;
+        std::filesystem::create_directory(m_folder);
+        std::ofstream(m_folder / "cameras.json") << content;
     }
-    ~CCameraFile() { std::filesystem::remove(m_path); }
-    std::string Path() const { return m_path.string(); }
+    ~CCameraFile() { std::filesystem::remove_all(m_folder); }
+    std::string Path() const { return (m_folder / "cameras.json").string(); }
+    std::string Folder() const { return m_folder.string(); }
 
 private:
-    std::filesystem::path m_path;
+    std::filesystem::path m_folder;
 };
 
 }  // namespace
@@ -299,6 +302,10 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
     auto result = RunTool({"--cameras", file.Path(), "--camera", "podium", "left"});
     EXPECT_EQ(result.exit, 0) << result.output;
     EXPECT_TRUE(Has(FramesOn(serial), "pelco-p addr 3: pan left speed 12"));
+    // Without --cameras: cameras.json in the current folder.
+    result = RunTool({"--camera", "podium", "preset", "go", "6"}, 20s, file.Folder());
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(serial), "pelco-p addr 3: go to preset 6\n");
     // The command line's speed wins over the file's.
     result = RunTool({"--cameras", file.Path(), "--camera", "podium", "--speed", "40", "right"});
     EXPECT_EQ(result.exit, 0) << result.output;
