@@ -135,8 +135,9 @@ KORVANE_C_API void KORVANE_CALL korvane_set_message_handler(korvane_message_fn h
  * nothing (korvane_open returns 1, commands return 1). Null only when memory
  * runs out. */
 KORVANE_C_API korvane_camera* KORVANE_CALL korvane_camera_new(int32_t mode);
-/* Closes the camera if open and releases it; no report for it runs or starts
- * after this returns. Null is ignored. */
+/* Releases the camera and its link, as the class's destructor does; no report
+ * for it runs or starts after this returns. Only korvane_close tells the relay
+ * service that a relayed camera has gone: call it first. Null is ignored. */
 KORVANE_C_API void KORVANE_CALL korvane_camera_free(korvane_camera* cam);
 
 /* --- configuration ------------------------------------------------------- */
