@@ -8,6 +8,7 @@ packages=(
   libboost-dev libboost-system-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  python3-pytest python3-pip
 )
 
 missing=()
