@@ -100,8 +100,13 @@ enum {
     KORVANE_PRESET_CLEAR = 2
 };
 
-/* Report message codes. */
-enum {
+/* Report message codes; unsigned in C++, as the message argument is. */
+#ifdef __cplusplus
+#define KORVANE_MESSAGE_BASE : uint32_t
+#else
+#define KORVANE_MESSAGE_BASE
+#endif
+enum KORVANE_MESSAGE_BASE {
     KORVANE_TARGET_APPEARS = 0x8400,
     KORVANE_TARGET_DISAPPEARS = 0x8401,
     KORVANE_CLOSEUP_READY = 0x8402,
@@ -111,6 +116,7 @@ enum {
     KORVANE_WRITE_START = 0x8406,
     KORVANE_WRITE_STOP = 0x8407
 };
+#undef KORVANE_MESSAGE_BASE
 
 /* A report: its bytes (valid only during the call), their count, the message
  * code (0x8400 to 0x8407) and the context given to korvane_set_recv_notify.

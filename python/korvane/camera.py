@@ -243,12 +243,12 @@ class Camera:
 
     @property
     def on_report(self) -> Optional[ReportCallable]:
+        """Called with a Report on one of the library's threads. Set before
+        open(). Exceptions it raises are printed and the report dropped."""
         return _receivers.get(self._key)
 
     @on_report.setter
     def on_report(self, receiver: Optional[ReportCallable]) -> None:
-        """Called with a Report on one of the library's threads. Set before
-        open(). Exceptions it raises are printed and the report dropped."""
         handle = self._live()
         if receiver is None:
             self._lib.korvane_set_recv_notify(handle, REPORT_FN(), None)
