@@ -42,14 +42,14 @@ void OnCameraVoid(korvane_camera* cam, Call call) noexcept
 
 extern "C" {
 
-const char* korvane_version(void) { return KORVANE_VERSION_TEXT; }
+const char* KORVANE_CALL korvane_version(void) { return KORVANE_VERSION_TEXT; }
 
-void korvane_set_message_handler(korvane_message_fn handler, void* ctx)
+void KORVANE_CALL korvane_set_message_handler(korvane_message_fn handler, void* ctx)
 {
     KorvaneSetMessageHandler(handler, ctx);
 }
 
-korvane_camera* korvane_camera_new(std::int32_t mode)
+korvane_camera* KORVANE_CALL korvane_camera_new(std::int32_t mode)
 {
     try {
         // The host owns the camera from here until korvane_camera_free.
@@ -59,27 +59,27 @@ korvane_camera* korvane_camera_new(std::int32_t mode)
     }
 }
 
-void korvane_camera_free(korvane_camera* cam)
+void KORVANE_CALL korvane_camera_free(korvane_camera* cam)
 {
     std::unique_ptr<korvane_camera> owned(cam);
 }
 
-void korvane_set_device_address(korvane_camera* cam, std::uint32_t address)
+void KORVANE_CALL korvane_set_device_address(korvane_camera* cam, std::uint32_t address)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetDeviceAddress(address); });
 }
 
-void korvane_set_horizontal_speed(korvane_camera* cam, std::int32_t speed)
+void KORVANE_CALL korvane_set_horizontal_speed(korvane_camera* cam, std::int32_t speed)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetHorizonSpeed(speed); });
 }
 
-void korvane_set_vertical_speed(korvane_camera* cam, std::int32_t speed)
+void KORVANE_CALL korvane_set_vertical_speed(korvane_camera* cam, std::int32_t speed)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetVertcalSpeed(speed); });
 }
 
-std::int32_t korvane_set_comm_device(korvane_camera* cam, const char* name, std::uint32_t baud,
+std::int32_t KORVANE_CALL korvane_set_comm_device(korvane_camera* cam, const char* name, std::uint32_t baud,
                                      std::uint8_t data_bits, std::int32_t protocol)
 {
     return OnCamera(cam, [&](CKorvane& c) {
@@ -90,12 +90,12 @@ std::int32_t korvane_set_comm_device(korvane_camera* cam, const char* name, std:
     });
 }
 
-void korvane_set_device_type(korvane_camera* cam, std::int32_t type)
+void KORVANE_CALL korvane_set_device_type(korvane_camera* cam, std::int32_t type)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetDeviceType(static_cast<DEVICETYPE>(type)); });
 }
 
-void korvane_set_socket_param(korvane_camera* cam, std::int32_t protocol, const char* ip, std::uint32_t port,
+void KORVANE_CALL korvane_set_socket_param(korvane_camera* cam, std::int32_t protocol, const char* ip, std::uint32_t port,
                               std::uint32_t value4, const char* user, const char* password, const char* text7)
 {
     OnCameraVoid(cam, [&](CKorvane& c) {
@@ -103,33 +103,33 @@ void korvane_set_socket_param(korvane_camera* cam, std::int32_t protocol, const 
     });
 }
 
-void korvane_set_system_type(korvane_camera* cam, std::int32_t type)
+void KORVANE_CALL korvane_set_system_type(korvane_camera* cam, std::int32_t type)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetSystemType(static_cast<TRACKSYSTEMTYPE>(type)); });
 }
 
-void korvane_set_system_param(korvane_camera* cam, std::int32_t protocol, const char* ip, std::uint32_t port)
+void KORVANE_CALL korvane_set_system_param(korvane_camera* cam, std::int32_t protocol, const char* ip, std::uint32_t port)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetSystemParam(static_cast<PTZPROTOCOL>(protocol), ip, port); });
 }
 
-void korvane_set_recv_notify(korvane_camera* cam, korvane_report_fn notify, void* ctx)
+void KORVANE_CALL korvane_set_recv_notify(korvane_camera* cam, korvane_report_fn notify, void* ctx)
 {
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetRecvNotify(notify, ctx); });
 }
 
-std::int32_t korvane_open(korvane_camera* cam)
+std::int32_t KORVANE_CALL korvane_open(korvane_camera* cam)
 {
     return OnCamera(cam, [](CKorvane& c) { return c.Open(); });
 }
 
-void korvane_close(korvane_camera* cam)
+void KORVANE_CALL korvane_close(korvane_camera* cam)
 {
     OnCameraVoid(cam, [](CKorvane& c) { c.Close(); });
 }
 
 #define KORVANE_C_COMMAND(name, Operation)                                  \
-    std::int32_t name(korvane_camera* cam)                                  \
+    std::int32_t KORVANE_CALL name(korvane_camera* cam)                     \
     {                                                                       \
         return OnCamera(cam, [](CKorvane& c) { return c.Operation(); });    \
     }
@@ -159,7 +159,7 @@ KORVANE_C_COMMAND(korvane_connect_test, ConnectTest)
 
 #undef KORVANE_C_COMMAND
 
-std::int32_t korvane_preset(korvane_camera* cam, std::int32_t preset, std::uint8_t op)
+std::int32_t KORVANE_CALL korvane_preset(korvane_camera* cam, std::int32_t preset, std::uint8_t op)
 {
     return OnCamera(cam, [&](CKorvane& c) { return c.PreSet(preset, op); });
 }
