@@ -2,7 +2,7 @@
 // is passed on. Nothing thrown inside reaches the host.
 #include <korvane/Korvane.h>
 
-#include "api/CameraBackend.h"
+#include "camera/CameraBackend.h"
 #include "netcam/NetCamera.h"
 #include "platform/Platform.h"
 #include "serialcam/SerialCamera.h"

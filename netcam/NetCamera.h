@@ -5,7 +5,7 @@
 // on an event socket of their own, read by the event listener.
 #pragma once
 
-#include "api/FrameCamera.h"
+#include "camera/FrameCamera.h"
 #include "netcam/RelayDatagrams.h"
 
 #include <boost/asio/ip/udp.hpp>

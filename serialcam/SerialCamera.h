@@ -2,7 +2,7 @@
 // Pelco-D, Pelco-P or VISCA frames; return codes come back on the same line.
 #pragma once
 
-#include "api/FrameCamera.h"
+#include "camera/FrameCamera.h"
 
 #include <boost/system/error_code.hpp>
 

@@ -3,7 +3,7 @@
 // shares one UDP socket on local port 10000.
 #pragma once
 
-#include "api/FrameCamera.h"
+#include "camera/FrameCamera.h"
 
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/error_code.hpp>

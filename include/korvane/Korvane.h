@@ -35,6 +35,8 @@
 #ifndef KORVANE_KORVANE_H
 #define KORVANE_KORVANE_H
 
+#include <korvane/korvane_c.h>
+
 #include <cstdint>
 #include <memory>
 
@@ -86,17 +88,9 @@ struct MYDCB {
     std::uint8_t Protocol;
 };
 
-// Report message codes handed to RecvNotify.
-enum : std::uint32_t {
-    KORVANE_TARGET_APPEARS = 0x8400,
-    KORVANE_TARGET_DISAPPEARS = 0x8401,
-    KORVANE_CLOSEUP_READY = 0x8402,
-    KORVANE_MULTIPLE_TARGETS = 0x8403,
-    KORVANE_DOWN_PODIUM = 0x8404,
-    KORVANE_UP_PODIUM = 0x8405,
-    KORVANE_WRITE_START = 0x8406,
-    KORVANE_WRITE_STOP = 0x8407,
-};
+// Report message codes handed to RecvNotify (KORVANE_TARGET_APPEARS, 0x8400,
+// to KORVANE_WRITE_STOP, 0x8407) come from the C interface, declared beside
+// the class.
 
 // A report: its bytes (valid only during the call), their count, the message
 // code (0x8400 to 0x8407) and the context given to SetRecvNotify.

@@ -1,4 +1,4 @@
-#include "api/FrameCamera.h"
+#include "camera/FrameCamera.h"
 
 #include "platform/Platform.h"
 

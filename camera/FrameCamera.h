@@ -3,7 +3,7 @@
 // one command table and hands them to the back-end's link.
 #pragma once
 
-#include "api/CameraBackend.h"
+#include "camera/CameraBackend.h"
 #include "frames/CommandEncoder.h"
 #include "report/ReportNotifier.h"
 

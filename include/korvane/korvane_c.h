@@ -1,0 +1,221 @@
+/* Korvane from C, or from any language that can call C (C#, Python, ...).
+ *
+ * The same cameras as the C++ class CKorvane in <korvane/Korvane.h>, through
+ * an opaque handle and plain functions: every korvane_* function is a thin
+ * layer over one CKorvane operation and means the same. Names are the class's
+ * operations in lower case with underscores and the prefix korvane_
+ * (SetDeviceAddress -> korvane_set_device_address); the class's misspellings
+ * are corrected (MoveButtomLeft -> korvane_move_bottom_left, SetVertcalSpeed
+ * -> korvane_set_vertical_speed) and CameraStop is korvane_stop. The handle's
+ * own life is korvane_camera_new / korvane_camera_free.
+ *
+ *   korvane_camera* cam = korvane_camera_new(KORVANE_MODE_SERIAL);
+ *   korvane_set_device_address(cam, 1);
+ *   if (korvane_set_comm_device(cam, "/dev/ttyUSB0", 9600, 8, KORVANE_PELCO_D)) {
+ *       korvane_set_recv_notify(cam, on_report, &my_context);
+ *       if (korvane_open(cam)) { korvane_move_up(cam); korvane_stop(cam); }
+ *   }
+ *   korvane_camera_free(cam);
+ *
+ * Only fixed-size integers, texts (const char*, zero-terminated, UTF-8),
+ * pointers and the opaque handle cross this interface; on Windows every
+ * function and callback uses __cdecl.
+ *
+ * Results. Nothing fails loudly: no function throws, aborts or exits. Every
+ * function accepts a null handle and does nothing; those that return an
+ * int32_t then return 0. With a camera, commands return 1 whether or not a
+ * frame could be sent; korvane_open and korvane_set_comm_device return 1 on
+ * success and 0 on failure. A null text counts as an empty one: a null
+ * device name makes korvane_set_comm_device return 0, a tracking or ONVIF
+ * camera without an address has no peer, and a relayed camera sends empty
+ * fields to the relay.
+ *
+ * Threads. Calls may come from any host thread, one call at a time per
+ * camera. They return without waiting for the device, except in the network
+ * mode (korvane_open of a relayed device waits up to 5 seconds for the relay;
+ * an ONVIF camera answers each request, each bounded by 5 seconds). Reports
+ * arrive on one of the library's own threads, never on the calling thread.
+ *
+ * Lifetime. The context given to korvane_set_recv_notify is handed back to
+ * every report unchanged; it must stay valid until korvane_close or
+ * korvane_camera_free of that camera has returned: after either no report for
+ * it runs or starts. A report function may call korvane_close of its own or
+ * any other camera, and must not wait for anything that itself waits for a
+ * report to finish.
+ */
+#ifndef KORVANE_KORVANE_C_H
+#define KORVANE_KORVANE_C_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KORVANE_CALL __cdecl
+#if defined(KORVANU_BUILDING)
+#define KORVANE_C_API __declspec(dllexport)
+#else
+#define KORVANE_C_API __declspec(dllimport)
+#endif
+#else
+#define KORVANE_CALL
+#define KORVANE_C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One camera. Made by korvane_camera_new, released by korvane_camera_free. */
+typedef struct korvane_camera korvane_camera;
+
+/* How the camera is reached (korvane_camera_new). */
+enum {
+    KORVANE_MODE_SERIAL = 1,      /* on a serial line, by bus address */
+    KORVANE_MODE_NETWORK = 2,     /* ONVIF camera, or a device behind the relay */
+    KORVANE_MODE_TRACKSYSTEM = 3  /* through the tracking system, over UDP */
+};
+
+/* Command frames sent to the camera. */
+enum {
+    KORVANE_PELCO_D = 1,
+    KORVANE_PELCO_P = 2,
+    KORVANE_VISCA = 3
+};
+
+/* Network mode (korvane_set_device_type). */
+enum {
+    KORVANE_DEVICE_RELAY_1 = 1, /* relayed device, kind 1 (the default) */
+    KORVANE_DEVICE_RELAY_2 = 2, /* relayed device, kind 2 */
+    KORVANE_DEVICE_ONVIF = 3,   /* ONVIF camera, driven in process */
+    KORVANE_DEVICE_RELAY_4 = 4  /* relayed device, kind 4, with target events */
+};
+
+/* Tracking mode (korvane_set_system_type): only type 1 sends the tracking
+ * system's own on/off packets from korvane_open_track / korvane_close_track. */
+enum { KORVANE_TRACKSYSTEM_TYPE_1 = 1 };
+
+/* korvane_preset's operation; other values send nothing. */
+enum {
+    KORVANE_PRESET_GO = 0,
+    KORVANE_PRESET_SET = 1,
+    KORVANE_PRESET_CLEAR = 2
+};
+
+/* Report message codes; unsigned in C++, as the message argument is. */
+#ifdef __cplusplus
+#define KORVANE_MESSAGE_BASE : uint32_t
+#else
+#define KORVANE_MESSAGE_BASE
+#endif
+enum KORVANE_MESSAGE_BASE {
+    KORVANE_TARGET_APPEARS = 0x8400,
+    KORVANE_TARGET_DISAPPEARS = 0x8401,
+    KORVANE_CLOSEUP_READY = 0x8402,
+    KORVANE_MULTIPLE_TARGETS = 0x8403,
+    KORVANE_DOWN_PODIUM = 0x8404,
+    KORVANE_UP_PODIUM = 0x8405,
+    KORVANE_WRITE_START = 0x8406,
+    KORVANE_WRITE_STOP = 0x8407
+};
+#undef KORVANE_MESSAGE_BASE
+
+/* A report: its bytes (valid only during the call), their count, the message
+ * code (0x8400 to 0x8407) and the context given to korvane_set_recv_notify.
+ * Serial mode: the 7-byte return-code frame; tracking mode: the 5 bytes
+ * AA 50 02 <address> <state>; relayed devices of kind 4: the 18 characters
+ * "Camera Return Code". ONVIF cameras send no reports. */
+typedef void(KORVANE_CALL* korvane_report_fn)(const unsigned char* data, int32_t length, uint32_t message,
+                                              void* ctx);
+
+/* The library's one kind of message (a box titled "提示" with the system's text
+ * for an error, e.g. from korvane_connect_test), UTF-8. */
+typedef void(KORVANE_CALL* korvane_message_fn)(const char* title, const char* text, void* ctx);
+
+/* The library's version, e.g. "0.1.0". Static text, never null. */
+KORVANE_C_API const char* KORVANE_CALL korvane_version(void);
+
+/* Process-wide: show the library's messages yourself. A null handler restores
+ * the default (a message box on Windows; a line on standard error elsewhere). */
+KORVANE_C_API void KORVANE_CALL korvane_set_message_handler(korvane_message_fn handler, void* ctx);
+
+/* A camera reached in this mode. Any other mode gives a camera that does
+ * nothing (korvane_open returns 1, commands return 1). Null only when memory
+ * runs out. */
+KORVANE_C_API korvane_camera* KORVANE_CALL korvane_camera_new(int32_t mode);
+/* Releases the camera and its link, as the class's destructor does; no report
+ * for it runs or starts after this returns. Only korvane_close tells the relay
+ * service that a relayed camera has gone: call it first. Null is ignored. */
+KORVANE_C_API void KORVANE_CALL korvane_camera_free(korvane_camera* cam);
+
+/* --- configuration ------------------------------------------------------- */
+/* Set the address before korvane_set_comm_device / korvane_set_system_param
+ * and keep it until korvane_close: reports are routed by it. */
+KORVANE_C_API void KORVANE_CALL korvane_set_device_address(korvane_camera* cam, uint32_t address);
+KORVANE_C_API void KORVANE_CALL korvane_set_horizontal_speed(korvane_camera* cam, int32_t speed); /* 0..63 */
+KORVANE_C_API void KORVANE_CALL korvane_set_vertical_speed(korvane_camera* cam, int32_t speed);   /* 0..63 */
+/* Serial mode: opens (or shares) the named device ("/dev/ttyUSB0", "COM3") at
+ * this speed and data size (no parity, one stop bit) and binds the camera
+ * under its address; protocol 1 to 3 sets the camera's protocol, any other
+ * value keeps it. 1 on success; 0 for a null or empty name, a device that
+ * cannot be opened or is busy, an address already bound on that line, and in
+ * the other modes. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_set_comm_device(korvane_camera* cam, const char* name, uint32_t baud,
+                                                           uint8_t data_bits, int32_t protocol);
+/* Network mode: one of KORVANE_DEVICE_*. ONVIF: call before
+ * korvane_set_socket_param. */
+KORVANE_C_API void KORVANE_CALL korvane_set_device_type(korvane_camera* cam, int32_t type);
+/* Network mode: the camera's address and port and its credentials. Relayed
+ * devices: all seven go to the relay (texts cut to 254 bytes). ONVIF: ip,
+ * port, user and password; the camera is asked for its clock and services at
+ * once. */
+KORVANE_C_API void KORVANE_CALL korvane_set_socket_param(korvane_camera* cam, int32_t protocol, const char* ip,
+                                                         uint32_t port, uint32_t value4, const char* user,
+                                                         const char* password, const char* text7);
+/* Tracking mode. */
+KORVANE_C_API void KORVANE_CALL korvane_set_system_type(korvane_camera* cam, int32_t type);
+/* Tracking mode: the tracking system's IPv4 address and UDP port. Binds local
+ * UDP port 10000, shared by every tracking camera. */
+KORVANE_C_API void KORVANE_CALL korvane_set_system_param(korvane_camera* cam, int32_t protocol, const char* ip,
+                                                         uint32_t port);
+/* Register before korvane_open. A null function turns reports off. */
+KORVANE_C_API void KORVANE_CALL korvane_set_recv_notify(korvane_camera* cam, korvane_report_fn notify, void* ctx);
+
+/* --- link ------------------------------------------------------------------ */
+/* 1 on success, 0 on failure. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_open(korvane_camera* cam);
+/* Closes the link; the camera may be set up and opened again. */
+KORVANE_C_API void KORVANE_CALL korvane_close(korvane_camera* cam);
+
+/* --- commands: each returns 1 (0 for a null handle) ------------------------ */
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_up(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_down(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_left(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_right(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_top_left(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_top_right(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_bottom_left(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_move_bottom_right(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_stop(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_zoom_plus(korvane_camera* cam);  /* tele */
+KORVANE_C_API int32_t KORVANE_CALL korvane_zoom_minus(korvane_camera* cam); /* wide */
+KORVANE_C_API int32_t KORVANE_CALL korvane_focus_plus(korvane_camera* cam); /* far */
+KORVANE_C_API int32_t KORVANE_CALL korvane_focus_minus(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_iris_plus(korvane_camera* cam); /* open */
+KORVANE_C_API int32_t KORVANE_CALL korvane_iris_minus(korvane_camera* cam);
+/* op: KORVANE_PRESET_GO, _SET or _CLEAR; only the preset's low 8 bits reach a
+ * frame. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_preset(korvane_camera* cam, int32_t preset, uint8_t op);
+KORVANE_C_API int32_t KORVANE_CALL korvane_open_track(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_close_track(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_open_auto_zoom(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_zoom(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_open_auto_write(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_write(korvane_camera* cam);
+/* Sends the connection-test frame and shows the system's text for the link's
+ * last error as the library's message. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_connect_test(korvane_camera* cam);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KORVANE_KORVANE_C_H */

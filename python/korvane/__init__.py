@@ -1,0 +1,27 @@
+"""Drive PTZ cameras that work with a presenter-tracking system, through the
+Korvanu library's C interface (ctypes; no compiled extension).
+
+    import korvane
+
+    def on_report(report):
+        print(report.message.name, report.data.hex(" "))
+
+    with korvane.Camera.serial("/dev/ttyUSB0", address=1, on_report=on_report) as cam:
+        cam.move_left()
+        cam.stop()
+        cam.goto_preset(5)
+
+The library is found through KORVANE_LIBRARY (its path or folder), beside this
+package, or on the system path.
+"""
+
+from ._library import LibraryNotFoundError
+from .camera import (Camera, DeviceType, KorvaneError, Message, Mode, PresetOp, Protocol, Report,
+                     TrackSystemType, library_version, set_message_handler)
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "Message", "Mode", "PresetOp",
+    "Protocol", "Report", "TrackSystemType", "library_version", "set_message_handler",
+]

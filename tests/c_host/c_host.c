@@ -1,0 +1,271 @@
+/* Compiled as C99: the C interface as a C host sees it. */
+#include "c_host.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+enum { kMaxReports = 32, kMaxBytes = 64 };
+#define C_HOST_MAGIC 0x4B6F7276u
+
+struct c_host_reports {
+    uint32_t magic; /* tells a context handed back unchanged from anything else */
+    pthread_mutex_t lock;
+    pthread_cond_t arrived;
+    int count;
+    int length[kMaxReports];
+    uint32_t message[kMaxReports];
+    int context_ok[kMaxReports];
+    unsigned char bytes[kMaxReports][kMaxBytes];
+};
+
+c_host_reports* c_host_reports_new(void)
+{
+    c_host_reports* reports = (c_host_reports*)calloc(1, sizeof *reports);
+    if (!reports) return NULL;
+    reports->magic = C_HOST_MAGIC;
+    pthread_mutex_init(&reports->lock, NULL);
+    pthread_cond_init(&reports->arrived, NULL);
+    return reports;
+}
+
+void c_host_reports_free(c_host_reports* reports)
+{
+    if (!reports) return;
+    pthread_cond_destroy(&reports->arrived);
+    pthread_mutex_destroy(&reports->lock);
+    free(reports);
+}
+
+/* The report function: the context is the collector it was registered with
+ * (each camera has its own), so a report routed to the wrong camera lands in
+ * the wrong collector. */
+static void on_report(const unsigned char* data, int32_t length, uint32_t message, void* ctx)
+{
+    c_host_reports* reports = (c_host_reports*)ctx;
+    pthread_mutex_lock(&reports->lock);
+    if (reports->count < kMaxReports) {
+        const int i = reports->count++;
+        const int kept = length < kMaxBytes ? length : kMaxBytes;
+        reports->length[i] = length;
+        reports->message[i] = message;
+        reports->context_ok[i] = reports->magic == C_HOST_MAGIC;
+        if (data && kept > 0) memcpy(reports->bytes[i], data, (size_t)kept);
+    }
+    pthread_cond_broadcast(&reports->arrived);
+    pthread_mutex_unlock(&reports->lock);
+}
+
+int c_host_wait_reports(c_host_reports* reports, int count, int timeout_ms)
+{
+    struct timespec deadline;
+    int reached;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += timeout_ms / 1000;
+    deadline.tv_nsec += (long)(timeout_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&reports->lock);
+    while (reports->count < count) {
+        if (pthread_cond_timedwait(&reports->arrived, &reports->lock, &deadline) == ETIMEDOUT) break;
+    }
+    reached = reports->count >= count;
+    pthread_mutex_unlock(&reports->lock);
+    return reached;
+}
+
+int c_host_report_count(c_host_reports* reports)
+{
+    int count;
+    pthread_mutex_lock(&reports->lock);
+    count = reports->count;
+    pthread_mutex_unlock(&reports->lock);
+    return count;
+}
+
+int c_host_report(c_host_reports* reports, int index, unsigned char* bytes, int capacity, uint32_t* message)
+{
+    int length = -1;
+    pthread_mutex_lock(&reports->lock);
+    if (index >= 0 && index < reports->count && reports->context_ok[index]) {
+        const int stored = reports->length[index] < kMaxBytes ? reports->length[index] : kMaxBytes;
+        memcpy(bytes, reports->bytes[index], (size_t)(stored < capacity ? stored : capacity));
+        *message = reports->message[index];
+        length = reports->length[index];
+    }
+    pthread_mutex_unlock(&reports->lock);
+    return length;
+}
+
+korvane_camera* c_host_serial_camera(const char* device, uint32_t address, int32_t protocol,
+                                     c_host_reports* reports)
+{
+    korvane_camera* cam = korvane_camera_new(KORVANE_MODE_SERIAL);
+    korvane_set_device_address(cam, address);
+    korvane_set_horizontal_speed(cam, 30);
+    korvane_set_vertical_speed(cam, 30);
+    if (!korvane_set_comm_device(cam, device, 9600, 8, protocol)) {
+        korvane_camera_free(cam);
+        return NULL;
+    }
+    korvane_set_recv_notify(cam, on_report, reports);
+    if (!korvane_open(cam)) {
+        korvane_camera_free(cam);
+        return NULL;
+    }
+    return cam;
+}
+
+korvane_camera* c_host_tracking_camera(uint16_t port, uint32_t address, c_host_reports* reports)
+{
+    korvane_camera* cam = korvane_camera_new(KORVANE_MODE_TRACKSYSTEM);
+    korvane_set_horizontal_speed(cam, 30);
+    korvane_set_vertical_speed(cam, 30);
+    korvane_set_device_address(cam, address);
+    korvane_set_system_type(cam, KORVANE_TRACKSYSTEM_TYPE_1);
+    korvane_set_system_param(cam, KORVANE_PELCO_D, "127.0.0.1", port);
+    korvane_set_recv_notify(cam, on_report, reports);
+    if (!korvane_open(cam)) {
+        korvane_camera_free(cam);
+        return NULL;
+    }
+    return cam;
+}
+
+korvane_camera* c_host_relay_camera(uint32_t address, c_host_reports* reports)
+{
+    korvane_camera* cam = korvane_camera_new(KORVANE_MODE_NETWORK);
+    korvane_set_horizontal_speed(cam, 30);
+    korvane_set_vertical_speed(cam, 30);
+    korvane_set_device_address(cam, address);
+    korvane_set_device_type(cam, KORVANE_DEVICE_RELAY_4);
+    korvane_set_socket_param(cam, KORVANE_PELCO_D, "192.168.1.64", 80, 9600, "admin", "secret", "channel 1");
+    korvane_set_recv_notify(cam, on_report, reports);
+    if (!korvane_open(cam)) {
+        korvane_camera_free(cam);
+        return NULL;
+    }
+    return cam;
+}
+
+korvane_camera* c_host_onvif_camera(uint16_t port, const char* user, const char* password)
+{
+    korvane_camera* cam = korvane_camera_new(KORVANE_MODE_NETWORK);
+    korvane_set_horizontal_speed(cam, 30);
+    korvane_set_vertical_speed(cam, 30);
+    korvane_set_device_type(cam, KORVANE_DEVICE_ONVIF);
+    korvane_set_socket_param(cam, KORVANE_PELCO_D, "127.0.0.1", port, 0, user, password, NULL);
+    if (!korvane_open(cam)) {
+        korvane_camera_free(cam);
+        return NULL;
+    }
+    return cam;
+}
+
+int c_host_drive(korvane_camera* cam)
+{
+    int ones = 0;
+    ones += korvane_move_up(cam) == 1;
+    ones += korvane_stop(cam) == 1;
+    ones += korvane_move_bottom_right(cam) == 1;
+    ones += korvane_zoom_plus(cam) == 1;
+    ones += korvane_preset(cam, 5, KORVANE_PRESET_GO) == 1;
+    ones += korvane_preset(cam, 5, KORVANE_PRESET_SET) == 1;
+    ones += korvane_preset(cam, 5, KORVANE_PRESET_CLEAR) == 1;
+    ones += korvane_open_track(cam) == 1;
+    ones += korvane_close_track(cam) == 1;
+    return ones;
+}
+
+int c_host_null_handle_misses(void)
+{
+    korvane_camera* none = NULL;
+    int misses = 0;
+    korvane_set_device_address(none, 1);
+    korvane_set_horizontal_speed(none, 30);
+    korvane_set_vertical_speed(none, 30);
+    misses += korvane_set_comm_device(none, "/dev/null", 9600, 8, KORVANE_PELCO_D) != 0;
+    korvane_set_device_type(none, KORVANE_DEVICE_ONVIF);
+    korvane_set_socket_param(none, KORVANE_PELCO_D, "127.0.0.1", 80, 0, "u", "p", "t");
+    korvane_set_system_type(none, KORVANE_TRACKSYSTEM_TYPE_1);
+    korvane_set_system_param(none, KORVANE_PELCO_D, "127.0.0.1", 5000);
+    korvane_set_recv_notify(none, on_report, NULL);
+    misses += korvane_open(none) != 0;
+    misses += korvane_move_up(none) != 0;
+    misses += korvane_move_down(none) != 0;
+    misses += korvane_move_left(none) != 0;
+    misses += korvane_move_right(none) != 0;
+    misses += korvane_move_top_left(none) != 0;
+    misses += korvane_move_top_right(none) != 0;
+    misses += korvane_move_bottom_left(none) != 0;
+    misses += korvane_move_bottom_right(none) != 0;
+    misses += korvane_stop(none) != 0;
+    misses += korvane_zoom_plus(none) != 0;
+    misses += korvane_zoom_minus(none) != 0;
+    misses += korvane_focus_plus(none) != 0;
+    misses += korvane_focus_minus(none) != 0;
+    misses += korvane_iris_plus(none) != 0;
+    misses += korvane_iris_minus(none) != 0;
+    misses += korvane_preset(none, 5, KORVANE_PRESET_GO) != 0;
+    misses += korvane_open_track(none) != 0;
+    misses += korvane_close_track(none) != 0;
+    misses += korvane_open_auto_zoom(none) != 0;
+    misses += korvane_close_auto_zoom(none) != 0;
+    misses += korvane_open_auto_write(none) != 0;
+    misses += korvane_close_auto_write(none) != 0;
+    misses += korvane_connect_test(none) != 0;
+    korvane_close(none);
+    korvane_camera_free(none);
+    return misses;
+}
+
+int c_host_null_text_misses(uint16_t relayed_device_port)
+{
+    int misses = 0;
+    korvane_camera* serial = korvane_camera_new(KORVANE_MODE_SERIAL);
+    korvane_camera* tracking = korvane_camera_new(KORVANE_MODE_TRACKSYSTEM);
+    korvane_camera* relayed = korvane_camera_new(KORVANE_MODE_NETWORK);
+    korvane_camera* onvif = korvane_camera_new(KORVANE_MODE_NETWORK);
+    korvane_camera* unknown = korvane_camera_new(0);
+
+    misses += korvane_set_comm_device(serial, NULL, 9600, 8, KORVANE_PELCO_D) != 0;
+    misses += korvane_set_comm_device(serial, "", 9600, 8, KORVANE_PELCO_D) != 0;
+    misses += korvane_open(serial) != 0; /* no line */
+    misses += korvane_move_up(serial) != 1;
+
+    /* Without an address the tracking camera has nowhere to send; it still
+     * takes its registration on port 10000. */
+    korvane_set_system_param(tracking, KORVANE_PELCO_D, NULL, 5000);
+    misses += korvane_move_up(tracking) != 1;
+
+    /* Null texts reach the relay as empty fields. */
+    korvane_set_device_type(relayed, KORVANE_DEVICE_RELAY_1);
+    korvane_set_socket_param(relayed, KORVANE_PELCO_D, NULL, relayed_device_port, 0, NULL, NULL, NULL);
+    misses += korvane_open(relayed) != 1;
+    misses += korvane_move_up(relayed) != 1;
+
+    /* An ONVIF camera without an address cannot be opened. */
+    korvane_set_device_type(onvif, KORVANE_DEVICE_ONVIF);
+    korvane_set_socket_param(onvif, KORVANE_PELCO_D, NULL, 80, 0, NULL, NULL, NULL);
+    misses += korvane_open(onvif) != 0;
+    misses += korvane_move_up(onvif) != 1;
+
+    /* A camera of no known mode does nothing and says so the class's way. */
+    misses += korvane_set_comm_device(unknown, "/dev/null", 9600, 8, KORVANE_PELCO_D) != 0;
+    misses += korvane_open(unknown) != 1;
+    misses += korvane_move_up(unknown) != 1;
+    misses += korvane_preset(unknown, 5, 3) != 1;
+
+    korvane_close(relayed);
+    korvane_close(tracking);
+    korvane_camera_free(unknown);
+    korvane_camera_free(onvif);
+    korvane_camera_free(relayed);
+    korvane_camera_free(tracking);
+    korvane_camera_free(serial);
+    return misses;
+}
