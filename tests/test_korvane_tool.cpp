@@ -362,6 +362,9 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},
+        // Beyond a double: the JSON reader's out-of-range error, not a parse error.
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",
+         {"not valid JSON", "number out of range"}},
     };
     for (const Case& c : cases) {
         const CCameraFile file(c.content);

@@ -171,6 +171,9 @@ std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::str
     } catch (const json::parse_error& error) {
         // Not error.what(): it quotes the text last read, which may be a password.
         file.Fail("is not valid JSON: a mistake at " + Position(text, error.byte));
+    } catch (const json::exception&) {
+        // A number beyond what a double holds (1e999) is the one other way parsing fails.
+        file.Fail("is not valid JSON: a number out of range");
     }
     if (!document.is_object()) file.Fail("must hold an object: {\"cameras\": [...]}");
     for (const auto& item : document.items())
