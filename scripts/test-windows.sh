@@ -94,7 +94,7 @@ cleanup() {
   "$wineserver" -k 2>/dev/null || true
 }
 trap cleanup EXIT
-"$wineserver" -p
+"$wineserver" -p 2>"$build/wineserver.log"  # it dumps its objects when told to stop
 "$wine" wineboot --init >/dev/null 2>&1
 
 # --- Korvanu.dll, korvane.exe, the tests (test discovery runs them) -------
