@@ -1,34 +1,62 @@
 #include "onvif/WsSecurity.h"
 
 #include "onvif/Soap.h"
+#include "platform/Crypto.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
-
+#include <algorithm>
 #include <cstdio>
 
 namespace korvane::onvif {
 
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
 std::string Base64Encode(const std::vector<std::uint8_t>& bytes)
 {
-    std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                                       static_cast<int>(bytes.size()));
-    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    std::string text;
+    text.reserve(4 * ((bytes.size() + 2) / 3));
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (n > 1) group |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (n > 2) group |= bytes[i + 2];
+        for (std::size_t k = 0; k < 4; ++k)
+            text += k <= n ? kBase64Alphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    }
     return text;
 }
 
 std::optional<std::vector<std::uint8_t>> Base64Decode(const std::string& text)
 {
     if (text.size() % 4 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes(3 * (text.size() / 4) + 1);
-    const int length = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                                       static_cast<int>(text.size()));
-    if (length < 0) return std::nullopt;
-    std::size_t padding = 0;
-    for (auto it = text.rbegin(); it != text.rend() && *it == '=' && padding < 2; ++it) ++padding;
-    bytes.resize(static_cast<std::size_t>(length) - padding);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(3 * (text.size() / 4));
+    for (std::size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        // Padding only closes the last group: "xx==" or "xxx=".
+        std::size_t padding = 0;
+        if (last && text[i + 3] == '=') padding = text[i + 2] == '=' ? 2 : 1;
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const int value = k < 4 - padding ? Base64Value(text[i + k]) : 0;
+            if (value < 0) return std::nullopt;
+            group = group << 6 | static_cast<std::uint32_t>(value);
+        }
+        for (std::size_t k = 0; k < 3 - padding; ++k) bytes.push_back(static_cast<std::uint8_t>(group >> (16 - 8 * k)));
+    }
     return bytes;
 }
 
@@ -38,9 +66,8 @@ std::string PasswordDigest(const std::vector<std::uint8_t>& nonce, const std::st
     std::vector<std::uint8_t> input(nonce);
     input.insert(input.end(), created.begin(), created.end());
     input.insert(input.end(), password.begin(), password.end());
-    std::vector<std::uint8_t> digest(SHA_DIGEST_LENGTH);
-    SHA1(input.data(), input.size(), digest.data());
-    return Base64Encode(digest);
+    const platform::Sha1Digest digest = platform::Sha1(input.data(), input.size());
+    return Base64Encode(std::vector<std::uint8_t>(digest.begin(), digest.end()));
 }
 
 namespace {
@@ -104,7 +131,7 @@ std::string SecurityHeader(const std::string& user, const std::string& password,
                            std::chrono::system_clock::time_point created)
 {
     std::vector<std::uint8_t> nonce(16);
-    if (RAND_bytes(nonce.data(), static_cast<int>(nonce.size())) != 1) nonce.assign(16, 0);
+    if (!platform::RandomBytes(nonce.data(), nonce.size())) nonce.assign(16, 0);
     const std::string createdText = FormatUtc(created);
     return "<wsse:Security s:mustUnderstand=\"1\" xmlns:wsse=\"" + std::string(kNsWsse) + "\" xmlns:wsu=\"" +
            kNsWsu + "\"><wsse:UsernameToken><wsse:Username>" + XmlEscape(user) +

@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <chrono>
+#include <ctime>
 #include <string>
 
 namespace korvane::platform {
@@ -29,6 +30,11 @@ void DebugOutput(const std::string& line);
 std::string LogBaseModulePath();
 bool IsDirectory(const std::string& path);
 char PathSeparator();
+std::tm LocalTime(std::time_t when);
+
+// What to open for the device the host named: on Windows "COM12" becomes
+// "\\.\COM12" (plain names reach only COM1 to COM9).
+std::string SerialDevicePath(const std::string& name);
 
 // Serial devices: take the opened device for this process alone (another
 // process opening it reads as busy), and throw away what both queues hold.

@@ -50,4 +50,11 @@ bool IsDirectory(const std::string& path)
 
 char PathSeparator() { return '/'; }
 
+std::tm LocalTime(std::time_t when)
+{
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    return local;
+}
+
 }  // namespace korvane::platform

@@ -10,6 +10,8 @@
 
 namespace korvane::platform {
 
+std::string SerialDevicePath(const std::string& name) { return name; }
+
 boost::system::error_code LockSerialDevice(boost::asio::serial_port& port)
 {
     const int fd = port.native_handle();

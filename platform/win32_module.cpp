@@ -21,4 +21,11 @@ bool IsDirectory(const std::string& path)
 
 char PathSeparator() { return '\\'; }
 
+std::tm LocalTime(std::time_t when)
+{
+    std::tm local{};
+    ::localtime_s(&local, &when);
+    return local;
+}
+
 }  // namespace korvane::platform

@@ -6,6 +6,12 @@
 
 namespace korvane::platform {
 
+std::string SerialDevicePath(const std::string& name)
+{
+    if (name.rfind("\\", 0) == 0 || name.empty()) return name;
+    return "\\\\.\\" + name;
+}
+
 boost::system::error_code LockSerialDevice(boost::asio::serial_port&) { return {}; }
 
 void PurgeSerialDevice(boost::asio::serial_port& port)

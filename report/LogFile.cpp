@@ -15,13 +15,7 @@ std::mutex g_logMutex;
 
 std::string LocalTimeText()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = platform::LocalTime(std::time(nullptr));
     char buffer[128];
     const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(buffer, n);

@@ -3,12 +3,11 @@
 #include "sim/Arrivals.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
+#include "platform/Crypto.h"
 
 #include <boost/asio/post.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <sstream>
@@ -45,13 +44,11 @@ std::string Fault(const char* code, const char* subcode, const char* reason)
 
 std::string Md5Hex(const std::string& text)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    const platform::Md5Digest digest = platform::Md5(text.data(), text.size());
     std::string hex;
     char two[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(two, sizeof two, "%02x", digest[i]);
+    for (const std::uint8_t byte : digest) {
+        std::snprintf(two, sizeof two, "%02x", byte);
         hex += two;
     }
     return hex;

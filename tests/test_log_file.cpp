@@ -1,10 +1,9 @@
-// The return-code log: log/log.txt beside libKorvanu.so, only while that
+// The return-code log: log/log.txt beside libKorvanu.so (Korvanu.dll), only while that
 // folder exists. Runs alone (the log folder is shared by the whole build).
 #include "SerialTestSupport.h"
+#include "sim/ModulePath.h"
 
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <filesystem>
 #include <fstream>
@@ -20,9 +19,8 @@ namespace {
 
 fs::path LibraryFolder()
 {
-    Dl_info info{};
-    ::dladdr(reinterpret_cast<void*>(&KorvaneSetMessageHandler), &info);
-    return fs::canonical(info.dli_fname).parent_path();
+    const std::string library = korvane::sim::ModulePathOf(reinterpret_cast<const void*>(&KorvaneSetMessageHandler));
+    return fs::canonical(fs::u8path(library)).parent_path();
 }
 
 std::string ReadAll(const fs::path& path)

@@ -3,10 +3,13 @@
 #include "onvif/OnvifClient.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
+#include "platform/Crypto.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 using namespace korvane::onvif;
 
@@ -33,6 +36,33 @@ TEST(OnvifWire, PasswordDigestMatchesTheWsSecurityExample)
     EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
     EXPECT_EQ(Base64Encode(*nonce), "LKqI6G/AikKCQrN0zqZFlg==");
     EXPECT_FALSE(Base64Decode("abc"));
+}
+
+TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "//4="}};
+    for (const auto& [plain, encoded] : cases) {
+        const std::vector<std::uint8_t> bytes(plain.begin(), plain.end());
+        EXPECT_EQ(Base64Encode(bytes), encoded);
+        EXPECT_EQ(Base64Decode(encoded), bytes) << encoded;
+    }
+    for (const char* bad : {"Zg=", "Z===", "Zg==Zg==", "Zm9*", "Zm=v", "===="})
+        EXPECT_FALSE(Base64Decode(bad)) << bad;
+}
+
+TEST(OnvifWire, SystemDigestsMatchTheStandardVectors)
+{
+    // "abc" from RFC 1321 and FIPS 180; the digests come from OpenSSL or CNG.
+    const std::string abc = "abc";
+    const auto sha1 = korvane::platform::Sha1(abc.data(), abc.size());
+    const auto md5 = korvane::platform::Md5(abc.data(), abc.size());
+    EXPECT_EQ(Base64Encode({sha1.begin(), sha1.end()}), "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=");
+    EXPECT_EQ(Base64Encode({md5.begin(), md5.end()}), "kAFQmDzST7DWlj99KOF/cg==");
+    std::vector<std::uint8_t> first(16), second(16);
+    ASSERT_TRUE(korvane::platform::RandomBytes(first.data(), first.size()));
+    ASSERT_TRUE(korvane::platform::RandomBytes(second.data(), second.size()));
+    EXPECT_NE(first, second);
 }
 
 TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)

@@ -3,12 +3,20 @@
 // one at a time.
 #include "ReportCollector.h"
 #include "TestBytes.h"
+#include "platform/Wine.h"
 #include "sim/RelayPeer.h"
 
 #include <korvane/Korvane.h>
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include <array>
+#include <cctype>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -199,6 +207,11 @@ TEST(Relay, TheAnswerDecidesTheOpen)
     CRelayPeer relay;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.answer.size() > 6 && korvane::platform::UnderWine()) {
+            // WineReadsAnOversizedDatagramAsAnEmptyOne: wine cannot tell it.
+            std::printf("skipped under wine: %s (an oversized answer reads as an empty one)\n", c.name);
+            continue;
+        }
         relay.SetAnswer(c.answer);
         CKorvane cam(MODE_NETWORK);
         cam.SetDeviceType(DEVICE_TYPE_1);
@@ -206,6 +219,22 @@ TEST(Relay, TheAnswerDecidesTheOpen)
         EXPECT_EQ(cam.Open(), c.result);
         EXPECT_TRUE(relay.NextOfKind(1, 3s));
     }
+}
+
+TEST(Relay, WineReadsAnOversizedDatagramAsAnEmptyOne)
+{
+    if (!korvane::platform::UnderWine()) GTEST_SKIP() << "shows a wine behaviour; this is not wine";
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket receiver(io, {boost::asio::ip::address_v4::loopback(), 0});
+    boost::asio::ip::udp::socket sender(io, {boost::asio::ip::address_v4::loopback(), 0});
+    sender.send_to(boost::asio::buffer(Bytes(1000, 'A')), receiver.local_endpoint());
+    std::array<std::uint8_t, 6> answer{};
+    boost::asio::ip::udp::endpoint from;
+    boost::system::error_code error;
+    const std::size_t length = receiver.receive_from(boost::asio::buffer(answer), from, 0, error);
+    EXPECT_FALSE(error) << "wine reports the truncation now (" << error.message()
+                        << "): the oversized relay answer can be tested under wine too";
+    EXPECT_EQ(length, 0u);
 }
 
 TEST(Relay, NoRelayOrASilentOneFailsOpenWithinFiveSeconds)
@@ -255,7 +284,11 @@ TEST(Relay, CommandsWithoutSocketsShowTheSendErrorAndReturnOne)
     EXPECT_EQ(cam.MoveUp(), 1);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].first, "提示");
-    EXPECT_NE(boxes.Shown()[0].second.find("descriptor"), std::string::npos) << boxes.Shown()[0].second;
+    // The system's own wording of the error, whichever system this is.
+    std::string badDescriptor = boost::system::error_code(boost::asio::error::bad_descriptor).message();
+    while (!badDescriptor.empty() && std::isspace(static_cast<unsigned char>(badDescriptor.back())))
+        badDescriptor.pop_back();
+    EXPECT_NE(boxes.Shown()[0].second.find(badDescriptor), std::string::npos) << boxes.Shown()[0].second;
     EXPECT_EQ(cam.Open(), 0);
     EXPECT_FALSE(relay.NextDatagram(200ms));
 

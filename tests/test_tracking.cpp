@@ -10,10 +10,14 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "TestBytes.h"
+#include "platform/Wine.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cstdlib>
+#include <functional>
 #include <thread>
 
 using korvane::sim::Bytes;
@@ -131,7 +135,6 @@ TEST(Tracking, ReportsAreRoutedByTheirAddress)
     peer.SendRaw(B({0xAA, 0x50, 0x02, 0x0C, 0x01}));        // 0x0C reads as camera 0
     peer.SendRaw(B({0xAA, 0x50, 0x02, 0x85, 0x00}));        // 0x85 reads as camera 0
     peer.SendRaw({});
-    peer.SendRaw(Bytes(3000, 0xAA));                         // larger than the buffer
     peer.SendRaw(B({0xAA, 0x50, 0x02, 0x12, 0x00}));
     ASSERT_TRUE(twelve.WaitFor(2));
     ASSERT_TRUE(zero.WaitFor(2));
@@ -145,6 +148,9 @@ TEST(Tracking, ReportsAreRoutedByTheirAddress)
     EXPECT_EQ(zero.Reports()[1].message, 0x8401u);
 }
 
+// Wine crashes inside its completion port when a datagram larger than the
+// posted buffer arrives (WineCrashesOnAnOversizedDatagramForACompletionPort):
+// there, only datagrams that fit the service's 2048-byte buffer are sent.
 TEST(Tracking, EveryDatagramLengthIsSurvived)
 {
     CTrackingPeer peer;
@@ -152,7 +158,7 @@ TEST(Tracking, EveryDatagramLengthIsSurvived)
     auto cam = TrackingCamera(peer, 5, PROTOCOL_PELCO_D, &reports);
     ASSERT_EQ(cam->Open(), 1);
     Bytes junk;
-    for (std::size_t length = 0; length <= 2100; ++length) {
+    for (std::size_t length = 0; length <= 2048; ++length) {
         junk.assign(length, static_cast<std::uint8_t>(length * 37));
         if (length >= 3) junk[0] = 0xAA, junk[1] = 0x50, junk[2] = 0x02;
         if (length == 5) junk[4] = 0x07;  // a report shape with an unknown state
@@ -161,6 +167,53 @@ TEST(Tracking, EveryDatagramLengthIsSurvived)
     peer.SendReport(5, 1);
     ASSERT_TRUE(reports.WaitFor(1));
     EXPECT_EQ(reports.Reports().back().bytes, B({0xAA, 0x50, 0x02, 0x05, 0x01}));
+}
+
+TEST(Tracking, DatagramsLargerThanTheBufferAreSurvived)
+{
+    if (korvane::platform::UnderWine())
+        GTEST_SKIP() << "wine crashes in its completion port on a datagram larger than the posted buffer";
+    CTrackingPeer peer;
+    ReportCollector reports;
+    auto cam = TrackingCamera(peer, 5, PROTOCOL_PELCO_D, &reports);
+    ASSERT_EQ(cam->Open(), 1);
+    for (const std::size_t length : {2049, 3000, 9000}) peer.SendRaw(Bytes(length, 0xAA));
+    peer.SendReport(5, 1);
+    ASSERT_TRUE(reports.WaitFor(1));
+    EXPECT_EQ(reports.Reports().back().bytes, B({0xAA, 0x50, 0x02, 0x05, 0x01}));
+}
+
+TEST(Tracking, WineCrashesOnAnOversizedDatagramForACompletionPort)
+{
+    if (!korvane::platform::UnderWine()) GTEST_SKIP() << "shows a wine behaviour; this is not wine";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // As the tracking service meets it: an oversized datagram and a report
+    // already queued when the 2048-byte buffer is posted, again after every
+    // completion.
+    const auto receiveOversized = [] {
+        boost::asio::io_context io;
+        boost::asio::ip::udp::socket receiver(io, {boost::asio::ip::address_v4::loopback(), 0});
+        boost::asio::ip::udp::socket sender(io, {boost::asio::ip::address_v4::loopback(), 0});
+        std::array<std::uint8_t, 2048> buffer{};
+        boost::asio::ip::udp::endpoint from;
+        bool reportSeen = false;
+        std::function<void()> post = [&] {
+            receiver.async_receive_from(boost::asio::buffer(buffer), from,
+                                        [&](const boost::system::error_code&, std::size_t length) {
+                                            reportSeen = length == 5;
+                                            if (!reportSeen) post();
+                                        });
+        };
+        sender.send_to(boost::asio::buffer(Bytes(3000, 0xAA)), receiver.local_endpoint());
+        sender.send_to(boost::asio::buffer(B({0xAA, 0x50, 0x02, 0x05, 0x01})), receiver.local_endpoint());
+        post();
+        io.run_for(std::chrono::seconds(5));
+        std::exit(reportSeen ? 0 : 2);  // 0 where the completion port survives
+    };
+    // An access violation, not a lost report (2) nor survival (0).
+    const auto accessViolation = [](int status) { return static_cast<unsigned>(status) == 0xC0000005u; };
+    EXPECT_EXIT(receiveOversized(), accessViolation, "")
+        << "wine survives it now: drop the wine skip of DatagramsLargerThanTheBufferAreSurvived";
 }
 
 TEST(Tracking, LifetimesOfTheSharedService)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <mutex>
 
 namespace korvane::tool {
 
@@ -54,11 +55,12 @@ std::string ClockTime()
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
+    {
+        // std::localtime shares one buffer; reports come on several threads.
+        static std::mutex mutex;
+        std::lock_guard<std::mutex> lock(mutex);
+        local = *std::localtime(&seconds);
+    }
     char text[32];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<int>(millis));

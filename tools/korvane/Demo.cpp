@@ -6,9 +6,7 @@
 #include "sim/OnvifCamera.h"
 #include "sim/RelayPeer.h"
 #include "sim/TrackingPeer.h"
-#ifndef _WIN32
 #include "sim/SerialPeer.h"
-#endif
 
 #include <condition_variable>
 #include <cstdio>
@@ -138,7 +136,6 @@ void ExpectReport(CDemoHost& host, const std::string& sent, ModeResult& result)
     std::printf("  %-34s -> %s\n", sent.c_str(), got ? got->c_str() : "(no callback!)");
 }
 
-#ifndef _WIN32
 ModeResult SerialMode()
 {
     ModeResult result("serial");
@@ -164,7 +161,6 @@ ModeResult SerialMode()
     camera.Close();
     return result;
 }
-#endif
 
 ModeResult TrackingMode()
 {
@@ -277,9 +273,7 @@ int RunDemo(const std::vector<std::string>& args)
             results.push_back(ModeResult(name, error.what()));
         }
     };
-#ifndef _WIN32
     guarded("serial", &SerialMode);
-#endif
     guarded("tracking", &TrackingMode);
     guarded("relay", &RelayMode);
     guarded("onvif", &OnvifMode);

@@ -7,9 +7,7 @@
 #include "sim/OnvifCamera.h"
 #include "sim/RelayPeer.h"
 #include "sim/TrackingPeer.h"
-#ifndef _WIN32
 #include "sim/SerialPeer.h"
-#endif
 
 #include <cctype>
 #include <iostream>
@@ -149,7 +147,6 @@ private:
 
 void Say(const std::string& line) { std::cout << ClockTime() << "  " << line << std::endl; }
 
-#ifndef _WIN32
 int RunSerial(const SimOptions& options, CStopper& stopper, CTypedLines& typed)
 {
     sim::CSerialPeer peer;
@@ -167,7 +164,6 @@ int RunSerial(const SimOptions& options, CStopper& stopper, CTypedLines& typed)
     }
     return 0;
 }
-#endif
 
 int RunTracking(const SimOptions& options, CStopper& stopper, CTypedLines& typed)
 {
@@ -245,9 +241,7 @@ int RunSim(const std::vector<std::string>& args)
     CStopper stopper(options.duration);
     CTypedLines typed;
     try {
-#ifndef _WIN32
         if (options.kind == "serial") return RunSerial(options, stopper, typed);
-#endif
         if (options.kind == "tracking") return RunTracking(options, stopper, typed);
         if (options.kind == "relay") return RunRelay(options, stopper, typed);
         if (options.kind == "onvif") return RunOnvif(options, stopper);

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The Windows build, made on Debian: installs what is missing, cross-builds
+# the dependencies from Debian's sources (once; kept in the build folder),
+# then Korvanu.dll, korvane.exe and the tests, and runs the tests under wine.
+#
+#   scripts/test-windows.sh [build folder, default build-win]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$(realpath -m "${1:-build-win}")
+deps=$build/deps
+prefix=$deps/prefix
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+# --- packages -------------------------------------------------------------
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Not root and no sudo: cannot install packages" >&2; exit 1; }
+  SUDO=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+updated=""
+apt_update() { [ -n "$updated" ] || { $SUDO apt-get update -qq; updated=1; }; }
+
+packages=(g++-mingw-w64-x86-64-posix wine64 cmake make dpkg-dev socat libboost-dev googletest nlohmann-json3-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt_update
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# --- dependencies, from Debian's source packages ---------------------------
+# Bump when the recipe below changes, so that a kept prefix is rebuilt.
+recipe="1 $(sha1sum "$toolchain" | cut -c1-12)"
+if [ "$(cat "$prefix/.recipe" 2>/dev/null)" != "$recipe" ]; then
+  rm -rf "$deps"
+  mkdir -p "$deps/src" "$prefix/include"
+  if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "Adding deb-src entries for apt-get source"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+        $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.sources >/dev/null
+    else
+      grep -hE '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+        $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.list >/dev/null
+    fi
+    updated=""
+  fi
+  apt_update
+  (cd "$deps/src" && apt-get source -qq curl pugixml >"$deps/source.log" 2>&1) || { cat "$deps/source.log"; exit 1; }
+  curl_src=$(find "$deps/src" -maxdepth 1 -type d -name 'curl-*' | head -1)
+  pugixml_src=$(find "$deps/src" -maxdepth 1 -type d -name 'pugixml-*' | head -1)
+  [ -n "$curl_src" ] && [ -n "$pugixml_src" ] || { echo "apt-get source failed" >&2; exit 1; }
+
+  cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix"
+         -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF)
+  dep() {  # name, source, options...
+    local name=$1 src=$2; shift 2
+    echo "Building $name for Windows"
+    cmake -S "$src" -B "$deps/build/$name" "${cross[@]}" "$@" >"$deps/$name.log"
+    cmake --build "$deps/build/$name" -j "$(nproc)" --target install >>"$deps/$name.log" ||
+      { tail -40 "$deps/$name.log"; exit 1; }
+  }
+  dep pugixml "$pugixml_src" -DPUGIXML_BUILD_TESTS=OFF
+  # HTTP only, no TLS, with curl's own digest code (SSPI would route digest
+  # through a Windows module that wine lacks).
+  dep curl "$curl_src" -DHTTP_ONLY=ON -DCURL_ENABLE_SSL=OFF -DCURL_USE_SCHANNEL=OFF \
+    -DCURL_WINDOWS_SSPI=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
+    -DUSE_LIBIDN2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
+    -DENABLE_UNIX_SOCKETS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
+  dep googletest /usr/src/googletest -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
+  echo "$recipe" >"$prefix/.recipe"
+fi
+# Header-only libraries: only their own folders, not all of /usr/include
+# (nlohmann-json with its CMake package, which finds the headers beside it).
+mkdir -p "$prefix/include" "$prefix/share/cmake"
+ln -sfn /usr/include/boost "$prefix/include/boost"
+ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
+ln -sfn /usr/share/cmake/nlohmann_json "$prefix/share/cmake/nlohmann_json"
+
+# --- run under wine ----------------------------------------------------------
+# A prefix of our own, no display (message boxes return at once), and one
+# wineserver kept for the whole run so that each test starts quickly.
+# A crash ends the process at once instead of waiting in wine's debugger.
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all DISPLAY="" WAYLAND_DISPLAY="" WINEDLLOVERRIDES="winedbg.exe=d"
+rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+helpers=()
+cleanup() {
+  [ ${#helpers[@]} -eq 0 ] || kill "${helpers[@]}" 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null || true
+}
+trap cleanup EXIT
+"$wineserver" -p 2>"$build/wineserver.log"  # it dumps its objects when told to stop
+"$wine" wineboot --init >/dev/null 2>&1
+
+# --- Korvanu.dll, korvane.exe, the tests (test discovery runs them) -------
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+# Serial lines: COM-port pairs whose two ends are the two ends of a socat
+# pseudo-terminal pair (COM20 is the peer of COM21, and so on).
+ttys=$build/ttys
+rm -rf "$ttys" && mkdir -p "$ttys"
+pairs=""
+for n in 0 1 2 3; do
+  peer=$((20 + 2 * n)) camera=$((21 + 2 * n))
+  socat pty,raw,echo=0,link="$ttys/com$peer" pty,raw,echo=0,link="$ttys/com$camera" &
+  helpers+=($!)
+  ln -sfn "$ttys/com$peer" "$WINEPREFIX/dosdevices/com$peer"
+  ln -sfn "$ttys/com$camera" "$WINEPREFIX/dosdevices/com$camera"
+  pairs+="${pairs:+,}COM$peer:COM$camera"
+done
+for _ in $(seq 50); do [ -e "$ttys/com27" ] && break; sleep 0.1; done
+export KORVANE_COM_PAIRS=$pairs
+
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 180
