@@ -1,0 +1,145 @@
+// The ONVIF client's whole flow against a camera whose every answer is the
+// fuzzer's: set-up, open, then a run of moves and preset calls. Every request
+// must be a well-formed, signed envelope sent to the device service or to an
+// address the camera handed out; no call may send more than a few requests;
+// a camera that is not ready refuses moves without sending anything.
+#include "Check.h"
+#include "FakeHttp.h"
+#include "RequestChecks.h"
+
+#include "onvif/PTZService.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+using namespace korvane;
+
+namespace {
+
+const std::string kDeviceUrl = "http://192.0.2.10:8080/onvif/device_service";
+
+// The XAddr texts of every answer so far.
+std::set<std::string> HandedAddresses()
+{
+    struct Walker : pugi::xml_tree_walker {
+        std::set<std::string> found;
+        bool for_each(pugi::xml_node& node) override
+        {
+            const char* colon = std::strrchr(node.name(), ':');
+            if (node.type() == pugi::node_element && std::strcmp(colon ? colon + 1 : node.name(), "XAddr") == 0)
+                found.insert(node.child_value());
+            return true;
+        }
+    } walker;
+    for (const std::string& body : fuzz::Http().answered) {
+        pugi::xml_document document;
+        if (document.load_buffer(body.data(), body.size())) document.traverse(walker);
+    }
+    return walker.found;
+}
+
+// Checks the requests of one call, made since `from`; returns how many.
+std::size_t CheckCall(const char* call, std::size_t from, std::size_t limit, const std::string& user,
+                      const std::string& password)
+{
+    const auto& requests = fuzz::Http().requests;
+    const std::size_t made = requests.size() - from;
+    FUZZ_REQUIRE(made <= limit, "%s sent %zu requests, at most %zu expected", call, made, limit);
+    const std::set<std::string> addresses = HandedAddresses();
+    for (std::size_t i = from; i < requests.size(); ++i) {
+        const fuzz::PostedRequest& request = requests[i];
+        // The camera's clock is asked for without credentials; all else with.
+        const bool clock = request.action.size() >= 20 &&
+                           request.action.compare(request.action.size() - 20, 20, "GetSystemDateAndTime") == 0;
+        const std::string expectedUser = clock ? std::string() : user;
+        const std::string expectedPassword = clock ? std::string() : password;
+        FUZZ_REQUIRE(request.user == expectedUser && request.password == expectedPassword,
+                     "%s: other credentials sent with %s", call, request.action.c_str());
+        fuzz::CheckRequest(request.action, request.envelope, expectedUser, expectedPassword);
+        FUZZ_REQUIRE(request.url == kDeviceUrl || addresses.count(request.url),
+                     "%s: request to '%s', which no answer named", call, request.url.c_str());
+    }
+    return made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    fuzz::Http() = {};
+    FuzzedDataProvider input(data, size);
+    static const char* kUsers[] = {"admin", "", "<&user\"'>"};
+    const std::string user = kUsers[input.ConsumeIntegralInRange(0, 2)];
+    const std::string password = input.ConsumeBool() ? "secret" : "";
+    std::vector<std::uint8_t> calls;
+    for (int i = input.ConsumeIntegralInRange(0, 8); i > 0; --i) calls.push_back(input.ConsumeIntegral<std::uint8_t>());
+    fuzz::Http().answers = fuzz::SplitAnswers(input.ConsumeRemainingBytesAsString());
+
+    CPTZService camera;
+    camera.Init("192.0.2.10", 8080, user.c_str(), password.c_str());
+    // The clock, then capabilities and services for each of two services.
+    const std::size_t setUp = CheckCall("Init", 0, 5, user, password);
+    FUZZ_REQUIRE(setUp >= 1, "Init sent nothing");
+    if (fuzz::Http().answered.empty()) FUZZ_REQUIRE(setUp == 1, "a camera that never answers cost %zu requests", setUp);
+
+    std::size_t from = fuzz::Http().requests.size();
+    bool ready = camera.Open() == 1;
+    CheckCall("Open", from, 4, user, password);
+    // After a second set-up, readiness is the camera's business until the
+    // next Open: only the bounds are checked then.
+    bool known = true;
+
+    for (const std::uint8_t call : calls) {
+        from = fuzz::Http().requests.size();
+        const int preset = call >> 3;  // 0 to 31: out of range at 0
+        std::size_t made = 0;
+        int result = 0;
+        switch (call & 7) {
+        case 0:
+            result = camera.ContinuousMove(0.5f, -0.5f, 0.0f);
+            made = CheckCall("ContinuousMove", from, 1, user, password);
+            if (known) FUZZ_REQUIRE(made == (ready ? 1u : 0u) && (ready || result == -1),
+                                    "a %s camera: %zu moves sent, result %d", ready ? "ready" : "closed", made, result);
+            break;
+        case 1:
+            camera.m_bPanTilt = (call & 8) != 0;
+            result = camera.Stop();
+            made = CheckCall("Stop", from, 1, user, password);
+            if (known) FUZZ_REQUIRE(made == (ready ? 1u : 0u) && (ready || result == -1),
+                                    "a %s camera: %zu stops sent, result %d", ready ? "ready" : "closed", made, result);
+            break;
+        case 2:
+            result = camera.SetPreset(preset);
+            made = CheckCall("SetPreset", from, 1, user, password);
+            FUZZ_REQUIRE(result == 0 || result == 1, "SetPreset gave %d", result);
+            if (preset == 0 || (known && !ready)) FUZZ_REQUIRE(made == 0 && result == 0, "preset %d sent", preset);
+            break;
+        case 3:
+            camera.GotoPreset(preset, 32, 32);
+            made = CheckCall("GotoPreset", from, 2, user, password);
+            if (preset == 0 || (known && !ready)) FUZZ_REQUIRE(made == 0, "go-to %d sent", preset);
+            break;
+        case 4:
+            camera.RemovePreset(preset);
+            made = CheckCall("RemovePreset", from, 1, user, password);
+            if (preset == 0 || (known && !ready)) FUZZ_REQUIRE(made == 0, "removal %d sent", preset);
+            break;
+        case 5: camera.ClearPresets(); break;
+        case 6:
+            ready = camera.Open() == 1;
+            known = true;
+            CheckCall("Open", from, 4, user, password);
+            break;
+        case 7:
+            camera.Init("192.0.2.10", 8080, user.c_str(), password.c_str());
+            known = false;
+            CheckCall("Init", from, 5, user, password);
+            break;
+        }
+    }
+    return 0;
+}
