@@ -40,7 +40,7 @@ run() {
   local work=build-fuzz/corpus/$target findings=build-fuzz/findings/$target
   mkdir -p "$work" "$findings"
   local flags=(-max_total_time="$seconds" -artifact_prefix="$findings/" -print_final_stats=1)
-  [[ -f fuzz/$target.dict ]] && flags+=(-dict="fuzz/$target.dict")
+  [[ $target == onvif_* ]] && flags+=(-dict=fuzz/onvif.dict)
   echo "== $target: $seconds s"
   # Seeds first (read only), then what earlier runs found.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
