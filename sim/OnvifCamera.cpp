@@ -87,7 +87,7 @@ std::map<std::string, std::string> DigestFields(const std::string& header)
     return fields;
 }
 
-std::optional<std::chrono::system_clock::time_point> ParseCreated(const std::string& text)
+std::optional<onvif::UtcSeconds> ParseCreated(const std::string& text)
 {
     int year, month, day, hour, minute, second;
     if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6)
@@ -126,6 +126,11 @@ struct COnvifCamera::Impl {
     std::optional<Response> Handle(const Request& request);
     bool HttpDigestOk(const Request& request) const;
     bool HttpBasicOk(const Request& request) const;
+    onvif::UtcSeconds CameraNow() const
+    {
+        return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()) +
+               options.clockOffset;
+    }
     OnvifPace Pace()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -278,7 +283,7 @@ bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
     if (!options.claimedDate.empty())  // a camera whose clock is no clock checks no time
         return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
     const auto when = ParseCreated(created);
-    const auto cameraNow = std::chrono::system_clock::now() + options.clockOffset;
+    const auto cameraNow = CameraNow();
     if (!when || *when > cameraNow + std::chrono::minutes(5) || *when < cameraNow - std::chrono::minutes(5))
         return false;  // tokens dated far from the camera's clock are replays to it
     return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
@@ -380,7 +385,7 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
         return Fault("Sender", "ter:NoProfile", "No such profile, or it has no PTZ configuration");
     };
     if (op == "GetSystemDateAndTime") {
-        const std::string now = onvif::FormatUtc(std::chrono::system_clock::now() + options.clockOffset);
+        const std::string now = onvif::FormatUtc(CameraNow());
         int y, mo, d, h, mi, s;
         std::sscanf(now.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s);
         std::vector<std::string> fields = {std::to_string(y), std::to_string(mo), std::to_string(d),
