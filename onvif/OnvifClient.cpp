@@ -4,7 +4,7 @@
 #include "platform/Platform.h"
 
 #include <charconv>
-#include <cstdlib>
+#include <string_view>
 
 namespace korvane::onvif {
 
@@ -19,7 +19,21 @@ std::string Element(const char* prefix, const char* name, const std::string& inn
 
 std::string ProfileToken(const std::string& profile) { return Element("tptz", "ProfileToken", XmlEscape(profile)); }
 
-int FieldOf(pugi::xml_node parent, const char* name) { return std::atoi(Child(parent, name).child_value()); }
+// A date or time field: a plain decimal number (blanks around it allowed),
+// or -1, which no field may be.
+int FieldOf(pugi::xml_node parent, const char* name)
+{
+    std::string_view text = Child(parent, name).child_value();
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    int value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) return -1;
+    return value;
+}
+
+UtcSeconds NowSeconds() { return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()); }
 
 // The XAddr of a service from GetCapabilities, or from GetServices for
 // cameras that only answer the newer request.
@@ -68,7 +82,7 @@ bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
     const auto cameraNow = UtcFromFields(FieldOf(date, "Year"), FieldOf(date, "Month"), FieldOf(date, "Day"),
                                          FieldOf(time, "Hour"), FieldOf(time, "Minute"), FieldOf(time, "Second"));
     if (!utc || !cameraNow) return true;
-    m_clockOffset = std::chrono::duration_cast<std::chrono::seconds>(*cameraNow - std::chrono::system_clock::now());
+    m_clockOffset = *cameraNow - NowSeconds();
     m_bClockKnown = true;
     return true;
 }
@@ -77,7 +91,7 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
                                  const std::string& user, const std::string& password)
 {
     const std::string header =
-        user.empty() ? std::string() : SecurityHeader(user, password, std::chrono::system_clock::now() + m_clockOffset);
+        user.empty() ? std::string() : SecurityHeader(user, password, NowSeconds() + m_clockOffset);
     const HttpReply http = m_http.PostSoap(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");

@@ -22,6 +22,8 @@ class COnvifConnection {
 public:
     // Reads the camera's time (GetSystemDateAndTime needs no credentials)
     // so that later tokens carry a time the camera accepts. Once per camera.
+    // A date that is no date (a field missing, not a number, out of range)
+    // leaves the clock unknown: tokens then carry our own time.
     // False when no HTTP answer came at all: the camera is not reachable.
     bool LearnCameraClock(const std::string& deviceUrl);
     void ForgetCameraClock() { m_bClockKnown = false; }
@@ -31,7 +33,7 @@ public:
 
 private:
     CHttpSession m_http;
-    std::chrono::seconds m_clockOffset{0};
+    std::chrono::seconds m_clockOffset{0};  // bounded by the years 1970 to 9999: no overflow
     bool m_bClockKnown = false;
 };
 

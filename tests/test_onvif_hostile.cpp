@@ -1,0 +1,94 @@
+// ONVIF cameras that misbehave on purpose, through the public interface,
+// against the simulated camera over real HTTP on 127.0.0.1: what reaches the
+// camera, where it goes, how many requests it costs and how long host calls
+// take.
+#include "sim/OnvifCamera.h"
+
+#include <korvane/Korvane.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using korvane::sim::COnvifCamera;
+using korvane::sim::OnvifCameraOptions;
+using korvane::sim::OnvifFault;
+using korvane::sim::OnvifPace;
+using korvane::sim::OnvifRequest;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::unique_ptr<CKorvane> OnvifCamera(unsigned port)
+{
+    auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
+    cam->SetDeviceType(DEVICE_ONVIF);
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", port, 0, "admin", "secret", "");
+    return cam;
+}
+
+void Drain(COnvifCamera& sim)
+{
+    while (sim.NextRequest(100ms)) {
+    }
+}
+
+template <typename Call>
+std::chrono::milliseconds Timed(Call call)
+{
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+// Host calls against an ONVIF camera end within 5 seconds; the rest is
+// room for a loaded or sanitized build.
+constexpr std::chrono::milliseconds kCallBound = 5s + 700ms;
+
+}  // namespace
+
+TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
+{
+    const std::string ourYear = [] {
+        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        return std::to_string(1970 + now / 31556952);  // mean Gregorian year; far from New Year is enough
+    }();
+    struct Case {
+        std::vector<std::string> claimed;  // year, month, day, hour, minute, second
+        std::string created;               // what tokens' Created must begin with; empty: our year
+                                           // (claimed seconds of 30 leave room for the time taken)
+    };
+    const Case cases[] = {
+        {{"3000", "1", "1", "0", "0", "30"}, "3000-01-01T00:00:"},       // beyond nanosecond time points
+        {{"9999", "6", "1", "0", "0", "30"}, "9999-06-01T00:00:"},
+        {{"2040", "2", "29", "12", "0", "30"}, "2040-02-29T12:00:"},     // a leap day
+        {{"1710", "1", "1", "0", "0", "0"}, ""},                      // before 1970
+        {{"1969", "12", "31", "23", "59", "59"}, ""},
+        {{"99999999999", "1", "1", "0", "0", "0"}, ""},              // beyond int
+        {{"2031x", "1", "1", "0", "0", "0"}, ""},                     // not a number
+        {{"2031", "2", "29", "0", "0", "0"}, ""},                     // not a leap year
+        {{"2031", "4", "31", "0", "0", "0"}, ""},
+        {{"2031", "13", "1", "0", "0", "0"}, ""},
+        {{"2031", "1", "1", "24", "0", "0"}, ""},
+        {{"2031", "1", "1", "0", "-5", "0"}, ""},
+        {{"", "", "", "", "", ""}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.claimed[0] + "-" + c.claimed[1] + "-" + c.claimed[2] + " " + c.claimed[3] + ":" +
+                     c.claimed[4] + ":" + c.claimed[5]);
+        OnvifCameraOptions options;
+        options.claimedDate = c.claimed;
+        COnvifCamera sim(options);
+        auto cam = OnvifCamera(sim.Port());
+        ASSERT_EQ(cam->Open(), 1);
+        Drain(sim);
+        cam->MoveUp();
+        auto move = sim.NextOf("ContinuousMove", 3s);
+        ASSERT_TRUE(move);
+        const std::string created = move->values["created"];
+        const std::string expected = c.created.empty() ? ourYear + "-" : c.created;
+        EXPECT_EQ(created.substr(0, expected.size()), expected) << created;
+    }
+}
