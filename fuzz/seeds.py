@@ -100,7 +100,7 @@ fields("date-2026", 2026, 12, 6, 15, 4, 5)
 fields("date-leap-second", 2016, 12, 31, 23, 59, 60)
 fields("date-year-3000", 3000, 1, 1, 0, 0, 0)   # beyond the clock's range
 fields("date-year-1710", 1710, 6, 1, 12, 0, 0)  # within range, far from now
-write("wssecurity", "token-specials", Seed().num(3, 1).text("ad<m>&in\"'").text("p\\ss&").num(1765033445 + 5_000_000_000, 5))  # seconds in -5e9..5e9: five bytes
+write("wssecurity", "token-specials", Seed().num(3, 1).text("ad<m>&in\"'").text("p\\ss&").num(1765033445, 5))  # seconds up to 9999: five bytes
 
 # ONVIF answers.
 NS = ('xmlns:env="http://www.w3.org/2003/05/soap-envelope" xmlns:sch="http://www.onvif.org/ver10/schema" '

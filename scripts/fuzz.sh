@@ -2,14 +2,15 @@
 # Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz and runs them.
 #   scripts/fuzz.sh                    every target, 60 seconds each
 #   scripts/fuzz.sh TARGET [SECONDS]   one target (serial_frames, onvif_client, ...)
-#   scripts/fuzz.sh --smoke            every target briefly with a fixed seed, on
-#                                      a copy of its corpus; any finding fails
+#   scripts/fuzz.sh --smoke            every target for FUZZ_SMOKE_SECONDS (20) from
+#                                      its seeds, fixed seed; any finding fails
 #   scripts/fuzz.sh --list             the targets
-# Findings land in build-fuzz/findings/TARGET/; new inputs of a long run are
-# kept in build-fuzz/corpus/TARGET/ (the repository's seeds stay as they are).
+# Findings land in build-fuzz/findings/TARGET/, new inputs in
+# build-fuzz/corpus/TARGET/; the seeds in fuzz/corpus/ are only read.
+# FUZZ_BUILD names another build folder, FUZZ_JOBS the build's jobs (2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
+build=${FUZZ_BUILD:-build-fuzz}
 targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client command_line)
 
 install_missing() {
@@ -28,28 +29,28 @@ install_missing() {
 build() {
   local launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DKORVANE_BUILD_FUZZ=ON -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_TOOLS=OFF "${launcher[@]}" >/dev/null
-  cmake --build build-fuzz --target fuzzers -j "${FUZZ_JOBS:-2}"
+  cmake --build "$build" --target fuzzers -j "${FUZZ_JOBS:-2}"
 }
 
 # run TARGET SECONDS [extra libFuzzer flags...]
 run() {
   local target=$1 seconds=$2
   shift 2
-  local work=build-fuzz/corpus/$target findings=build-fuzz/findings/$target
+  local work=$build/corpus/$target findings=$build/findings/$target
   mkdir -p "$work" "$findings"
   local flags=(-max_total_time="$seconds" -artifact_prefix="$findings/" -print_final_stats=1)
   [[ $target == onvif_* ]] && flags+=(-dict=fuzz/onvif.dict)
   echo "== $target: $seconds s"
-  # Seeds first (read only), then what earlier runs found.
+  # New inputs go to the first folder; the seeds are only read.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "build-fuzz/fuzz/fuzz_$target" "${flags[@]}" "$@" "$work" "fuzz/corpus/$target"
+    "$build/fuzz/fuzz_$target" "${flags[@]}" "$@" "$work" "fuzz/corpus/$target"
 }
 
 case "${1:-}" in
   --list) printf '%s\n' "${targets[@]}"; exit 0 ;;
-  -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+  -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
 esac
 
 install_missing
@@ -58,10 +59,10 @@ case "${1:-}" in
   --smoke)
     start=$SECONDS
     for target in "${targets[@]}"; do
-      rm -rf "build-fuzz/corpus/$target"
-      run "$target" "${FUZZ_SMOKE_SECONDS:-20}" -seed=1 2>"build-fuzz/$target.smoke.log" ||
-        { tail -n 40 "build-fuzz/$target.smoke.log"; echo "fuzz smoke: $target found a fault" >&2; exit 1; }
-      grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "build-fuzz/$target.smoke.log" | tail -n 2 || true
+      rm -rf "$build/corpus/$target"
+      run "$target" "${FUZZ_SMOKE_SECONDS:-20}" -seed=1 2>"$build/$target.smoke.log" ||
+        { tail -n 40 "$build/$target.smoke.log"; echo "fuzz smoke: $target found a fault" >&2; exit 1; }
+      grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$build/$target.smoke.log" | tail -n 2 || true
     done
     echo "fuzz smoke: every target clean ($((SECONDS - start)) s of fuzzing)"
     ;;
