@@ -50,7 +50,7 @@ run() {
 
 case "${1:-}" in
   --list) printf '%s\n' "${targets[@]}"; exit 0 ;;
-  -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+  -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
 esac
 
 install_missing
