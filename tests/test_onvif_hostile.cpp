@@ -92,3 +92,22 @@ TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
         EXPECT_EQ(created.substr(0, expected.size()), expected) << created;
     }
 }
+
+TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
+{
+    COnvifCamera sim;
+    sim.SetFault(OnvifFault::BasicChallenge);
+    auto cam = OnvifCamera(sim.Port());
+    EXPECT_EQ(cam->Open(), 0);
+    cam->MoveUp();
+    // A camera that turns to Basic after a good start gets nothing either.
+    sim.SetFault(OnvifFault::None);
+    cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetFault(OnvifFault::BasicChallenge);
+    cam->MoveUp();
+    cam->PreSet(3, 1);
+    EXPECT_GT(sim.HttpRequestCount(), 0u);
+    for (const std::string& header : sim.AuthorizationHeaders())
+        EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
+}
