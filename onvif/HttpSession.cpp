@@ -76,7 +76,10 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // host threads: no SIGALRM
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kBodyLimit));
     if (!user.empty()) {
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST | CURLAUTH_BASIC);
+        // Digest or nothing. ONLY keeps the first request whole: digest alone
+        // would send it with an empty body as a probe, which cameras that
+        // ask for no HTTP authentication refuse.
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST | CURLAUTH_ONLY);
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
     } else {

@@ -1,6 +1,7 @@
 // One HTTP connection to one camera, kept alive between requests. POSTs SOAP
-// 1.2 requests; answers a camera's HTTP authentication challenge (digest or
-// basic) and keeps the negotiated scheme for the requests that follow.
+// 1.2 requests; answers a camera's HTTP digest challenge and keeps it for the
+// requests that follow. Basic is never answered: over plain HTTP it would
+// hand the password to anyone who asks or listens.
 #pragma once
 
 #include <chrono>

@@ -45,10 +45,8 @@ bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, 
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
     if (capabilities.ok) {
         const pugi::xml_node address = Child(Descendant(capabilities.body, capability), "XAddr");
-        if (address && *address.child_value()) {
-            url = address.child_value();
-            return true;
-        }
+        url = ServiceUrlOnDevice(deviceUrl, address.child_value());
+        if (!url.empty()) return true;
     }
     const SoapReply services = connection.Call(
         deviceUrl, Action(kNsDevice, "GetServices"),
@@ -57,7 +55,7 @@ bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, 
     for (pugi::xml_node service : services.body.children()) {
         if (std::string(LocalName(service)) != "Service") continue;
         if (std::string(Child(service, "Namespace").child_value()) != serviceNs) continue;
-        url = Child(service, "XAddr").child_value();
+        url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
         return !url.empty();
     }
     return false;
@@ -221,6 +219,26 @@ int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl
                                                         Element("tptz", "Speed", speed)),
                                             user, password);
     return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& xaddr)
+{
+    const std::size_t deviceScheme = deviceUrl.find("://");
+    if (deviceScheme == std::string::npos) return {};
+    const std::string origin = deviceUrl.substr(0, deviceUrl.find('/', deviceScheme + 3));
+    // Some cameras list several addresses, separated by blanks: the first.
+    const std::size_t first = xaddr.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    std::string address = xaddr.substr(first, xaddr.find_first_of(" \t\r\n", first) - first);
+    address = address.substr(0, address.find('#'));
+    const std::size_t scheme = address.find("://");
+    const std::size_t path = scheme == std::string::npos ? (address.rfind('/', 0) == 0 ? 0 : std::string::npos)
+                                                         : address.find_first_of("/?", scheme + 3);
+    if (path == std::string::npos) return {};
+    const std::string rest = address.substr(path);
+    for (const char c : rest)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return {};
+    return origin + (rest[0] == '?' ? "/" : "") + rest;
 }
 
 std::optional<int> PresetNumberFromName(const std::string& name)

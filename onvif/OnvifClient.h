@@ -40,6 +40,7 @@ private:
 constexpr int kOnvifOk = 0;
 constexpr int kOnvifFailed = -1;
 
+// Service addresses on the device's own scheme, host and port (ServiceUrlOnDevice).
 bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
                                const std::string& password, std::string& mediaUrl);
 bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
@@ -70,6 +71,13 @@ int Onvif_ptz_removePreset(COnvifConnection& connection, const std::string& ptzU
 int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, const std::string& token,
                          float pan, float tilt, float zoom);
+
+// The address to use for a service the camera advertises at xaddr: the
+// scheme, host and port of the device service address the host gave, with
+// the advertised path and query. Credentials then never go to a host or port
+// the camera names, and a camera behind NAT, which advertises its inside
+// address, is still reached. Empty when xaddr has no path.
+std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& xaddr);
 
 // A preset name that is a preset number: "1" to "256", no sign, no leading zero.
 std::optional<int> PresetNumberFromName(const std::string& name);

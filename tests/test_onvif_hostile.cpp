@@ -92,3 +92,46 @@ TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
         EXPECT_EQ(created.substr(0, expected.size()), expected) << created;
     }
 }
+
+TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
+{
+    COnvifCamera sim;
+    sim.SetFault(OnvifFault::BasicChallenge);
+    auto cam = OnvifCamera(sim.Port());
+    EXPECT_EQ(cam->Open(), 0);
+    cam->MoveUp();
+    // A camera that turns to Basic after a good start gets nothing either.
+    sim.SetFault(OnvifFault::None);
+    cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetFault(OnvifFault::BasicChallenge);
+    cam->MoveUp();
+    cam->PreSet(3, 1);
+    EXPECT_GT(sim.HttpRequestCount(), 0u);
+    for (const std::string& header : sim.AuthorizationHeaders())
+        EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
+}
+
+TEST(OnvifHostile, ServiceAddressesKeepTheHostsSchemeHostAndPort)
+{
+    COnvifCamera elsewhere;  // where the camera points: gets nothing
+    for (const std::string base : {"http://127.0.0.1:" + std::to_string(elsewhere.Port()),
+                                   std::string("http://192.168.1.64:8080"), std::string("https://127.0.0.2")}) {
+        SCOPED_TRACE(base);
+        OnvifCameraOptions options;
+        options.serviceBase = base;  // a camera behind NAT reports its inside address
+        COnvifCamera sim(options);
+        auto cam = OnvifCamera(sim.Port());
+        ASSERT_EQ(cam->Open(), 1);
+        const auto profiles = sim.NextOf("GetProfiles", 3s);
+        ASSERT_TRUE(profiles);
+        EXPECT_EQ(profiles->path, "/onvif/media_service");  // the advertised path, on the host's address
+        cam->MoveLeft();
+        const auto move = sim.NextOf("ContinuousMove", 3s);
+        ASSERT_TRUE(move);
+        EXPECT_EQ(move->path, "/onvif/ptz_service");
+        EXPECT_TRUE(move->authorized);
+    }
+    EXPECT_EQ(elsewhere.HttpRequestCount(), 0u);
+    EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
+}

@@ -137,6 +137,13 @@ public:
     // it cut to 239 bytes without one). ONVIF: ip (IPv4 or IPv6 address),
     // port, user, password; reads the camera's clock and finds its media and
     // PTZ services at once; a later call with other credentials replaces them.
+    // ONVIF requests all go to the ip and port given here: of the service
+    // addresses the camera advertises only the path (and query) is used, so
+    // nothing is sent to another host or port, and a camera behind NAT that
+    // advertises its inside address is reached all the same.
+    // ONVIF credentials go only as WS-Security digests and, when the camera
+    // asks for HTTP authentication, as HTTP digest answers; a camera that asks
+    // for HTTP Basic gets no password and its requests fail.
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
     // for a speed s > 0), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
