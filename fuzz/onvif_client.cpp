@@ -1,7 +1,7 @@
 // The ONVIF client's whole flow against a camera whose every answer is the
 // fuzzer's: set-up, open, then a run of moves and preset calls. Every request
-// must be a well-formed, signed envelope sent to the device service or to an
-// address the camera handed out; no call may send more than a few requests;
+// must be a well-formed, signed envelope sent to the device service or to a
+// path the camera handed out, on the host and port the host gave; no call may send more than a few requests;
 // a camera that is not ready refuses moves without sending anything.
 #include "Check.h"
 #include "FakeHttp.h"
@@ -21,6 +21,8 @@ using namespace korvane;
 namespace {
 
 const std::string kDeviceUrl = "http://192.0.2.10:8080/onvif/device_service";
+
+const std::string kOrigin = "http://192.0.2.10:8080/";
 
 // The XAddr texts of every answer so far.
 std::set<std::string> HandedAddresses()
@@ -60,8 +62,19 @@ std::size_t CheckCall(const char* call, std::size_t from, std::size_t limit, con
         FUZZ_REQUIRE(request.user == expectedUser && request.password == expectedPassword,
                      "%s: other credentials sent with %s", call, request.action.c_str());
         fuzz::CheckRequest(request.action, request.envelope, expectedUser, expectedPassword);
-        FUZZ_REQUIRE(request.url == kDeviceUrl || addresses.count(request.url),
-                     "%s: request to '%s', which no answer named", call, request.url.c_str());
+        // Credentials go to the host and port the host gave, whatever the
+        // camera advertises; the path is the device service's or one that an
+        // answer named, with nothing a URL cannot carry.
+        FUZZ_REQUIRE(request.url.compare(0, kOrigin.size(), kOrigin) == 0, "%s: request to '%s'", call,
+                     request.url.c_str());
+        for (const char c : request.url)
+            FUZZ_REQUIRE(static_cast<unsigned char>(c) > ' ' && c != 0x7f, "%s: '%s' holds a blank or control",
+                         call, request.url.c_str());
+        std::string path = request.url.substr(kOrigin.size() - 1);
+        if (path.rfind("/?", 0) == 0) path.erase(0, 1);  // a bare query gets a root path
+        bool named = request.url == kDeviceUrl;
+        for (const std::string& address : addresses) named = named || address.find(path) != std::string::npos;
+        FUZZ_REQUIRE(named, "%s: request to '%s', which no answer named", call, request.url.c_str());
     }
     return made;
 }
