@@ -31,6 +31,29 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
     return bytes;
 }
 
+// Counts the 401 answers of one request and ends it at the last one allowed:
+// libcurl answers a stale digest challenge again and again.
+struct Challenges {
+    int count = 0;
+    bool tooMany = false;
+};
+
+std::size_t CountChallenges(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* challenges = static_cast<Challenges*>(user);
+    const std::size_t bytes = size * count;
+    const std::string line(data, bytes);
+    if (line.rfind("HTTP/", 0) == 0) {
+        const std::size_t code = line.find(' ');
+        if (code != std::string::npos && line.compare(code + 1, 3, "401") == 0 &&
+            ++challenges->count >= CHttpSession::kMaxChallenges) {
+            challenges->tooMany = true;
+            return 0;  // ends the transfer
+        }
+    }
+    return bytes;
+}
+
 struct HeaderList {
     curl_slist* list = nullptr;
     ~HeaderList() { curl_slist_free_all(list); }
@@ -62,6 +85,7 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     headers.Add("Content-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"");
     headers.Add("Expect:");  // no 100-continue round trip
     Sink sink;
+    Challenges challenges;
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -71,6 +95,8 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CountChallenges);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &challenges);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeout.count()));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeout.count()));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // host threads: no SIGALRM
@@ -91,6 +117,10 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the list dies here
     if (sink.overflow) {
         reply.error = "answer too large";
+        return reply;
+    }
+    if (challenges.tooMany) {
+        reply.error = "authentication refused " + std::to_string(challenges.count) + " times";
         return reply;
     }
     if (result != CURLE_OK) {

@@ -22,6 +22,9 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{5000};
     // Bodies beyond this are refused: no camera's answer comes near it.
     static constexpr std::size_t kBodyLimit = 1 << 20;
+    // A request ends at this many 401 answers: a challenge, an answer to it,
+    // and one more (a stale nonce) is all an honest camera needs.
+    static constexpr int kMaxChallenges = 3;
 
     CHttpSession();
     ~CHttpSession();

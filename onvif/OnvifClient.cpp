@@ -35,33 +35,35 @@ int FieldOf(pugi::xml_node parent, const char* name)
 
 UtcSeconds NowSeconds() { return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()); }
 
-// The XAddr of a service from GetCapabilities, or from GetServices for
-// cameras that only answer the newer request.
-bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                    const std::string& password, const char* capability, const char* serviceNs, std::string& url)
+}  // namespace
+
+bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl)
 {
+    mediaUrl.clear();
+    ptzUrl.clear();
     const SoapReply capabilities = connection.Call(
         deviceUrl, Action(kNsDevice, "GetCapabilities"),
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
     if (capabilities.ok) {
-        const pugi::xml_node address = Child(Descendant(capabilities.body, capability), "XAddr");
-        url = ServiceUrlOnDevice(deviceUrl, address.child_value());
-        if (!url.empty()) return true;
+        mediaUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "Media"), "XAddr").child_value());
+        ptzUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "PTZ"), "XAddr").child_value());
+        if (!mediaUrl.empty() && !ptzUrl.empty()) return true;
     }
+    // Cameras that only answer the newer request.
     const SoapReply services = connection.Call(
         deviceUrl, Action(kNsDevice, "GetServices"),
         "<tds:GetServices><tds:IncludeCapability>false</tds:IncludeCapability></tds:GetServices>", user, password);
-    if (!services.ok) return false;
-    for (pugi::xml_node service : services.body.children()) {
-        if (std::string(LocalName(service)) != "Service") continue;
-        if (std::string(Child(service, "Namespace").child_value()) != serviceNs) continue;
-        url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
-        return !url.empty();
+    if (services.ok) {
+        for (pugi::xml_node service : services.body.children()) {
+            if (std::string(LocalName(service)) != "Service") continue;
+            const std::string ns = Child(service, "Namespace").child_value();
+            std::string* url = ns == kNsMedia ? &mediaUrl : ns == kNsPtz ? &ptzUrl : nullptr;
+            if (url && url->empty()) *url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
+        }
     }
-    return false;
+    return !mediaUrl.empty();
 }
-
-}  // namespace
 
 bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
 {
@@ -94,18 +96,6 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;
-}
-
-bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                               const std::string& password, std::string& mediaUrl)
-{
-    return ServiceAddress(connection, deviceUrl, user, password, "Media", kNsMedia, mediaUrl);
-}
-
-bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                             const std::string& password, std::string& ptzUrl)
-{
-    return ServiceAddress(connection, deviceUrl, user, password, "PTZ", kNsPtz, ptzUrl);
 }
 
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,

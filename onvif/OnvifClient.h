@@ -40,11 +40,12 @@ private:
 constexpr int kOnvifOk = 0;
 constexpr int kOnvifFailed = -1;
 
-// Service addresses on the device's own scheme, host and port (ServiceUrlOnDevice).
-bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                               const std::string& password, std::string& mediaUrl);
-bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                             const std::string& password, std::string& ptzUrl);
+// The media and PTZ service addresses from one GetCapabilities answer (one
+// GetServices answer for cameras without it), on the device's own scheme,
+// host and port (ServiceUrlOnDevice). True when the media service was found;
+// ptzUrl stays empty when the camera has no PTZ service.
+bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl);
 // The profile for PTZ control (one with a PTZ configuration) first; empty
 // when none could be read.
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,

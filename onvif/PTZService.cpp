@@ -31,8 +31,7 @@ void CPTZService::Init(const char* ip, unsigned int port, const char* user, cons
     m_connection.ForgetCameraClock();
     // A camera that does not answer at all costs one time-out, not three.
     if (!m_connection.LearnCameraClock(m_strDeviceUrl)) return;
-    if (Onvif_device_media_geturl(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl))
-        Onvif_device_ptz_geturl(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strPtzUrl);
+    Onvif_device_geturls(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl);
 }
 
 int CPTZService::Open()

@@ -135,3 +135,22 @@ TEST(OnvifHostile, ServiceAddressesKeepTheHostsSchemeHostAndPort)
     EXPECT_EQ(elsewhere.HttpRequestCount(), 0u);
     EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
 }
+
+TEST(OnvifHostile, EndlessDigestChallengesCostAFewRoundTrips)
+{
+    OnvifCameraOptions options;
+    options.requireHttpDigest = true;
+    COnvifCamera sim(options);
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetFault(OnvifFault::EndlessStaleDigest);
+    std::size_t before = sim.HttpRequestCount();
+    const auto took = Timed([&] { cam->MoveUp(); });
+    EXPECT_LE(sim.HttpRequestCount() - before, 4u);  // the request and three answers to challenges at most
+    EXPECT_LT(took.count(), 1000);
+    // Set-up against such a camera: a handful of requests per step.
+    before = sim.HttpRequestCount();
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    EXPECT_EQ(cam->Open(), 0);
+    EXPECT_LE(sim.HttpRequestCount() - before, 12u);
+}
