@@ -166,20 +166,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     case 1:
-    case 2: {  // capabilities, then services
-        std::string url;
-        const bool found = operation == 1 ? Onvif_device_media_geturl(connection, kDeviceUrl, kUser, kPassword, url)
-                                          : Onvif_device_ptz_geturl(connection, kDeviceUrl, kUser, kPassword, url);
+    case 2: {  // capabilities, then services: both addresses from one answer each
+        std::string media, ptz;
+        const bool found = Onvif_device_geturls(connection, kDeviceUrl, kUser, kPassword, media, ptz);
         CheckEveryRequest(2);
-        if (found) {
-            FUZZ_REQUIRE(!url.empty(), "an empty service address found");
+        FUZZ_REQUIRE(found == !media.empty(), "found %d with media address '%s'", found, media.c_str());
+        const Handed handed = WhatWasHanded();
+        for (const std::string& url : {media, ptz}) {
+            if (url.empty()) continue;
             // On the device's own host and port, with a path an answer named.
             const std::string origin = "http://192.0.2.10:80";
             FUZZ_REQUIRE(url.compare(0, origin.size() + 1, origin + "/") == 0, "service at '%s'", url.c_str());
+            const std::string path = url.substr(origin.size() + (url[origin.size() + 1] == '?' ? 1 : 0));
             bool named = false;
-            for (const std::string& address : WhatWasHanded().addresses)
-                named = named || address.find(url.substr(origin.size() + (url[origin.size() + 1] == '?' ? 1 : 0))) !=
-                                     std::string::npos;
+            for (const std::string& address : handed.addresses) named = named || address.find(path) != std::string::npos;
             FUZZ_REQUIRE(named, "address '%s' is no XAddr of the answers", url.c_str());
         }
         break;

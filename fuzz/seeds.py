@@ -184,11 +184,12 @@ def flow(name, calls, parts, user=0, password=1):
     write("onvif_client", name, seed)
 
 MOVE, STOP, SET, GOTO, REMOVE, CLEAR, OPEN, INIT = range(8)
-READY = [clock(2026, 12, 6, 15, 4, 5), CAPS, CAPS, PROFILES, CONFIGS, OPTIONS, PRESETS]
+READY = [clock(2026, 12, 6, 15, 4, 5), CAPS, PROFILES, CONFIGS, OPTIONS, PRESETS]
 flow("ready-camera", [MOVE, STOP | 8, SET | 5 << 3, GOTO | 5 << 3, GOTO | 9 << 3, REMOVE | 5 << 3],
      READY + [EMPTY_OK("ContinuousMove"), EMPTY_OK("Stop"), SETPRESET, EMPTY_OK("GotoPreset"), SETPRESET,
               EMPTY_OK("GotoPreset"), EMPTY_OK("RemovePreset")])
-flow("services-only", [MOVE, OPEN, INIT, MOVE], [clock(2026, 1, 1, 0, 0, 0), FAULT, SERVICES, FAULT, SERVICES] + READY[3:])
+flow("services-only", [MOVE, INIT, MOVE], [clock(2026, 1, 1, 0, 0, 0), FAULT, SERVICES] + READY[2:] +
+     [EMPTY_OK("ContinuousMove"), clock(2026, 1, 1, 0, 0, 0), FAULT, SERVICES, EMPTY_OK("ContinuousMove")])
 flow("no-user", [MOVE, CLEAR, GOTO | 1 << 3], READY + [EMPTY_OK("ContinuousMove"), EMPTY_OK("GotoPreset")], user=1, password=0)
 flow("silent-camera", [MOVE, STOP], ["0\n"])
 flow("unauthorized", [MOVE], [clock(2026, 12, 6, 15, 4, 5), FAULT, FAULT], user=2)
