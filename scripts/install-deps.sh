@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libboost-dev libboost-system-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
+  nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 
