@@ -1,9 +1,10 @@
 // The korvane tool's command line, as words split at zero bytes: either a
-// UsageError, or options within their documented bounds with the non-option
-// words kept in order. Nothing else may escape.
+// UsageError, or options with the non-option words kept in order, whose link,
+// once the tool's check accepts it, is one the library can use. Nothing else may escape.
 #include "Check.h"
 
 #include "CommandLine.h"
+#include "LinkChecks.h"
 
 #include <string>
 #include <vector>
@@ -34,19 +35,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Any other exception escapes and ends the run as a crash.
 
-    FUZZ_REQUIRE(options.address <= 255, "address %u", options.address);
-    FUZZ_REQUIRE(options.panSpeed >= 0 && options.panSpeed <= 63 && options.tiltSpeed >= 0 && options.tiltSpeed <= 63,
-                 "speeds %d %d", options.panSpeed, options.tiltSpeed);
-    FUZZ_REQUIRE(options.dataBits >= 5 && options.dataBits <= 8, "%u data bits", options.dataBits);
-    FUZZ_REQUIRE(options.baud <= 4000000, "baud %u", options.baud);
-    FUZZ_REQUIRE(!options.port || *options.port <= 65535, "port %u", *options.port);
+    FUZZ_REQUIRE(!options.linkGiven || !options.target.empty(), "a link without a target");
     if (options.duration)
         FUZZ_REQUIRE(options.duration->count() >= 0 && options.duration->count() <= 24 * 3600 * 1000LL,
                      "duration %lld ms", static_cast<long long>(options.duration->count()));
-    FUZZ_REQUIRE(!options.linkGiven || !options.target.empty(), "a link without a target");
-    FUZZ_REQUIRE(options.protocol == PROTOCOL_PELCO_D || options.protocol == PROTOCOL_PELCO_P ||
-                     options.protocol == PROTOCOL_VISCA,
-                 "protocol %d", static_cast<int>(options.protocol));
+    // As the tool goes on with a link from the command line: checked, then used.
+    if (options.camera.empty() && !options.help && options.linkGiven) {
+        bool valid = true;
+        try {
+            ValidateLink(options);
+        } catch (const UsageError& error) {
+            FUZZ_REQUIRE(*error.what() != '\0', "a usage error without a message");
+            valid = false;
+        }
+        if (valid) korvane::fuzz::CheckAcceptedLink(options);
+    }
 
     // Words that are no options come through in order; option values never do.
     std::vector<std::string> plain;
@@ -60,7 +63,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(at < plain.size(), "word '%s' is not in the command line, or out of order", word.c_str());
         ++at;
     }
-    const std::string described = options.Describe();
-    FUZZ_REQUIRE(!described.empty(), "no description");
     return 0;
 }

@@ -206,3 +206,17 @@ for name, words in (("serial-move", ["--serial", "/dev/ttyUSB0", "--address", "2
                                   "visca", "--speed", "63", "listen"]),
                     ("mistakes", ["--baud", "-1", "--data-bits", "4", "--for", "1e999s", "--", "-h"])):
     write("command_line", name, "\0".join(words).encode())
+
+# The tool's camera file.
+for name, text in (
+        ("room", '{"cameras": [\n  {"name": "podium", "mode": "serial", "device": "/dev/ttyUSB0", "baud": 9600,\n'
+                 '   "protocol": "pelco-d", "address": 1},\n  {"name": "room", "mode": "onvif", "host": "192.168.1.64",'
+                 ' "port": 80, "user": "admin", "password": "s3cret-pass"}\n]}\n'),
+        ("relay-and-tracking", '{"cameras": [{"name": "r", "mode": "relay4", "host": "::1", "port": 80, "value4": 9600,'
+                               ' "text7": "x", "protocol": "pelco-p", "address": 3},'
+                               ' {"name": "t", "mode": "tracking", "host": "192.168.1.20", "port": 5000,'
+                               ' "system_type": 1, "pan_speed": 63, "tilt_speed": 0}]}'),
+        ("mistakes", '{"cameras": [{"name": "a", "mode": "onvif", "host": "camera.local", "password": "hunter22"},'
+                     ' {"name": "a", "mode": "serial"}]}'),
+        ("not-json", '{"cameras": [{"name": "a", "password": "letmein99", }]}')):
+    write("camera_file", name, text.encode())
