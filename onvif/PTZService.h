@@ -2,8 +2,9 @@
 // (PTZ-capable) media profile, and keeps the tokens the camera hands out so
 // that the host can speak in plain preset numbers 1 to 256.
 //
-// Every request is bounded by the HTTP session's time-out of 5 seconds,
-// so no operation blocks the calling thread for longer than a few of those.
+// Each operation is one host call: its requests share one deadline of 5
+// seconds (COnvifConnection::kCallBudget), and once a request has run out of
+// time the operation makes no more, so none blocks the calling thread longer.
 #pragma once
 
 #include "onvif/OnvifClient.h"
@@ -39,6 +40,7 @@ public:
     bool m_bPanTilt = true;
 
 private:
+    bool StorePreset(int preset);
     bool HasProfile() const { return !m_vecProfiles.empty() && !m_strPtzUrl.empty(); }
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
 
