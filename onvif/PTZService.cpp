@@ -55,6 +55,7 @@ int CPTZService::Open()
         return 0;
     }
     Onvif_ptz_getPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, profile, m_mapPresets);
+    for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
     return 1;
 }
 
@@ -88,26 +89,26 @@ bool CPTZService::StorePreset(int preset)
                         std::to_string(preset), token);
     if (token.empty()) return false;
     m_mapPresets[preset] = token;
+    m_setCleared.erase(preset);
     return true;
 }
 
 int CPTZService::RemovePreset(int preset)
 {
     if (!InRange(preset) || !HasProfile()) return 0;
+    m_setCleared.insert(preset);
     const auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) return 0;
     m_connection.StartCall();
     const int result = Onvif_ptz_removePreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword,
                                               m_vecProfiles.front(), found->second);
-    // The camera no longer knows the token: a later go-to stores the number
-    // afresh instead of sending a token that can only fail.
     if (result == kOnvifOk) m_mapPresets.erase(found);
     return result;
 }
 
 int CPTZService::GotoPreset(int preset, int horizontalSpeed, int verticalSpeed)
 {
-    if (!InRange(preset) || !HasProfile()) return 0;
+    if (!InRange(preset) || !HasProfile() || m_setCleared.count(preset)) return 0;
     m_connection.StartCall();
     auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) {

@@ -10,6 +10,7 @@
 #include "onvif/OnvifClient.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,18 @@ public:
     int ContinuousMove(float pan, float tilt, float zoom);
     int Stop();  // pan/tilt after a move, zoom after a zoom (m_bPanTilt)
     int SetPreset(int preset);     // 1 stored, 0 not
-    int RemovePreset(int preset);  // 0 refused here, else the camera's result
+    // Clears the number: the camera's preset is removed when one is known
+    // (0 refused here, else the camera's result), and the number stays
+    // cleared until it is stored again.
+    int RemovePreset(int preset);
+    // A number never stored is stored at the present position first; a
+    // cleared number sends nothing (0): it must not come back unasked.
     int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
-    void ClearPresets() { m_mapPresets.clear(); }
+    void ClearPresets()
+    {
+        m_mapPresets.clear();
+        m_setCleared.clear();
+    }
 
     bool m_bPanTilt = true;
 
@@ -53,6 +63,7 @@ private:
     std::string m_strConfigToken;
     std::vector<std::string> m_vecProfiles;
     std::map<int, std::string> m_mapPresets;
+    std::set<int> m_setCleared;  // cleared by the host, not stored since
 };
 
 // "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP

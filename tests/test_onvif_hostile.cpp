@@ -208,3 +208,28 @@ TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
     EXPECT_LT(took.count(), kCallBound.count());
     EXPECT_EQ(sim.HttpRequestCount() - before, 1u);
 }
+
+TEST(OnvifHostile, AClearedPresetIsNotStoredAgainByAGoTo)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    Drain(sim);
+    cam->PreSet(7, 1);
+    ASSERT_TRUE(sim.NextOf("SetPreset", 3s));
+    cam->PreSet(7, 2);
+    ASSERT_TRUE(sim.NextOf("RemovePreset", 3s));
+    cam->PreSet(7, 0);
+    cam->PreSet(8, 2);  // cleared before it was ever stored
+    cam->PreSet(8, 0);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+    for (const auto& [token, name] : sim.Presets()) EXPECT_TRUE(name != "7" && name != "8") << token;
+    // Stored again on purpose, it is gone to again.
+    cam->PreSet(7, 1);
+    const auto set = sim.NextOf("SetPreset", 3s);
+    ASSERT_TRUE(set);
+    cam->PreSet(7, 0);
+    const auto go = sim.NextOf("GotoPreset", 3s);
+    ASSERT_TRUE(go);
+    EXPECT_EQ(go->values.at("token"), set->values.at("token"));
+}

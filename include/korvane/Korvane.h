@@ -151,6 +151,9 @@ public:
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
     // for a speed s > 0), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
+    // Going to a preset number never stored stores the present position
+    // under it first; going to a number cleared with PreSet(n, 2) sends
+    // nothing and moves nothing, until the number is set again.
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
                         unsigned int value4, const char* user, const char* password,
                         const char* text7);
