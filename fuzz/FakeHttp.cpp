@@ -25,7 +25,11 @@ std::deque<onvif::HttpReply> SplitAnswers(const std::string& text)
         char* rest = nullptr;
         const long status = std::strtol(statusLine.c_str(), &rest, 10);
         reply.status = rest == statusLine.c_str() || status < 0 || status > 999 ? 200 : status;
-        if (reply.status == 0)
+        if (statusLine == "T") {
+            reply.status = 0;
+            reply.error = "Operation timed out";
+            reply.timedOut = true;
+        } else if (reply.status == 0)
             reply.error = "Could not connect to server";
         else
             reply.body = newline == std::string::npos ? std::string() : part.substr(newline + 1);
@@ -46,18 +50,21 @@ CHttpSession::CHttpSession() = default;
 CHttpSession::~CHttpSession() = default;
 
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
-                                 const std::string& user, const std::string& password)
+                                 const std::string& user, const std::string& password,
+                                 std::chrono::milliseconds timeout)
 {
     fuzz::FakeHttp& http = fuzz::Http();
-    http.requests.push_back({url, action, envelope, user, password});
+    http.requests.push_back({url, action, envelope, user, password, timeout});
     if (http.answers.empty()) {
         HttpReply gone;
         gone.error = "Could not connect to server";
+        http.replies.push_back(gone);
         return gone;
     }
     HttpReply reply = std::move(http.answers.front());
     http.answers.pop_front();
     http.answered.push_back(reply.body);
+    http.replies.push_back(reply);
     return reply;
 }
 

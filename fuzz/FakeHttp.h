@@ -5,6 +5,7 @@
 
 #include "onvif/HttpSession.h"
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -17,19 +18,22 @@ struct PostedRequest {
     std::string envelope;
     std::string user;
     std::string password;
+    std::chrono::milliseconds timeout;  // the time the client gave it
 };
 
 struct FakeHttp {
     std::deque<onvif::HttpReply> answers;
     std::vector<PostedRequest> requests;
     std::vector<std::string> answered;  // the bodies handed out, in order
+    std::vector<onvif::HttpReply> replies;  // one per request
 };
 
 // The one exchange of this process (fuzzers run one input at a time).
 FakeHttp& Http();
 
 // Answers as "STATUS\nBODY" separated by "\n%%\n"; a status line that is no
-// number means 200, 0 means no HTTP answer at all.
+// number means 200, 0 means no HTTP answer at all, T a request that ran out
+// of the time it was given.
 std::deque<onvif::HttpReply> SplitAnswers(const std::string& text);
 
 }  // namespace korvane::fuzz

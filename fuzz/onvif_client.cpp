@@ -52,8 +52,19 @@ std::size_t CheckCall(const char* call, std::size_t from, std::size_t limit, con
     const std::size_t made = requests.size() - from;
     FUZZ_REQUIRE(made <= limit, "%s sent %zu requests, at most %zu expected", call, made, limit);
     const std::set<std::string> addresses = HandedAddresses();
+    const auto& answered = fuzz::Http().replies;
     for (std::size_t i = from; i < requests.size(); ++i) {
         const fuzz::PostedRequest& request = requests[i];
+        // One deadline per call: each request gets at most what is left, and
+        // none follows one that ran out of time.
+        FUZZ_REQUIRE(request.timeout.count() > 0 && request.timeout <= onvif::CHttpSession::kTimeout,
+                     "%s: a request given %lld ms", call, static_cast<long long>(request.timeout.count()));
+        if (i > from) {
+            FUZZ_REQUIRE(request.timeout <= requests[i - 1].timeout, "%s: request %zu given more time than the one before",
+                         call, i - from);
+            FUZZ_REQUIRE(i - 1 >= answered.size() || !answered[i - 1].timedOut,
+                         "%s: a request after one that ran out of time", call);
+        }
         // The camera's clock is asked for without credentials; all else with.
         const bool clock = request.action.size() >= 20 &&
                            request.action.compare(request.action.size() - 20, 20, "GetSystemDateAndTime") == 0;

@@ -220,3 +220,7 @@ for name, text in (
                      ' {"name": "a", "mode": "serial"}]}'),
         ("not-json", '{"cameras": [{"name": "a", "password": "letmein99", }]}')):
     write("camera_file", name, text.encode())
+
+# Requests that run out of time: nothing more is asked within that call.
+flow("out-of-time", [MOVE, GOTO | 3 << 3, MOVE], [clock(2026, 12, 6, 15, 4, 5), "T\n"])
+flow("out-of-time-later", [GOTO | 3 << 3, MOVE], READY + ["T\n", EMPTY_OK("ContinuousMove")])

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace korvane::onvif {
@@ -73,8 +74,12 @@ CHttpSession::CHttpSession()
 CHttpSession::~CHttpSession() = default;
 
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
-                                 const std::string& user, const std::string& password)
+                                 const std::string& user, const std::string& password,
+                                 std::chrono::milliseconds timeout)
 {
+    // At least 1 ms: libcurl reads 0 as no time-out at all.
+    const long timeoutMs = static_cast<long>(std::max<std::chrono::milliseconds::rep>(
+        1, std::min(timeout, kTimeout).count()));
     HttpReply reply;
     CURL* curl = static_cast<CURL*>(m_curl.get());
     if (!curl) {
@@ -97,8 +102,8 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CountChallenges);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &challenges);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // host threads: no SIGALRM
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kBodyLimit));
     if (!user.empty()) {
@@ -124,6 +129,7 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
         return reply;
     }
     if (result != CURLE_OK) {
+        reply.timedOut = result == CURLE_OPERATION_TIMEDOUT;
         reply.error = curl_easy_strerror(result);
         return reply;
     }

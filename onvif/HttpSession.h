@@ -14,6 +14,7 @@ struct HttpReply {
     long status = 0;      // 0: no HTTP answer at all
     std::string body;
     std::string error;    // why there was no usable answer, else empty
+    bool timedOut = false;  // the time given ran out
 };
 
 class CHttpSession {
@@ -31,8 +32,10 @@ public:
     CHttpSession(const CHttpSession&) = delete;
     CHttpSession& operator=(const CHttpSession&) = delete;
 
+    // Ends within timeout (at most kTimeout), answered or not.
     HttpReply PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
-                       const std::string& user, const std::string& password);
+                       const std::string& user, const std::string& password,
+                       std::chrono::milliseconds timeout = kTimeout);
 
 private:
     struct CurlDeleter {

@@ -65,12 +65,39 @@ bool Onvif_device_geturls(COnvifConnection& connection, const std::string& devic
     return !mediaUrl.empty();
 }
 
+void COnvifConnection::StartCall(std::chrono::milliseconds budget)
+{
+    m_deadline = std::chrono::steady_clock::now() + budget;
+    m_bOutOfTime = false;
+}
+
+HttpReply COnvifConnection::Post(const std::string& url, const std::string& action, const std::string& envelope,
+                                 const std::string& user, const std::string& password)
+{
+    auto timeout = CHttpSession::kTimeout;
+    if (m_deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) m_bOutOfTime = true;
+        timeout = std::min(timeout, left);
+    }
+    if (m_bOutOfTime) {
+        HttpReply skipped;
+        skipped.error = "not asked: the call is out of time";
+        skipped.timedOut = true;
+        return skipped;
+    }
+    HttpReply reply = m_http.PostSoap(url, action, envelope, user, password, timeout);
+    if (reply.timedOut) m_bOutOfTime = true;
+    return reply;
+}
+
 bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
 {
     if (m_bClockKnown) return true;
     const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
-    const HttpReply http = m_http.PostSoap(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
-    if (http.status == 0) {
+    const HttpReply http = Post(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
+    if (http.status == 0 || http.timedOut) {
         platform::DebugOutput("ONVIF camera at " + deviceUrl + " does not answer: " + http.error + "\n");
         return false;
     }
@@ -92,7 +119,7 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
 {
     const std::string header =
         user.empty() ? std::string() : SecurityHeader(user, password, NowSeconds() + m_clockOffset);
-    const HttpReply http = m_http.PostSoap(url, action, Envelope(header, body), user, password);
+    const HttpReply http = Post(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;

@@ -20,6 +20,14 @@ namespace korvane::onvif {
 // (KORVANE_DEBUG) saying which request failed and why.
 class COnvifConnection {
 public:
+    // The time one host call may take, whatever the camera does.
+    static constexpr std::chrono::milliseconds kCallBudget = CHttpSession::kTimeout;
+
+    // Starts a host call: its requests share one deadline, budget from now,
+    // and once one of them has run out of time the rest are not made. Until
+    // the first StartCall each request has the session's own time-out.
+    void StartCall(std::chrono::milliseconds budget = kCallBudget);
+
     // Reads the camera's time (GetSystemDateAndTime needs no credentials)
     // so that later tokens carry a time the camera accepts. Once per camera.
     // A date that is no date (a field missing, not a number, out of range)
@@ -32,7 +40,12 @@ public:
                    const std::string& user, const std::string& password);
 
 private:
+    HttpReply Post(const std::string& url, const std::string& action, const std::string& envelope,
+                   const std::string& user, const std::string& password);
+
     CHttpSession m_http;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_bOutOfTime = false;
     std::chrono::seconds m_clockOffset{0};  // bounded by the years 1970 to 9999: no overflow
     bool m_bClockKnown = false;
 };

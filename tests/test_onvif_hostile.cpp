@@ -35,12 +35,15 @@ void Drain(COnvifCamera& sim)
     }
 }
 
+// How long a host call took; kept in the test's XML report as name_ms.
 template <typename Call>
-std::chrono::milliseconds Timed(Call call)
+std::chrono::milliseconds Timed(const char* name, Call call)
 {
     const auto start = std::chrono::steady_clock::now();
     call();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    testing::Test::RecordProperty(std::string(name) + "_ms", std::to_string(took.count()));
+    return took;
 }
 
 // Host calls against an ONVIF camera end within 5 seconds; the rest is
@@ -145,7 +148,7 @@ TEST(OnvifHostile, EndlessDigestChallengesCostAFewRoundTrips)
     ASSERT_EQ(cam->Open(), 1);
     sim.SetFault(OnvifFault::EndlessStaleDigest);
     std::size_t before = sim.HttpRequestCount();
-    const auto took = Timed([&] { cam->MoveUp(); });
+    const auto took = Timed("MoveUpAgainstEndlessChallenges", [&] { cam->MoveUp(); });
     EXPECT_LE(sim.HttpRequestCount() - before, 4u);  // the request and three answers to challenges at most
     EXPECT_LT(took.count(), 1000);
     // Set-up against such a camera: a handful of requests per step.
@@ -153,4 +156,80 @@ TEST(OnvifHostile, EndlessDigestChallengesCostAFewRoundTrips)
     cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
     EXPECT_EQ(cam->Open(), 0);
     EXPECT_LE(sim.HttpRequestCount() - before, 12u);
+}
+
+// A camera that answers every request correctly, 4.5 seconds late: each host
+// call ends within its deadline, and once a request has run out of time the
+// call asks nothing more.
+TEST(OnvifHostile, ALateCameraCostsOneDeadlinePerHostCall)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    Drain(sim);
+    sim.SetPace(OnvifPace{4500ms, 0ms});
+
+    std::size_t before = sim.HttpRequestCount();
+    auto took = Timed("PreSetGoToUnknown", [&] { cam->PreSet(9, 0); });  // unknown: stored, then gone to
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
+
+    before = sim.HttpRequestCount();
+    took = Timed("Open", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);  // the first answer, the second cut short, no third
+
+    before = sim.HttpRequestCount();
+    took = Timed("SetSocketParam", [&] {
+        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
+}
+
+// A camera that sends its status line at once and then one byte at a time.
+TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
+{
+    COnvifCamera sim;
+    sim.SetPace(OnvifPace{0ms, 200ms});
+    std::unique_ptr<CKorvane> cam;
+    auto took = Timed("SetUp", [&] { cam = OnvifCamera(sim.Port()); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_EQ(sim.HttpRequestCount(), 1u);  // the clock; nothing after its time ran out
+    took = Timed("OpenWithoutServices", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), 1000);  // no services known: nothing to ask
+
+    sim.SetPace(OnvifPace{});
+    cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetPace(OnvifPace{0ms, 200ms});
+    const std::size_t before = sim.HttpRequestCount();
+    took = Timed("OpenDripping", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_EQ(sim.HttpRequestCount() - before, 1u);
+}
+
+TEST(OnvifHostile, AClearedPresetIsNotStoredAgainByAGoTo)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    Drain(sim);
+    cam->PreSet(7, 1);
+    ASSERT_TRUE(sim.NextOf("SetPreset", 3s));
+    cam->PreSet(7, 2);
+    ASSERT_TRUE(sim.NextOf("RemovePreset", 3s));
+    cam->PreSet(7, 0);
+    cam->PreSet(8, 2);  // cleared before it was ever stored
+    cam->PreSet(8, 0);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+    for (const auto& [token, name] : sim.Presets()) EXPECT_TRUE(name != "7" && name != "8") << token;
+    // Stored again on purpose, it is gone to again.
+    cam->PreSet(7, 1);
+    const auto set = sim.NextOf("SetPreset", 3s);
+    ASSERT_TRUE(set);
+    cam->PreSet(7, 0);
+    const auto go = sim.NextOf("GotoPreset", 3s);
+    ASSERT_TRUE(go);
+    EXPECT_EQ(go->values.at("token"), set->values.at("token"));
 }

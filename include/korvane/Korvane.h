@@ -19,10 +19,14 @@
 // Threads. Configuration and command calls may come from any host thread, one
 // call at a time per camera; they do not wait for the device, except in the
 // network mode: Open of a relayed device waits up to 5 seconds for the relay,
-// and an ONVIF camera answers each request (SetSocketParam, Open, every
-// command) before the call returns, each request bounded by 5 seconds.
-// Reports arrive on one of
-// the library's own threads, never on the calling thread. Once Close or the
+// and an ONVIF call (SetSocketParam, Open, every command) returns once the
+// camera has answered its requests, within 5 seconds (and a few milliseconds)
+// whatever the camera does: the requests of one call share one 5-second
+// deadline, and once one has run out of time the call asks nothing more.
+// Setting up an ONVIF camera (SetSocketParam, then Open) thus takes at most
+// 10 seconds; a camera that needs more than 5 seconds for the requests of one
+// set-up call does not open. Reports arrive on one of the library's own
+// threads, never on the calling thread. Once Close or the
 // destructor has returned, no report for that camera runs or starts, so the
 // context may be freed. A notify function may call Close (and, in tracking
 // mode, SetSystemParam) of its own or any other camera; it must not wait for
@@ -147,6 +151,9 @@ public:
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
     // for a speed s > 0), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
+    // Going to a preset number never stored stores the present position
+    // under it first; going to a number cleared with PreSet(n, 2) sends
+    // nothing and moves nothing, until the number is set again.
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
                         unsigned int value4, const char* user, const char* password,
                         const char* text7);
