@@ -91,6 +91,47 @@ long long DaysSince1970(int year, int month, int day)
     return days + day - 1;
 }
 
+const char* Local(pugi::xml_node node)
+{
+    const char* colon = std::strrchr(node.name(), ':');
+    return colon ? colon + 1 : node.name();
+}
+
+// Every answer handed out, read as the client reads answers: a fault is a
+// failure that says so, a success is HTTP 200 with no error, and an answer
+// that never came keeps its reason.
+void CheckReplies()
+{
+    for (const HttpReply& http : fuzz::Http().replies) {
+        const SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
+        FUZZ_REQUIRE(reply.ok == reply.error.empty(), "ok %d with error '%s'", reply.ok, reply.error.c_str());
+        FUZZ_REQUIRE(!reply.ok || http.status == 200, "HTTP %ld taken as success", http.status);
+        if (!http.error.empty()) FUZZ_REQUIRE(reply.error == http.error, "the transport's error is lost");
+        if (reply.ok && reply.body) FUZZ_REQUIRE(reply.body.type() == pugi::node_element, "the body is no element");
+        if (!http.error.empty()) continue;
+
+        pugi::xml_document document;
+        if (!document.load_buffer(http.body.data(), http.body.size())) continue;
+        std::size_t roots = 0;
+        for (pugi::xml_node child : document.children()) roots += child.type() == pugi::node_element;
+        const pugi::xml_node envelope = document.document_element();
+        if (roots != 1 || std::strcmp(Local(envelope), "Envelope") != 0) continue;
+        pugi::xml_node body;
+        for (pugi::xml_node child : envelope.children())
+            if (!body && child.type() == pugi::node_element && std::strcmp(Local(child), "Body") == 0) body = child;
+        if (!body) continue;
+        bool fault = false;
+        for (pugi::xml_node child : body.children())
+            fault = fault || (child.type() == pugi::node_element && std::strcmp(Local(child), "Fault") == 0);
+        if (fault)
+            FUZZ_REQUIRE(!reply.ok && reply.error.rfind("SOAP fault: ", 0) == 0, "a fault read as '%s'",
+                         reply.error.c_str());
+        else
+            FUZZ_REQUIRE(reply.ok == (http.status == 200), "a SOAP answer with HTTP %ld read as ok %d", http.status,
+                         reply.ok);
+    }
+}
+
 // A clock answer built from six numbers: the token that follows must carry
 // the camera's time, or (for a time the client cannot use) our own.
 void ClockAnswer(FuzzedDataProvider& input)
@@ -152,6 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int operation = input.ConsumeIntegralInRange(0, 8);
     if (operation == 8) {
         ClockAnswer(input);
+        CheckReplies();
         return 0;
     }
     fuzz::Http().answers = fuzz::SplitAnswers(input.ConsumeRemainingBytesAsString());
@@ -228,16 +270,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!token.empty())
             FUZZ_REQUIRE(result == kOnvifOk && WhatWasHanded().presetTokens.count(token),
                          "stored token '%s' not handed out", token.c_str());
-        // A SOAP answer, whatever is in it, is read the same way here.
         const HttpReply& http = answers.front();
-        const SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
-        FUZZ_REQUIRE(reply.ok == reply.error.empty(), "ok %d with error '%s'", reply.ok, reply.error.c_str());
-        FUZZ_REQUIRE(!reply.ok || http.status == 200, "HTTP %ld taken as success", http.status);
-        FUZZ_REQUIRE(reply.ok == (result == kOnvifOk), "the call and the reply disagree");
-        if (reply.ok && reply.body)
-            FUZZ_REQUIRE(reply.body.type() == pugi::node_element, "the reply's body is no element");
+        FUZZ_REQUIRE(ParseSoapReply(http.status, http.body, http.error).ok == (result == kOnvifOk),
+                     "the call and its answer disagree");
         break;
     }
     }
+    CheckReplies();
     return 0;
 }
