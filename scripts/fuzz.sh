@@ -4,6 +4,8 @@
 #   scripts/fuzz.sh TARGET [SECONDS]   one target (serial_frames, onvif_client, ...)
 #   scripts/fuzz.sh --smoke            every target for FUZZ_SMOKE_SECONDS (20) from
 #                                      its seeds, fixed seed; any finding fails
+#   scripts/fuzz.sh --open             replays fuzz/open/: the inputs of faults
+#                                      not fixed yet; says which still fail
 #   scripts/fuzz.sh --list             the targets
 # Findings land in build-fuzz/findings/TARGET/, new inputs in
 # build-fuzz/corpus/TARGET/; the seeds in fuzz/corpus/ are only read.
@@ -50,7 +52,7 @@ run() {
 
 case "${1:-}" in
   --list) printf '%s\n' "${targets[@]}"; exit 0 ;;
-  -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+  -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
 esac
 
 install_missing
@@ -65,6 +67,19 @@ case "${1:-}" in
       grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$build/$target.smoke.log" | tail -n 2 || true
     done
     echo "fuzz smoke: every target clean ($((SECONDS - start)) s of fuzzing)"
+    ;;
+  --open)
+    open=0
+    for input in fuzz/open/*/*; do
+      [[ -f $input ]] || continue
+      target=$(basename "$(dirname "$input")")
+      if "$build/fuzz/fuzz_$target" "$input" >"$build/open.log" 2>&1; then
+        echo "fixed: $input (move it to fuzz/corpus/$target/)"
+      else
+        echo "still open: $input"; open=$((open + 1))
+      fi
+    done
+    echo "$open open"
     ;;
   "")
     for target in "${targets[@]}"; do run "$target" 60; done ;;
