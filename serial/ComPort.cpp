@@ -24,7 +24,9 @@ using boost::asio::serial_port_base;
 boost::system::error_code Configure(boost::asio::serial_port& port, const MYDCB& settings)
 {
     boost::system::error_code error;
-    port.set_option(serial_port_base::baud_rate(settings.BaudRate), error);
+    // Speed 0 is no speed: on POSIX it means hang up, which drops DTR.
+    if (settings.BaudRate == 0) error = boost::asio::error::invalid_argument;
+    if (!error) port.set_option(serial_port_base::baud_rate(settings.BaudRate), error);
     if (error) {
         platform::DebugOutput("Korvanu: cannot set line speed " + std::to_string(settings.BaudRate) +
                               ": " + platform::ErrorText(error) + "\n");

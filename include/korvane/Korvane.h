@@ -82,8 +82,9 @@ enum TRACKSYSTEMTYPE : std::int32_t {
 
 // Serial settings. Only these three fields are read: speed and data bits go to
 // the line (no parity, one stop bit); Protocol (a PTZPROTOCOL value, 1 to 3)
-// sets the camera's protocol, any other value leaves it as it was. Cameras
-// sharing a line use the settings of the first camera that opened it.
+// sets the camera's protocol, any other value leaves it as it was. A speed
+// the line cannot run, 0 included, fails SetCommDevice. Cameras sharing a
+// line use the settings of the first camera that opened it.
 struct MYDCB {
     std::uint32_t BaudRate;
     std::uint8_t ByteSize;
