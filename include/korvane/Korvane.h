@@ -134,7 +134,8 @@ public:
     // already bound on that line, and in the other modes.
     bool SetCommDevice(const char* port, MYDCB& dcb);
     // Network mode. ONVIF (3): call before SetSocketParam. Relayed types: a
-    // fresh pair of UDP sockets on every call (the earlier pair is closed).
+    // fresh pair of UDP sockets on 127.0.0.1 on every call (the earlier pair
+    // is closed); Open takes the relay's answer only from this machine.
     void SetDeviceType(DEVICETYPE type);
     // Network mode. Relayed devices: each text fills a 255-byte field of the
     // open request and is cut to 254 bytes; the relay receives the first 238
