@@ -164,7 +164,10 @@ public:
     // Tracking mode: the tracking system's IPv4 address and UDP port (low 16
     // bits). Binds local UDP port 10000, shared by every tracking camera.
     void SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port);
-    // Register before Open. A null function turns reports off.
+    // Register before Open. A null function turns reports off. Serial mode:
+    // registered before Open, it makes Open send "go to preset 88" and "go to
+    // preset 100", the tracking camera's switch that turns its reports on; a
+    // camera that is no tracking camera moves to those presets if it has them.
     void SetRecvNotify(RecvNotify notify, void* context);
 
     // --- link ----------------------------------------------------------------
