@@ -142,6 +142,23 @@ TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
     EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x02, 0x00, 0x08, 0x1E, 0x1E, 0x46}));
 }
 
+TEST(SerialLine, SpeedsTheLineCannotRunAreRefused)
+{
+    CSerialPeer peer;
+    for (const std::uint32_t speed : {0u, 12345u}) {  // 0 would hang the line up
+        SCOPED_TRACE(speed);
+        CKorvane camera(MODE_SERIAL);
+        camera.SetDeviceAddress(1);
+        MYDCB dcb{speed, 8, PROTOCOL_PELCO_D};
+        EXPECT_FALSE(camera.SetCommDevice(peer.DeviceName().c_str(), dcb));
+        EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
+    }
+    auto camera = SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(camera);
+    camera->MoveUp();
+    EXPECT_TRUE(peer.NextFrame(3s));
+}
+
 TEST(SerialLine, BusyDevicesAreRetriedMissingOnesFailAtOnce)
 {
     CSerialPeer peer;

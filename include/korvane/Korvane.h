@@ -82,8 +82,9 @@ enum TRACKSYSTEMTYPE : std::int32_t {
 
 // Serial settings. Only these three fields are read: speed and data bits go to
 // the line (no parity, one stop bit); Protocol (a PTZPROTOCOL value, 1 to 3)
-// sets the camera's protocol, any other value leaves it as it was. Cameras
-// sharing a line use the settings of the first camera that opened it.
+// sets the camera's protocol, any other value leaves it as it was. A speed
+// the line cannot run, 0 included, fails SetCommDevice. Cameras sharing a
+// line use the settings of the first camera that opened it.
 struct MYDCB {
     std::uint32_t BaudRate;
     std::uint8_t ByteSize;
@@ -133,7 +134,8 @@ public:
     // already bound on that line, and in the other modes.
     bool SetCommDevice(const char* port, MYDCB& dcb);
     // Network mode. ONVIF (3): call before SetSocketParam. Relayed types: a
-    // fresh pair of UDP sockets on every call (the earlier pair is closed).
+    // fresh pair of UDP sockets on 127.0.0.1 on every call (the earlier pair
+    // is closed); Open takes the relay's answer only from this machine.
     void SetDeviceType(DEVICETYPE type);
     // Network mode. Relayed devices: each text fills a 255-byte field of the
     // open request and is cut to 254 bytes; the relay receives the first 238
@@ -162,7 +164,10 @@ public:
     // Tracking mode: the tracking system's IPv4 address and UDP port (low 16
     // bits). Binds local UDP port 10000, shared by every tracking camera.
     void SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port);
-    // Register before Open. A null function turns reports off.
+    // Register before Open. A null function turns reports off. Serial mode:
+    // registered before Open, it makes Open send "go to preset 88" and "go to
+    // preset 100", the tracking camera's switch that turns its reports on; a
+    // camera that is no tracking camera moves to those presets if it has them.
     void SetRecvNotify(RecvNotify notify, void* context);
 
     // --- link ----------------------------------------------------------------
