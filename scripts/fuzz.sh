@@ -40,7 +40,7 @@ build() {
 run() {
   local target=$1 seconds=$2
   shift 2
-  local work=$build/corpus/$target findings=$build/findings/$target
+  local work=${FUZZ_WORK:-$build/corpus}/$target findings=$build/findings/$target
   mkdir -p "$work" "$findings"
   local flags=(-max_total_time="$seconds" -artifact_prefix="$findings/" -print_final_stats=1)
   [[ $target == onvif_* ]] && flags+=(-dict=fuzz/onvif.dict)
@@ -61,8 +61,9 @@ case "${1:-}" in
   --smoke)
     start=$SECONDS
     for target in "${targets[@]}"; do
-      rm -rf "$build/corpus/$target"
-      run "$target" "${FUZZ_SMOKE_SECONDS:-20}" -seed=1 2>"$build/$target.smoke.log" ||
+      # A fresh folder each time, apart from what long runs gathered.
+      rm -rf "$build/smoke-corpus/$target"
+      FUZZ_WORK=$build/smoke-corpus run "$target" "${FUZZ_SMOKE_SECONDS:-20}" -seed=1 2>"$build/$target.smoke.log" ||
         { tail -n 40 "$build/$target.smoke.log"; echo "fuzz smoke: $target found a fault" >&2; exit 1; }
       grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$build/$target.smoke.log" | tail -n 2 || true
     done
