@@ -72,6 +72,9 @@ void CNetCamera::PrepareSockets()
 
     udp::socket relay(io);
     relay.open(udp::v4(), m_lastError);
+    // The relay lives on this machine: nothing from the network may reach
+    // this socket, let alone answer in the relay's place.
+    if (!m_lastError) relay.bind(udp::endpoint(boost::asio::ip::address_v4::loopback(), 0), m_lastError);
     if (m_lastError) {
         ShowSocketError();
         return;
@@ -116,15 +119,23 @@ int CNetCamera::Open()
                          0, m_lastError);
     if (m_lastError) return 0;
 
-    const bool readable = platform::WaitReadable(*m_sockRelay, kOpenAnswerLimit, m_lastError);
-    if (m_lastError) ShowSocketError();
-    if (!readable) return 0;
-
     // One byte of room more than an answer may have: longer answers fail.
     std::array<std::uint8_t, kOpenAnswerMax + 1> answer{};
     udp::endpoint from;
-    const std::size_t length = m_sockRelay->receive_from(boost::asio::buffer(answer), from, 0, m_lastError);
-    if (m_lastError || length > kOpenAnswerMax) return 0;
+    std::size_t length = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kOpenAnswerLimit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const bool readable =
+            left.count() > 0 && platform::WaitReadable(*m_sockRelay, left, m_lastError);
+        if (m_lastError) ShowSocketError();
+        if (!readable) return 0;
+        length = m_sockRelay->receive_from(boost::asio::buffer(answer), from, 0, m_lastError);
+        if (m_lastError) return 0;
+        if (from.address().is_loopback()) break;  // the relay is on this machine; others are ignored
+    }
+    if (length > kOpenAnswerMax) return 0;
     m_addrRelay = from;  // later datagrams go where the answer came from
     if (IsRefusal(answer.data(), length)) return 0;
 

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace korvane::onvif {
@@ -31,6 +32,29 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
     return bytes;
 }
 
+// Counts the 401 answers of one request and ends it at the last one allowed:
+// libcurl answers a stale digest challenge again and again.
+struct Challenges {
+    int count = 0;
+    bool tooMany = false;
+};
+
+std::size_t CountChallenges(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* challenges = static_cast<Challenges*>(user);
+    const std::size_t bytes = size * count;
+    const std::string line(data, bytes);
+    if (line.rfind("HTTP/", 0) == 0) {
+        const std::size_t code = line.find(' ');
+        if (code != std::string::npos && line.compare(code + 1, 3, "401") == 0 &&
+            ++challenges->count >= CHttpSession::kMaxChallenges) {
+            challenges->tooMany = true;
+            return 0;  // ends the transfer
+        }
+    }
+    return bytes;
+}
+
 struct HeaderList {
     curl_slist* list = nullptr;
     ~HeaderList() { curl_slist_free_all(list); }
@@ -50,8 +74,12 @@ CHttpSession::CHttpSession()
 CHttpSession::~CHttpSession() = default;
 
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
-                                 const std::string& user, const std::string& password)
+                                 const std::string& user, const std::string& password,
+                                 std::chrono::milliseconds timeout)
 {
+    // At least 1 ms: libcurl reads 0 as no time-out at all.
+    const long timeoutMs = static_cast<long>(std::max<std::chrono::milliseconds::rep>(
+        1, std::min(timeout, kTimeout).count()));
     HttpReply reply;
     CURL* curl = static_cast<CURL*>(m_curl.get());
     if (!curl) {
@@ -62,6 +90,7 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     headers.Add("Content-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"");
     headers.Add("Expect:");  // no 100-continue round trip
     Sink sink;
+    Challenges challenges;
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -71,12 +100,17 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CountChallenges);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &challenges);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // host threads: no SIGALRM
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kBodyLimit));
     if (!user.empty()) {
-        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST | CURLAUTH_BASIC);
+        // Digest or nothing. ONLY keeps the first request whole: digest alone
+        // would send it with an empty body as a probe, which cameras that
+        // ask for no HTTP authentication refuse.
+        curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_DIGEST | CURLAUTH_ONLY);
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.c_str());
     } else {
@@ -90,7 +124,12 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
         reply.error = "answer too large";
         return reply;
     }
+    if (challenges.tooMany) {
+        reply.error = "authentication refused " + std::to_string(challenges.count) + " times";
+        return reply;
+    }
     if (result != CURLE_OK) {
+        reply.timedOut = result == CURLE_OPERATION_TIMEDOUT;
         reply.error = curl_easy_strerror(result);
         return reply;
     }

@@ -1,6 +1,7 @@
 // One HTTP connection to one camera, kept alive between requests. POSTs SOAP
-// 1.2 requests; answers a camera's HTTP authentication challenge (digest or
-// basic) and keeps the negotiated scheme for the requests that follow.
+// 1.2 requests; answers a camera's HTTP digest challenge and keeps it for the
+// requests that follow. Basic is never answered: over plain HTTP it would
+// hand the password to anyone who asks or listens.
 #pragma once
 
 #include <chrono>
@@ -13,6 +14,7 @@ struct HttpReply {
     long status = 0;      // 0: no HTTP answer at all
     std::string body;
     std::string error;    // why there was no usable answer, else empty
+    bool timedOut = false;  // the time given ran out
 };
 
 class CHttpSession {
@@ -21,14 +23,19 @@ public:
     static constexpr std::chrono::milliseconds kTimeout{5000};
     // Bodies beyond this are refused: no camera's answer comes near it.
     static constexpr std::size_t kBodyLimit = 1 << 20;
+    // A request ends at this many 401 answers: a challenge, an answer to it,
+    // and one more (a stale nonce) is all an honest camera needs.
+    static constexpr int kMaxChallenges = 3;
 
     CHttpSession();
     ~CHttpSession();
     CHttpSession(const CHttpSession&) = delete;
     CHttpSession& operator=(const CHttpSession&) = delete;
 
+    // Ends within timeout (at most kTimeout), answered or not.
     HttpReply PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
-                       const std::string& user, const std::string& password);
+                       const std::string& user, const std::string& password,
+                       std::chrono::milliseconds timeout = kTimeout);
 
 private:
     struct CurlDeleter {

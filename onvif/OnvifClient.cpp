@@ -4,7 +4,7 @@
 #include "platform/Platform.h"
 
 #include <charconv>
-#include <cstdlib>
+#include <string_view>
 
 namespace korvane::onvif {
 
@@ -19,44 +19,85 @@ std::string Element(const char* prefix, const char* name, const std::string& inn
 
 std::string ProfileToken(const std::string& profile) { return Element("tptz", "ProfileToken", XmlEscape(profile)); }
 
-int FieldOf(pugi::xml_node parent, const char* name) { return std::atoi(Child(parent, name).child_value()); }
-
-// The XAddr of a service from GetCapabilities, or from GetServices for
-// cameras that only answer the newer request.
-bool ServiceAddress(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                    const std::string& password, const char* capability, const char* serviceNs, std::string& url)
+// A date or time field: a plain decimal number (blanks around it allowed),
+// or -1, which no field may be.
+int FieldOf(pugi::xml_node parent, const char* name)
 {
+    std::string_view text = Child(parent, name).child_value();
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    int value = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) return -1;
+    return value;
+}
+
+UtcSeconds NowSeconds() { return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()); }
+
+}  // namespace
+
+bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl)
+{
+    mediaUrl.clear();
+    ptzUrl.clear();
     const SoapReply capabilities = connection.Call(
         deviceUrl, Action(kNsDevice, "GetCapabilities"),
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
     if (capabilities.ok) {
-        const pugi::xml_node address = Child(Descendant(capabilities.body, capability), "XAddr");
-        if (address && *address.child_value()) {
-            url = address.child_value();
-            return true;
-        }
+        mediaUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "Media"), "XAddr").child_value());
+        ptzUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "PTZ"), "XAddr").child_value());
+        if (!mediaUrl.empty() && !ptzUrl.empty()) return true;
     }
+    // Cameras that only answer the newer request.
     const SoapReply services = connection.Call(
         deviceUrl, Action(kNsDevice, "GetServices"),
         "<tds:GetServices><tds:IncludeCapability>false</tds:IncludeCapability></tds:GetServices>", user, password);
-    if (!services.ok) return false;
-    for (pugi::xml_node service : services.body.children()) {
-        if (std::string(LocalName(service)) != "Service") continue;
-        if (std::string(Child(service, "Namespace").child_value()) != serviceNs) continue;
-        url = Child(service, "XAddr").child_value();
-        return !url.empty();
+    if (services.ok) {
+        for (pugi::xml_node service : services.body.children()) {
+            if (std::string(LocalName(service)) != "Service") continue;
+            const std::string ns = Child(service, "Namespace").child_value();
+            std::string* url = ns == kNsMedia ? &mediaUrl : ns == kNsPtz ? &ptzUrl : nullptr;
+            if (url && url->empty()) *url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
+        }
     }
-    return false;
+    return !mediaUrl.empty();
 }
 
-}  // namespace
+void COnvifConnection::StartCall(std::chrono::milliseconds budget)
+{
+    m_deadline = std::chrono::steady_clock::now() + budget;
+    m_bOutOfTime = false;
+}
+
+HttpReply COnvifConnection::Post(const std::string& url, const std::string& action, const std::string& envelope,
+                                 const std::string& user, const std::string& password)
+{
+    auto timeout = CHttpSession::kTimeout;
+    if (m_deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline -
+                                                                                std::chrono::steady_clock::now());
+        if (left.count() <= 0) m_bOutOfTime = true;
+        timeout = std::min(timeout, left);
+    }
+    if (m_bOutOfTime) {
+        HttpReply skipped;
+        skipped.error = "not asked: the call is out of time";
+        skipped.timedOut = true;
+        return skipped;
+    }
+    HttpReply reply = m_http.PostSoap(url, action, envelope, user, password, timeout);
+    if (reply.timedOut) m_bOutOfTime = true;
+    return reply;
+}
 
 bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
 {
     if (m_bClockKnown) return true;
     const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
-    const HttpReply http = m_http.PostSoap(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
-    if (http.status == 0) {
+    const HttpReply http = Post(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
+    if (http.status == 0 || http.timedOut) {
         platform::DebugOutput("ONVIF camera at " + deviceUrl + " does not answer: " + http.error + "\n");
         return false;
     }
@@ -68,7 +109,7 @@ bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
     const auto cameraNow = UtcFromFields(FieldOf(date, "Year"), FieldOf(date, "Month"), FieldOf(date, "Day"),
                                          FieldOf(time, "Hour"), FieldOf(time, "Minute"), FieldOf(time, "Second"));
     if (!utc || !cameraNow) return true;
-    m_clockOffset = std::chrono::duration_cast<std::chrono::seconds>(*cameraNow - std::chrono::system_clock::now());
+    m_clockOffset = *cameraNow - NowSeconds();
     m_bClockKnown = true;
     return true;
 }
@@ -77,23 +118,11 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
                                  const std::string& user, const std::string& password)
 {
     const std::string header =
-        user.empty() ? std::string() : SecurityHeader(user, password, std::chrono::system_clock::now() + m_clockOffset);
-    const HttpReply http = m_http.PostSoap(url, action, Envelope(header, body), user, password);
+        user.empty() ? std::string() : SecurityHeader(user, password, NowSeconds() + m_clockOffset);
+    const HttpReply http = Post(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;
-}
-
-bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                               const std::string& password, std::string& mediaUrl)
-{
-    return ServiceAddress(connection, deviceUrl, user, password, "Media", kNsMedia, mediaUrl);
-}
-
-bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                             const std::string& password, std::string& ptzUrl)
-{
-    return ServiceAddress(connection, deviceUrl, user, password, "PTZ", kNsPtz, ptzUrl);
 }
 
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
@@ -207,6 +236,26 @@ int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl
                                                         Element("tptz", "Speed", speed)),
                                             user, password);
     return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& xaddr)
+{
+    const std::size_t deviceScheme = deviceUrl.find("://");
+    if (deviceScheme == std::string::npos) return {};
+    const std::string origin = deviceUrl.substr(0, deviceUrl.find('/', deviceScheme + 3));
+    // Some cameras list several addresses, separated by blanks: the first.
+    const std::size_t first = xaddr.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    std::string address = xaddr.substr(first, xaddr.find_first_of(" \t\r\n", first) - first);
+    address = address.substr(0, address.find('#'));
+    const std::size_t scheme = address.find("://");
+    const std::size_t path = scheme == std::string::npos ? (address.rfind('/', 0) == 0 ? 0 : std::string::npos)
+                                                         : address.find_first_of("/?", scheme + 3);
+    if (path == std::string::npos) return {};
+    const std::string rest = address.substr(path);
+    for (const char c : rest)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return {};
+    return origin + (rest[0] == '?' ? "/" : "") + rest;
 }
 
 std::optional<int> PresetNumberFromName(const std::string& name)

@@ -20,8 +20,18 @@ namespace korvane::onvif {
 // (KORVANE_DEBUG) saying which request failed and why.
 class COnvifConnection {
 public:
+    // The time one host call may take, whatever the camera does.
+    static constexpr std::chrono::milliseconds kCallBudget = CHttpSession::kTimeout;
+
+    // Starts a host call: its requests share one deadline, budget from now,
+    // and once one of them has run out of time the rest are not made. Until
+    // the first StartCall each request has the session's own time-out.
+    void StartCall(std::chrono::milliseconds budget = kCallBudget);
+
     // Reads the camera's time (GetSystemDateAndTime needs no credentials)
     // so that later tokens carry a time the camera accepts. Once per camera.
+    // A date that is no date (a field missing, not a number, out of range)
+    // leaves the clock unknown: tokens then carry our own time.
     // False when no HTTP answer came at all: the camera is not reachable.
     bool LearnCameraClock(const std::string& deviceUrl);
     void ForgetCameraClock() { m_bClockKnown = false; }
@@ -30,18 +40,25 @@ public:
                    const std::string& user, const std::string& password);
 
 private:
+    HttpReply Post(const std::string& url, const std::string& action, const std::string& envelope,
+                   const std::string& user, const std::string& password);
+
     CHttpSession m_http;
-    std::chrono::seconds m_clockOffset{0};
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_bOutOfTime = false;
+    std::chrono::seconds m_clockOffset{0};  // bounded by the years 1970 to 9999: no overflow
     bool m_bClockKnown = false;
 };
 
 constexpr int kOnvifOk = 0;
 constexpr int kOnvifFailed = -1;
 
-bool Onvif_device_media_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                               const std::string& password, std::string& mediaUrl);
-bool Onvif_device_ptz_geturl(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                             const std::string& password, std::string& ptzUrl);
+// The media and PTZ service addresses from one GetCapabilities answer (one
+// GetServices answer for cameras without it), on the device's own scheme,
+// host and port (ServiceUrlOnDevice). True when the media service was found;
+// ptzUrl stays empty when the camera has no PTZ service.
+bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl);
 // The profile for PTZ control (one with a PTZ configuration) first; empty
 // when none could be read.
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
@@ -68,6 +85,13 @@ int Onvif_ptz_removePreset(COnvifConnection& connection, const std::string& ptzU
 int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, const std::string& token,
                          float pan, float tilt, float zoom);
+
+// The address to use for a service the camera advertises at xaddr: the
+// scheme, host and port of the device service address the host gave, with
+// the advertised path and query. Credentials then never go to a host or port
+// the camera names, and a camera behind NAT, which advertises its inside
+// address, is still reached. Empty when xaddr has no path.
+std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& xaddr);
 
 // A preset name that is a preset number: "1" to "256", no sign, no leading zero.
 std::optional<int> PresetNumberFromName(const std::string& name);

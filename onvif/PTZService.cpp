@@ -28,16 +28,17 @@ void CPTZService::Init(const char* ip, unsigned int port, const char* user, cons
     m_strMediaUrl.clear();
     m_strPtzUrl.clear();
     if (m_strDeviceUrl.empty()) return;
+    m_connection.StartCall();
     m_connection.ForgetCameraClock();
     // A camera that does not answer at all costs one time-out, not three.
     if (!m_connection.LearnCameraClock(m_strDeviceUrl)) return;
-    if (Onvif_device_media_geturl(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl))
-        Onvif_device_ptz_geturl(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strPtzUrl);
+    Onvif_device_geturls(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl);
 }
 
 int CPTZService::Open()
 {
     if (m_strMediaUrl.empty() || m_strPtzUrl.empty()) return 0;
+    m_connection.StartCall();
     Onvif_media_get_profiles(m_connection, m_strMediaUrl, m_strUser, m_strPassword, m_vecProfiles);
     if (m_vecProfiles.empty()) return 0;
     const std::string& profile = m_vecProfiles.front();
@@ -54,12 +55,14 @@ int CPTZService::Open()
         return 0;
     }
     Onvif_ptz_getPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, profile, m_mapPresets);
+    for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
     return 1;
 }
 
 int CPTZService::ContinuousMove(float pan, float tilt, float zoom)
 {
     if (!HasProfile()) return kRefused;
+    m_connection.StartCall();
     return Onvif_ptz_continuousMove(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), pan,
                                     tilt, zoom);
 }
@@ -67,6 +70,7 @@ int CPTZService::ContinuousMove(float pan, float tilt, float zoom)
 int CPTZService::Stop()
 {
     if (!HasProfile()) return kRefused;
+    m_connection.StartCall();
     return Onvif_ptz_cameraStop(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
                                 m_bPanTilt, !m_bPanTilt);
 }
@@ -74,33 +78,41 @@ int CPTZService::Stop()
 int CPTZService::SetPreset(int preset)
 {
     if (!InRange(preset) || !HasProfile()) return 0;
+    m_connection.StartCall();
+    return StorePreset(preset) ? 1 : 0;
+}
+
+bool CPTZService::StorePreset(int preset)
+{
     std::string token;
     Onvif_ptz_setPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
                         std::to_string(preset), token);
-    if (token.empty()) return 0;
+    if (token.empty()) return false;
     m_mapPresets[preset] = token;
-    return 1;
+    m_setCleared.erase(preset);
+    return true;
 }
 
 int CPTZService::RemovePreset(int preset)
 {
     if (!InRange(preset) || !HasProfile()) return 0;
+    m_setCleared.insert(preset);
     const auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) return 0;
+    m_connection.StartCall();
     const int result = Onvif_ptz_removePreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword,
                                               m_vecProfiles.front(), found->second);
-    // The camera no longer knows the token: a later go-to stores the number
-    // afresh instead of sending a token that can only fail.
     if (result == kOnvifOk) m_mapPresets.erase(found);
     return result;
 }
 
 int CPTZService::GotoPreset(int preset, int horizontalSpeed, int verticalSpeed)
 {
-    if (!InRange(preset) || !HasProfile()) return 0;
+    if (!InRange(preset) || !HasProfile() || m_setCleared.count(preset)) return 0;
+    m_connection.StartCall();
     auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) {
-        SetPreset(preset);  // calling an unknown preset stores the present position under it
+        StorePreset(preset);  // calling an unknown preset stores the present position under it
         found = m_mapPresets.find(preset);
         if (found == m_mapPresets.end()) return 0;
     }

@@ -2,13 +2,15 @@
 // (PTZ-capable) media profile, and keeps the tokens the camera hands out so
 // that the host can speak in plain preset numbers 1 to 256.
 //
-// Every request is bounded by the HTTP session's time-out of 5 seconds,
-// so no operation blocks the calling thread for longer than a few of those.
+// Each operation is one host call: its requests share one deadline of 5
+// seconds (COnvifConnection::kCallBudget), and once a request has run out of
+// time the operation makes no more, so none blocks the calling thread longer.
 #pragma once
 
 #include "onvif/OnvifClient.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,13 +34,23 @@ public:
     int ContinuousMove(float pan, float tilt, float zoom);
     int Stop();  // pan/tilt after a move, zoom after a zoom (m_bPanTilt)
     int SetPreset(int preset);     // 1 stored, 0 not
-    int RemovePreset(int preset);  // 0 refused here, else the camera's result
+    // Clears the number: the camera's preset is removed when one is known
+    // (0 refused here, else the camera's result), and the number stays
+    // cleared until it is stored again.
+    int RemovePreset(int preset);
+    // A number never stored is stored at the present position first; a
+    // cleared number sends nothing (0): it must not come back unasked.
     int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
-    void ClearPresets() { m_mapPresets.clear(); }
+    void ClearPresets()
+    {
+        m_mapPresets.clear();
+        m_setCleared.clear();
+    }
 
     bool m_bPanTilt = true;
 
 private:
+    bool StorePreset(int preset);
     bool HasProfile() const { return !m_vecProfiles.empty() && !m_strPtzUrl.empty(); }
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
 
@@ -51,6 +63,7 @@ private:
     std::string m_strConfigToken;
     std::vector<std::string> m_vecProfiles;
     std::map<int, std::string> m_mapPresets;
+    std::set<int> m_setCleared;  // cleared by the host, not stored since
 };
 
 // "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP

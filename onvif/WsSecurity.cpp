@@ -98,9 +98,9 @@ void CivilFromDays(long days, long& year, unsigned& month, unsigned& day)
 
 }  // namespace
 
-std::string FormatUtc(std::chrono::system_clock::time_point when)
+std::string FormatUtc(UtcSeconds when)
 {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+    const long long seconds = when.time_since_epoch().count();
     long long days = seconds / 86400;
     long long rest = seconds % 86400;
     if (rest < 0) {
@@ -110,25 +110,25 @@ std::string FormatUtc(std::chrono::system_clock::time_point when)
     long year;
     unsigned month, day;
     CivilFromDays(static_cast<long>(days), year, month, day);
-    char text[32];
+    char text[64];  // room for any year a long holds
     std::snprintf(text, sizeof text, "%04ld-%02u-%02uT%02lld:%02lld:%02lldZ", year, month, day, rest / 3600,
                   rest / 60 % 60, rest % 60);
     return text;
 }
 
-std::optional<std::chrono::system_clock::time_point> UtcFromFields(int year, int month, int day, int hour,
-                                                                   int minute, int second)
+std::optional<UtcSeconds> UtcFromFields(int year, int month, int day, int hour, int minute, int second)
 {
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 60)
+    static constexpr int kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1] || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
         return std::nullopt;
-    const long days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return std::chrono::system_clock::time_point(
-        std::chrono::seconds(static_cast<long long>(days) * 86400 + hour * 3600 + minute * 60 + second));
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap) return std::nullopt;
+    const long long days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    return UtcSeconds(std::chrono::seconds(days * 86400 + hour * 3600 + minute * 60 + second));
 }
 
-std::string SecurityHeader(const std::string& user, const std::string& password,
-                           std::chrono::system_clock::time_point created)
+std::string SecurityHeader(const std::string& user, const std::string& password, UtcSeconds created)
 {
     std::vector<std::uint8_t> nonce(16);
     if (!platform::RandomBytes(nonce.data(), nonce.size())) nonce.assign(16, 0);

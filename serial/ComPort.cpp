@@ -24,7 +24,9 @@ using boost::asio::serial_port_base;
 boost::system::error_code Configure(boost::asio::serial_port& port, const MYDCB& settings)
 {
     boost::system::error_code error;
-    port.set_option(serial_port_base::baud_rate(settings.BaudRate), error);
+    // Speed 0 is no speed: on POSIX it means hang up, which drops DTR.
+    if (settings.BaudRate == 0) error = boost::asio::error::invalid_argument;
+    if (!error) port.set_option(serial_port_base::baud_rate(settings.BaudRate), error);
     if (error) {
         platform::DebugOutput("Korvanu: cannot set line speed " + std::to_string(settings.BaudRate) +
                               ": " + platform::ErrorText(error) + "\n");
@@ -109,7 +111,13 @@ void CComPort::StartNextWrite()
                              [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
                                  self->m_writeQueue.pop_front();  // the frame is released here
                                  self->m_bWriting = false;
-                                 if (error) self->SetLastError(error);
+                                 if (error) {
+                                     // What waited behind the failed frame is stale by the
+                                     // time the line works again: drop it, so the next
+                                     // command is the next thing the camera sees.
+                                     self->SetLastError(error);
+                                     self->m_writeQueue.clear();
+                                 }
                                  if (!error && !self->m_writeQueue.empty() && self->m_port.is_open()) {
                                      self->StartNextWrite();
                                      return;
@@ -123,6 +131,13 @@ void CComPort::NotifyDrained()
     if (!m_pDrained) return;
     m_pDrained->set_value();
     m_pDrained.reset();
+}
+
+std::size_t CComPort::QueuedFrames()
+{
+    std::size_t queued = 0;
+    m_pReader->RunOnThread([&] { queued = m_writeQueue.size(); });
+    return queued;
 }
 
 boost::system::error_code CComPort::LastError() const

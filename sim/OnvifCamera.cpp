@@ -6,6 +6,8 @@
 #include "platform/Crypto.h"
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -82,7 +84,7 @@ std::map<std::string, std::string> DigestFields(const std::string& header)
     return fields;
 }
 
-std::optional<std::chrono::system_clock::time_point> ParseCreated(const std::string& text)
+std::optional<onvif::UtcSeconds> ParseCreated(const std::string& text)
 {
     int year, month, day, hour, minute, second;
     if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6)
@@ -110,6 +112,9 @@ struct COnvifCamera::Impl {
     std::size_t httpRequests = 0;
     std::size_t connections = 0;
     OnvifFault fault = OnvifFault::None;
+    OnvifPace pace;
+    std::vector<std::string> authorizations;
+    unsigned staleNonces = 0;
     std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
     int nextPreset = 100;
 
@@ -117,11 +122,24 @@ struct COnvifCamera::Impl {
     // The answer, or nothing when the camera is to stay silent.
     std::optional<Response> Handle(const Request& request);
     bool HttpDigestOk(const Request& request) const;
+    bool HttpBasicOk(const Request& request) const;
+    onvif::UtcSeconds CameraNow() const
+    {
+        return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()) +
+               options.clockOffset;
+    }
+    OnvifPace Pace()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return pace;
+    }
     bool TokenOk(pugi::xml_node envelope) const;
     std::string Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status);
     std::string ServiceUrl(const char* service) const
     {
-        return "http://127.0.0.1:" + std::to_string(port) + "/onvif/" + service;
+        const std::string base =
+            options.serviceBase.empty() ? "http://127.0.0.1:" + std::to_string(port) : options.serviceBase;
+        return base + "/onvif/" + service;
     }
 };
 
@@ -148,15 +166,60 @@ struct Session : std::enable_shared_from_this<Session> {
         response = std::move(*answer);
         response.keep_alive(request.keep_alive());
         response.prepare_payload();
-        http::async_write(stream, response, [self = shared_from_this()](beast::error_code error, std::size_t) {
-            if (error) return;
-            if (!self->response.keep_alive()) {
-                beast::error_code ignored;
-                self->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-                return;
-            }
-            self->Read();
+        pace = camera.Pace();
+        if (pace.delay.count() <= 0) {
+            Write();
+            return;
+        }
+        timer.expires_after(pace.delay);
+        timer.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (!error) self->Write();
         });
+    }
+
+    void Write()
+    {
+        if (pace.drip.count() > 0) {
+            std::ostringstream raw;
+            raw << response;
+            dripping = raw.str();
+            const std::size_t headerEnd = dripping.find("\r\n\r\n");
+            dripped = 0;
+            Drip(headerEnd == std::string::npos ? dripping.size() : headerEnd + 4);
+            return;
+        }
+        http::async_write(stream, response, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (!error) self->Written();
+        });
+    }
+
+    // The status line and headers first, then one byte per drip interval.
+    void Drip(std::size_t count)
+    {
+        boost::asio::async_write(
+            stream, boost::asio::buffer(dripping.data() + dripped, count),
+            [self = shared_from_this()](beast::error_code error, std::size_t written) {
+                if (error) return;  // the client gave up
+                self->dripped += written;
+                if (self->dripped >= self->dripping.size()) {
+                    self->Written();
+                    return;
+                }
+                self->timer.expires_after(self->pace.drip);
+                self->timer.async_wait([self](beast::error_code waited) {
+                    if (!waited) self->Drip(1);
+                });
+            });
+    }
+
+    void Written()
+    {
+        if (!response.keep_alive()) {
+            beast::error_code ignored;
+            stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            return;
+        }
+        Read();
     }
 
     beast::tcp_stream stream;
@@ -164,6 +227,10 @@ struct Session : std::enable_shared_from_this<Session> {
     beast::flat_buffer buffer;
     Request request;
     Response response;
+    OnvifPace pace;
+    boost::asio::steady_timer timer{stream.get_executor()};
+    std::string dripping;
+    std::size_t dripped = 0;
 };
 
 }  // namespace
@@ -194,6 +261,13 @@ bool COnvifCamera::Impl::HttpDigestOk(const Request& request) const
     return fields["response"] == expected;
 }
 
+bool COnvifCamera::Impl::HttpBasicOk(const Request& request) const
+{
+    const std::string text = options.user + ":" + options.password;
+    return std::string(request[http::field::authorization]) ==
+           "Basic " + onvif::Base64Encode(std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
 bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
 {
     const pugi::xml_node token = Descendant(Child(Child(envelope, "Header"), "Security"), "UsernameToken");
@@ -203,8 +277,10 @@ bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
     const auto nonceBytes = onvif::Base64Decode(Child(token, "Nonce").child_value());
     if (!token || user != options.user || !nonceBytes) return false;
     if (std::string(password.attribute("Type").value()) != onvif::kPasswordDigestType) return false;
+    if (!options.claimedDate.empty())  // a camera whose clock is no clock checks no time
+        return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
     const auto when = ParseCreated(created);
-    const auto cameraNow = std::chrono::system_clock::now() + options.clockOffset;
+    const auto cameraNow = CameraNow();
     if (!when || *when > cameraNow + std::chrono::minutes(5) || *when < cameraNow - std::chrono::minutes(5))
         return false;  // tokens dated far from the camera's clock are replays to it
     return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
@@ -217,9 +293,29 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
         std::lock_guard<std::mutex> lock(mutex);
         ++httpRequests;
         mode = fault;
+        if (!request[http::field::authorization].empty())
+            authorizations.emplace_back(request[http::field::authorization]);
     }
     Response response{http::status::ok, request.version()};
     response.set(http::field::content_type, "application/soap+xml; charset=utf-8");
+    if (mode == OnvifFault::EndlessStaleDigest) {
+        std::string fresh;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            fresh = nonce + std::to_string(++staleNonces);
+        }
+        response.result(http::status::unauthorized);
+        response.set(http::field::www_authenticate, "Digest realm=\"" + realm + "\", qop=\"auth\", nonce=\"" + fresh +
+                                                        "\", algorithm=MD5, stale=true");
+        response.body() = "401 Unauthorized";
+        return response;
+    }
+    if (mode == OnvifFault::BasicChallenge && !HttpBasicOk(request)) {
+        response.result(http::status::unauthorized);
+        response.set(http::field::www_authenticate, "Basic realm=\"" + realm + "\"");
+        response.body() = "401 Unauthorized";
+        return response;
+    }
     if (options.requireHttpDigest && !HttpDigestOk(request)) {
         response.result(http::status::unauthorized);
         response.set(http::field::www_authenticate,
@@ -242,6 +338,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
         }
     record.operation = parsed && operation ? LocalName(operation) : "(not SOAP)";
     record.authorized = record.operation == "GetSystemDateAndTime" || TokenOk(envelope);
+    record.values["created"] = Descendant(Child(envelope, "Header"), "Created").child_value();
 
     int status = 200;
     std::string body;
@@ -254,6 +351,8 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
     case OnvifFault::EmptyBody: break;
     case OnvifFault::HugeBody: body = Answer(std::string(3 << 20, ' ')); break;
     case OnvifFault::None:
+    case OnvifFault::BasicChallenge:  // Basic credentials came
+    case OnvifFault::EndlessStaleDigest:
         if (!parsed || !operation) {
             status = 400;
             body = Fault("Sender", "ter:WellFormed", "Not a SOAP request");
@@ -283,14 +382,17 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
         return Fault("Sender", "ter:NoProfile", "No such profile, or it has no PTZ configuration");
     };
     if (op == "GetSystemDateAndTime") {
-        const std::string now = onvif::FormatUtc(std::chrono::system_clock::now() + options.clockOffset);
+        const std::string now = onvif::FormatUtc(CameraNow());
         int y, mo, d, h, mi, s;
         std::sscanf(now.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s);
+        std::vector<std::string> fields = {std::to_string(y), std::to_string(mo), std::to_string(d),
+                                           std::to_string(h), std::to_string(mi), std::to_string(s)};
+        if (options.claimedDate.size() == fields.size()) fields = options.claimedDate;
         std::ostringstream out;
         out << "<dev:GetSystemDateAndTimeResponse><dev:SystemDateAndTime><sch:DateTimeType>NTP</sch:DateTimeType>"
-            << "<sch:UTCDateTime><sch:Time><sch:Hour>" << h << "</sch:Hour><sch:Minute>" << mi
-            << "</sch:Minute><sch:Second>" << s << "</sch:Second></sch:Time><sch:Date><sch:Year>" << y
-            << "</sch:Year><sch:Month>" << mo << "</sch:Month><sch:Day>" << d
+            << "<sch:UTCDateTime><sch:Time><sch:Hour>" << fields[3] << "</sch:Hour><sch:Minute>" << fields[4]
+            << "</sch:Minute><sch:Second>" << fields[5] << "</sch:Second></sch:Time><sch:Date><sch:Year>"
+            << fields[0] << "</sch:Year><sch:Month>" << fields[1] << "</sch:Month><sch:Day>" << fields[2]
             << "</sch:Day></sch:Date></sch:UTCDateTime></dev:SystemDateAndTime></dev:GetSystemDateAndTimeResponse>";
         return Answer(out.str());
     }
@@ -397,6 +499,18 @@ void COnvifCamera::SetFault(OnvifFault fault)
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     m_pImpl->fault = fault;
+}
+
+void COnvifCamera::SetPace(OnvifPace pace)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->pace = pace;
+}
+
+std::vector<std::string> COnvifCamera::AuthorizationHeaders()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->authorizations;
 }
 
 std::optional<OnvifRequest> COnvifCamera::NextRequest(std::chrono::milliseconds timeout)

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace korvane::sim {
 
@@ -28,7 +29,12 @@ struct OnvifRequest {
 };
 
 // How the camera misbehaves, for the client's bad-input tests.
-enum class OnvifFault { None, MalformedXml, SoapFault, Http401, Http500, EmptyBody, HugeBody, NoAnswer };
+// BasicChallenge: 401 with "WWW-Authenticate: Basic" until Basic credentials
+// come. EndlessStaleDigest: every request 401, digest, stale, a fresh nonce.
+enum class OnvifFault {
+    None, MalformedXml, SoapFault, Http401, Http500, EmptyBody, HugeBody, NoAnswer, BasicChallenge,
+    EndlessStaleDigest
+};
 
 struct OnvifCameraOptions {
     std::string user = "admin";
@@ -36,6 +42,21 @@ struct OnvifCameraOptions {
     bool requireHttpDigest = false;          // answer 401 until HTTP digest is used
     std::chrono::seconds clockOffset{0};     // the camera's clock against ours
     bool answerGetCapabilities = true;       // false: only GetServices finds services
+    // GetSystemDateAndTime answers these Year, Month, Day, Hour, Minute and
+    // Second texts instead of the camera's clock; tokens' times then go
+    // unchecked (their Created is recorded as "created").
+    std::vector<std::string> claimedDate;
+    // Service addresses are advertised under this scheme, host and port
+    // ("http://192.168.1.64:8080"); empty: the camera's own.
+    std::string serviceBase;
+};
+
+// How fast the camera answers: each answer waits delay, then its status
+// line and headers go at once and the body follows one byte per drip (zero:
+// all at once).
+struct OnvifPace {
+    std::chrono::milliseconds delay{0};
+    std::chrono::milliseconds drip{0};
 };
 
 class COnvifCamera {
@@ -47,6 +68,7 @@ public:
 
     std::uint16_t Port() const { return m_nPort; }
     void SetFault(OnvifFault fault);
+    void SetPace(OnvifPace pace);
 
     // The next SOAP request that arrived (HTTP challenges are not counted).
     std::optional<OnvifRequest> NextRequest(std::chrono::milliseconds timeout);
@@ -54,6 +76,8 @@ public:
     // HTTP requests of every kind, challenges included.
     std::size_t HttpRequestCount();
     std::size_t ConnectionCount();
+    // Every Authorization header that arrived, in order.
+    std::vector<std::string> AuthorizationHeaders();
 
     // Preset token -> name as the camera has them now.
     std::map<std::string, std::string> Presets();

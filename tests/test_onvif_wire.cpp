@@ -119,3 +119,24 @@ TEST(OnvifWire, PresetNamesAndNumbers)
     EXPECT_EQ(XmlNumber(0.515625f), "0.515625");
     EXPECT_EQ(XmlNumber(-1.0f), "-1");
 }
+
+TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
+{
+    const std::string device = "http://10.0.0.5:8000/onvif/device_service";
+    struct Case {
+        const char* xaddr;
+        const char* url;
+    };
+    const Case cases[] = {
+        {"http://192.168.1.64/onvif/Media", "http://10.0.0.5:8000/onvif/Media"},
+        {"https://evil.example:443/ptz?x=1&y=2#frag", "http://10.0.0.5:8000/ptz?x=1&y=2"},
+        {"  http://a/one http://b/two ", "http://10.0.0.5:8000/one"},
+        {"/onvif/ptz", "http://10.0.0.5:8000/onvif/ptz"},
+        {"http://192.168.1.64?q", "http://10.0.0.5:8000/?q"},
+        {"http://192.168.1.64", ""},
+        {"", ""},
+        {"onvif/ptz", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ServiceUrlOnDevice(device, c.xaddr), c.url) << c.xaddr;
+    EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
+}

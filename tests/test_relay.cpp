@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <string>
 
 using korvane::sim::Bytes;
@@ -253,6 +254,37 @@ TEST(Relay, NoRelayOrASilentOneFailsOpenWithinFiveSeconds)
         EXPECT_EQ(cam.Open(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
     }
+}
+
+// Another host that learns the camera's relay port and answers first must
+// not become the relay. Here it is 127.0.0.2, the only other address a
+// loopback-only test has: a datagram addressed anywhere but 127.0.0.1.
+TEST(Relay, OnlyTheRelayOnThisMachineIsHeard)
+{
+    CRelayPeer relay;
+    relay.SetAnswer(std::nullopt);  // the real relay is slow: the stranger answers first
+    CKorvane cam(MODE_NETWORK);
+    cam.SetDeviceType(DEVICE_TYPE_1);
+    cam.SetDeviceAddress(1);
+    cam.SetSocketParam(PROTOCOL_PELCO_D, "10.0.0.9", 4001, 2400, "", "", "");
+    auto opened = std::async(std::launch::async, [&] { return cam.Open(); });
+    const auto request = relay.NextOfKind(1, 3s);
+    ASSERT_TRUE(request);
+
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket stranger(io, {boost::asio::ip::make_address_v4("127.0.0.2"), 0});
+    const boost::asio::ip::udp::endpoint cameraSide(boost::asio::ip::make_address_v4("127.0.0.2"), request->fromPort);
+    boost::system::error_code error;
+    stranger.send_to(boost::asio::buffer(std::string("OK")), cameraSide, 0, error);
+    ASSERT_FALSE(error);
+    EXPECT_EQ(opened.get(), 0);  // no answer from the relay within 5 seconds
+    cam.MoveUp();
+    stranger.non_blocking(true);
+    std::array<std::uint8_t, 64> got{};
+    boost::asio::ip::udp::endpoint from;
+    EXPECT_EQ(stranger.receive_from(boost::asio::buffer(got), from, 0, error), 0u);
+    EXPECT_EQ(error, boost::asio::error::would_block) << "the stranger received a command";
+    EXPECT_TRUE(relay.NextOfKind(2, 3s));  // commands still go to the relay
 }
 
 TEST(Relay, ViscaAndUnknownProtocolsSendNoCommands)

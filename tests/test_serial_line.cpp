@@ -152,6 +152,23 @@ TEST(SerialLine, WineDoesNotRefuseASecondOpenOfAHeldComPort)
     EXPECT_TRUE(second.Holds()) << "wine now refuses it: the busy-device checks can run under wine too";
 }
 
+// Other impossible speeds: SettingsTheLineCannotRunAreRefused.
+TEST(SerialLine, SpeedZeroIsRefused)
+{
+    CSerialPeer peer;
+    {
+        CKorvane camera(MODE_SERIAL);
+        camera.SetDeviceAddress(1);
+        MYDCB dcb{0, 8, PROTOCOL_PELCO_D};  // on POSIX speed 0 hangs the line up
+        EXPECT_FALSE(camera.SetCommDevice(peer.DeviceName().c_str(), dcb));
+        EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
+    }
+    auto camera = SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(camera);
+    camera->MoveUp();
+    EXPECT_TRUE(peer.NextFrame(3s));
+}
+
 TEST(SerialLine, BusyDevicesAreRetriedMissingOnesFailAtOnce)
 {
     if (!HeldDevicesAreRefused()) GTEST_SKIP() << "wine does not refuse a second open of a held COM port";

@@ -19,10 +19,14 @@
 // Threads. Configuration and command calls may come from any host thread, one
 // call at a time per camera; they do not wait for the device, except in the
 // network mode: Open of a relayed device waits up to 5 seconds for the relay,
-// and an ONVIF camera answers each request (SetSocketParam, Open, every
-// command) before the call returns, each request bounded by 5 seconds.
-// Reports arrive on one of
-// the library's own threads, never on the calling thread. Once Close or the
+// and an ONVIF call (SetSocketParam, Open, every command) returns once the
+// camera has answered its requests, within 5 seconds (and a few milliseconds)
+// whatever the camera does: the requests of one call share one 5-second
+// deadline, and once one has run out of time the call asks nothing more.
+// Setting up an ONVIF camera (SetSocketParam, then Open) thus takes at most
+// 10 seconds; a camera that needs more than 5 seconds for the requests of one
+// set-up call does not open. Reports arrive on one of the library's own
+// threads, never on the calling thread. Once Close or the
 // destructor has returned, no report for that camera runs or starts, so the
 // context may be freed. A notify function may call Close (and, in tracking
 // mode, SetSystemParam) of its own or any other camera; it must not wait for
@@ -80,8 +84,9 @@ enum TRACKSYSTEMTYPE : std::int32_t {
 
 // Serial settings. Only these three fields are read: speed and data bits go to
 // the line (no parity, one stop bit); Protocol (a PTZPROTOCOL value, 1 to 3)
-// sets the camera's protocol, any other value leaves it as it was. Cameras
-// sharing a line use the settings of the first camera that opened it.
+// sets the camera's protocol, any other value leaves it as it was. A speed
+// the line cannot run, 0 included, fails SetCommDevice. Cameras sharing a
+// line use the settings of the first camera that opened it.
 struct MYDCB {
     std::uint32_t BaudRate;
     std::uint8_t ByteSize;
@@ -123,7 +128,8 @@ public:
     // already bound on that line, and in the other modes.
     bool SetCommDevice(const char* port, MYDCB& dcb);
     // Network mode. ONVIF (3): call before SetSocketParam. Relayed types: a
-    // fresh pair of UDP sockets on every call (the earlier pair is closed).
+    // fresh pair of UDP sockets on 127.0.0.1 on every call (the earlier pair
+    // is closed); Open takes the relay's answer only from this machine.
     void SetDeviceType(DEVICETYPE type);
     // Network mode. Relayed devices: each text fills a 255-byte field of the
     // open request and is cut to 254 bytes; the relay receives the first 238
@@ -131,9 +137,19 @@ public:
     // it cut to 239 bytes without one). ONVIF: ip (IPv4 or IPv6 address),
     // port, user, password; reads the camera's clock and finds its media and
     // PTZ services at once; a later call with other credentials replaces them.
+    // ONVIF requests all go to the ip and port given here: of the service
+    // addresses the camera advertises only the path (and query) is used, so
+    // nothing is sent to another host or port, and a camera behind NAT that
+    // advertises its inside address is reached all the same.
+    // ONVIF credentials go only as WS-Security digests and, when the camera
+    // asks for HTTP authentication, as HTTP digest answers; a camera that asks
+    // for HTTP Basic gets no password and its requests fail.
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
     // for a speed s > 0), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
+    // Going to a preset number never stored stores the present position
+    // under it first; going to a number cleared with PreSet(n, 2) sends
+    // nothing and moves nothing, until the number is set again.
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
                         unsigned int value4, const char* user, const char* password,
                         const char* text7);
@@ -142,7 +158,10 @@ public:
     // Tracking mode: the tracking system's IPv4 address and UDP port (low 16
     // bits). Binds local UDP port 10000, shared by every tracking camera.
     void SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port);
-    // Register before Open. A null function turns reports off.
+    // Register before Open. A null function turns reports off. Serial mode:
+    // registered before Open, it makes Open send "go to preset 88" and "go to
+    // preset 100", the tracking camera's switch that turns its reports on; a
+    // camera that is no tracking camera moves to those presets if it has them.
     void SetRecvNotify(RecvNotify notify, void* context);
 
     // --- link ----------------------------------------------------------------

@@ -1,0 +1,55 @@
+// What a camera's link settings must be once the tool has accepted them,
+// from the command line or the camera file alike: the bounds of every
+// setting, and an address the library can use for the mode.
+#pragma once
+
+#include "Check.h"
+
+#include "CommandLine.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include <string>
+
+namespace korvane::fuzz {
+
+inline void CheckAcceptedLink(const tool::CameraOptions& options)
+{
+    FUZZ_REQUIRE(!options.target.empty(), "a link without a device or address");
+    FUZZ_REQUIRE(options.target.find('\0') == std::string::npos, "the link's target '%s' hides a zero byte",
+                 options.target.c_str());
+    FUZZ_REQUIRE(options.address <= 255, "address %u", options.address);
+    FUZZ_REQUIRE(options.panSpeed >= 0 && options.panSpeed <= 63 && options.tiltSpeed >= 0 && options.tiltSpeed <= 63,
+                 "speeds %d %d", options.panSpeed, options.tiltSpeed);
+    FUZZ_REQUIRE(!options.port || (*options.port >= 1 && *options.port <= 65535), "port %u", *options.port);
+    FUZZ_REQUIRE(options.protocol == PROTOCOL_PELCO_D || options.protocol == PROTOCOL_PELCO_P ||
+                     options.protocol == PROTOCOL_VISCA,
+                 "protocol %d", static_cast<int>(options.protocol));
+    const bool frames = !(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF);
+    if (frames && options.protocol == PROTOCOL_VISCA)
+        FUZZ_REQUIRE(options.address >= 1 && options.address <= 7, "VISCA camera at address %u", options.address);
+    boost::system::error_code error;
+    switch (options.mode) {
+    case MODE_SERIAL:
+        FUZZ_REQUIRE(options.baud >= 1 && options.baud <= 4000000, "baud %u", options.baud);
+        FUZZ_REQUIRE(options.dataBits >= 5 && options.dataBits <= 8, "%u data bits", options.dataBits);
+        break;
+    case MODE_NETWORK:
+        boost::asio::ip::make_address(options.target, error);
+        FUZZ_REQUIRE(!error, "network camera at '%s'", options.target.c_str());
+        FUZZ_REQUIRE(!(frames && options.protocol == PROTOCOL_VISCA), "VISCA through the relay service");
+        break;
+    case MODE_TRACKSYSTEM: {
+        const auto address = boost::asio::ip::make_address_v4(options.target, error);
+        FUZZ_REQUIRE(!error && !address.is_unspecified() && !address.is_multicast() &&
+                         address != boost::asio::ip::address_v4::broadcast(),
+                     "tracking system at '%s'", options.target.c_str());
+        FUZZ_REQUIRE(options.port.has_value(), "tracking system without a port");
+        break;
+    }
+    default: FUZZ_REQUIRE(false, "mode %d", static_cast<int>(options.mode));
+    }
+    FUZZ_REQUIRE(!options.Describe().empty(), "no description");
+}
+
+}  // namespace korvane::fuzz

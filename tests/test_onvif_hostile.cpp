@@ -1,0 +1,235 @@
+// ONVIF cameras that misbehave on purpose, through the public interface,
+// against the simulated camera over real HTTP on 127.0.0.1: what reaches the
+// camera, where it goes, how many requests it costs and how long host calls
+// take.
+#include "sim/OnvifCamera.h"
+
+#include <korvane/Korvane.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+using korvane::sim::COnvifCamera;
+using korvane::sim::OnvifCameraOptions;
+using korvane::sim::OnvifFault;
+using korvane::sim::OnvifPace;
+using korvane::sim::OnvifRequest;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::unique_ptr<CKorvane> OnvifCamera(unsigned port)
+{
+    auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
+    cam->SetDeviceType(DEVICE_ONVIF);
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", port, 0, "admin", "secret", "");
+    return cam;
+}
+
+void Drain(COnvifCamera& sim)
+{
+    while (sim.NextRequest(100ms)) {
+    }
+}
+
+// How long a host call took; kept in the test's XML report as name_ms.
+template <typename Call>
+std::chrono::milliseconds Timed(const char* name, Call call)
+{
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    testing::Test::RecordProperty(std::string(name) + "_ms", std::to_string(took.count()));
+    return took;
+}
+
+// Host calls against an ONVIF camera end within 5 seconds; the rest is
+// room for a loaded or sanitized build.
+constexpr std::chrono::milliseconds kCallBound = 5s + 700ms;
+
+}  // namespace
+
+TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
+{
+    const std::string ourYear = [] {
+        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        return std::to_string(1970 + now / 31556952);  // mean Gregorian year; far from New Year is enough
+    }();
+    struct Case {
+        std::vector<std::string> claimed;  // year, month, day, hour, minute, second
+        std::string created;               // what tokens' Created must begin with; empty: our year
+                                           // (claimed seconds of 30 leave room for the time taken)
+    };
+    const Case cases[] = {
+        {{"3000", "1", "1", "0", "0", "30"}, "3000-01-01T00:00:"},       // beyond nanosecond time points
+        {{"9999", "6", "1", "0", "0", "30"}, "9999-06-01T00:00:"},
+        {{"2040", "2", "29", "12", "0", "30"}, "2040-02-29T12:00:"},     // a leap day
+        {{"1710", "1", "1", "0", "0", "0"}, ""},                      // before 1970
+        {{"1969", "12", "31", "23", "59", "59"}, ""},
+        {{"99999999999", "1", "1", "0", "0", "0"}, ""},              // beyond int
+        {{"2031x", "1", "1", "0", "0", "0"}, ""},                     // not a number
+        {{"2031", "2", "29", "0", "0", "0"}, ""},                     // not a leap year
+        {{"2031", "4", "31", "0", "0", "0"}, ""},
+        {{"2031", "13", "1", "0", "0", "0"}, ""},
+        {{"2031", "1", "1", "24", "0", "0"}, ""},
+        {{"2031", "1", "1", "0", "-5", "0"}, ""},
+        {{"", "", "", "", "", ""}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.claimed[0] + "-" + c.claimed[1] + "-" + c.claimed[2] + " " + c.claimed[3] + ":" +
+                     c.claimed[4] + ":" + c.claimed[5]);
+        OnvifCameraOptions options;
+        options.claimedDate = c.claimed;
+        COnvifCamera sim(options);
+        auto cam = OnvifCamera(sim.Port());
+        ASSERT_EQ(cam->Open(), 1);
+        Drain(sim);
+        cam->MoveUp();
+        auto move = sim.NextOf("ContinuousMove", 3s);
+        ASSERT_TRUE(move);
+        const std::string created = move->values["created"];
+        const std::string expected = c.created.empty() ? ourYear + "-" : c.created;
+        EXPECT_EQ(created.substr(0, expected.size()), expected) << created;
+    }
+}
+
+TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
+{
+    COnvifCamera sim;
+    sim.SetFault(OnvifFault::BasicChallenge);
+    auto cam = OnvifCamera(sim.Port());
+    EXPECT_EQ(cam->Open(), 0);
+    cam->MoveUp();
+    // A camera that turns to Basic after a good start gets nothing either.
+    sim.SetFault(OnvifFault::None);
+    cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetFault(OnvifFault::BasicChallenge);
+    cam->MoveUp();
+    cam->PreSet(3, 1);
+    EXPECT_GT(sim.HttpRequestCount(), 0u);
+    for (const std::string& header : sim.AuthorizationHeaders())
+        EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
+}
+
+TEST(OnvifHostile, ServiceAddressesKeepTheHostsSchemeHostAndPort)
+{
+    COnvifCamera elsewhere;  // where the camera points: gets nothing
+    for (const std::string base : {"http://127.0.0.1:" + std::to_string(elsewhere.Port()),
+                                   std::string("http://192.168.1.64:8080"), std::string("https://127.0.0.2")}) {
+        SCOPED_TRACE(base);
+        OnvifCameraOptions options;
+        options.serviceBase = base;  // a camera behind NAT reports its inside address
+        COnvifCamera sim(options);
+        auto cam = OnvifCamera(sim.Port());
+        ASSERT_EQ(cam->Open(), 1);
+        const auto profiles = sim.NextOf("GetProfiles", 3s);
+        ASSERT_TRUE(profiles);
+        EXPECT_EQ(profiles->path, "/onvif/media_service");  // the advertised path, on the host's address
+        cam->MoveLeft();
+        const auto move = sim.NextOf("ContinuousMove", 3s);
+        ASSERT_TRUE(move);
+        EXPECT_EQ(move->path, "/onvif/ptz_service");
+        EXPECT_TRUE(move->authorized);
+    }
+    EXPECT_EQ(elsewhere.HttpRequestCount(), 0u);
+    EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
+}
+
+TEST(OnvifHostile, EndlessDigestChallengesCostAFewRoundTrips)
+{
+    OnvifCameraOptions options;
+    options.requireHttpDigest = true;
+    COnvifCamera sim(options);
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetFault(OnvifFault::EndlessStaleDigest);
+    std::size_t before = sim.HttpRequestCount();
+    const auto took = Timed("MoveUpAgainstEndlessChallenges", [&] { cam->MoveUp(); });
+    EXPECT_LE(sim.HttpRequestCount() - before, 4u);  // the request and three answers to challenges at most
+    EXPECT_LT(took.count(), 1000);
+    // Set-up against such a camera: a handful of requests per step.
+    before = sim.HttpRequestCount();
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    EXPECT_EQ(cam->Open(), 0);
+    EXPECT_LE(sim.HttpRequestCount() - before, 12u);
+}
+
+// A camera that answers every request correctly, 4.5 seconds late: each host
+// call ends within its deadline, and once a request has run out of time the
+// call asks nothing more.
+TEST(OnvifHostile, ALateCameraCostsOneDeadlinePerHostCall)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    Drain(sim);
+    sim.SetPace(OnvifPace{4500ms, 0ms});
+
+    std::size_t before = sim.HttpRequestCount();
+    auto took = Timed("PreSetGoToUnknown", [&] { cam->PreSet(9, 0); });  // unknown: stored, then gone to
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
+
+    before = sim.HttpRequestCount();
+    took = Timed("Open", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);  // the first answer, the second cut short, no third
+
+    before = sim.HttpRequestCount();
+    took = Timed("SetSocketParam", [&] {
+        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
+}
+
+// A camera that sends its status line at once and then one byte at a time.
+TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
+{
+    COnvifCamera sim;
+    sim.SetPace(OnvifPace{0ms, 200ms});
+    std::unique_ptr<CKorvane> cam;
+    auto took = Timed("SetUp", [&] { cam = OnvifCamera(sim.Port()); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_EQ(sim.HttpRequestCount(), 1u);  // the clock; nothing after its time ran out
+    took = Timed("OpenWithoutServices", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), 1000);  // no services known: nothing to ask
+
+    sim.SetPace(OnvifPace{});
+    cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    sim.SetPace(OnvifPace{0ms, 200ms});
+    const std::size_t before = sim.HttpRequestCount();
+    took = Timed("OpenDripping", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_LT(took.count(), kCallBound.count());
+    EXPECT_EQ(sim.HttpRequestCount() - before, 1u);
+}
+
+TEST(OnvifHostile, AClearedPresetIsNotStoredAgainByAGoTo)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera(sim.Port());
+    ASSERT_EQ(cam->Open(), 1);
+    Drain(sim);
+    cam->PreSet(7, 1);
+    ASSERT_TRUE(sim.NextOf("SetPreset", 3s));
+    cam->PreSet(7, 2);
+    ASSERT_TRUE(sim.NextOf("RemovePreset", 3s));
+    cam->PreSet(7, 0);
+    cam->PreSet(8, 2);  // cleared before it was ever stored
+    cam->PreSet(8, 0);
+    EXPECT_FALSE(sim.NextRequest(300ms));
+    for (const auto& [token, name] : sim.Presets()) EXPECT_TRUE(name != "7" && name != "8") << token;
+    // Stored again on purpose, it is gone to again.
+    cam->PreSet(7, 1);
+    const auto set = sim.NextOf("SetPreset", 3s);
+    ASSERT_TRUE(set);
+    cam->PreSet(7, 0);
+    const auto go = sim.NextOf("GotoPreset", 3s);
+    ASSERT_TRUE(go);
+    EXPECT_EQ(go->values.at("token"), set->values.at("token"));
+}
