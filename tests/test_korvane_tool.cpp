@@ -361,6 +361,8 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
          {"camera 'room'", "field 'device' does not belong to a camera of mode onvif"}},
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "10.0.0.2\u0000x", "port": 5000}]})",
+         {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},
         // Beyond a double: the JSON reader's out-of-range error, not a parse error.
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",

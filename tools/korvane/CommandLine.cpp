@@ -27,8 +27,12 @@ void SetLink(CameraOptions& options, KORVANEMODE mode, const std::string& target
     options.linkGiven = true;
 }
 
+// Boost reads an address up to a zero byte: "192.168.1.64\0junk" would pass.
+bool HasZeroByte(const std::string& text) { return text.find('\0') != std::string::npos; }
+
 bool IsIpv4(const std::string& text)
 {
+    if (HasZeroByte(text)) return false;
     boost::system::error_code error;
     boost::asio::ip::make_address_v4(text, error);
     return !error;
@@ -46,6 +50,7 @@ bool IsOneHost(const std::string& text)
 
 bool IsIpAddress(const std::string& text)
 {
+    if (HasZeroByte(text)) return false;
     boost::system::error_code error;
     boost::asio::ip::make_address(text, error);
     return !error;
