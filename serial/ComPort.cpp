@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -111,7 +112,13 @@ void CComPort::StartNextWrite()
                              [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
                                  self->m_writeQueue.pop_front();  // the frame is released here
                                  self->m_bWriting = false;
-                                 if (error) self->SetLastError(error);
+                                 if (error) {
+                                     // What waited behind the failed frame is stale by the
+                                     // time the line works again: drop it, so the next
+                                     // command is the next thing the camera sees.
+                                     self->SetLastError(error);
+                                     self->m_writeQueue.clear();
+                                 }
                                  if (!error && !self->m_writeQueue.empty() && self->m_port.is_open()) {
                                      self->StartNextWrite();
                                      return;
@@ -125,6 +132,14 @@ void CComPort::NotifyDrained()
     if (!m_pDrained) return;
     m_pDrained->set_value();
     m_pDrained.reset();
+}
+
+std::size_t CComPort::QueuedFrames()
+{
+    // Shared: a wait that runs out leaves the work to run later.
+    auto queued = std::make_shared<std::atomic<std::size_t>>(0);
+    m_pReader->RunOnThread([self = shared_from_this(), queued] { *queued = self->m_writeQueue.size(); });
+    return *queued;
 }
 
 boost::system::error_code CComPort::LastError() const

@@ -36,10 +36,14 @@ public:
     // alone. A busy device is tried 6 times, 50 ms apart.
     boost::system::error_code Open(const MYDCB& settings);
     // Queues the frame; the port owns it from here on. False when the port is
-    // not open (the frame is dropped).
+    // not open (the frame is dropped). A failed write drops the frames queued
+    // behind it and records the error (LastError); the next Write starts
+    // afresh with its own frame.
     bool Write(Frame frame);
     // The most recent error of this port (success when there was none).
     boost::system::error_code LastError() const;
+    // Frames queued and not yet written; asks the I/O thread (tests).
+    std::size_t QueuedFrames();
 
     bool BindCamera(int address, std::shared_ptr<CReportNotifier> camera);
     // Removes the binding; true when none is left.
