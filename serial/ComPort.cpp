@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -58,7 +59,7 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
 {
     boost::system::error_code error;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-        m_port.open(platform::SerialDevicePath(m_strPort), error);
+        m_port.open(m_strPort, error);
         if (!error) {
             error = platform::LockSerialDevice(m_port);
             if (error) {
@@ -135,9 +136,10 @@ void CComPort::NotifyDrained()
 
 std::size_t CComPort::QueuedFrames()
 {
-    std::size_t queued = 0;
-    m_pReader->RunOnThread([&] { queued = m_writeQueue.size(); });
-    return queued;
+    // Shared: a wait that runs out leaves the work to run later.
+    auto queued = std::make_shared<std::atomic<std::size_t>>(0);
+    m_pReader->RunOnThread([self = shared_from_this(), queued] { *queued = self->m_writeQueue.size(); });
+    return *queued;
 }
 
 boost::system::error_code CComPort::LastError() const

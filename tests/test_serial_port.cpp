@@ -46,7 +46,7 @@ TEST(SerialPort, AWriteErrorDropsTheQueuedFrames)
 
     peer.Hangup();  // the write under way fails
     ASSERT_TRUE(Eventually([&] { return bool(port->LastError()); }));
-    EXPECT_EQ(port->QueuedFrames(), 0u);
+    EXPECT_EQ(port->QueuedFrames(), 0u) << port->LastError().message();
     // The next frame is tried on its own (and fails on the dead line): the
     // old queue does not come back ahead of it.
     ASSERT_TRUE(port->Write(Frame{0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}));
