@@ -59,7 +59,7 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
 {
     boost::system::error_code error;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-        m_port.open(m_strPort, error);
+        m_port.open(platform::SerialDevicePath(m_strPort), error);
         if (!error) {
             error = platform::LockSerialDevice(m_port);
             if (error) {
