@@ -7,6 +7,7 @@
 #include <korvane/Korvane.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,8 +42,11 @@ std::string Hex(const unsigned char* data, int length);
 
 class CCameraLink {
 public:
+    // Each report, on the library's thread, after its line is printed.
+    using ReportHook = std::function<void(const unsigned char* data, int length, unsigned int message)>;
+
     // Opens the camera; throws RunError with a message a user can act on.
-    CCameraLink(const CameraOptions& options, COutput& output);
+    CCameraLink(const CameraOptions& options, COutput& output, ReportHook hook = {});
     ~CCameraLink();
 
     CKorvane& Camera() { return *m_pCamera; }
@@ -54,6 +58,7 @@ private:
 
     CameraOptions m_options;
     COutput& m_output;
+    ReportHook m_hook;
     std::unique_ptr<CKorvane> m_pCamera;
     mutable std::mutex m_mutex;
     int m_nReports = 0;
