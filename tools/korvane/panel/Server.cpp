@@ -9,6 +9,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
@@ -387,7 +388,8 @@ Response CPanelServer::Impl::Handle(const Request& request)
         if (!room->Has(name)) return Failure(request, http::status::not_found, "no camera named '" + name + "'");
         if (slash == std::string::npos) {
             if (!get) return Failure(request, http::status::method_not_allowed, "a camera is read with GET");
-            for (const json& camera : room->Cameras()["cameras"])
+            const json cameras = room->Cameras();
+            for (const json& camera : cameras["cameras"])
                 if (camera["name"] == name) return Answer(request, http::status::ok, camera);
         }
         const std::string action = rest.substr(slash + 1);
@@ -496,14 +498,13 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
 
 void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
 {
-    auto kept = sessions.begin();
-    for (auto& weak : sessions) {
-        auto session = weak.lock();
-        if (!session || session->closed) continue;
-        session->Send(text);
-        *kept++ = std::move(weak);
-    }
-    sessions.erase(kept, sessions.end());
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                  [](const std::weak_ptr<PushSession>& weak) {
+                                      const auto session = weak.lock();
+                                      return !session || session->closed;
+                                  }),
+                   sessions.end());
+    for (const auto& weak : sessions) weak.lock()->Send(text);
 }
 
 CPanelServer::CPanelServer(const ServerOptions& options) : m_pImpl(std::make_unique<Impl>(options))
