@@ -2,8 +2,8 @@
 #   cmake -DOUT=file.cpp -DHTML=.. -DCSS=.. -DJS=.. -P Embed.cmake
 function(embed variable path)
   file(READ "${path}" hex HEX)
-  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," hex "${hex}")
-  set(text "extern const char ${variable}[] = {${hex}0x00};\n" PARENT_SCOPE)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "char(0x\\1)," hex "${hex}")
+  set(text "extern const char ${variable}[] = {${hex}0};\n" PARENT_SCOPE)
 endfunction()
 set(source "// Generated from tools/korvane/panel/web by Embed.cmake; do not edit.\n#include \"WebAssets.h\"\nnamespace korvane::tool::panel {\n")
 foreach(pair "kPanelHtml;${HTML}" "kPanelCss;${CSS}" "kPanelJs;${JS}")
