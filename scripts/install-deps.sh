@@ -7,8 +7,8 @@ packages=(
   build-essential cmake pkg-config
   libboost-dev libboost-system-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
   # the panel's browser tests: Debian's Python with selenium and pytest
   chromium chromium-driver python3-selenium python3-pytest
 )

@@ -13,7 +13,7 @@
 
 namespace korvane::test {
 
-CToolProcess::CToolProcess(const std::vector<std::string>& args, bool terminal)
+CToolProcess::CToolProcess(const std::vector<std::string>& args, bool terminal, const std::string& workingDirectory)
 {
     std::vector<std::string> argv{KORVANE_TOOL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -44,6 +44,7 @@ CToolProcess::CToolProcess(const std::vector<std::string>& args, bool terminal)
             ::setsid();
             ::ioctl(childIn, TIOCSCTTY, 0);
         }
+        if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
         ::dup2(childIn, STDIN_FILENO);
         ::dup2(childOut, STDOUT_FILENO);
         ::dup2(childOut, STDERR_FILENO);
@@ -119,9 +120,10 @@ std::optional<int> CToolProcess::WaitExit(std::chrono::milliseconds limit)
     }
 }
 
-ToolResult RunTool(const std::vector<std::string>& args, std::chrono::milliseconds limit)
+ToolResult RunTool(const std::vector<std::string>& args, std::chrono::milliseconds limit,
+                   const std::string& workingDirectory)
 {
-    CToolProcess tool(args);
+    CToolProcess tool(args, false, workingDirectory);
     ToolResult result;
     const auto exit = tool.WaitExit(limit);
     result.exit = exit.value_or(-1);

@@ -13,7 +13,8 @@ namespace korvane::test {
 
 class CToolProcess {
 public:
-    CToolProcess(const std::vector<std::string>& args, bool terminal = false);
+    // workingDirectory: where the child runs (empty: here).
+    CToolProcess(const std::vector<std::string>& args, bool terminal = false, const std::string& workingDirectory = "");
     ~CToolProcess();  // a child still running is killed
     CToolProcess(const CToolProcess&) = delete;
     CToolProcess& operator=(const CToolProcess&) = delete;
@@ -42,6 +43,7 @@ struct ToolResult {
 };
 
 // Runs the tool to its end (bounded).
-ToolResult RunTool(const std::vector<std::string>& args, std::chrono::milliseconds limit = std::chrono::seconds(20));
+ToolResult RunTool(const std::vector<std::string>& args, std::chrono::milliseconds limit = std::chrono::seconds(20),
+                   const std::string& workingDirectory = "");
 
 }  // namespace korvane::test

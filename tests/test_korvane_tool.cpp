@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <regex>
 
 using korvane::sim::CRelayPeer;
@@ -33,6 +36,25 @@ std::string FramesOn(CSerialPeer& peer, std::chrono::milliseconds first = 3s)
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A camera file, cameras.json in a folder of its own in the temporary
+// folder, removed at the end.
+class CCameraFile {
+public:
+    explicit CCameraFile(const std::string& content)
+        : m_folder(std::filesystem::temp_directory_path() /
+                   ("korvane-room-" + std::to_string(std::random_device{}())))
+    {
+        std::filesystem::create_directory(m_folder);
+        std::ofstream(m_folder / "cameras.json") << content;
+    }
+    ~CCameraFile() { std::filesystem::remove_all(m_folder); }
+    std::string Path() const { return (m_folder / "cameras.json").string(); }
+    std::string Folder() const { return m_folder.string(); }
+
+private:
+    std::filesystem::path m_folder;
+};
 
 }  // namespace
 
@@ -182,6 +204,20 @@ TEST(KorvaneTool, InteractiveModeOnATerminal)
     EXPECT_TRUE(tool.WaitForOutput("close-up ready")) << tool.Output();
     tool.Write("q");
     EXPECT_EQ(tool.WaitExit().value_or(-1), 0) << tool.Output();
+    EXPECT_TRUE(Has(FramesOn(peer), "addr 4: stop")) << "quitting stops the camera";
+
+    // A key whose command the link does not carry says so and sends nothing.
+    {
+        CToolProcess visca({"--serial", peer.DeviceName(), "--protocol", "visca", "--address", "2", "interactive"},
+                           true);
+        ASSERT_TRUE(visca.WaitForOutput("q (or Ctrl-C) quits")) << visca.Output();
+        EXPECT_EQ(FramesOn(peer), "visca addr 2: recall memory 88\nvisca addr 2: recall memory 100\n");
+        visca.Write("a");
+        EXPECT_TRUE(visca.WaitForOutput("autozoom on: not sent, autozoom is a Pelco preset")) << visca.Output();
+        visca.Write("q");
+        EXPECT_EQ(visca.WaitExit().value_or(-1), 0) << visca.Output();
+        EXPECT_EQ(FramesOn(peer, 300ms), "");
+    }
 
     // Without a terminal the mode refuses.
     const auto result = RunTool({"--serial", peer.DeviceName(), "interactive"});
@@ -247,4 +283,175 @@ TEST(KorvaneTool, DemoRunsEveryModeToTheEnd)
                              "relay     9 of 9 commands arrived, 2 of 2 reports came back",
                              "onvif     7 of 7 commands arrived", "demo: every mode worked"})
         EXPECT_TRUE(Has(result.output, line)) << line << "\n" << result.output;
+}
+
+TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
+{
+    CSerialPeer serial;
+    CTrackingPeer tracking;
+    korvane::sim::COnvifCamera onvif;  // wants admin / secret
+    const CCameraFile file(R"({"cameras": [
+        {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
+         "protocol": "pelco-p", "address": 3, "pan_speed": 12},
+        {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
+         "user": "admin", "password": "secret"},
+        {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
+         "address": 2, "protocol": "visca"}
+    ]})");
+
+    auto result = RunTool({"--cameras", file.Path(), "--camera", "podium", "left"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(FramesOn(serial), "pelco-p addr 3: pan left speed 12"));
+    // Without --cameras: cameras.json in the current folder.
+    result = RunTool({"--camera", "podium", "preset", "go", "6"}, 20s, file.Folder());
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(serial), "pelco-p addr 3: go to preset 6\n");
+    // The command line's speed wins over the file's.
+    result = RunTool({"--cameras", file.Path(), "--camera", "podium", "--speed", "40", "right"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(FramesOn(serial), "pelco-p addr 3: pan right speed 40"));
+
+    result = RunTool({"--cameras", file.Path(), "--camera", "desk", "preset", "go", "4"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    const auto datagram = tracking.NextDatagram(3s);
+    ASSERT_TRUE(datagram);
+    EXPECT_EQ(DescribeFrame(*datagram), "visca addr 2: recall memory 4");
+
+    // The password reaches the camera (it checks it) and never the output.
+    result = RunTool({"--cameras", file.Path(), "--camera", "room", "up"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
+    EXPECT_FALSE(Has(result.output, "secret")) << result.output;
+
+    result = RunTool({"--cameras", file.Path(), "--camera", "stage", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "has no camera 'stage' (it has podium, room, desk)")) << result.output;
+    result = RunTool({"--cameras", file.Path(), "--camera", "podium", "--address", "5", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "leave out --address")) << result.output;
+}
+
+TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
+{
+    const std::string password = "pw-7f3a9c";
+    struct Case {
+        std::string content;
+        std::vector<std::string> says;
+    };
+    const std::string good = R"({"name": "podium", "mode": "serial", "device": "/dev/null", "address": 1},)";
+    const Case cases[] = {
+        // The parser's own message would quote the unterminated password.
+        {R"({"cameras": [)" + good + "\n" + R"({"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": ")" +
+             password + "\n]}",
+         {"not valid JSON", "line 2"}},
+        {R"({"cameras": [)" + good + R"({"name": "desk", "mode": "tracking", "host": "10.0.0.2", "address": 1}]})",
+         {"camera 'desk'", "field 'port' is missing"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": "9600"}]})",
+         {"camera 'podium'", "field 'baud' must be a whole number"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": 12345}]})",
+         {"camera 'room'", "field 'password' must be text"}},
+        {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
+         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4 or tracking, not 'webcam'"}},
+        {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",
+         {"camera #2", "field 'name' 'podium' is taken by camera #1"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "pasword": ")" + password + R"("}]})",
+         {"camera 'room'", "unknown field 'pasword'"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "device": "/dev/ttyS0",
+             "password": ")" + password + R"("}]})",
+         {"camera 'room'", "field 'device' does not belong to a camera of mode onvif"}},
+        {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
+         {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {R"({"camera": []})", {"unknown field 'camera'"}},
+    };
+    for (const Case& c : cases) {
+        const CCameraFile file(c.content);
+        const auto result = RunTool({"--cameras", file.Path(), "--camera", "podium", "up"});
+        EXPECT_EQ(result.exit, 2) << c.content << "\n" << result.output;
+        EXPECT_TRUE(Has(result.output, file.Path() + ": ")) << result.output;
+        for (const std::string& part : c.says) EXPECT_TRUE(Has(result.output, part)) << part << "\n" << result.output;
+        EXPECT_FALSE(Has(result.output, password)) << result.output;
+        EXPECT_FALSE(Has(result.output, "12345")) << result.output;
+    }
+    const auto result = RunTool({"--cameras", "/nonexistent/cameras.json", "--camera", "podium", "up"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "/nonexistent/cameras.json: cannot be read")) << result.output;
+}
+
+// Links and commands with which the library would send nothing are refused
+// before anything is opened, and nothing reaches the peers.
+TEST(KorvaneTool, NeverSaysSentWhenNothingWentOut)
+{
+    CSerialPeer serial;
+    CTrackingPeer tracking;
+    korvane::sim::COnvifCamera onvif;
+    const std::string dev = serial.DeviceName();
+    const std::string port = std::to_string(tracking.Port());
+    const std::vector<std::string> onvifLink = {"--network", "127.0.0.1", "--port", std::to_string(onvif.Port()),
+                                                "--user", "admin", "--password", "secret"};
+    const auto onvifCommand = [&](std::vector<std::string> words) {
+        std::vector<std::string> args = onvifLink;
+        args.insert(args.end(), words.begin(), words.end());
+        return args;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case refused[] = {
+        {{"--tracking", "localhost", "--port", port, "up"}, "--tracking must be an IPv4 address"},
+        {{"--tracking", "localhost", "--port", port, "test"}, "--tracking must be an IPv4 address"},
+        {{"--tracking", "255.255.255.255", "--port", port, "up"}, "must be the tracking system's own address"},
+        {{"--tracking", "127.0.0.1", "--port", "0", "up"}, "--port must be 1 to 65535"},
+        {{"--tracking", "127.0.0.1", "--port", port, "autozoom", "on"}, "the tracking system has no autozoom switch"},
+        {{"--tracking", "127.0.0.1", "--port", port, "--system-type", "2", "track", "on"}, "only --system-type 1"},
+        {{"--network", "not-an-ip", "up"}, "--network must be an IP address"},
+        {{"--network", "127.0.0.1", "--device-type", "relay4", "--protocol", "visca", "up"},
+         "relay service carries pelco-d and pelco-p only"},
+        {{"--serial", dev, "--protocol", "visca", "--address", "8", "up"}, "address is 1 to 7"},
+        {{"--serial", dev, "--protocol", "visca", "test"}, "VISCA has no connection-test frame"},
+        {{"--serial", dev, "--protocol", "visca", "stop"}, "a VISCA stop needs the move it ends"},
+        {{"--serial", dev, "--protocol", "visca", "autowrite", "on"}, "VISCA has none"},
+        {{"--serial", dev, "preset", "go", "256"}, "pelco-d carries presets 0 to 255"},
+        {onvifCommand({"focus", "far"}), "sends an ONVIF camera no focus command"},
+        {onvifCommand({"track", "on"}), "sends an ONVIF camera no track command"},
+        {onvifCommand({"preset", "go", "0"}), "ONVIF presets are 1 to 256"},
+    };
+    for (const Case& c : refused) {
+        const auto result = RunTool(c.args);
+        EXPECT_EQ(result.exit, 2) << c.args.back() << "\n" << result.output;
+        EXPECT_TRUE(Has(result.output, c.says)) << c.says << "\n" << result.output;
+        EXPECT_FALSE(Has(result.output, "sent:")) << result.output;
+    }
+    EXPECT_EQ(FramesOn(serial, 300ms), "");
+    EXPECT_TRUE(tracking.Silent(300ms));
+    EXPECT_FALSE(onvif.NextOf("GetSystemDateAndTime", 300ms)) << "no ONVIF camera was opened";
+
+    // ONVIF takes presets up to 256.
+    const auto result = RunTool(onvifCommand({"preset", "go", "256"}));
+    EXPECT_EQ(result.exit, 0) << result.output;
+    const auto stored = onvif.NextOf("SetPreset", 3s);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->values.at("name"), "256");
+    EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s));
+}
+
+// Opening a serial camera with a report function sends go to preset 88 and
+// 100: only the commands that show reports may do that.
+TEST(KorvaneTool, OneShotCommandsSendOnlyTheCommand)
+{
+    CSerialPeer peer;
+    auto result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "left"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: pan left speed 32\n");
+    EXPECT_FALSE(Has(result.output, "reports on")) << result.output;
+    result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "preset", "go", "5"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: go to preset 5\n");
+
+    // A move with --for shows reports while it runs, and says so.
+    result = RunTool({"--serial", peer.DeviceName(), "--address", "3", "up", "--for", "200ms"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(result.output, "reports on: opening sends go to preset 88 and 100")) << result.output;
+    EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: go to preset 88\npelco-d addr 3: go to preset 100\n"
+                              "pelco-d addr 3: tilt up speed 32\npelco-d addr 3: stop\n");
 }

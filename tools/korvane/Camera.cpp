@@ -76,7 +76,7 @@ std::string Hex(const unsigned char* data, int length)
     return text;
 }
 
-CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportHook hook)
+CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports, ReportHook hook)
     : m_options(options), m_output(output), m_hook(std::move(hook)), m_pCamera(std::make_unique<CKorvane>(options.mode))
 {
     CKorvane& cam = *m_pCamera;
@@ -106,7 +106,13 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportHo
         cam.SetSystemParam(options.protocol, options.target.c_str(), *options.port);
         break;
     }
-    cam.SetRecvNotify(&CCameraLink::OnReport, this);
+    const bool onvif = options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF;
+    if (reports == ReportMode::On && !onvif) {
+        cam.SetRecvNotify(&CCameraLink::OnReport, this);
+        output.Line(options.mode == MODE_SERIAL
+                        ? "reports on: opening sends go to preset 88 and 100, the tracker's report switch"
+                        : "reports on");
+    }
     if (cam.Open() == 1) return;
     m_pCamera.reset();
     switch (options.mode) {

@@ -40,13 +40,21 @@ std::string EventName(unsigned int message);
 std::string ClockTime();
 std::string Hex(const unsigned char* data, int length);
 
+// Whether the camera's reports are wanted. A serial camera opened with a
+// report function is sent go-to-preset 88 and 100 (the tracker's report
+// switch); on a camera without a tracker those are ordinary presets, so a
+// single command opens it without.
+enum class ReportMode { Off, On };
+
 class CCameraLink {
 public:
     // Each report, on the library's thread, after its line is printed.
     using ReportHook = std::function<void(const unsigned char* data, int length, unsigned int message)>;
 
     // Opens the camera; throws RunError with a message a user can act on.
-    CCameraLink(const CameraOptions& options, COutput& output, ReportHook hook = {});
+    // With ReportMode::On it says on output that it switches reports on; each
+    // report then goes to hook as well (on the library's thread).
+    CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports, ReportHook hook = {});
     ~CCameraLink();
 
     CKorvane& Camera() { return *m_pCamera; }

@@ -1,11 +1,11 @@
-// Stand-in reader for cameras.json, replaced by the tool's own loader when
-// that lands; same interface, same file shape.
 #include "CameraFile.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
-#include <set>
+#include <map>
+#include <sstream>
 
 namespace korvane::tool {
 
@@ -13,95 +13,219 @@ namespace {
 
 using nlohmann::json;
 
-struct Reader {
-    const std::string& path;
-    std::string camera;
-
-    [[noreturn]] void Fail(const std::string& field, const std::string& why) const
-    {
-        throw UsageError(path + ": camera '" + camera + "', field '" + field + "': " + why);
-    }
-    std::string Text(const json& entry, const char* field, bool required) const
-    {
-        if (!entry.contains(field)) {
-            if (required) Fail(field, "missing");
-            return {};
-        }
-        if (!entry[field].is_string()) Fail(field, "wants a string");
-        return entry[field].get<std::string>();
-    }
-    std::optional<unsigned> Number(const json& entry, const char* field, unsigned limit) const
-    {
-        if (!entry.contains(field)) return std::nullopt;
-        if (!entry[field].is_number_unsigned() || entry[field].get<unsigned long long>() > limit)
-            Fail(field, "wants a number from 0 to " + std::to_string(limit));
-        return static_cast<unsigned>(entry[field].get<unsigned long long>());
-    }
+struct ModeFields {
+    KORVANEMODE mode;
+    DEVICETYPE deviceType;
+    std::vector<std::string> fields;  // besides name, mode, pan_speed, tilt_speed
 };
+
+const std::map<std::string, ModeFields>& Modes()
+{
+    static const std::vector<std::string> relay = {"host",     "port",     "address", "protocol",
+                                                   "user",     "password", "value4",  "text7"};
+    static const std::map<std::string, ModeFields> modes = {
+        {"serial", {MODE_SERIAL, DEVICE_ONVIF, {"device", "baud", "data_bits", "protocol", "address"}}},
+        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password"}}},
+        {"relay1", {MODE_NETWORK, DEVICE_TYPE_1, relay}},
+        {"relay2", {MODE_NETWORK, DEVICE_TYPE_2, relay}},
+        {"relay4", {MODE_NETWORK, DEVICE_TYPE_4, relay}},
+        {"tracking", {MODE_TRACKSYSTEM, DEVICE_ONVIF, {"host", "port", "address", "protocol", "system_type"}}},
+    };
+    return modes;
+}
+
+bool IsField(const std::string& name)
+{
+    if (name == "name" || name == "mode" || name == "pan_speed" || name == "tilt_speed") return true;
+    for (const auto& [mode, fields] : Modes())
+        if (std::find(fields.fields.begin(), fields.fields.end(), name) != fields.fields.end()) return true;
+    return false;
+}
+
+// Where a mistake is: every message starts with the file and the camera.
+// Values from the file appear in messages only for fields that are no secret.
+class CPlace {
+public:
+    CPlace(std::string path, std::string camera) : m_path(std::move(path)), m_camera(std::move(camera)) {}
+
+    [[noreturn]] void Fail(const std::string& what) const
+    {
+        throw UsageError(m_path + ": " + (m_camera.empty() ? "" : m_camera + ": ") + what);
+    }
+    [[noreturn]] void Fail(const std::string& field, const std::string& what) const
+    {
+        Fail("field '" + field + "' " + what);
+    }
+
+    std::optional<std::string> Text(const json& camera, const std::string& field) const
+    {
+        const auto found = camera.find(field);
+        if (found == camera.end()) return std::nullopt;
+        if (!found->is_string()) Fail(field, "must be text in quotes");
+        return found->get<std::string>();
+    }
+
+    std::optional<unsigned> Number(const json& camera, const std::string& field, unsigned limit,
+                                   unsigned lowest = 0) const
+    {
+        const auto found = camera.find(field);
+        if (found == camera.end()) return std::nullopt;
+        const std::string range = "a whole number from " + std::to_string(lowest) + " to " + std::to_string(limit);
+        if (!found->is_number_integer()) Fail(field, "must be " + range);
+        if (found->is_number_unsigned() && found->get<std::uint64_t>() >= lowest &&
+            found->get<std::uint64_t>() <= limit)
+            return static_cast<unsigned>(found->get<std::uint64_t>());
+        Fail(field, "must be " + range + ", not " + found->dump());
+    }
+
+private:
+    std::string m_path;
+    std::string m_camera;
+};
+
+// "line 3, column 17" of a byte offset, without quoting the text around it:
+// the text may be a password.
+std::string Position(const std::string& text, std::size_t byte)
+{
+    byte = std::min(byte, text.size());
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i + 1 < byte; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+CameraOptions ReadCamera(const json& camera, const CPlace& place)
+{
+    for (const auto& item : camera.items())
+        if (!IsField(item.key())) place.Fail("unknown field '" + item.key() + "'");
+
+    const auto modeName = place.Text(camera, "mode");
+    if (!modeName) place.Fail("mode", "is missing (serial, onvif, relay1, relay2, relay4 or tracking)");
+    const auto mode = Modes().find(*modeName);
+    if (mode == Modes().end())
+        place.Fail("mode", "must be serial, onvif, relay1, relay2, relay4 or tracking, not '" + *modeName + "'");
+    const ModeFields& kind = mode->second;
+    for (const auto& item : camera.items()) {
+        const std::string& key = item.key();
+        if (key == "name" || key == "mode" || key == "pan_speed" || key == "tilt_speed") continue;
+        if (std::find(kind.fields.begin(), kind.fields.end(), key) == kind.fields.end())
+            place.Fail(key, "does not belong to a camera of mode " + *modeName);
+    }
+
+    CameraOptions options;
+    options.mode = kind.mode;
+    options.deviceType = kind.deviceType;
+    options.linkGiven = true;
+    options.target = place.Text(camera, kind.mode == MODE_SERIAL ? "device" : "host").value_or("");
+    if (const auto protocol = place.Text(camera, "protocol")) {
+        try {
+            options.protocol = ParseProtocol(*protocol);
+        } catch (const UsageError& error) {
+            place.Fail("protocol", std::string("is wrong: ") + error.what());
+        }
+    }
+    options.address = place.Number(camera, "address", 255).value_or(options.address);
+    options.panSpeed = static_cast<int>(place.Number(camera, "pan_speed", 63).value_or(options.panSpeed));
+    options.tiltSpeed = static_cast<int>(place.Number(camera, "tilt_speed", 63).value_or(options.tiltSpeed));
+    options.baud = place.Number(camera, "baud", 4000000, 1).value_or(options.baud);
+    options.dataBits = place.Number(camera, "data_bits", 8).value_or(options.dataBits);
+    options.port = place.Number(camera, "port", 65535, 1);
+    options.user = place.Text(camera, "user").value_or("");
+    options.password = place.Text(camera, "password").value_or("");
+    options.value4 = place.Number(camera, "value4", 0xFFFFFFFFu).value_or(options.value4);
+    options.text7 = place.Text(camera, "text7").value_or("");
+    if (const auto type = place.Number(camera, "system_type", 255))
+        options.systemType = static_cast<TRACKSYSTEMTYPE>(*type);
+
+    if (const auto problem = CheckLink(options)) {
+        if (problem->missing) place.Fail(problem->field, "is missing: " + problem->message);
+        place.Fail(problem->field, problem->message);
+    }
+    return options;
+}
 
 }  // namespace
 
 std::vector<NamedCamera> LoadCameraFile(const std::string& path)
 {
-    std::ifstream file(path);
-    if (!file) throw UsageError("cannot read the camera file " + path);
+    const CPlace file(path, "");
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) file.Fail("cannot be read (missing, or not yours to read)");
+    std::ostringstream content;
+    content << stream.rdbuf();
+    return ParseCameraFile(content.str(), path);
+}
+
+std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::string& path)
+{
+    const CPlace file(path, "");
     json document;
     try {
-        document = json::parse(file);
-    } catch (const json::exception& error) {
-        throw UsageError(path + ": not JSON (" + error.what() + ")");
+        document = json::parse(text);
+    } catch (const json::parse_error& error) {
+        // Not error.what(): it quotes the text last read, which may be a password.
+        file.Fail("is not valid JSON: a mistake at " + Position(text, error.byte));
     }
-    if (!document.is_object() || !document.contains("cameras") || !document["cameras"].is_array())
-        throw UsageError(path + ": wants {\"cameras\": [ ... ]}");
+    if (!document.is_object()) file.Fail("must hold an object: {\"cameras\": [...]}");
+    for (const auto& item : document.items())
+        if (item.key() != "cameras") file.Fail("unknown field '" + item.key() + "' (the file holds \"cameras\" only)");
+    const auto list = document.find("cameras");
+    if (list == document.end()) file.Fail("field 'cameras' is missing: {\"cameras\": [...]}");
+    if (!list->is_array()) file.Fail("field 'cameras' must be a list: [{...}, {...}]");
+
     std::vector<NamedCamera> cameras;
-    std::set<std::string> names;
-    for (const json& entry : document["cameras"]) {
-        Reader reader{path, "#" + std::to_string(cameras.size() + 1)};
-        if (!entry.is_object()) reader.Fail("-", "each camera is an object");
-        NamedCamera camera;
-        camera.name = reader.Text(entry, "name", true);
-        reader.camera = camera.name;
-        if (camera.name.empty()) reader.Fail("name", "empty");
-        if (!names.insert(camera.name).second) reader.Fail("name", "used twice");
-        CameraOptions& options = camera.options;
-        options.linkGiven = true;
-        const std::string mode = reader.Text(entry, "mode", true);
-        if (mode == "serial") {
-            options.mode = MODE_SERIAL;
-            options.target = reader.Text(entry, "device", true);
-            options.baud = reader.Number(entry, "baud", 4000000).value_or(9600);
-        } else if (mode == "onvif" || mode == "relay1" || mode == "relay2" || mode == "relay4") {
-            options.mode = MODE_NETWORK;
-            options.deviceType = mode == "onvif"    ? DEVICE_ONVIF
-                                 : mode == "relay1" ? DEVICE_TYPE_1
-                                 : mode == "relay2" ? DEVICE_TYPE_2
-                                                    : DEVICE_TYPE_4;
-            options.target = reader.Text(entry, "host", true);
-            options.port = reader.Number(entry, "port", 65535);
-            options.user = reader.Text(entry, "user", false);
-            options.password = reader.Text(entry, "password", false);
-        } else if (mode == "tracking") {
-            options.mode = MODE_TRACKSYSTEM;
-            options.target = reader.Text(entry, "host", true);
-            options.port = reader.Number(entry, "port", 65535);
-            if (!options.port) reader.Fail("port", "missing (the tracking system's UDP port)");
-        } else {
-            reader.Fail("mode", "wants serial, onvif, relay1, relay2, relay4 or tracking");
-        }
-        if (entry.contains("protocol")) {
-            try {
-                options.protocol = ParseProtocol(reader.Text(entry, "protocol", true));
-            } catch (const UsageError&) {
-                reader.Fail("protocol", "wants pelco-d, pelco-p or visca");
-            }
-        }
-        options.address = reader.Number(entry, "address", 255).value_or(1);
-        options.panSpeed = static_cast<int>(reader.Number(entry, "pan_speed", 63).value_or(32));
-        options.tiltSpeed = static_cast<int>(reader.Number(entry, "tilt_speed", 63).value_or(32));
-        cameras.push_back(std::move(camera));
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const json& camera = (*list)[i];
+        const CPlace numbered(path, "camera #" + std::to_string(i + 1));
+        if (!camera.is_object()) numbered.Fail("must be an object: {\"name\": ..., \"mode\": ...}");
+        const auto name = numbered.Text(camera, "name");
+        if (!name || name->empty()) numbered.Fail("name", "is missing: every camera needs a name");
+        for (std::size_t j = 0; j < cameras.size(); ++j)
+            if (cameras[j].name == *name)
+                numbered.Fail("name", "'" + *name + "' is taken by camera #" + std::to_string(j + 1) +
+                                          ": names must differ");
+        cameras.push_back({*name, ReadCamera(camera, CPlace(path, "camera '" + *name + "'"))});
     }
-    if (cameras.empty()) throw UsageError(path + ": no cameras");
     return cameras;
+}
+
+CameraOptions ResolveCamera(const CameraOptions& commandLine)
+{
+    if (commandLine.camera.empty()) return commandLine;
+    static const std::set<std::string> kAllowed = {"--camera", "--cameras", "--for", "--speed", "--pan-speed",
+                                                   "--tilt-speed"};
+    for (const std::string& option : commandLine.given)
+        if (!kAllowed.count(option))
+            throw UsageError("--camera " + commandLine.camera + " takes its link from " + commandLine.camerasFile +
+                             "; leave out " + option);
+
+    const std::vector<NamedCamera> cameras = LoadCameraFile(commandLine.camerasFile);
+    const auto found = std::find_if(cameras.begin(), cameras.end(),
+                                    [&](const NamedCamera& camera) { return camera.name == commandLine.camera; });
+    if (found == cameras.end()) {
+        std::string names;
+        for (const NamedCamera& camera : cameras) names += (names.empty() ? "" : ", ") + camera.name;
+        throw UsageError(commandLine.camerasFile + " has no camera '" + commandLine.camera + "' (" +
+                         (names.empty() ? "it lists none" : "it has " + names) + ")");
+    }
+    CameraOptions options = found->options;
+    options.words = commandLine.words;
+    options.duration = commandLine.duration;
+    options.help = commandLine.help;
+    options.camera = commandLine.camera;
+    options.camerasFile = commandLine.camerasFile;
+    options.given = commandLine.given;
+    if (commandLine.given.count("--speed") || commandLine.given.count("--pan-speed"))
+        options.panSpeed = commandLine.panSpeed;
+    if (commandLine.given.count("--speed") || commandLine.given.count("--tilt-speed"))
+        options.tiltSpeed = commandLine.tiltSpeed;
+    return options;
 }
 
 }  // namespace korvane::tool

@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <charconv>
 #include <cstdlib>
 
@@ -16,6 +18,53 @@ DEVICETYPE ParseDeviceType(const std::string& text)
     throw UsageError("unknown device type '" + text + "' (onvif, relay1, relay2 or relay4)");
 }
 
+void SetLink(CameraOptions& options, KORVANEMODE mode, const std::string& target)
+{
+    if (options.linkGiven) throw UsageError("give one of --serial, --network and --tracking");
+    if (target.empty()) throw UsageError("the link option needs a device or an address");
+    options.mode = mode;
+    options.target = target;
+    options.linkGiven = true;
+}
+
+bool IsIpv4(const std::string& text)
+{
+    boost::system::error_code error;
+    boost::asio::ip::make_address_v4(text, error);
+    return !error;
+}
+
+// The tracking system is one host. The library's sends are asynchronous and
+// their failures are lost, so addresses the socket refuses (broadcast without
+// permission) or that reach no single host are refused here.
+bool IsOneHost(const std::string& text)
+{
+    const auto address = boost::asio::ip::make_address_v4(text);
+    return !address.is_unspecified() && !address.is_multicast() &&
+           address != boost::asio::ip::address_v4::broadcast();
+}
+
+bool IsIpAddress(const std::string& text)
+{
+    boost::system::error_code error;
+    boost::asio::ip::make_address(text, error);
+    return !error;
+}
+
+// The option that sets a camera file's field, for messages about the command line.
+std::string OptionFor(const CameraOptions& options, const std::string& field)
+{
+    if (field == "device") return "--serial";
+    if (field == "host") return options.mode == MODE_TRACKSYSTEM ? "--tracking" : "--network";
+    if (field == "data_bits") return "--data-bits";
+    if (field == "pan_speed") return "--pan-speed";
+    if (field == "tilt_speed") return "--tilt-speed";
+    if (field == "system_type") return "--system-type";
+    return "--" + field;
+}
+
+}  // namespace
+
 const char* DeviceTypeName(DEVICETYPE type)
 {
     switch (type) {
@@ -27,16 +76,59 @@ const char* DeviceTypeName(DEVICETYPE type)
     return "?";
 }
 
-void SetLink(CameraOptions& options, KORVANEMODE mode, const std::string& target)
+std::optional<LinkProblem> CheckLink(const CameraOptions& options)
 {
-    if (options.linkGiven) throw UsageError("give one of --serial, --network and --tracking");
-    if (target.empty()) throw UsageError("the link option needs a device or an address");
-    options.mode = mode;
-    options.target = target;
-    options.linkGiven = true;
+    const std::string& target = options.target;
+    const bool serial = options.mode == MODE_SERIAL;
+    if (target.empty()) return LinkProblem{serial ? "device" : "host", serial ? "the serial device" : "the address", true};
+    if (options.panSpeed < 0 || options.panSpeed > 63) return LinkProblem{"pan_speed", "must be 0 to 63"};
+    if (options.tiltSpeed < 0 || options.tiltSpeed > 63) return LinkProblem{"tilt_speed", "must be 0 to 63"};
+    if (options.address > 255) return LinkProblem{"address", "must be 0 to 255"};
+    const bool frames = !(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF);
+    // VISCA puts 0x80 + address in its first byte: 0 is the controller and 8
+    // is the broadcast to every camera on the line.
+    if (frames && options.protocol == PROTOCOL_VISCA && (options.address < 1 || options.address > 7))
+        return LinkProblem{"address", "a VISCA camera's address is 1 to 7, not " + std::to_string(options.address)};
+    if (options.port && *options.port == 0) return LinkProblem{"port", "must be 1 to 65535: nothing can be sent to port 0"};
+    if (options.port && *options.port > 65535) return LinkProblem{"port", "must be 1 to 65535"};
+    switch (options.mode) {
+    case MODE_SERIAL:
+        if (options.baud == 0) return LinkProblem{"baud", "must be a line speed such as 9600, not 0"};
+        if (options.dataBits < 5 || options.dataBits > 8) return LinkProblem{"data_bits", "must be 5 to 8"};
+        break;
+    case MODE_NETWORK:
+        if (!IsIpAddress(target))
+            return LinkProblem{"host", "must be an IP address such as 192.168.1.64 (no names), not '" + target + "'"};
+        // The relay service carries Pelco frames only: with VISCA the library sends nothing.
+        if (frames && options.protocol == PROTOCOL_VISCA)
+            return LinkProblem{"protocol", "the relay service carries pelco-d and pelco-p only, not visca"};
+        break;
+    case MODE_TRACKSYSTEM:
+        // The library's tracking socket is IPv4 and takes no names: anything
+        // else is accepted by Open and then every command is dropped.
+        if (!IsIpv4(target))
+            return LinkProblem{"host", "must be an IPv4 address such as 192.168.1.20 (no names, no IPv6), not '" +
+                                           target + "'"};
+        if (!IsOneHost(target))
+            return LinkProblem{"host", "must be the tracking system's own address, not '" + target +
+                                           "' (no broadcast, multicast or 0.0.0.0)"};
+        if (!options.port) return LinkProblem{"port", "the tracking system's UDP port", true};
+        break;
+    }
+    return std::nullopt;
 }
 
-}  // namespace
+void ValidateLink(const CameraOptions& options)
+{
+    const auto problem = CheckLink(options);
+    if (!problem) return;
+    const std::string option = OptionFor(options, problem->field);
+    if (problem->missing) {
+        const char* link = options.mode == MODE_SERIAL ? "--serial" : options.mode == MODE_NETWORK ? "--network" : "--tracking";
+        throw UsageError(std::string(link) + " needs " + option + ": " + problem->message);
+    }
+    throw UsageError(option + " " + problem->message);
+}
 
 unsigned ParseUnsigned(const std::string& option, const std::string& text, unsigned limit)
 {
@@ -104,6 +196,7 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
             if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
             return args[++i];
         };
+        options.given.insert(arg);
         if (arg == "--serial") SetLink(options, MODE_SERIAL, next());
         else if (arg == "--network") SetLink(options, MODE_NETWORK, next());
         else if (arg == "--tracking") SetLink(options, MODE_TRACKSYSTEM, next());
@@ -122,9 +215,15 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         else if (arg == "--text7") options.text7 = next();
         else if (arg == "--system-type") options.systemType = static_cast<TRACKSYSTEMTYPE>(ParseUnsigned(arg, next(), 255));
         else if (arg == "--for") options.duration = ParseDuration(next());
+        else if (arg == "--camera") {
+            options.camera = next();
+            if (options.camera.empty()) throw UsageError("--camera needs a camera's name");
+        } else if (arg == "--cameras") {
+            options.camerasFile = next();
+            if (options.camerasFile.empty()) throw UsageError("--cameras needs a file");
+        }
         else throw UsageError("unknown option " + arg);
     }
-    if (options.dataBits < 5) throw UsageError("--data-bits wants 5 to 8");
     return options;
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,12 +45,33 @@ struct CameraOptions {
     bool help = false;
     std::vector<std::string> words;  // the command and its arguments
 
+    std::string camera;                         // --camera NAME: the link comes from the camera file
+    std::string camerasFile = "cameras.json";   // --cameras FILE
+    std::set<std::string> given;                // the options named on the command line ("--port")
+
     // "serial /dev/ttyUSB0 addr 1 pelco-d" and the like.
     std::string Describe() const;
 };
 
 // Throws UsageError.
 CameraOptions ParseCommandLine(const std::vector<std::string>& args);
+
+// What is wrong with a link's settings, by the camera file's field name
+// ("host", "port", ...); missing: the field is needed but not there.
+struct LinkProblem {
+    std::string field;
+    std::string message;
+    bool missing = false;
+};
+
+// The one check of a link's settings, for the command line and the camera
+// file alike: settings with which the library would send nothing at all.
+std::optional<LinkProblem> CheckLink(const CameraOptions& options);
+// CheckLink for the command line: throws UsageError naming the option.
+void ValidateLink(const CameraOptions& options);
+
+// "onvif", "relay4", ...
+const char* DeviceTypeName(DEVICETYPE type);
 
 // "2s", "500ms", "1.5s", "1m"; throws UsageError.
 std::chrono::milliseconds ParseDuration(const std::string& text);

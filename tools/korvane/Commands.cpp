@@ -56,12 +56,12 @@ Action FindAction(const std::vector<std::string>& words)
     if (const auto move = Moves().find(verb); move != Moves().end()) {
         ExpectCount(words, 1, verb);
         const Call call = move->second;
-        return Action{verb, [call](CKorvane& cam) { return (cam.*call)(); }, true};
+        return Action{verb, [call](CKorvane& cam) { return (cam.*call)(); }, true, verb};
     }
     if (verb == "stop" || verb == "test") {
         ExpectCount(words, 1, verb);
-        return verb == "stop" ? Action{verb, [](CKorvane& cam) { return cam.CameraStop(); }}
-                              : Action{verb, [](CKorvane& cam) { return cam.ConnectTest(); }};
+        return verb == "stop" ? Action{verb, [](CKorvane& cam) { return cam.CameraStop(); }, false, verb}
+                              : Action{verb, [](CKorvane& cam) { return cam.ConnectTest(); }, false, verb};
     }
     if (const auto pair = TwoWordCommands().find(verb); pair != TwoWordCommands().end()) {
         const Pair& p = pair->second;
@@ -71,19 +71,58 @@ Action FindAction(const std::vector<std::string>& words)
         if (words[1] == p.first) call = p.firstCall;
         if (words[1] == p.second) call = p.secondCall;
         if (!call) throw UsageError("usage: korvane [link options] " + usage);
-        return Action{verb + " " + words[1], [call](CKorvane& cam) { return (cam.*call)(); }, p.moving};
+        return Action{verb + " " + words[1], [call](CKorvane& cam) { return (cam.*call)(); }, p.moving, verb};
     }
     if (verb == "preset") {
         ExpectCount(words, 3, "preset go|set|clear NUMBER");
         static const std::map<std::string, unsigned char> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
         const auto op = ops.find(words[1]);
         if (op == ops.end()) throw UsageError("usage: korvane [link options] preset go|set|clear NUMBER");
-        const int number = static_cast<int>(ParseUnsigned("preset", words[2], 255));
+        const int number = static_cast<int>(ParseUnsigned("preset", words[2], 256));
         const unsigned char code = op->second;
         return Action{"preset " + words[1] + " " + words[2],
-                      [number, code](CKorvane& cam) { return cam.PreSet(number, code); }};
+                      [number, code](CKorvane& cam) { return cam.PreSet(number, code); }, false, verb, number};
     }
     throw UsageError("unknown command '" + verb + "' (korvane --help lists them)");
+}
+
+std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once)
+{
+    const std::string& verb = action.verb;
+    const bool lens = verb == "focus" || verb == "iris";
+    const bool switches = verb == "autozoom" || verb == "autowrite";
+    if (link.mode == MODE_NETWORK && link.deviceType == DEVICE_ONVIF) {
+        if (lens || switches || verb == "track")
+            return "the library sends an ONVIF camera no " + verb + " command (moves, zoom, stop and presets only)";
+        if (verb == "preset" && (action.preset < 1 || action.preset > 256))
+            return "ONVIF presets are 1 to 256, not " + std::to_string(action.preset);
+        return std::nullopt;
+    }
+    const char* protocol = ProtocolName(link.protocol);
+    if (verb == "preset" && action.preset > 255)
+        return std::string(protocol) + " carries presets 0 to 255, not " + std::to_string(action.preset);
+    if (link.mode == MODE_TRACKSYSTEM) {
+        if (switches) return "the tracking system has no " + verb + " switch";
+        if (verb == "track" && link.systemType != TRACKSYSTEM_TYPE_1)
+            return "only --system-type 1 sends the tracking system's track on/off packet";
+    }
+    if (link.protocol == PROTOCOL_VISCA) {
+        if (verb == "test") return "VISCA has no connection-test frame";
+        if (switches) return verb + " is a Pelco preset; VISCA has none";
+        // A VISCA stop repeats the kind of the last move sent (pan/tilt,
+        // zoom or focus); a fresh process has sent none.
+        if (verb == "stop" && once)
+            return "a VISCA stop needs the move it ends: use --for with the move, or interactive";
+    }
+    return std::nullopt;
+}
+
+Action FindAction(const std::vector<std::string>& words, const CameraOptions& link)
+{
+    Action action = FindAction(words);
+    if (const auto why = Unsendable(action, link, true))
+        throw UsageError("nothing would go out for '" + action.label + "' to " + link.Describe() + ": " + *why);
+    return action;
 }
 
 }  // namespace korvane::tool

@@ -2,9 +2,12 @@
 // "preset go 5", "track on", ...
 #pragma once
 
+#include "CommandLine.h"
+
 #include <korvane/Korvane.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,9 +17,22 @@ struct Action {
     std::string label;                       // "preset go 5"
     std::function<int(CKorvane&)> run;
     bool keepsMoving = false;                // a stop ends it (--for)
+    std::string verb;                        // "preset", "zoom", "up", ...
+    int preset = -1;                         // the preset's number, for "preset"
 };
 
 // The action for the words; throws UsageError for unknown words or arguments.
+// Presets are taken from 0 to 256; whether the link carries the number is
+// for Unsendable to say.
 Action FindAction(const std::vector<std::string>& words);
+
+// Why the library would send nothing for the action on this link (ONVIF has
+// no focus, VISCA no test frame, Pelco no preset 256, ...), or nothing when
+// it sends. once: a single command from a fresh process (a VISCA stop then
+// has no move to stop).
+std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once);
+
+// FindAction, refusing with UsageError what the link would not send.
+Action FindAction(const std::vector<std::string>& words, const CameraOptions& link);
 
 }  // namespace korvane::tool

@@ -1,5 +1,6 @@
 #include "Interactive.h"
 
+#include "Commands.h"
 #include "Terminal.h"
 
 #include <algorithm>
@@ -26,10 +27,16 @@ public:
     }
 
 private:
-    void Did(const std::string& what, int (CKorvane::*call)())
+    // Sends the command of the words, or says why the link carries none.
+    void Do(const std::vector<std::string>& words)
     {
-        (m_link.Camera().*call)();
-        m_strLast = what;
+        const Action action = FindAction(words);
+        if (const auto why = Unsendable(action, m_link.Options(), false)) {
+            m_strLast = action.label + ": not sent, " + *why;
+            return;
+        }
+        action.run(m_link.Camera());
+        m_strLast = action.label;
     }
     void ChangeSpeed(int delta)
     {
@@ -50,20 +57,17 @@ private:
 
 bool CSession::OnKey(const KeyPress& press)
 {
-    CKorvane& cam = m_link.Camera();
     switch (press.key) {
-    case Key::Up: Did("up", &CKorvane::MoveUp); return true;
-    case Key::Down: Did("down", &CKorvane::MoveDown); return true;
-    case Key::Left: Did("left", &CKorvane::MoveLeft); return true;
-    case Key::Right: Did("right", &CKorvane::MoveRight); return true;
+    case Key::Up: Do({"up"}); return true;
+    case Key::Down: Do({"down"}); return true;
+    case Key::Left: Do({"left"}); return true;
+    case Key::Right: Do({"right"}); return true;
     case Key::None: return false;  // end of input
     case Key::Other: break;
     }
     const char ch = press.ch;
     if (ch >= '1' && ch <= '9') {
-        const int preset = ch - '0';
-        cam.PreSet(preset, m_bSetting ? 1 : 0);
-        m_strLast = std::string(m_bSetting ? "preset set " : "preset go ") + ch;
+        Do({"preset", m_bSetting ? "set" : "go", std::string(1, ch)});
         m_bSetting = false;
         return true;
     }
@@ -72,26 +76,25 @@ bool CSession::OnKey(const KeyPress& press)
     case 'q':
     case 'Q':
     case 3: return false;
-    case ' ': Did("stop", &CKorvane::CameraStop); break;
+    case ' ': Do({"stop"}); break;
     case '+':
-    case '=': Did("zoom in", &CKorvane::ZoomPlus); break;
-    case '-': Did("zoom out", &CKorvane::ZoomMinus); break;
-    case 'f': Did("focus far", &CKorvane::FocusPlus); break;
-    case 'n': Did("focus near", &CKorvane::FocusMinus); break;
-    case 'o': Did("iris open", &CKorvane::IrisPlus); break;
-    case 'c': Did("iris close", &CKorvane::IrisMinus); break;
+    case '=': Do({"zoom", "in"}); break;
+    case '-': Do({"zoom", "out"}); break;
+    case 'f': Do({"focus", "far"}); break;
+    case 'n': Do({"focus", "near"}); break;
+    case 'o': Do({"iris", "open"}); break;
+    case 'c': Do({"iris", "close"}); break;
     case 's':
         m_bSetting = true;
         m_strLast = "set which preset? (1-9)";
         break;
     case 't':
         m_bTracking = !m_bTracking;
-        Did(m_bTracking ? "track on" : "track off", m_bTracking ? &CKorvane::OpenTrack : &CKorvane::CloseTrack);
+        Do({"track", m_bTracking ? "on" : "off"});
         break;
     case 'a':
         m_bAutoZoom = !m_bAutoZoom;
-        Did(m_bAutoZoom ? "auto-zoom on" : "auto-zoom off",
-            m_bAutoZoom ? &CKorvane::OpenAutoZoom : &CKorvane::CloseAutoZoom);
+        Do({"autozoom", m_bAutoZoom ? "on" : "off"});
         break;
     case '[': ChangeSpeed(-4); break;
     case ']': ChangeSpeed(4); break;

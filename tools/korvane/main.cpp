@@ -1,6 +1,7 @@
 // korvane: drive a PTZ camera from the command line through the Korvane
 // library, run a simulated peer, or watch the demo.
 #include "Camera.h"
+#include "CameraFile.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Demo.h"
@@ -9,9 +10,13 @@
 #include "Stopper.h"
 #include "panel/Panel.h"
 
+#include <boost/system/error_code.hpp>
+
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <mutex>
 
 using namespace korvane::tool;
 
@@ -25,6 +30,8 @@ const char* const kUsage =
     "       korvane help [COMMAND]\n"
     "\n"
     "link (pick one):\n"
+    "  --camera NAME          a camera named in the camera file (--cameras FILE,\n"
+    "                         default ./cameras.json; korvane help cameras)\n"
     "  --serial DEVICE        a serial line, e.g. /dev/ttyUSB0 (--baud 9600, --data-bits 8)\n"
     "  --network IP           a network camera; --device-type onvif (default), relay1,\n"
     "                         relay2 or relay4 (through the relay service on this\n"
@@ -52,8 +59,16 @@ const char* const kUsage =
     "  korvane --serial /dev/ttyUSB0 --address 2 left --for 1.5s\n"
     "  korvane --network 192.168.1.64 --user admin --password secret preset go 3\n"
     "  korvane --tracking 192.168.1.20 --port 5000 listen\n"
+    "  korvane --camera podium preset go 2\n"
     "\n"
-    "Exit codes: 0 done, 1 the camera could not be reached, 2 a mistake on the command line.\n";
+    "A single command sends only that command; listen, interactive, test and --for\n"
+    "switch reports on (a serial camera is sent go to preset 88 and 100 as it opens).\n"
+    "A link or command with which nothing would go out is refused before anything\n"
+    "is sent (--tracking takes an IPv4 address, ports are 1-65535, ONVIF has no\n"
+    "focus, VISCA no test frame, ...).\n"
+    "\n"
+    "Exit codes: 0 done, 1 the camera could not be reached or the library reported\n"
+    "a failure, 2 a mistake on the command line.\n";
 
 const std::map<std::string, const char*>& CommandHelp()
 {
@@ -63,21 +78,48 @@ const std::map<std::string, const char*>& CommandHelp()
                  "stops after DURATION (2s, 500ms, 1m); without it, it moves until 'stop'.\n"},
         {"stop", "korvane [link] stop\nStops whatever the camera is doing (move, zoom, focus, iris).\n"},
         {"zoom", "korvane [link] zoom in|out [--for DURATION]\nZooms until stopped; ONVIF zooms at the pan speed.\n"},
-        {"focus", "korvane [link] focus far|near [--for DURATION]\n"},
-        {"iris", "korvane [link] iris open|close [--for DURATION]\n"},
+        {"focus", "korvane [link] focus far|near [--for DURATION]\nNot for ONVIF cameras.\n"},
+        {"iris", "korvane [link] iris open|close [--for DURATION]\n"
+                 "Not for ONVIF cameras; with VISCA one step, with nothing to stop.\n"},
         {"preset", "korvane [link] preset go|set|clear N\n"
                    "go calls preset N, set stores the present position as N, clear removes it.\n"
-                   "Pelco sends the low byte of N; ONVIF takes presets 1 to 256.\n"},
+                   "Pelco-D, Pelco-P and VISCA carry presets 0 to 255; ONVIF takes 1 to 256.\n"},
         {"track", "korvane [link] track on|off\nTurns presenter tracking on or off (presets 80/81, or\n"
                   "the tracking system's own packet in tracking mode).\n"},
-        {"autozoom", "korvane [link] autozoom on|off\n"},
-        {"autowrite", "korvane [link] autowrite on|off\n"},
-        {"test", "korvane [link] test\nSends the connection-test frame and prints the system's text\n"
-                 "for the link's last error (\"Success\" when all went well).\n"},
+        {"autozoom", "korvane [link] autozoom on|off\nA Pelco preset: not for VISCA, ONVIF or the tracking system.\n"},
+        {"autowrite", "korvane [link] autowrite on|off\nA Pelco preset: not for VISCA, ONVIF or the tracking system.\n"},
+        {"test", "korvane [link] test\nSends the connection-test frame (Pelco only) and prints the system's\n"
+                 "text for the link's last error (\"Success\" when all went well); any other\n"
+                 "text ends with exit code 1. Sends are not waited for, so a failure of this\n"
+                 "very frame may not show. An ONVIF camera has no test frame: the test is that\n"
+                 "it answered every request of opening it.\n"},
         {"listen", "korvane [link] listen [--for DURATION]\n"
                    "Opens the camera and prints each report as it arrives, one line each:\n"
                    "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"},
         {"interactive", "korvane [link] interactive\nDrives the camera from the keyboard.\n"},
+        {"cameras",
+         "korvane --camera NAME [--cameras FILE] COMMAND\n"
+         "Takes the camera's link from a JSON file (default ./cameras.json) instead of the\n"
+         "link options; --speed, --pan-speed, --tilt-speed and --for may still be given.\n"
+         "\n"
+         "  {\"cameras\": [\n"
+         "    {\"name\": \"podium\", \"mode\": \"serial\", \"device\": \"/dev/ttyUSB0\", \"baud\": 9600,\n"
+         "     \"protocol\": \"pelco-d\", \"address\": 1},\n"
+         "    {\"name\": \"room\", \"mode\": \"onvif\", \"host\": \"192.168.1.64\", \"port\": 80,\n"
+         "     \"user\": \"admin\", \"password\": \"secret\"},\n"
+         "    {\"name\": \"board\", \"mode\": \"relay4\", \"host\": \"192.168.1.70\", \"port\": 80,\n"
+         "     \"address\": 2, \"protocol\": \"pelco-d\"},\n"
+         "    {\"name\": \"desk\", \"mode\": \"tracking\", \"host\": \"192.168.1.20\", \"port\": 5000,\n"
+         "     \"address\": 1, \"protocol\": \"visca\"}\n"
+         "  ]}\n"
+         "\n"
+         "mode: serial (device, baud, data_bits, protocol, address), onvif (host, port,\n"
+         "user, password), relay1|relay2|relay4 (host, port, address, protocol, user,\n"
+         "password, value4, text7), tracking (host, port, address, protocol,\n"
+         "system_type). Every camera may have pan_speed and tilt_speed (0-63).\n"
+         "Names must differ; a field the mode does not use is refused, so a typo is\n"
+         "caught. Messages name the file, the camera and the field; a password is never\n"
+         "shown.\n"},
         {"sim", kSimHelp},
         {"demo", kDemoHelp},
         {"panel", kPanelHelp},
@@ -102,30 +144,78 @@ int Help(const std::vector<std::string>& words)
     return 0;
 }
 
-// The library's message box, as a line: after "test" it is the test's result.
-struct MessageLine {
-    std::string prefix;
+// The library's message box, as a line. A message is how the library tells
+// of a failure (a network camera's socket error, the connection test's
+// result), so they are kept to judge what was sent. From any thread.
+class CMessages {
+public:
+    explicit CMessages(std::string prefix) : m_prefix(std::move(prefix)) {}
     static void Print(const char*, const char* text, void* context)
     {
-        std::printf("%s%s\n", static_cast<MessageLine*>(context)->prefix.c_str(), text);
+        auto* self = static_cast<CMessages*>(context);
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_texts.emplace_back(text);
+        std::printf("%s%s\n", self->m_prefix.c_str(), text);
         std::fflush(stdout);
     }
+    std::size_t Count() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts.size();
+    }
+    // The last message after the first `count`, if any came.
+    std::optional<std::string> LastSince(std::size_t count) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_texts.size() <= count) return std::nullopt;
+        return m_texts.back();
+    }
+
+private:
+    const std::string m_prefix;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_texts;
 };
+
+// The library's text for "no error", trimmed as the library trims it.
+std::string SuccessText()
+{
+    std::string text = boost::system::error_code().message();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// Runs a command of the action and says "sent", or throws RunError when the
+// library told of a failure meanwhile.
+void Send(CKorvane& camera, const std::string& label, const std::function<int(CKorvane&)>& run,
+          const CMessages& messages, COutput& output, const CameraOptions& options)
+{
+    const std::size_t before = messages.Count();
+    run(camera);
+    if (const auto failure = messages.LastSince(before))
+        throw RunError("not sent: " + label + " (" + options.Describe() + "): " + *failure);
+    output.Line("sent: " + label + " (" + options.Describe() + ")");
+}
 
 int RunCamera(const CameraOptions& options)
 {
     if (options.words.empty()) throw UsageError("no command given");
-    if (!options.linkGiven) throw UsageError("say how the camera is reached: --serial, --network or --tracking");
+    if (!options.linkGiven)
+        throw UsageError("say how the camera is reached: --serial, --network or --tracking, or --camera NAME");
+    ValidateLink(options);
     const std::string& verb = options.words[0];
     std::optional<Action> action;
-    if (verb != "listen" && verb != "interactive") action = FindAction(options.words);
+    if (verb != "listen" && verb != "interactive") action = FindAction(options.words, options);
     else if (options.words.size() != 1) throw UsageError("korvane " + verb + " takes no arguments");
+    // Reports only where they are shown; see ReportMode.
+    const bool reports = !action || verb == "test" || (options.duration && action->keepsMoving);
 
     COutput output;
-    static MessageLine messages;
-    messages.prefix = verb == "test" ? "connection test: " : "message: ";
-    KorvaneSetMessageHandler(&MessageLine::Print, &messages);
-    CCameraLink link(options, output);
+    // Lives to the end of the process: a library thread may call the handler
+    // until then. RunCamera runs once per process.
+    static CMessages messages(verb == "test" ? "connection test: " : "message: ");
+    KorvaneSetMessageHandler(&CMessages::Print, &messages);
+    CCameraLink link(options, output, reports ? ReportMode::On : ReportMode::Off);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
         output.Line("listening to " + options.Describe() + (options.duration ? "" : "; Ctrl-C ends"));
@@ -133,15 +223,29 @@ int RunCamera(const CameraOptions& options)
         output.Line(std::to_string(link.Reports()) + " reports");
         return 0;
     }
-    action->run(link.Camera());
-    output.Line("sent: " + action->label + " (" + options.Describe() + ")");
-    if (verb == "test" && options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF)
+    const bool onvif = options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF;
+    if (verb == "test" && onvif) {
         output.Line("connection test: the ONVIF camera answered every request of Open (it has no test frame)");
+        return 0;
+    }
+    if (verb == "test") {
+        // The test's result is the library's text for the link's last error.
+        const std::size_t before = messages.Count();
+        action->run(link.Camera());
+        const auto result = messages.LastSince(before);
+        if (!result) throw RunError("the connection test gave no result");
+        if (*result != SuccessText())
+            throw RunError("the connection test to " + options.Describe() + " failed: " + *result);
+        output.Line("sent: test (" + options.Describe() + ")");
+        return 0;
+    }
+    Send(link.Camera(), action->label, action->run, messages, output, options);
     if (options.duration && action->keepsMoving) {
+        // A VISCA iris command is one step, with nothing to stop.
+        if (options.protocol == PROTOCOL_VISCA && !onvif && verb == "iris") return 0;
         CStopper stopper(options.duration);
         stopper.Wait();
-        link.Camera().CameraStop();
-        output.Line("sent: stop");
+        Send(link.Camera(), "stop", [](CKorvane& camera) { return camera.CameraStop(); }, messages, output, options);
     }
     return 0;
 }
@@ -178,7 +282,7 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stderr);
             return 2;
         }
-        return RunCamera(options);
+        return RunCamera(ResolveCamera(options));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "korvane: %s\n(korvane --help shows the usage)\n", error.what());
         return 2;

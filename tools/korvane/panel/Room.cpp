@@ -169,7 +169,7 @@ void CRoom::Open(Camera& camera)
     std::unique_ptr<CCameraLink> link;
     try {
         link = std::make_unique<CCameraLink>(
-            camera.options, m_output,
+            camera.options, m_output, ReportMode::On,
             [this, &camera](const unsigned char* data, int length, unsigned int message) {
                 Report(camera, data, length, message);
             });
