@@ -25,7 +25,7 @@ namespace {
 const char* const kUsage =
     "usage: korvane [link options] COMMAND [ARGS] [--for DURATION]\n"
     "       korvane sim serial|tracking|relay|onvif [options]\n"
-    "       korvane panel --cameras FILE [--listen ADDR:PORT] [--token TEXT]\n"
+    "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT]\n"
     "       korvane demo [--panel]\n"
     "       korvane help [COMMAND]\n"
     "\n"

@@ -11,7 +11,7 @@
 namespace korvane::tool {
 
 const char* const kPanelHelp =
-    "usage: korvane panel --cameras FILE [--listen ADDR:PORT] [--token TEXT] [--for DURATION]\n"
+    "usage: korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT] [--for DURATION]\n"
     "\n"
     "Serves one web page that drives every camera of the camera file: a direction\n"
     "pad, zoom, focus and iris that move while a button is held and stop when it is\n"
@@ -20,7 +20,7 @@ const char* const kPanelHelp =
     "and one live feed of the reports from the whole room, newest first.\n"
     "The page, its script and style are built into korvane: no internet needed.\n"
     "\n"
-    "  --cameras FILE      the room's cameras (JSON, see the README)\n"
+    "  --cameras FILE      the room's cameras (default cameras.json; korvane help cameras)\n"
     "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one)\n"
     "  --token TEXT        every request must carry it (Authorization: Bearer TEXT, or\n"
     "                      ?token=TEXT); off loopback one is made up and printed if not given\n"
@@ -73,7 +73,7 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
         else if (arg == "--panel" && !needCameras) continue;
         else throw UsageError("unknown option " + arg + " for korvane " + (needCameras ? "panel" : "demo --panel"));
     }
-    if (needCameras && parsed.cameraFile.empty()) throw UsageError("korvane panel needs --cameras FILE");
+    if (needCameras && parsed.cameraFile.empty()) parsed.cameraFile = "cameras.json";
     if (!IsLoopback(parsed.server.address) && parsed.server.token.empty()) {
         // Off loopback anyone on the network could drive the room: a token it is.
         std::random_device random;
