@@ -7,6 +7,7 @@
 #include "Server.h"
 
 #include <random>
+#include <tuple>
 
 namespace korvane::tool {
 

@@ -10,6 +10,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <set>
