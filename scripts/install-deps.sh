@@ -10,6 +10,8 @@ packages=(
   nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   python3-pytest python3-pip
+  # the panel's browser tests: Debian's Python with selenium
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

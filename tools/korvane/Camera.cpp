@@ -78,8 +78,8 @@ std::string Hex(const unsigned char* data, int length)
     return text;
 }
 
-CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports)
-    : m_options(options), m_output(output), m_pCamera(std::make_unique<CKorvane>(options.mode))
+CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports, ReportHook hook)
+    : m_options(options), m_output(output), m_hook(std::move(hook)), m_pCamera(std::make_unique<CKorvane>(options.mode))
 {
     CKorvane& cam = *m_pCamera;
     cam.SetDeviceAddress(options.address);
@@ -150,6 +150,7 @@ void CCameraLink::OnReport(const unsigned char* data, int length, unsigned int m
     }
     self->m_output.Line(ClockTime() + "  " + self->m_options.Describe() + "  " + EventName(message) + "  " +
                         Hex(data, length));
+    if (self->m_hook) self->m_hook(data, length, message);
 }
 
 }  // namespace korvane::tool

@@ -7,6 +7,7 @@
 #include <korvane/Korvane.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,9 +48,13 @@ enum class ReportMode { Off, On };
 
 class CCameraLink {
 public:
+    // Each report, on the library's thread, after its line is printed.
+    using ReportHook = std::function<void(const unsigned char* data, int length, unsigned int message)>;
+
     // Opens the camera; throws RunError with a message a user can act on.
-    // With ReportMode::On it says on output that it switches reports on.
-    CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports);
+    // With ReportMode::On it says on output that it switches reports on; each
+    // report then goes to hook as well (on the library's thread).
+    CCameraLink(const CameraOptions& options, COutput& output, ReportMode reports, ReportHook hook = {});
     ~CCameraLink();
 
     CKorvane& Camera() { return *m_pCamera; }
@@ -61,6 +66,7 @@ private:
 
     CameraOptions m_options;
     COutput& m_output;
+    ReportHook m_hook;
     std::unique_ptr<CKorvane> m_pCamera;
     mutable std::mutex m_mutex;
     int m_nReports = 0;

@@ -17,14 +17,17 @@ namespace korvane::tool {
 using namespace std::chrono_literals;
 
 const char* const kDemoHelp =
-    "usage: korvane demo\n"
+    "usage: korvane demo [--panel]\n"
     "\n"
     "Starts the simulated peers on this machine (a serial line on a pseudo-terminal,\n"
     "a tracking system and the relay service on UDP 127.0.0.1, an ONVIF camera on\n"
     "HTTP 127.0.0.1) and drives one camera in each mode through moves, zoom,\n"
     "presets and track on/off. Shows what the host called, what arrived at each\n"
     "peer and which reports came back, then one summary line per mode.\n"
-    "Needs UDP ports 10000 and 20715 free. Exit code 0 when everything arrived.\n";
+    "Needs UDP ports 10000 and 20715 free. Exit code 0 when everything arrived.\n"
+    "\n"
+    "korvane demo --panel [--listen ADDR:PORT] [--every DURATION] starts the same\n"
+    "peers with a ready camera file and serves the panel on them (korvane help panel).\n";
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "Interactive.h"
 #include "SimCommand.h"
 #include "Stopper.h"
+#include "panel/Panel.h"
 
 #include <boost/system/error_code.hpp>
 
@@ -24,7 +25,8 @@ namespace {
 const char* const kUsage =
     "usage: korvane [link options] COMMAND [ARGS] [--for DURATION]\n"
     "       korvane sim serial|tracking|relay|onvif [options]\n"
-    "       korvane demo\n"
+    "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT]\n"
+    "       korvane demo [--panel]\n"
     "       korvane help [COMMAND]\n"
     "\n"
     "link (pick one):\n"
@@ -120,6 +122,7 @@ const std::map<std::string, const char*>& CommandHelp()
          "shown.\n"},
         {"sim", kSimHelp},
         {"demo", kDemoHelp},
+        {"panel", kPanelHelp},
     };
     return help;
 }
@@ -262,7 +265,15 @@ int main(int argc, char** argv)
         if (!args.empty() && args[0] == "demo") {
             const std::vector<std::string> rest(args.begin() + 1, args.end());
             if (!rest.empty() && (rest[0] == "--help" || rest[0] == "-h")) return Help({"demo"});
+            for (const std::string& arg : rest)
+                if (arg == "--panel") return RunPanelDemo(rest);
             return RunDemo(rest);
+        }
+        if (!args.empty() && args[0] == "panel") {
+            const std::vector<std::string> rest(args.begin() + 1, args.end());
+            for (const std::string& arg : rest)
+                if (arg == "--help" || arg == "-h") return Help({"panel"});
+            return RunPanel(rest);
         }
         if (!args.empty() && args[0] == "help") return Help({args.begin() + 1, args.end()});
         const CameraOptions options = ParseCommandLine(args);

@@ -1,0 +1,179 @@
+// A small HTTP and WebSocket client for the panel's tests: every call is
+// bounded in time, and a push channel can be dropped the hard way.
+#pragma once
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace korvane::test {
+
+struct HttpReply {
+    int status = 0;  // 0: no answer in time
+    std::string body;
+    std::map<std::string, std::string> headers;
+    std::string Header(const std::string& name) const
+    {
+        const auto found = headers.find(name);
+        return found == headers.end() ? std::string() : found->second;
+    }
+    nlohmann::json Json() const { return nlohmann::json::parse(body, nullptr, false); }
+    std::string Error() const
+    {
+        const auto json = Json();
+        return json.is_object() && json.contains("error") ? json["error"].get<std::string>() : std::string();
+    }
+};
+
+inline HttpReply Http(std::uint16_t port, const std::string& method, const std::string& target,
+                      const std::string& body = {}, std::map<std::string, std::string> headers = {},
+                      std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    namespace beast = boost::beast;
+    namespace http = beast::http;
+    boost::asio::io_context io;
+    beast::tcp_stream stream(io);
+    HttpReply reply;
+    http::request<http::string_body> request{http::string_to_verb(method), target, 11};
+    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    if (!body.empty() && !headers.count("Content-Type")) request.set(http::field::content_type, "application/json");
+    for (const auto& [name, value] : headers) request.set(name, value);
+    request.body() = body;
+    request.prepare_payload();
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    stream.expires_after(limit);
+    stream.async_connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port),
+                         [&](beast::error_code error) {
+                             if (error) return;
+                             http::async_write(stream, request, [&](beast::error_code error, std::size_t) {
+                                 if (error) return;
+                                 http::async_read(stream, buffer, response, [&](beast::error_code error, std::size_t) {
+                                     if (error) return;
+                                     reply.status = static_cast<int>(response.result_int());
+                                     reply.body = response.body();
+                                     for (const auto& field : response)
+                                         reply.headers[std::string(field.name_string())] = std::string(field.value());
+                                 });
+                             });
+                         });
+    io.run();
+    return reply;
+}
+
+inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohmann::json& body = nullptr,
+                      std::map<std::string, std::string> headers = {})
+{
+    return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
+}
+
+// One page's push channel.
+class CPushClient {
+public:
+    // Opens ws://127.0.0.1:port/target; status() is 101 when it opened, or the
+    // HTTP status of the refusal.
+    CPushClient(std::uint16_t port, const std::string& target = "/api/events",
+                std::map<std::string, std::string> headers = {})
+        : m_ws(m_io)
+    {
+        namespace beast = boost::beast;
+        auto& lowest = beast::get_lowest_layer(m_ws);
+        lowest.expires_after(std::chrono::seconds(5));
+        m_ws.set_option(beast::websocket::stream_base::decorator([headers](beast::websocket::request_type& request) {
+            for (const auto& [name, value] : headers) request.set(name, value);
+        }));
+        lowest.async_connect(
+            boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port), [&](beast::error_code error) {
+                if (error) return;
+                m_ws.async_handshake(m_response, "127.0.0.1:" + std::to_string(port), target,
+                                     [&](beast::error_code) { m_nStatus = static_cast<int>(m_response.result_int()); });
+            });
+        m_io.run();
+        lowest.expires_never();
+    }
+
+    int Status() const { return m_nStatus; }
+    bool Open() const { return m_nStatus == 101; }
+
+    // The next message, or nothing when none comes in time (or the channel ended).
+    std::optional<nlohmann::json> Next(std::chrono::milliseconds limit = std::chrono::seconds(3))
+    {
+        if (!m_got && !m_bReading) {
+            m_bReading = true;
+            m_ws.async_read(m_buffer, [this](boost::beast::error_code error, std::size_t) {
+                m_bReading = false;
+                if (error) {
+                    m_bEnded = true;
+                    return;
+                }
+                m_got = boost::beast::buffers_to_string(m_buffer.data());
+                m_buffer.consume(m_buffer.size());
+            });
+        }
+        m_io.restart();
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!m_got && m_bReading && std::chrono::steady_clock::now() < deadline) m_io.run_one_until(deadline);
+        if (!m_got) return std::nullopt;
+        const auto message = nlohmann::json::parse(*m_got, nullptr, false);
+        m_got.reset();
+        return message;
+    }
+
+    // Skips messages until one matches, all within the time.
+    template <typename Match>
+    std::optional<nlohmann::json> NextMatching(Match match, std::chrono::milliseconds limit = std::chrono::seconds(3))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            auto message = Next(left);
+            if (!message) return std::nullopt;
+            if (match(*message)) return message;
+        }
+    }
+
+    bool Send(const nlohmann::json& message)
+    {
+        bool done = false, ok = false;
+        const std::string text = message.dump();
+        m_ws.text(true);
+        m_ws.async_write(boost::asio::buffer(text), [&](boost::beast::error_code error, std::size_t) {
+            done = true;
+            ok = !error;
+        });
+        m_io.restart();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!done && std::chrono::steady_clock::now() < deadline) m_io.run_one_until(deadline);
+        return ok;
+    }
+
+    // The connection ends without a closing handshake, as when a browser is killed.
+    void Drop()
+    {
+        boost::beast::error_code ignored;
+        boost::beast::get_lowest_layer(m_ws).socket().close(ignored);
+    }
+
+private:
+    boost::asio::io_context m_io;
+    boost::beast::websocket::stream<boost::beast::tcp_stream> m_ws;
+    boost::beast::websocket::response_type m_response;
+    boost::beast::flat_buffer m_buffer;
+    int m_nStatus = 0;
+    bool m_bReading = false;
+    bool m_bEnded = false;
+    std::optional<std::string> m_got;
+};
+
+}  // namespace korvane::test

@@ -1,0 +1,465 @@
+// "korvane panel" as other tools and pages use it: the tool runs as a child
+// process on an ephemeral port of 127.0.0.1, its cameras are the simulated
+// serial line and ONVIF camera, and the tests talk real HTTP and WebSocket.
+#include "PanelClient.h"
+#include "ToolProcess.h"
+#include "sim/OnvifCamera.h"
+#include "sim/SerialPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+
+using korvane::sim::CSerialPeer;
+using korvane::sim::DescribeFrame;
+using korvane::test::CPushClient;
+using korvane::test::CToolProcess;
+using korvane::test::Http;
+using korvane::test::Post;
+using korvane::test::RunTool;
+using nlohmann::json;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const char* const kPassword = "hunter2-never-shown";
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The next frame on the line whose description holds text (skipping others).
+std::optional<std::string> FrameWith(CSerialPeer& peer, const std::string& text, std::chrono::milliseconds limit = 3s)
+{
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto frame = peer.NextFrame(left);
+        if (!frame) return std::nullopt;
+        const std::string described = DescribeFrame(*frame);
+        if (Has(described, text)) return described;
+    }
+    return std::nullopt;
+}
+
+// True when nothing but the calls a serial camera makes as it opens (presets
+// 88 and 100) arrives within the time.
+bool NoCommand(CSerialPeer& peer, std::chrono::milliseconds limit = 300ms)
+{
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto frame = peer.NextFrame(left);
+        if (!frame) return true;
+        const std::string described = DescribeFrame(*frame);
+        if (!Has(described, "go to preset 88") && !Has(described, "go to preset 100")) return false;
+    }
+    return true;
+}
+
+std::string WriteCameraFile(const json& cameras)
+{
+    std::random_device random;
+    const auto path = std::filesystem::temp_directory_path() / ("korvane-panel-test-" + std::to_string(random()) + ".json");
+    std::ofstream(path) << json{{"cameras", cameras}}.dump();
+    return path.string();
+}
+
+// The port the panel printed: "open http://ADDR:PORT/".
+std::uint16_t PanelPort(CToolProcess& tool)
+{
+    if (!tool.WaitForOutput("in a browser")) return 0;
+    std::smatch match;
+    const std::string output = tool.Output();
+    if (!std::regex_search(output, match, std::regex(R"(open http://[^:]+:(\d+)/)"))) return 0;
+    return static_cast<std::uint16_t>(std::stoi(match[1]));
+}
+
+bool IsState(const json& message, const std::string& camera, const std::string& state)
+{
+    return message.value("type", "") == "state" && message.value("camera", "") == camera &&
+           message.value("state", "") == state;
+}
+
+class PanelApi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        korvane::sim::OnvifCameraOptions options;
+        options.password = kPassword;
+        m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(options);
+        m_file = WriteCameraFile(json::array({
+            {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1}},
+            {{"name", "board"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 2}, {"pan_speed", 20}},
+            {{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", m_pOnvif->Port()},
+             {"user", "admin"}, {"password", kPassword}},
+            {{"name", "broken"}, {"mode", "serial"}, {"device", "/dev/korvane-no-such-device"}},
+        }));
+        m_pTool = std::make_unique<CToolProcess>(
+            std::vector<std::string>{"panel", "--cameras", m_file, "--listen", "127.0.0.1:0"});
+        m_nPort = PanelPort(*m_pTool);
+        ASSERT_NE(m_nPort, 0) << m_pTool->Output();
+        // Every camera has settled once a page sees its final state.
+        CPushClient page(m_nPort);
+        ASSERT_TRUE(page.Open());
+        std::map<std::string, std::string> states;
+        const auto hello = page.Next();
+        ASSERT_TRUE(hello && (*hello)["type"] == "hello");
+        for (const json& camera : (*hello)["cameras"]) states[camera["camera"]] = camera["state"];
+        const auto deadline = Clock::now() + 10s;
+        while (std::any_of(states.begin(), states.end(), [](const auto& s) { return s.second == "opening"; }) &&
+               Clock::now() < deadline)
+            if (const auto message = page.Next(1s); message && (*message)["type"] == "state")
+                states[(*message)["camera"]] = (*message)["state"];
+        ASSERT_EQ(states["podium"], "open") << m_pTool->Output();
+        ASSERT_EQ(states["room"], "open") << m_pTool->Output() << Http(m_nPort, "GET", "/api/cameras").body;
+        ASSERT_EQ(states["broken"], "failed") << m_pTool->Output();
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove(m_file, ignored);
+    }
+
+    CSerialPeer m_peer;
+    std::unique_ptr<korvane::sim::COnvifCamera> m_pOnvif;
+    std::string m_file;
+    std::unique_ptr<CToolProcess> m_pTool;
+    std::uint16_t m_nPort = 0;
+};
+
+}  // namespace
+
+TEST_F(PanelApi, AnApiMoveGoesOnWhileRenewedAndStopsWhenItsLeaseLapses)
+{
+    auto reply = Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 600}});
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left speed 32"));
+    // Renewed within its lease, the move goes on with no further frame.
+    auto renewed = Clock::now();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(m_peer.Silent(250ms)) << "renewal " << i;
+        renewed = Clock::now();
+        ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 600}}).status, 200);
+    }
+    // The caller goes quiet: the camera stops once the lease has run out, not before.
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop", 3s));
+    const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - renewed);
+    std::printf("API lease of 600 ms: stop arrived %lld ms after the last renewal\n", static_cast<long long>(after.count()));
+    EXPECT_GE(after.count(), 550);
+    EXPECT_LT(after.count(), 1000);
+
+    // Zoom, focus and iris are held the same way; stop ends them at once.
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/zoom", {{"direction", "in"}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: zoom tele"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/stop").status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 500ms));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/focus", {{"direction", "near"}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: focus near"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/iris", {{"direction", "open"}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: iris open"));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s));
+}
+
+TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
+{
+    CPushClient watcher(m_nPort);  // a second page on the same room
+    ASSERT_TRUE(watcher.Open());
+    {
+        CPushClient page(m_nPort);
+        ASSERT_TRUE(page.Open());
+        ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "up-right"}}));
+        EXPECT_TRUE(FrameWith(m_peer, "addr 1: tilt up + pan right"));
+        // The other page sees the camera move.
+        const auto moving = watcher.NextMatching([](const json& m) { return m["type"] == "state" && m["moving"] == "up-right"; });
+        ASSERT_TRUE(moving);
+        EXPECT_EQ((*moving)["camera"], "podium");
+        // The page's connection ends without a goodbye (a killed browser).
+        const auto dropped = Clock::now();
+        page.Drop();
+        ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop", 2s));
+        const auto gone = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - dropped);
+        std::printf("dropped push channel: stop arrived %lld ms later\n", static_cast<long long>(gone.count()));
+        EXPECT_LT(gone, 500ms) << "a closed channel stops the camera at once";
+    }
+    const auto stopped = watcher.NextMatching([](const json& m) { return m["type"] == "note" && Has(m["event"], "went away"); });
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ((*stopped)["camera"], "podium");
+
+    // A page whose network dies sends nothing more, and its channel stays open:
+    // the lease it stopped renewing stops the camera within a second.
+    CPushClient silent(m_nPort);
+    ASSERT_TRUE(silent.Open());
+    ASSERT_TRUE(silent.Send({{"op", "hold"}, {"camera", "board"}, {"motion", "down"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: tilt down speed 32"));
+    const auto lastWord = Clock::now();
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 3s));
+    const auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastWord);
+    std::printf("silent page (network gone, channel still open): stop arrived %lld ms after its last word\n",
+                static_cast<long long>(silence.count()));
+    EXPECT_LT(silence, 1000ms);
+
+    // Release stops at once; a release by a page that no longer holds it does nothing.
+    CPushClient first(m_nPort), second(m_nPort);
+    ASSERT_TRUE(first.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "left"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "right"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan right"));
+    ASSERT_TRUE(first.Send({{"op", "release"}, {"camera", "podium"}}));
+    EXPECT_TRUE(m_peer.Silent(300ms)) << "the first page's release must not stop the second page's move";
+    ASSERT_TRUE(second.Send({{"op", "release"}, {"camera", "podium"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 300ms));
+    // Mistakes on the channel are answered there, and it stays open.
+    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "sideways"}}));
+    const auto error = second.NextMatching([](const json& m) { return m["type"] == "error"; });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(Has((*error)["message"], "unknown motion 'sideways'")) << *error;
+    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "broken"}, {"motion", "up"}}));
+    EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "not open"); }));
+}
+
+TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
+{
+    CPushClient one(m_nPort), two(m_nPort);
+    ASSERT_TRUE(one.Open() && two.Open());
+    const std::vector<std::pair<int, std::uint8_t>> sent = {{1, 0x50}, {2, 0x56}, {1, 0x52}, {2, 0x57}, {1, 0x51}};
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"podium", "target appears"}, {"board", "writing starts"}, {"podium", "close-up ready"},
+        {"board", "writing stops"},   {"podium", "target disappears"}};
+    for (const auto& [address, code] : sent) ASSERT_TRUE(m_peer.SendReturnCode(address, code));
+    for (CPushClient* page : {&one, &two}) {
+        // What came before the page's greeting is in the greeting's feed (newest first).
+        const auto hello = page->Next();
+        ASSERT_TRUE(hello && (*hello)["type"] == "hello");
+        std::vector<json> reports;
+        for (const json& entry : (*hello)["feed"])
+            if (entry["type"] == "report") reports.insert(reports.begin(), entry);
+        // A message may come again just after the greeting; the page skips any
+        // numbered no later than the greeting, as this does.
+        const std::uint64_t greeted = (*hello)["seq"];
+        while (reports.size() < expected.size()) {
+            const auto report = page->NextMatching(
+                [&](const json& m) { return m["type"] == "report" && m["seq"].get<std::uint64_t>() > greeted; });
+            ASSERT_TRUE(report) << Http(m_nPort, "GET", "/api/feed").body;
+            reports.push_back(*report);
+        }
+        std::uint64_t lastSeq = 0;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const json& report = reports[i];
+            EXPECT_EQ(report["camera"], expected[i].first);
+            EXPECT_EQ(report["event"], expected[i].second);
+            EXPECT_GT(report["seq"].get<std::uint64_t>(), lastSeq);
+            lastSeq = report["seq"];
+            EXPECT_TRUE(std::regex_match(report["time"].get<std::string>(), std::regex(R"(\d\d:\d\d:\d\d\.\d{3})")));
+        }
+    }
+    // The feed: newest first, each with its bytes.
+    const auto feed = Http(m_nPort, "GET", "/api/feed").Json()["feed"];
+    std::vector<json> reports;
+    for (const json& entry : feed)
+        if (entry["type"] == "report") reports.push_back(entry);
+    ASSERT_EQ(reports.size(), expected.size()) << feed;
+    EXPECT_EQ(reports.front()["event"], "target disappears");
+    EXPECT_EQ(reports.front()["bytes"], "ff 01 00 07 00 51 59");
+    EXPECT_EQ(reports.back()["event"], "target appears");
+    // A page opened later gets the feed in its greeting.
+    CPushClient late(m_nPort);
+    const auto hello = late.Next();
+    ASSERT_TRUE(hello);
+    EXPECT_EQ((*hello)["feed"], feed);
+}
+
+TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
+{
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/preset", {{"action", "set"}, {"number", 7}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: set preset 7"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/preset", {{"action", "go"}, {"number", 7}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: go to preset 7"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/preset", {{"action", "clear"}, {"number", 7}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: clear preset 7"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/track", {{"on", true}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: go to preset 80"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/track", {{"on", false}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: go to preset 81"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/speed", {{"pan", 10}, {"tilt", 50}}).status, 200);
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/move", {{"direction", "down-left"}}).status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: tilt down + pan left speed 10/50"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/stop").status, 200);
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/test").status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "connection test addr 1"));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/room/preset", {{"action", "go"}, {"number", 3}}).status, 200);
+    EXPECT_TRUE(m_pOnvif->NextOf("GotoPreset", 3s));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "up"}}).status, 200);
+    EXPECT_TRUE(m_pOnvif->NextOf("ContinuousMove", 3s));
+    EXPECT_TRUE(m_pOnvif->NextOf("Stop", 3s)) << "the lease lapses for ONVIF cameras too";
+
+    const json cameras = Http(m_nPort, "GET", "/api/cameras").Json()["cameras"];
+    ASSERT_EQ(cameras.size(), 4u);
+    EXPECT_EQ(cameras[1]["name"], "board");
+    EXPECT_EQ(cameras[1]["pan_speed"], 10);
+    EXPECT_EQ(cameras[1]["switches"]["track"], false);
+    EXPECT_EQ(cameras[3]["state"], "failed");
+    EXPECT_TRUE(Has(cameras[3]["reason"], "cannot open serial device /dev/korvane-no-such-device")) << cameras[3];
+}
+
+TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
+{
+    struct Case {
+        const char* method;
+        std::string target;
+        std::string body;
+        int status;
+        const char* says;
+        std::map<std::string, std::string> headers = {};
+    };
+    const std::string big(20000, 'x');
+    const Case cases[] = {
+        {"POST", "/api/cameras/podium/move", "{\"direction\": ", 400, "not JSON"},
+        {"POST", "/api/cameras/podium/move", "[1, 2]", 400, "a JSON object"},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"sideways\"}", 400, "unknown direction 'sideways'"},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": 4}", 400, "wants \"direction\""},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"up\", \"hold_ms\": 60000}", 400, "hold_ms"},
+        {"POST", "/api/cameras/podium/zoom", "{\"direction\": \"left\"}", 400, "in or out"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 0}", 400, "from 1 to 255"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"overwrite\", \"number\": 3}", 400, "go, set or clear"},
+        {"POST", "/api/cameras/podium/track", "{\"on\": \"yes\"}", 400, "true or false"},
+        {"POST", "/api/cameras/podium/speed", "{\"pan\": 64}", 400, "0 to 63"},
+        {"POST", "/api/cameras/nobody/move", "{\"direction\": \"up\"}", 404, "no camera named 'nobody'"},
+        {"POST", "/api/cameras/podium/dance", "", 404, "no command 'dance'"},
+        {"POST", "/api/nothing", "", 404, "nothing at /api/nothing"},
+        {"GET", "/api/cameras/podium/move", "", 405, "POST"},
+        {"POST", "/api/cameras", "", 405, "GET"},
+        {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
+        {"POST", "/api/cameras/podium/move", big, 413, "16 KiB"},
+        {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
+         {{"Content-Type", "application/x-www-form-urlencoded"}}},
+        {"GET", "/api/cameras", "", 403, "127.0.0.1 only", {{"Host", "evil.example:8420"}}},
+        {"POST", "/api/cameras/podium/stop", "", 403, "another site", {{"Origin", "http://evil.example"}}},
+    };
+    for (const Case& c : cases) {
+        const auto reply = Http(m_nPort, c.method, c.target, c.body, c.headers);
+        EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body.substr(0, 60) << "\n" << reply.body;
+        EXPECT_TRUE(Has(reply.Error(), c.says)) << c.target << ": " << reply.body;
+    }
+    // Nothing moved and the panel still serves.
+    EXPECT_TRUE(NoCommand(m_peer));
+    EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
+    CPushClient wrongPlace(m_nPort, "/api/elsewhere");
+    EXPECT_EQ(wrongPlace.Status(), 404);
+
+    // The page, the API and the push channel show the ONVIF camera without its password.
+    const auto page = Http(m_nPort, "GET", "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_TRUE(Has(page.Header("Content-Type"), "text/html"));
+    EXPECT_TRUE(Has(page.body, "<script>")) << "the script is part of the page";
+    CPushClient channel(m_nPort);
+    const auto hello = channel.Next();
+    ASSERT_TRUE(hello);
+    for (const std::string& text : {page.body, Http(m_nPort, "GET", "/api/cameras").body, hello->dump(),
+                                    Http(m_nPort, "GET", "/api/feed").body, Http(m_nPort, "GET", "/api/cameras/room").body})
+        EXPECT_FALSE(Has(text, kPassword)) << text;
+    EXPECT_TRUE(Has(Http(m_nPort, "GET", "/api/cameras/room").body, "onvif camera 127.0.0.1:"));
+    EXPECT_FALSE(Has(m_pTool->Output(), kPassword)) << "nor does the console";
+}
+
+TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
+{
+    CSerialPeer peer;
+    const std::string file = WriteCameraFile(json::array({{{"name", "podium"}, {"mode", "serial"}, {"device", peer.DeviceName()}}}));
+    for (const bool offLoopback : {false, true}) {
+        std::vector<std::string> args = {"panel", "--cameras", file};
+        if (offLoopback) args.insert(args.end(), {"--listen", "0.0.0.0:0"});
+        else args.insert(args.end(), {"--listen", "127.0.0.1:0", "--token", "open-sesame"});
+        CToolProcess tool(args);
+        const std::uint16_t port = PanelPort(tool);
+        ASSERT_NE(port, 0) << tool.Output();
+        std::string token = "open-sesame";
+        if (offLoopback) {
+            // Listening beyond loopback without a token: one is made up and printed.
+            std::smatch match;
+            const std::string output = tool.Output();
+            ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(\?token=([0-9a-f]{32}))"))) << output;
+            token = match[1];
+            EXPECT_TRUE(Has(output, "token (made up")) << output;
+        }
+        for (const std::string& target : {"/", "/api/cameras", "/api/feed"}) {
+            EXPECT_EQ(Http(port, "GET", target).status, 401) << target;
+            EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "Bearer wrong"}}).status, 401) << target;
+            EXPECT_EQ(Http(port, "GET", target + "?token=" + token.substr(1)).status, 401) << target;
+            EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "Bearer " + token}}).status, 200) << target;
+            EXPECT_EQ(Http(port, "GET", target + "?token=" + token).status, 200) << target;
+        }
+        const auto refused = Post(port, "/api/cameras/podium/move", {{"direction", "up"}});
+        EXPECT_EQ(refused.status, 401);
+        EXPECT_EQ(refused.Header("WWW-Authenticate"), "Bearer");
+        EXPECT_TRUE(NoCommand(peer)) << "a refused request moves nothing";
+        EXPECT_EQ(Post(port, "/api/cameras/podium/move", {{"direction", "up"}}, {{"Authorization", "Bearer " + token}}).status, 200);
+        EXPECT_TRUE(FrameWith(peer, "addr 1: tilt up"));
+        EXPECT_EQ(CPushClient(port).Status(), 401);
+        EXPECT_EQ(CPushClient(port, "/api/events?token=wrong").Status(), 401);
+        CPushClient page(port, "/api/events?token=" + token);
+        ASSERT_TRUE(page.Open());
+        EXPECT_TRUE(page.Next());
+        CPushClient tool2(port, "/api/events", {{"Authorization", "Bearer " + token}});
+        EXPECT_TRUE(tool2.Open());
+    }
+    std::filesystem::remove(file);
+}
+
+TEST(PanelTool, HelpAndMistakes)
+{
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"help", "panel"}, {"panel", "--help"}}) {
+        const auto result = RunTool(args);
+        EXPECT_EQ(result.exit, 0) << result.output;
+        EXPECT_TRUE(Has(result.output, "korvane panel [--cameras FILE]")) << result.output;
+    }
+    const std::string bad = WriteCameraFile(json::array({{{"name", "podium"}, {"mode", "serial"}}}));
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"panel"}, 2, "cameras.json"},  // the default file, missing in the test's folder
+        {{"panel", "--cameras", "/nonexistent/cameras.json"}, 2, "/nonexistent/cameras.json"},
+        {{"panel", "--cameras", bad}, 2, "'podium'"},
+        {{"panel", "--cameras", bad, "--listen", "8420"}, 2, "--listen wants ADDRESS:PORT"},
+        {{"panel", "--cameras", bad, "--listen", "localhost:70000"}, 2, "from 0 to 65535"},
+        {{"panel", "--cameras", bad, "--frobnicate"}, 2, "unknown option --frobnicate"},
+    };
+    for (const Case& c : cases) {
+        const auto result = RunTool(c.args);
+        EXPECT_EQ(result.exit, c.exit) << result.output;
+        EXPECT_TRUE(Has(result.output, c.says)) << result.output;
+    }
+    std::filesystem::remove(bad);
+}
+
+TEST(PanelDemo, ServesTheSimulatedRoomReadyToTry)
+{
+    CToolProcess demo({"demo", "--panel", "--listen", "127.0.0.1:0", "--every", "500ms"});
+    const std::uint16_t port = PanelPort(demo);
+    ASSERT_NE(port, 0) << demo.Output();
+    CPushClient page(port);
+    const auto hello = page.Next();
+    ASSERT_TRUE(hello);
+    std::map<std::string, std::string> states;
+    for (const json& camera : (*hello)["cameras"]) states[camera["camera"]] = camera["state"];
+    EXPECT_EQ(states.size(), 5u) << *hello;
+    // Every camera opens against its simulated peer.
+    const auto deadline = Clock::now() + 10s;
+    while (std::any_of(states.begin(), states.end(), [](const auto& s) { return s.second != "open"; }) &&
+           Clock::now() < deadline)
+        if (const auto message = page.Next(1s); message && (*message)["type"] == "state")
+            states[(*message)["camera"]] = (*message)["state"];
+    for (const auto& [name, state] : states) EXPECT_EQ(state, "open") << name << "\n" << demo.Output();
+    // The peers' scheduled reports reach the page, and a move reaches the peer.
+    EXPECT_TRUE(page.NextMatching([](const json& m) { return m["type"] == "report" && m["camera"] == "desk"; }, 5s));
+    ASSERT_EQ(Post(port, "/api/cameras/podium/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
+    EXPECT_TRUE(demo.WaitForOutput("[serial peer] pelco-d addr 1: pan right")) << demo.Output();
+    EXPECT_TRUE(demo.WaitForOutput("[serial peer] pelco-d addr 1: stop")) << demo.Output();
+}

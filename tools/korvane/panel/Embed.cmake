@@ -1,0 +1,17 @@
+# Turns the page's files into a C++ source of byte arrays at build time:
+#   cmake -DOUT=file.cpp -DHTML=.. -DCSS=.. -DJS=.. -P Embed.cmake
+function(embed variable path)
+  file(READ "${path}" hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "char(0x\\1)," hex "${hex}")
+  set(text "extern const char ${variable}[] = {${hex}0};\n" PARENT_SCOPE)
+endfunction()
+set(source "// Generated from tools/korvane/panel/web by Embed.cmake; do not edit.\n#include \"WebAssets.h\"\nnamespace korvane::tool::panel {\n")
+foreach(pair "kPanelHtml;${HTML}" "kPanelCss;${CSS}" "kPanelJs;${JS}")
+  list(GET pair 0 name)
+  list(GET pair 1 path)
+  embed(${name} "${path}")
+  string(APPEND source "${text}")
+endforeach()
+string(APPEND source "}\n")
+file(WRITE "${OUT}.tmp" "${source}")
+file(RENAME "${OUT}.tmp" "${OUT}")

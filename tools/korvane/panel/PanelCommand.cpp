@@ -1,0 +1,128 @@
+#include "Panel.h"
+#include "PanelRun.h"
+
+#include "../CameraFile.h"
+#include "../Stopper.h"
+#include "Room.h"
+#include "Server.h"
+
+#include <random>
+#include <tuple>
+
+namespace korvane::tool {
+
+const char* const kPanelHelp =
+    "usage: korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT] [--for DURATION]\n"
+    "\n"
+    "Serves one web page that drives every camera of the camera file: a direction\n"
+    "pad, zoom, focus and iris that move while a button is held and stop when it is\n"
+    "released, speed sliders, presets (go on a click; store and clear apart from\n"
+    "it), track, auto-zoom, auto-write, the connection test, each camera's state,\n"
+    "and one live feed of the reports from the whole room, newest first.\n"
+    "The page, its script and style are built into korvane: no internet needed.\n"
+    "\n"
+    "  --cameras FILE      the room's cameras (default cameras.json; korvane help cameras)\n"
+    "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one)\n"
+    "  --token TEXT        every request must carry it (Authorization: Bearer TEXT, or\n"
+    "                      ?token=TEXT); off loopback one is made up and printed if not given\n"
+    "  --for DURATION      stop serving after this long (default: until Ctrl-C)\n"
+    "\n"
+    "A held move lasts while the page holds the button: when the page closes, loses\n"
+    "its connection or the pointer leaves its window, the camera stops (within a\n"
+    "second). The HTTP API under /api is described in the README.\n"
+    "Try it without hardware: korvane demo --panel\n";
+
+namespace panel {
+
+std::pair<std::string, std::uint16_t> ParseListen(const std::string& text)
+{
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon + 1 == text.size())
+        throw UsageError("--listen wants ADDRESS:PORT, e.g. 127.0.0.1:8420, not '" + text + "'");
+    std::string address = text.substr(0, colon);
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    if (address.empty()) address = "127.0.0.1";
+    const unsigned port = ParseUnsigned("--listen's port", text.substr(colon + 1), 65535);
+    return {address, static_cast<std::uint16_t>(port)};
+}
+
+PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
+{
+    PanelArgs parsed;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+            inlineValue = true;
+        }
+        const auto next = [&]() -> std::string {
+            if (inlineValue) return value;
+            if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--cameras" && needCameras) parsed.cameraFile = next();
+        else if (arg == "--listen") std::tie(parsed.server.address, parsed.server.port) = ParseListen(next());
+        else if (arg == "--token") {
+            parsed.server.token = next();
+            if (parsed.server.token.empty()) throw UsageError("--token wants some text");
+        } else if (arg == "--for") parsed.duration = ParseDuration(next());
+        else if (arg == "--every" && !needCameras) parsed.every = ParseDuration(next());
+        else if (arg == "--panel" && !needCameras) continue;
+        else throw UsageError("unknown option " + arg + " for korvane " + (needCameras ? "panel" : "demo --panel"));
+    }
+    if (needCameras && parsed.cameraFile.empty()) parsed.cameraFile = "cameras.json";
+    if (!IsLoopback(parsed.server.address) && parsed.server.token.empty()) {
+        // Off loopback anyone on the network could drive the room: a token it is.
+        std::random_device random;
+        const char* const digits = "0123456789abcdef";
+        for (int i = 0; i < 32; ++i) parsed.server.token += digits[random() % 16];
+        parsed.tokenMadeUp = true;
+    }
+    return parsed;
+}
+
+int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& output, const std::string& from)
+{
+    std::unique_ptr<CPanelServer> server;
+    try {
+        server = std::make_unique<CPanelServer>(args.server);
+    } catch (const std::exception& error) {
+        throw RunError(std::string(error.what()) + " (is another panel running?)");
+    }
+    const std::size_t count = cameras.size();
+    CStopper stopper(args.duration);
+    {
+        CPanelServer& serving = *server;
+        CRoom room(std::move(cameras), output, [&serving](const nlohmann::json& message) { serving.Broadcast(message); });
+        server->Start(room);
+        std::string host = args.server.address;
+        if (host.find(':') != std::string::npos) host = "[" + host + "]";
+        if (host == "0.0.0.0" || host == "[::]") host = "127.0.0.1";
+        const std::string url = "http://" + host + ":" + std::to_string(server->Port()) + "/" +
+                                (args.server.token.empty() ? "" : "?token=" + args.server.token);
+        output.Line("korvane panel: " + std::to_string(count) + (count == 1 ? " camera" : " cameras") + " from " +
+                    from);
+        if (args.tokenMadeUp) output.Line("token (made up, as the panel listens beyond this machine): " + args.server.token);
+        output.Line("open " + url + " in a browser; Ctrl-C ends");
+        stopper.Wait();
+        output.Line("korvane panel: stopping every camera");
+        server->Stop();  // no request reaches the room after this
+    }
+    return 0;
+}
+
+}  // namespace panel
+
+int RunPanel(const std::vector<std::string>& args)
+{
+    const panel::PanelArgs parsed = panel::ParsePanelArgs(args, true);
+    std::vector<NamedCamera> cameras = LoadCameraFile(parsed.cameraFile);
+    COutput output;
+    return panel::Serve(parsed, std::move(cameras), output, parsed.cameraFile);
+}
+
+}  // namespace korvane::tool

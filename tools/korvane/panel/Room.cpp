@@ -1,0 +1,421 @@
+#include "Room.h"
+
+#include <algorithm>
+#include <map>
+
+namespace korvane::tool::panel {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+using Call = int (CKorvane::*)();
+
+namespace {
+
+const std::map<std::string, Call>& Motions()
+{
+    static const std::map<std::string, Call> motions = {
+        {"up", &CKorvane::MoveUp},
+        {"down", &CKorvane::MoveDown},
+        {"left", &CKorvane::MoveLeft},
+        {"right", &CKorvane::MoveRight},
+        {"up-left", &CKorvane::MoveTopLeft},
+        {"up-right", &CKorvane::MoveTopRight},
+        {"down-left", &CKorvane::MoveButtomLeft},
+        {"down-right", &CKorvane::MoveButtomRight},
+        {"zoom-in", &CKorvane::ZoomPlus},
+        {"zoom-out", &CKorvane::ZoomMinus},
+        {"focus-far", &CKorvane::FocusPlus},
+        {"focus-near", &CKorvane::FocusMinus},
+        {"iris-open", &CKorvane::IrisPlus},
+        {"iris-close", &CKorvane::IrisMinus},
+    };
+    return motions;
+}
+
+const std::map<std::string, std::pair<Call, Call>>& Switches()
+{
+    static const std::map<std::string, std::pair<Call, Call>> switches = {
+        {"track", {&CKorvane::OpenTrack, &CKorvane::CloseTrack}},
+        {"autozoom", {&CKorvane::OpenAutoZoom, &CKorvane::CloseAutoZoom}},
+        {"autowrite", {&CKorvane::OpenAutoWrite, &CKorvane::CloseAutoWrite}},
+    };
+    return switches;
+}
+
+// The room whose camera thread is running: the library's message box (the
+// connection test's result) is shown on the thread that made the call.
+struct MessageTarget {
+    CRoom* room = nullptr;
+    std::string camera;
+};
+thread_local MessageTarget t_messageTarget;
+
+}  // namespace
+
+bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
+
+struct CRoom::Camera {
+    Camera(NamedCamera named) : name(std::move(named.name)), options(std::move(named.options))
+    {
+        panSpeed = options.panSpeed;
+        tiltSpeed = options.tiltSpeed;
+    }
+
+    const std::string name;
+    const CameraOptions options;
+
+    // Guarded by the room's m_mutex.
+    std::string state = "opening";
+    std::string reason;
+    std::string motion;  // held now, or empty
+    std::string holder;
+    Clock::time_point deadline;
+    int panSpeed = 32;
+    int tiltSpeed = 32;
+    std::map<std::string, bool> switches;
+
+    // The camera's own thread and what it is to do, in order.
+    void Post(std::function<void()> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            jobs.push_back(std::move(job));
+        }
+        queued.notify_one();
+    }
+    void Run(CRoom& room)
+    {
+        t_messageTarget = {&room, name};
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(queueMutex);
+                queued.wait(lock, [&] { return quit || !jobs.empty(); });
+                if (jobs.empty()) break;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+        link.reset();  // closed on the thread that opened it
+    }
+    void Quit()
+    {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            quit = true;
+        }
+        queued.notify_one();
+        if (thread.joinable()) thread.join();
+    }
+    // On the camera's thread only.
+    void Call(Call call)
+    {
+        if (link) (link->Camera().*call)();
+    }
+
+    std::mutex queueMutex;
+    std::condition_variable queued;
+    std::deque<std::function<void()>> jobs;
+    bool quit = false;
+    std::unique_ptr<CCameraLink> link;  // the camera's thread only
+    std::thread thread;
+};
+
+namespace {
+
+void OnMessage(const char*, const char* text, void*)
+{
+    const MessageTarget& target = t_messageTarget;
+    if (target.room) target.room->NoteFromCamera(target.camera, std::string("message: ") + text);
+}
+
+}  // namespace
+
+CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish, std::size_t feedLimit)
+    : m_output(output), m_publish(std::move(publish)), m_feedLimit(feedLimit)
+{
+    KorvaneSetMessageHandler(&OnMessage, nullptr);
+    for (NamedCamera& named : cameras) m_cameras.push_back(std::make_unique<Camera>(std::move(named)));
+    for (const auto& camera : m_cameras) {
+        Camera& cam = *camera;
+        cam.thread = std::thread([this, &cam] { cam.Run(*this); });
+        cam.Post([this, &cam] { Open(cam); });
+    }
+    m_watchdog = std::thread([this] { Watchdog(); });
+}
+
+CRoom::~CRoom()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bClosing = true;
+        for (const auto& camera : m_cameras)
+            if (!camera->motion.empty()) {
+                camera->motion.clear();
+                Camera& cam = *camera;
+                cam.Post([&cam] { cam.Call(&CKorvane::CameraStop); });
+            }
+    }
+    m_leaseChanged.notify_all();
+    m_watchdog.join();
+    for (const auto& camera : m_cameras) camera->Quit();
+    KorvaneSetMessageHandler(nullptr, nullptr);
+}
+
+void CRoom::Open(Camera& camera)
+{
+    std::string failure;
+    std::unique_ptr<CCameraLink> link;
+    try {
+        link = std::make_unique<CCameraLink>(
+            camera.options, m_output, ReportMode::On,
+            [this, &camera](const unsigned char* data, int length, unsigned int message) {
+                Report(camera, data, length, message);
+            });
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    camera.link = std::move(link);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    camera.state = failure.empty() ? "open" : "failed";
+    camera.reason = failure;
+    PublishState(camera);
+    if (!failure.empty()) Note(camera.name, "did not open: " + failure);
+}
+
+bool CRoom::Has(const std::string& name) const
+{
+    return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const auto& camera) { return camera->name == name; });
+}
+
+CRoom::Camera& CRoom::Find(const std::string& name) const
+{
+    for (const auto& camera : m_cameras)
+        if (camera->name == name) return *camera;
+    throw RoomError(404, "no camera named '" + name + "'");
+}
+
+CRoom::Camera& CRoom::FindOpen(const std::string& name) const
+{
+    Camera& camera = Find(name);
+    if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
+    if (camera.state != "open") throw RoomError(409, "camera '" + name + "' is not open: " + camera.reason);
+    return camera;
+}
+
+json CRoom::StateOf(const Camera& camera) const
+{
+    json state = {{"type", "state"},
+                  {"camera", camera.name},
+                  {"link", camera.options.Describe()},
+                  {"state", camera.state},
+                  {"reason", camera.reason},
+                  {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
+                  {"pan_speed", camera.panSpeed},
+                  {"tilt_speed", camera.tiltSpeed},
+                  {"switches", camera.switches}};
+    return state;
+}
+
+void CRoom::PublishState(const Camera& camera) { Emit(StateOf(camera), false); }
+
+void CRoom::Emit(json message, bool toFeed)
+{
+    std::lock_guard<std::mutex> lock(m_feedMutex);
+    message["seq"] = ++m_nSequence;
+    if (toFeed) {
+        m_feed.push_front(message);
+        if (m_feed.size() > m_feedLimit) m_feed.pop_back();
+    }
+    if (m_publish) m_publish(message);
+}
+
+void CRoom::Report(Camera& camera, const unsigned char* data, int length, unsigned int message)
+{
+    Emit({{"type", "report"},
+          {"time", ClockTime()},
+          {"camera", camera.name},
+          {"event", EventName(message)},
+          {"code", message},
+          {"bytes", Hex(data, length)}},
+         true);
+}
+
+void CRoom::Note(const std::string& camera, const std::string& text)
+{
+    m_output.Line(ClockTime() + "  " + (camera.empty() ? "" : camera + ": ") + text);
+    Emit({{"type", "note"}, {"time", ClockTime()}, {"camera", camera}, {"event", text}, {"bytes", ""}}, true);
+}
+
+void CRoom::NoteFromCamera(const std::string& camera, const std::string& text) { Note(camera, text); }
+
+json CRoom::Cameras() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    json list = json::array();
+    for (const auto& camera : m_cameras) {
+        json state = StateOf(*camera);
+        state.erase("type");
+        state["name"] = state["camera"];
+        state.erase("camera");
+        list.push_back(std::move(state));
+    }
+    return {{"cameras", list}};
+}
+
+json CRoom::Feed() const
+{
+    std::lock_guard<std::mutex> lock(m_feedMutex);
+    return {{"feed", json(m_feed)}};
+}
+
+json CRoom::Snapshot() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    json cameras = json::array();
+    for (const auto& camera : m_cameras) cameras.push_back(StateOf(*camera));
+    std::lock_guard<std::mutex> feedLock(m_feedMutex);
+    return {{"cameras", cameras}, {"feed", json(m_feed)}, {"seq", m_nSequence}};
+}
+
+void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
+                 std::chrono::milliseconds lease)
+{
+    const auto found = Motions().find(motion);
+    if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = FindOpen(name);
+        camera.deadline = Clock::now() + lease;
+        if (camera.motion != motion || camera.holder != holder) {
+            camera.motion = motion;
+            camera.holder = holder;
+            const Call call = found->second;
+            camera.Post([&camera, call] { camera.Call(call); });
+            PublishState(camera);
+        }
+    }
+    m_leaseChanged.notify_all();
+}
+
+void CRoom::Release(const std::string& name, const std::string& holder)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = Find(name);
+    if (camera.motion.empty() || camera.holder != holder) return;
+    camera.motion.clear();
+    camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+    PublishState(camera);
+}
+
+void CRoom::ReleaseAll(const std::string& holder, const std::string& why)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& each : m_cameras) {
+        Camera& camera = *each;
+        if (camera.motion.empty() || camera.holder != holder) continue;
+        camera.motion.clear();
+        camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+        PublishState(camera);
+        Note(camera.name, "stopped: " + why);
+    }
+}
+
+void CRoom::Stop(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    camera.motion.clear();
+    camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+    PublishState(camera);
+}
+
+void CRoom::Preset(const std::string& name, int number, int op)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    camera.Post([&camera, number, op] {
+        if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
+    });
+    static const char* const verbs[] = {"go to preset ", "stored preset ", "cleared preset "};
+    if (op != 0) Note(name, verbs[op] + std::to_string(number));
+}
+
+void CRoom::Switch(const std::string& name, const std::string& what, bool on)
+{
+    const auto found = Switches().find(what);
+    if (found == Switches().end()) throw RoomError(404, "no switch named '" + what + "'");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    const Call call = on ? found->second.first : found->second.second;
+    camera.Post([&camera, call] { camera.Call(call); });
+    camera.switches[what] = on;
+    PublishState(camera);
+}
+
+void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional<int> tilt)
+{
+    for (const std::optional<int>& speed : {pan, tilt})
+        if (speed && (*speed < 0 || *speed > 63)) throw RoomError(400, "a speed is a number from 0 to 63");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    if (pan) camera.panSpeed = *pan;
+    if (tilt) camera.tiltSpeed = *tilt;
+    const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
+    // A move under way goes on at the new speed.
+    const auto moving = Motions().find(camera.motion);
+    const Call again = moving == Motions().end() ? nullptr : moving->second;
+    camera.Post([&camera, panSpeed, tiltSpeed, again] {
+        if (!camera.link) return;
+        camera.link->Camera().SetHorizonSpeed(panSpeed);
+        camera.link->Camera().SetVertcalSpeed(tiltSpeed);
+        if (again) camera.Call(again);
+    });
+    PublishState(camera);
+}
+
+void CRoom::Test(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = Find(name);
+    if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
+    if (camera.state == "failed") {
+        camera.state = "opening";
+        camera.reason.clear();
+        PublishState(camera);
+        camera.Post([this, &camera] { Open(camera); });
+        return;
+    }
+    camera.Post([this, &camera] {
+        if (!camera.link) return;
+        camera.link->Camera().ConnectTest();
+        if (camera.options.mode == MODE_NETWORK && camera.options.deviceType == DEVICE_ONVIF)
+            Note(camera.name, "connection test: the ONVIF camera answered every request of Open");
+    });
+}
+
+void CRoom::Watchdog()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bClosing) {
+        std::optional<Clock::time_point> next;
+        const auto now = Clock::now();
+        for (const auto& each : m_cameras) {
+            Camera& camera = *each;
+            if (camera.motion.empty()) continue;
+            if (camera.deadline <= now) {
+                camera.motion.clear();
+                camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+                PublishState(camera);
+                Note(camera.name, "stopped: its holder stopped renewing the move");
+            } else if (!next || camera.deadline < *next) {
+                next = camera.deadline;
+            }
+        }
+        if (next) m_leaseChanged.wait_until(lock, *next);
+        else m_leaseChanged.wait(lock);
+    }
+}
+
+}  // namespace korvane::tool::panel

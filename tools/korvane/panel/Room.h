@@ -1,0 +1,112 @@
+// The room behind the panel: every camera of the camera file, each opened and
+// driven on a thread of its own (an ONVIF request may take seconds and must
+// not hold up the others), the feed of reports, and the leases that keep a
+// held move going.
+//
+// A held move is a lease: it lasts until its holder renews it, releases it or
+// goes away. A watchdog thread stops every camera whose lease lapses, so a
+// page whose network drops stops its camera within the lease.
+#pragma once
+
+#include "../Camera.h"
+#include "../CameraFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane::tool::panel {
+
+// What a held button does: the eight directions, "zoom-in", "zoom-out",
+// "focus-far", "focus-near", "iris-open", "iris-close".
+bool IsMotion(const std::string& motion);
+
+// A command the room refused, with the HTTP status it maps to.
+struct RoomError : std::runtime_error {
+    RoomError(int status, const std::string& message) : std::runtime_error(message), status(status) {}
+    int status;
+};
+
+class CRoom {
+public:
+    // Gets every change (reports, notes, camera states) as a JSON message, in
+    // order, from any thread. It must only hand the message on (post it), not
+    // wait: the room holds its own lock around the call to keep the order.
+    using Publish = std::function<void(const nlohmann::json& message)>;
+
+    CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
+          std::size_t feedLimit = 200);
+    ~CRoom();  // stops what moves, closes every camera
+    CRoom(const CRoom&) = delete;
+    CRoom& operator=(const CRoom&) = delete;
+
+    bool Has(const std::string& name) const;
+    // {"cameras": [...]}: names, links and states; never a password.
+    nlohmann::json Cameras() const;
+    // The recent feed, newest first.
+    nlohmann::json Feed() const;
+    // {"cameras", "feed", "seq"}: both as of message number seq, so that a new
+    // page can skip what it is sent again.
+    nlohmann::json Snapshot() const;
+
+    // Starts a held motion, or renews it when the holder already holds the
+    // same motion. Throws RoomError (404 unknown camera, 409 not open).
+    void Hold(const std::string& name, const std::string& motion, const std::string& holder,
+              std::chrono::milliseconds lease);
+    // Stops the camera if this holder still holds it.
+    void Release(const std::string& name, const std::string& holder);
+    // Stops every camera the holder holds (its page went away).
+    void ReleaseAll(const std::string& holder, const std::string& why);
+    void Stop(const std::string& name);
+    // op: 0 go, 1 set, 2 clear.
+    void Preset(const std::string& name, int number, int op);
+    // what: "track", "autozoom", "autowrite".
+    void Switch(const std::string& name, const std::string& what, bool on);
+    void Speed(const std::string& name, std::optional<int> pan, std::optional<int> tilt);
+    // Sends the connection test; a camera that failed to open is opened again.
+    void Test(const std::string& name);
+
+    // A line from the library's message box, shown for the camera whose
+    // thread made the call.
+    void NoteFromCamera(const std::string& camera, const std::string& text);
+
+    struct Camera;
+
+private:
+    Camera& Find(const std::string& name) const;
+    Camera& FindOpen(const std::string& name) const;
+    void Open(Camera& camera);
+    void Report(Camera& camera, const unsigned char* data, int length, unsigned int message);
+    void Note(const std::string& camera, const std::string& text);
+    nlohmann::json StateOf(const Camera& camera) const;  // with m_mutex held
+    void PublishState(const Camera& camera);              // with m_mutex held
+    void Emit(nlohmann::json message, bool toFeed);       // with or without m_mutex
+    void Watchdog();
+
+    COutput& m_output;
+    Publish m_publish;
+    std::size_t m_feedLimit;
+
+    mutable std::mutex m_mutex;  // camera states and holds
+    std::vector<std::unique_ptr<Camera>> m_cameras;
+
+    mutable std::mutex m_feedMutex;  // the sequence, the feed, the order of published messages
+    std::uint64_t m_nSequence = 0;
+    std::deque<nlohmann::json> m_feed;  // newest at the front
+
+    std::condition_variable m_leaseChanged;
+    bool m_bClosing = false;
+    std::thread m_watchdog;
+};
+
+}  // namespace korvane::tool::panel

@@ -1,0 +1,551 @@
+#include "Server.h"
+
+#include "Room.h"
+#include "WebAssets.h"
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace korvane::tool::panel {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using nlohmann::json;
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+
+namespace {
+
+constexpr std::size_t kBodyLimit = 16 * 1024;
+constexpr std::size_t kQueueLimit = 1000;  // messages waiting for a slow page before it is dropped
+
+bool SameText(const std::string& given, const std::string& token)
+{
+    if (given.size() != token.size() || token.empty()) return false;
+    // Every byte is compared, so the time taken does not tell where a guess went wrong.
+    unsigned char differ = 0;
+    for (std::size_t i = 0; i < token.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ token[i]);
+    return differ == 0;
+}
+
+std::string PercentDecode(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const std::string hex = text.substr(i + 1, 2);
+            char* end = nullptr;
+            const long value = std::strtol(hex.c_str(), &end, 16);
+            if (end == hex.c_str() + 2) {
+                out += static_cast<char>(value);
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i] == '+' ? ' ' : text[i];
+    }
+    return out;
+}
+
+struct Target {
+    std::string path;
+    std::map<std::string, std::string> query;
+};
+
+Target SplitTarget(beast::string_view target)
+{
+    Target out;
+    const std::string text(target);
+    const std::size_t question = text.find('?');
+    out.path = text.substr(0, question);
+    if (question == std::string::npos) return out;
+    std::size_t at = question + 1;
+    while (at <= text.size()) {
+        std::size_t amp = text.find('&', at);
+        if (amp == std::string::npos) amp = text.size();
+        const std::string pair = text.substr(at, amp - at);
+        const std::size_t equals = pair.find('=');
+        if (!pair.empty())
+            out.query[PercentDecode(pair.substr(0, equals))] =
+                equals == std::string::npos ? "" : PercentDecode(pair.substr(equals + 1));
+        at = amp + 1;
+    }
+    return out;
+}
+
+// "host:port" or "[v6]:port" -> the host part.
+std::string HostName(const std::string& host)
+{
+    if (!host.empty() && host[0] == '[') return host.substr(0, host.find(']') + 1);
+    return host.substr(0, host.find(':'));
+}
+
+Response Answer(const Request& request, http::status status, const json& body)
+{
+    Response response{status, request.version()};
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.body() = body.dump();
+    response.keep_alive(request.keep_alive());
+    response.prepare_payload();
+    return response;
+}
+
+Response Failure(const Request& request, http::status status, const std::string& message)
+{
+    Response response = Answer(request, status, {{"error", message}});
+    if (status == http::status::unauthorized) response.set(http::field::www_authenticate, "Bearer");
+    return response;
+}
+
+const std::string& Page()
+{
+    // The style and script go inline so that the page is one request: a token in
+    // its address then covers everything it needs.
+    static const std::string page = [] {
+        std::string html = kPanelHtml;
+        const auto put = [&](const std::string& mark, const std::string& text) {
+            const std::size_t at = html.find(mark);
+            if (at != std::string::npos) html.replace(at, mark.size(), text);
+        };
+        put("/*PANEL_CSS*/", kPanelCss);
+        put("/*PANEL_JS*/", kPanelJs);
+        return html;
+    }();
+    return page;
+}
+
+}  // namespace
+
+bool IsLoopback(const std::string& address)
+{
+    boost::system::error_code error;
+    const auto parsed = asio::ip::make_address(address, error);
+    return !error && parsed.is_loopback();
+}
+
+struct CPanelServer::Impl {
+    explicit Impl(const ServerOptions& options) : options(options) {}
+
+    asio::io_context io;
+    tcp::acceptor acceptor{io};
+    ServerOptions options;
+    CRoom* room = nullptr;
+    std::thread thread;
+    std::vector<std::weak_ptr<struct PushSession>> sessions;  // the io thread only
+    std::uint64_t nextPage = 0;
+
+    void Accept();
+    bool Authorized(const Request& request, const Target& target) const;
+    std::optional<Response> Refuse(const Request& request, const Target& target) const;
+    Response Handle(const Request& request);
+    Response Post(const Request& request, const std::string& name, const std::string& action);
+    void Deliver(const std::shared_ptr<const std::string>& text);
+};
+
+// One open page's push channel: every room message out; its held moves in.
+struct PushSession : std::enable_shared_from_this<PushSession> {
+    PushSession(tcp::socket socket, CPanelServer::Impl& server, std::string holder)
+        : ws(std::move(socket)), server(&server), holder(std::move(holder))
+    {
+    }
+
+    void Accept(Request request)
+    {
+        websocket::stream_base::timeout timeouts = websocket::stream_base::timeout::suggested(beast::role_type::server);
+        // Pings find a page whose network went away; its moves stop by their lease long before.
+        timeouts.idle_timeout = std::chrono::seconds(10);
+        timeouts.keep_alive_pings = true;
+        ws.set_option(timeouts);
+        ws.read_message_max(kBodyLimit);
+        ws.async_accept(request, [self = shared_from_this()](beast::error_code error) {
+            if (error) return;
+            self->server->sessions.push_back(self);
+            json hello = self->server->room->Snapshot();
+            hello["type"] = "hello";
+            hello["holder"] = self->holder;
+            hello["lease_ms"] = kPageLease.count();
+            self->Send(std::make_shared<const std::string>(hello.dump()));
+            self->Read();
+        });
+    }
+
+    void Read()
+    {
+        ws.async_read(buffer, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error) {
+                self->Gone();
+                return;
+            }
+            self->Handle(beast::buffers_to_string(self->buffer.data()));
+            self->buffer.consume(self->buffer.size());
+            self->Read();
+        });
+    }
+
+    void Handle(const std::string& text)
+    {
+        CRoom& room = *server->room;
+        try {
+            const json message = json::parse(text);
+            const std::string op = message.value("op", "");
+            const std::string camera = message.value("camera", "");
+            if (op == "hold") room.Hold(camera, message.value("motion", ""), holder, kPageLease);
+            else if (op == "release") room.Release(camera, holder);
+            else if (op == "release-all") room.ReleaseAll(holder, "the page let go (" + message.value("why", std::string("no reason")) + ")");
+            else throw RoomError(400, "unknown op '" + op + "'");
+        } catch (const RoomError& error) {
+            Send(std::make_shared<const std::string>(json{{"type", "error"}, {"message", error.what()}}.dump()));
+        } catch (const json::exception& error) {
+            Send(std::make_shared<const std::string>(
+                json{{"type", "error"}, {"message", std::string("not JSON: ") + error.what()}}.dump()));
+        }
+    }
+
+    void Send(std::shared_ptr<const std::string> text)
+    {
+        if (closed) return;
+        if (queue.size() >= kQueueLimit) {
+            // A page this far behind has gone away in all but name.
+            closed = true;
+            beast::get_lowest_layer(ws).socket().close();
+            return;
+        }
+        queue.push_back(std::move(text));
+        if (queue.size() == 1) Write();
+    }
+
+    void Write()
+    {
+        ws.text(true);
+        ws.async_write(asio::buffer(*queue.front()), [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error) return;  // the read side sees the end and releases the moves
+            self->queue.pop_front();
+            if (!self->queue.empty()) self->Write();
+        });
+    }
+
+    // The page went away (closed, lost, or dropped): nothing it holds moves on.
+    void Gone()
+    {
+        closed = true;
+        server->room->ReleaseAll(holder, "the page that held it went away");
+    }
+
+    websocket::stream<beast::tcp_stream> ws;
+    CPanelServer::Impl* server;  // outlives the session's handlers: it joins their thread
+    std::string holder;
+    beast::flat_buffer buffer;
+    std::deque<std::shared_ptr<const std::string>> queue;
+    bool closed = false;
+};
+
+namespace {
+
+struct HttpSession : std::enable_shared_from_this<HttpSession> {
+    HttpSession(tcp::socket socket, CPanelServer::Impl& server) : stream(std::move(socket)), server(&server)
+    {
+    }
+
+    void Read()
+    {
+        parser.emplace();
+        parser->body_limit(kBodyLimit);
+        parser->header_limit(8 * 1024);
+        stream.expires_after(std::chrono::seconds(30));
+        http::async_read(stream, buffer, *parser, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            self->OnRead(error);
+        });
+    }
+
+    void OnRead(beast::error_code error)
+    {
+        if (error == http::error::body_limit) {
+            Request head;
+            head.version(11);
+            head.keep_alive(false);
+            return Write(Failure(head, http::status::payload_too_large, "the body is larger than 16 KiB"));
+        }
+        if (error) return;  // closed, timed out, or not HTTP: nothing to answer
+        Request request = parser->release();
+        const Target target = SplitTarget(request.target());
+        if (websocket::is_upgrade(request)) {
+            if (auto refusal = server->Refuse(request, target)) return Write(std::move(*refusal));
+            if (target.path != "/api/events")
+                return Write(Failure(request, http::status::not_found, "the push channel is /api/events"));
+            stream.expires_never();
+            const std::string holder = "page-" + std::to_string(++server->nextPage);
+            std::make_shared<PushSession>(stream.release_socket(), *server, holder)->Accept(std::move(request));
+            return;
+        }
+        Write(server->Handle(request));
+    }
+
+    void Write(Response answer)
+    {
+        response = std::move(answer);
+        http::async_write(stream, response, [self = shared_from_this()](beast::error_code error, std::size_t) {
+            if (error) return;
+            if (!self->response.keep_alive()) {
+                beast::error_code ignored;
+                self->stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                return;
+            }
+            self->Read();
+        });
+    }
+
+    beast::tcp_stream stream;
+    CPanelServer::Impl* server;
+    beast::flat_buffer buffer;
+    std::optional<http::request_parser<http::string_body>> parser;
+    Response response;
+};
+
+}  // namespace
+
+void CPanelServer::Impl::Accept()
+{
+    acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
+        if (!error) std::make_shared<HttpSession>(std::move(socket), *this)->Read();
+        Accept();
+    });
+}
+
+bool CPanelServer::Impl::Authorized(const Request& request, const Target& target) const
+{
+    if (options.token.empty()) return true;
+    const std::string header(request[http::field::authorization]);
+    if (header.rfind("Bearer ", 0) == 0 && SameText(header.substr(7), options.token)) return true;
+    const auto query = target.query.find("token");
+    return query != target.query.end() && SameText(query->second, options.token);
+}
+
+std::optional<Response> CPanelServer::Impl::Refuse(const Request& request, const Target& target) const
+{
+    if (!Authorized(request, target))
+        return Failure(request, http::status::unauthorized,
+                       "this panel wants its token: Authorization: Bearer TOKEN, or ?token=TOKEN");
+    const std::string host(request[http::field::host]);
+    // Without a token only loopback names are served, so that a web site whose
+    // name points at 127.0.0.1 cannot drive the room from a visitor's browser.
+    if (options.token.empty()) {
+        const std::string name = HostName(host);
+        if (name != "127.0.0.1" && name != "localhost" && name != "[::1]")
+            return Failure(request, http::status::forbidden, "this panel answers to 127.0.0.1 only");
+    }
+    // Another site's page may not use the push channel or the API (the browser
+    // says where a request comes from).
+    const std::string origin(request[http::field::origin]);
+    if (!origin.empty() && origin != "http://" + host)
+        return Failure(request, http::status::forbidden, "requests from another site's page are refused");
+    return std::nullopt;
+}
+
+Response CPanelServer::Impl::Handle(const Request& request)
+{
+    const Target target = SplitTarget(request.target());
+    if (auto refusal = Refuse(request, target)) return std::move(*refusal);
+    const bool get = request.method() == http::verb::get || request.method() == http::verb::head;
+    if (target.path == "/" || target.path == "/index.html") {
+        if (!get) return Failure(request, http::status::method_not_allowed, "the page is read with GET");
+        Response response{http::status::ok, request.version()};
+        response.set(http::field::content_type, "text/html; charset=utf-8");
+        response.set(http::field::cache_control, "no-store");
+        response.set("Content-Security-Policy",
+                     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                     "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
+        response.set("X-Content-Type-Options", "nosniff");
+        response.body() = Page();
+        response.keep_alive(request.keep_alive());
+        response.prepare_payload();
+        return response;
+    }
+    if (target.path == "/api/cameras" || target.path == "/api/feed") {
+        if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET");
+        return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras() : room->Feed());
+    }
+    if (target.path == "/api/events")
+        return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
+    const std::string prefix = "/api/cameras/";
+    if (target.path.rfind(prefix, 0) == 0) {
+        const std::string rest = target.path.substr(prefix.size());
+        const std::size_t slash = rest.find('/');
+        const std::string name = PercentDecode(rest.substr(0, slash));
+        if (!room->Has(name)) return Failure(request, http::status::not_found, "no camera named '" + name + "'");
+        if (slash == std::string::npos) {
+            if (!get) return Failure(request, http::status::method_not_allowed, "a camera is read with GET");
+            const json cameras = room->Cameras();
+            for (const json& camera : cameras["cameras"])
+                if (camera["name"] == name) return Answer(request, http::status::ok, camera);
+        }
+        const std::string action = rest.substr(slash + 1);
+        if (request.method() != http::verb::post)
+            return Failure(request, http::status::method_not_allowed, "camera commands are sent with POST");
+        try {
+            return Post(request, name, action);
+        } catch (const RoomError& error) {
+            return Failure(request, static_cast<http::status>(error.status), error.what());
+        }
+    }
+    return Failure(request, http::status::not_found, "nothing at " + target.path);
+}
+
+Response CPanelServer::Impl::Post(const Request& request, const std::string& name, const std::string& action)
+{
+    json body = json::object();
+    if (!request.body().empty()) {
+        const std::string type(request[http::field::content_type]);
+        // A plain form from another site cannot send this type without asking first.
+        if (type.rfind("application/json", 0) != 0)
+            throw RoomError(415, "send the body as Content-Type: application/json");
+        try {
+            body = json::parse(request.body());
+        } catch (const json::exception& error) {
+            throw RoomError(400, std::string("the body is not JSON: ") + error.what());
+        }
+        if (!body.is_object()) throw RoomError(400, "the body is a JSON object, e.g. {\"direction\": \"left\"}");
+    }
+    const auto text = [&](const char* field, const std::string& example) {
+        if (!body.contains(field) || !body[field].is_string())
+            throw RoomError(400, std::string("wants \"") + field + "\": " + example);
+        return body[field].get<std::string>();
+    };
+    const auto number = [&](const char* field, int low, int high, std::optional<int> otherwise) -> std::optional<int> {
+        if (!body.contains(field)) {
+            if (otherwise) return otherwise;
+            throw RoomError(400, std::string("wants \"") + field + "\": a number from " + std::to_string(low) +
+                                     " to " + std::to_string(high));
+        }
+        if (!body[field].is_number_integer() || body[field].get<long long>() < low || body[field].get<long long>() > high)
+            throw RoomError(400, std::string("\"") + field + "\" wants a whole number from " + std::to_string(low) +
+                                     " to " + std::to_string(high));
+        return static_cast<int>(body[field].get<long long>());
+    };
+    json done = {{"ok", true}, {"camera", name}};
+    static const std::map<std::string, std::pair<std::string, std::string>> held = {
+        {"zoom", {"in", "out"}}, {"focus", {"far", "near"}}, {"iris", {"open", "close"}}};
+    if (action == "move" || held.count(action)) {
+        std::string motion;
+        if (action == "move") {
+            motion = text("direction", "up, down, left, right, up-left, up-right, down-left or down-right");
+            static const std::set<std::string> directions = {"up",      "down",     "left",      "right",
+                                                             "up-left", "up-right", "down-left", "down-right"};
+            if (!directions.count(motion))
+                throw RoomError(400, "unknown direction '" + motion +
+                                         "' (up, down, left, right, up-left, up-right, down-left, down-right)");
+        } else {
+            const auto& [first, second] = held.at(action);
+            const std::string direction = text("direction", "\"" + first + "\" or \"" + second + "\"");
+            if (direction != first && direction != second)
+                throw RoomError(400, "unknown direction '" + direction + "' for " + action + " (" + first + " or " +
+                                         second + ")");
+            motion = action + "-" + direction;
+        }
+        const int lease = *number("hold_ms", 100, 10000, static_cast<int>(kApiLease.count()));
+        room->Hold(name, motion, "api", std::chrono::milliseconds(lease));
+        done["moving"] = motion;
+        done["hold_ms"] = lease;
+        return Answer(request, http::status::ok, done);
+    }
+    if (action == "stop") {
+        room->Stop(name);
+        return Answer(request, http::status::ok, done);
+    }
+    if (action == "preset") {
+        static const std::map<std::string, int> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
+        const std::string op = text("action", "\"go\", \"set\" or \"clear\"");
+        if (!ops.count(op)) throw RoomError(400, "unknown preset action '" + op + "' (go, set or clear)");
+        const int preset = *number("number", 1, 255, std::nullopt);
+        room->Preset(name, preset, ops.at(op));
+        done["preset"] = preset;
+        done["action"] = op;
+        return Answer(request, http::status::ok, done);
+    }
+    if (action == "track" || action == "autozoom" || action == "autowrite") {
+        if (!body.contains("on") || !body["on"].is_boolean()) throw RoomError(400, "wants \"on\": true or false");
+        room->Switch(name, action, body["on"].get<bool>());
+        done["on"] = body["on"];
+        return Answer(request, http::status::ok, done);
+    }
+    if (action == "speed") {
+        const auto pan = number("pan", 0, 63, -1);
+        const auto tilt = number("tilt", 0, 63, -1);
+        if (*pan < 0 && *tilt < 0) throw RoomError(400, "wants \"pan\" or \"tilt\": a number from 0 to 63");
+        room->Speed(name, *pan < 0 ? std::nullopt : pan, *tilt < 0 ? std::nullopt : tilt);
+        return Answer(request, http::status::ok, done);
+    }
+    if (action == "test") {
+        room->Test(name);
+        return Answer(request, http::status::ok, done);
+    }
+    throw RoomError(404, "no command '" + action +
+                             "' (move, stop, zoom, focus, iris, preset, track, autozoom, autowrite, speed, test)");
+}
+
+void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
+{
+    sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
+                                  [](const std::weak_ptr<PushSession>& weak) {
+                                      const auto session = weak.lock();
+                                      return !session || session->closed;
+                                  }),
+                   sessions.end());
+    for (const auto& weak : sessions) weak.lock()->Send(text);
+}
+
+CPanelServer::CPanelServer(const ServerOptions& options) : m_pImpl(std::make_unique<Impl>(options))
+{
+    boost::system::error_code error;
+    const auto address = asio::ip::make_address(options.address, error);
+    if (error) throw std::runtime_error("'" + options.address + "' is no IP address");
+    const tcp::endpoint endpoint(address, options.port);
+    tcp::acceptor& acceptor = m_pImpl->acceptor;
+    acceptor.open(endpoint.protocol(), error);
+    if (!error) acceptor.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) acceptor.bind(endpoint, error);
+    if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (error)
+        throw std::runtime_error("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " +
+                                 error.message());
+}
+
+CPanelServer::~CPanelServer() { Stop(); }
+
+std::uint16_t CPanelServer::Port() const { return m_pImpl->acceptor.local_endpoint().port(); }
+
+void CPanelServer::Start(CRoom& room)
+{
+    m_pImpl->room = &room;
+    m_pImpl->Accept();
+    m_pImpl->thread = std::thread([impl = m_pImpl.get()] { impl->io.run(); });
+}
+
+void CPanelServer::Stop()
+{
+    if (!m_pImpl->thread.joinable()) return;
+    m_pImpl->io.stop();
+    m_pImpl->thread.join();
+}
+
+void CPanelServer::Broadcast(const json& message)
+{
+    auto text = std::make_shared<const std::string>(message.dump());
+    asio::post(m_pImpl->io, [impl = m_pImpl.get(), text] { impl->Deliver(text); });
+}
+
+}  // namespace korvane::tool::panel
