@@ -99,6 +99,13 @@ cleanup() {
 trap cleanup EXIT
 "$wineserver" -p 2>"$build/wineserver.log"  # it dumps its objects when told to stop
 "$wine" wineboot --init >/dev/null 2>&1
+# Wine's services would inherit the output of whichever test started them and
+# keep ctest waiting on it until the time-out: one idle process kept for the
+# whole run keeps the services that wineboot started, with no output.
+rm -f "$build/keepalive" && mkfifo "$build/keepalive"
+"$wine" cmd.exe <"$build/keepalive" >/dev/null 2>&1 &
+helpers+=($!)
+exec 3>"$build/keepalive"
 
 # --- Korvanu.dll, korvane.exe, the tests (test discovery runs them) -------
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix" \

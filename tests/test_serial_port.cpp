@@ -33,6 +33,8 @@ bool Eventually(Condition condition, std::chrono::milliseconds limit = 3s)
 // ahead of later commands, and the error is kept for the connection test.
 TEST(SerialPort, AWriteErrorDropsTheQueuedFrames)
 {
+    if (!CSerialPeer::HangupReachesTheCamera())
+        GTEST_SKIP() << "the far end of a COM-port pair cannot fail the line under a write";
     auto reader = std::make_shared<CIoThread>();
     ASSERT_TRUE(reader->Start());
     CSerialPeer peer;
