@@ -129,4 +129,7 @@ for _ in $(seq 50); do [ -e "$ttys/com27" ] && break; sleep 0.1; done
 export KORVANE_COM_PAIRS=$pairs
 
 cd "$build"
-ctest --output-on-failure -j "$(nproc)" --timeout 180
+# A test process now and then hangs in wine's process exit after its test
+# has passed (seen about once a run, never at the same test): a time-out is
+# run once more; a failure is never retried.
+ctest --output-on-failure -j "$(nproc)" --timeout 90 --repeat after-timeout:2
