@@ -24,7 +24,7 @@ export DEBIAN_FRONTEND=noninteractive
 updated=""
 apt_update() { [ -n "$updated" ] || { $SUDO apt-get update -qq; updated=1; }; }
 
-packages=(g++-mingw-w64-x86-64-posix wine64 cmake make dpkg-dev socat libboost-dev googletest nlohmann-json3-dev)
+packages=(g++-mingw-w64-x86-64-posix wine64 cmake make dpkg-dev socat libboost-dev googletest nlohmann-json3-dev iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -84,6 +84,15 @@ mkdir -p "$prefix/include" "$prefix/share/cmake"
 ln -sfn /usr/include/boost "$prefix/include/boost"
 ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
 ln -sfn /usr/share/cmake/nlohmann_json "$prefix/share/cmake/nlohmann_json"
+
+# --- a network of its own ---------------------------------------------------
+# The tests talk to loopback only. Wine and the tests run in a network
+# namespace of their own (as root), where fixed ports cannot meet another
+# program's; on this machine's own interfaces one ONVIF test hung under wine.
+if [ -z "${KORVANE_WIN_NETNS:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -n true 2>/dev/null; then
+  export KORVANE_WIN_NETNS=1
+  exec unshare -n sh -c 'ip link set lo up && exec "$0" "$1"' "$root/scripts/test-windows.sh" "$build"
+fi
 
 # --- run under wine ----------------------------------------------------------
 # A prefix of our own, no display (message boxes return at once), and one
