@@ -148,6 +148,21 @@ TEST(Tracking, ReportsAreRoutedByTheirAddress)
     EXPECT_EQ(zero.Reports()[1].message, 0x8401u);
 }
 
+namespace {
+
+// After a flood the socket's receive buffer may have overflowed (UDP drops,
+// it does not wait): camera 5's report is sent again until one gets in.
+bool AReportGetsThrough(CTrackingPeer& peer, ReportCollector& reports)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        peer.SendReport(5, 1);
+        if (reports.WaitFor(1, std::chrono::milliseconds(500))) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 // Wine crashes inside its completion port when a datagram larger than the
 // posted buffer arrives (WineCrashesOnAnOversizedDatagramForACompletionPort):
 // there, only datagrams that fit the service's 2048-byte buffer are sent.
@@ -164,14 +179,7 @@ TEST(Tracking, EveryDatagramLengthIsSurvived)
         if (length == 5) junk[4] = 0x07;  // a report shape with an unknown state
         peer.SendRaw(junk);
     }
-    // Two thousand datagrams can overflow the socket's receive buffer (UDP
-    // drops, it does not wait): the report is sent again until one gets in.
-    bool arrived = false;
-    for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
-        peer.SendReport(5, 1);
-        arrived = reports.WaitFor(1, std::chrono::milliseconds(500));
-    }
-    ASSERT_TRUE(arrived);
+    ASSERT_TRUE(AReportGetsThrough(peer, reports));
     EXPECT_EQ(reports.Reports().back().bytes, B({0xAA, 0x50, 0x02, 0x05, 0x01}));
 }
 
@@ -184,14 +192,7 @@ TEST(Tracking, DatagramsLargerThanTheBufferAreSurvived)
     auto cam = TrackingCamera(peer, 5, PROTOCOL_PELCO_D, &reports);
     ASSERT_EQ(cam->Open(), 1);
     for (const std::size_t length : {2049, 3000, 9000}) peer.SendRaw(Bytes(length, 0xAA));
-    // Two thousand datagrams can overflow the socket's receive buffer (UDP
-    // drops, it does not wait): the report is sent again until one gets in.
-    bool arrived = false;
-    for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
-        peer.SendReport(5, 1);
-        arrived = reports.WaitFor(1, std::chrono::milliseconds(500));
-    }
-    ASSERT_TRUE(arrived);
+    ASSERT_TRUE(AReportGetsThrough(peer, reports));
     EXPECT_EQ(reports.Reports().back().bytes, B({0xAA, 0x50, 0x02, 0x05, 0x01}));
 }
 
