@@ -176,6 +176,23 @@ const char* ProtocolName(PTZPROTOCOL protocol)
     return "?";
 }
 
+std::optional<std::string> SplitInlineValue(std::string& arg)
+{
+    const std::size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) != 0 || equals == std::string::npos) return std::nullopt;
+    std::string value = arg.substr(equals + 1);
+    arg.resize(equals);
+    return value;
+}
+
+std::string OptionValue(const std::string& arg, const std::optional<std::string>& inlineValue,
+                        const std::vector<std::string>& args, std::size_t& i)
+{
+    if (inlineValue) return *inlineValue;
+    if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+    return args[++i];
+}
+
 CameraOptions ParseCommandLine(const std::vector<std::string>& args)
 {
     CameraOptions options;
@@ -189,18 +206,8 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
             options.words.push_back(arg);
             continue;
         }
-        std::string value;
-        bool inlineValue = false;
-        if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg.resize(equals);
-            inlineValue = true;
-        }
-        const auto next = [&]() -> std::string {
-            if (inlineValue) return value;
-            if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-            return args[++i];
-        };
+        const auto inlineValue = SplitInlineValue(arg);
+        const auto next = [&] { return OptionValue(arg, inlineValue, args, i); };
         options.given.insert(arg);
         if (arg == "--serial") SetLink(options, MODE_SERIAL, next());
         else if (arg == "--network") SetLink(options, MODE_NETWORK, next());

@@ -73,6 +73,14 @@ void ValidateLink(const CameraOptions& options);
 // "onvif", "relay4", ...
 const char* DeviceTypeName(DEVICETYPE type);
 
+// "--name=value": cuts arg to "--name" and returns the value; nothing for
+// other arguments.
+std::optional<std::string> SplitInlineValue(std::string& arg);
+// The value of option arg: its inline value, else the next argument (i moves
+// on to it); throws UsageError when there is none.
+std::string OptionValue(const std::string& arg, const std::optional<std::string>& inlineValue,
+                        const std::vector<std::string>& args, std::size_t& i);
+
 // "2s", "500ms", "1.5s", "1m"; throws UsageError.
 std::chrono::milliseconds ParseDuration(const std::string& text);
 unsigned ParseUnsigned(const std::string& option, const std::string& text, unsigned limit);

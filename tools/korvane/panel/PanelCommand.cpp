@@ -52,18 +52,8 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
     PanelArgs parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
-        std::string value;
-        bool inlineValue = false;
-        if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg.resize(equals);
-            inlineValue = true;
-        }
-        const auto next = [&]() -> std::string {
-            if (inlineValue) return value;
-            if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-            return args[++i];
-        };
+        const auto inlineValue = SplitInlineValue(arg);
+        const auto next = [&] { return OptionValue(arg, inlineValue, args, i); };
         if (arg == "--cameras" && needCameras) parsed.cameraFile = next();
         else if (arg == "--listen") std::tie(parsed.server.address, parsed.server.port) = ParseListen(next());
         else if (arg == "--token") {
