@@ -211,7 +211,10 @@ public:
     int OpenAutoWrite();
     int CloseAutoWrite();
     // Sends the connection-test frame and shows the system's text for the
-    // link's last error in the message box.
+    // link's last error in the message box. ONVIF: asks the camera for its
+    // presets (its profiles before Open, its services again when set-up
+    // failed), a request that needs the credentials, and shows what came
+    // back; GetLinkState follows the outcome.
     int ConnectTest();
 
     // --- capabilities and link state -----------------------------------------

@@ -218,7 +218,9 @@ KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_zoom(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_open_auto_write(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_write(korvane_camera* cam);
 /* Sends the connection-test frame and shows the system's text for the link's
- * last error as the library's message. */
+ * last error as the library's message. ONVIF: asks the camera for its presets
+ * (its profiles before korvane_open), a request that needs the credentials,
+ * and shows what came back; korvane_link_state follows the outcome. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_connect_test(korvane_camera* cam);
 
 /* --- capabilities and link state ------------------------------------------ */
