@@ -90,6 +90,7 @@ def test_onvif_camera_over_http(sim):
     with pytest.raises(korvane.KorvaneError, match="ONVIF camera"):
         Camera.onvif("127.0.0.1", port, "admin", "wrong")
     with Camera.onvif("127.0.0.1", port, "admin", "secret", speed=30) as cam:
+        assert cam.link_state == (korvane.LinkState.OK, "")
         cam.zoom_plus()
         peer.wait_for(r"ContinuousMove .*zoom 0\.484375")
         cam.set_preset(2)
@@ -142,7 +143,7 @@ def test_a_camera_collected_without_close_stops_reporting(sim):
 
 def test_failures_are_results_or_clear_errors(tmp_path):
     missing = str(tmp_path / "no-such-tty")
-    with pytest.raises(korvane.KorvaneError, match="no-such-tty"):
+    with pytest.raises(korvane.KorvaneError, match="no-such-tty: no such device"):
         Camera.serial(missing)
     with Camera(korvane.Mode.SERIAL) as cam:
         assert cam.mode is korvane.Mode.SERIAL
