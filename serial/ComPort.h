@@ -12,6 +12,7 @@
 #include <korvane/Korvane.h>
 
 #include <boost/asio/serial_port.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <array>
 #include <cstdint>
@@ -51,9 +52,15 @@ public:
 
     // Starts receiving, once; a second call is harmless.
     bool StartReading();
-    // Closes the device and drops every binding. Frames already written go
-    // out first (bounded wait); the pending read ends.
+    // Closes the device and drops every binding. Frames queued before go out
+    // first, for at most a short while, from whichever thread closes: a host
+    // thread waits for the close; the I/O thread (a report function closing
+    // its camera) cannot wait for its own writes, so there the device closes
+    // once they are done. The pending read ends.
     void Close();
+    // Ready once the device is closed (a port closed from the I/O thread
+    // closes after its drain).
+    std::shared_future<void> Closed() const { return m_closed; }
 
     const std::string& Name() const { return m_strPort; }
 
@@ -67,7 +74,8 @@ private:
     void PostRead();
     void OnRead(const boost::system::error_code& error, std::size_t bytes);
     void StartNextWrite();
-    void NotifyDrained();
+    void CloseWhenDrained();
+    void CloseDevice();
     int DispatchFrame(const std::uint8_t* frame, int length);
     void SetLastError(const boost::system::error_code& error);
 
@@ -80,7 +88,11 @@ private:
     std::vector<std::uint8_t> m_strRecv;
     std::deque<Frame> m_writeQueue;
     bool m_bWriting = false;
-    std::shared_ptr<std::promise<void>> m_pDrained;  // Close waits for the queue to empty
+    bool m_bClosing = false;  // the device closes once drained
+    boost::asio::steady_timer m_drainLimit;
+    std::promise<void> m_closedPromise;  // set by the I/O thread, or by Close when none runs
+    bool m_bClosedSet = false;
+    const std::shared_future<void> m_closed;
     bool m_bReading = false;
 
     mutable std::mutex m_mutex;  // bindings and the last error

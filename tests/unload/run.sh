@@ -6,9 +6,15 @@
 set -u
 runs=${KORVANE_UNLOAD_RUNS:-$1} limit=$2
 shift 2
+# Each run in a network of its own where one can be made (root), so that the
+# fixed UDP ports cannot meet another program's; the Windows stage has one.
+isolate=()
+if [ -z "${KORVANE_WIN_NETNS:-}" ] && unshare -n true 2>/dev/null; then
+  isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' sh)
+fi
 hung=0 failed=0 start=$SECONDS
 for ((i = 1; i <= runs; i++)); do
-  timeout -k 5 "$limit" "$@" >/tmp/unload_run.$$ 2>&1
+  timeout -k 5 "$limit" "${isolate[@]}" "$@" >/tmp/unload_run.$$ 2>&1
   rc=$?
   if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
     hung=$((hung + 1))
