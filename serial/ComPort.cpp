@@ -48,7 +48,6 @@ CComPort::CComPort(std::shared_ptr<CIoThread> reader, std::string name)
     : m_pReader(std::move(reader)),
       m_port(m_pReader->Context()),
       m_strPort(std::move(name)),
-      m_drainLimit(m_pReader->Context()),
       m_closed(m_closedPromise.get_future().share())
 {
 }
@@ -250,7 +249,7 @@ void CComPort::Close()
     // Close still reaches the line, whichever thread closes.
     boost::asio::post(m_pReader->Context(), [self = shared_from_this()] { self->CloseWhenDrained(); });
     if (m_pReader->InThread()) return;
-    Closed().wait_for(kDrainLimit + std::chrono::seconds(1));
+    if (Closed().wait_for(kDrainLimit) != std::future_status::ready) CloseNow();
     // Closing queued the aborted read and write; once this runs, they have
     // run too and hold the port no longer.
     m_pReader->RunOnThread([] {});
@@ -258,23 +257,21 @@ void CComPort::Close()
 
 void CComPort::CloseWhenDrained()
 {
+    // No timer bounds this here: on Windows Asio's timers run a thread of
+    // their own, which an unload would have to join. The write in progress
+    // closes the device once the queue is empty.
     m_bClosing = true;
-    if (!m_bWriting) {
-        CloseDevice();
-        return;
-    }
-    // The write in progress closes the device once the queue is empty; a line
-    // that does not take it (flow control, a stuck adapter) closes at the limit.
-    m_drainLimit.expires_after(kDrainLimit);
-    m_drainLimit.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-        if (!error) self->CloseDevice();
-    });
+    if (!m_bWriting) CloseDevice();
+}
+
+void CComPort::CloseNow()
+{
+    m_pReader->RunOnThread([self = shared_from_this()] { self->CloseDevice(); });
 }
 
 void CComPort::CloseDevice()
 {
     boost::system::error_code ignored;
-    m_drainLimit.cancel();
     m_port.close(ignored);  // the pending write's handler releases its frame
     m_bClosing = false;
     if (m_bClosedSet) return;

@@ -12,7 +12,6 @@
 #include <korvane/Korvane.h>
 
 #include <boost/asio/serial_port.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <array>
 #include <cstdint>
@@ -53,14 +52,16 @@ public:
     // Starts receiving, once; a second call is harmless.
     bool StartReading();
     // Closes the device and drops every binding. Frames queued before go out
-    // first, for at most a short while, from whichever thread closes: a host
-    // thread waits for the close; the I/O thread (a report function closing
-    // its camera) cannot wait for its own writes, so there the device closes
-    // once they are done. The pending read ends.
+    // first, from whichever thread closes. A host thread waits for that at
+    // most a short while, then closes anyway. The I/O thread (a report
+    // function closing its camera) cannot wait for its own writes: there the
+    // device closes once they are done, which a line without flow control
+    // does at its speed. The pending read ends.
     void Close();
-    // Ready once the device is closed (a port closed from the I/O thread
-    // closes after its drain).
+    // Ready once the device is closed.
     std::shared_future<void> Closed() const { return m_closed; }
+    // Closes at once, frames still queued or not (a drain that took too long).
+    void CloseNow();
 
     const std::string& Name() const { return m_strPort; }
 
@@ -89,7 +90,6 @@ private:
     std::deque<Frame> m_writeQueue;
     bool m_bWriting = false;
     bool m_bClosing = false;  // the device closes once drained
-    boost::asio::steady_timer m_drainLimit;
     std::promise<void> m_closedPromise;  // set by the I/O thread, or by Close when none runs
     bool m_bClosedSet = false;
     const std::shared_future<void> m_closed;

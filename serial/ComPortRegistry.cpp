@@ -10,8 +10,8 @@
 
 namespace korvane {
 namespace {
-// A closing port's drain, with room to spare.
-constexpr auto kCloseLimit = std::chrono::seconds(3);
+// A closing port's drain.
+constexpr auto kCloseLimit = std::chrono::seconds(2);
 }  // namespace
 }  // namespace korvane
 
@@ -38,14 +38,16 @@ std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int addres
     // left waits for the old handle to close (bounded; not on the I/O thread,
     // which does that close). Windows refuses a second handle only for a
     // while, wine not at all, and two handles would split what comes in.
-    std::shared_future<void> closing;
+    std::shared_ptr<CComPort> closing;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ForgetClosed();
         for (const auto& port : m_vecClosing)
-            if (port->Name() == name) closing = port->Closed();
+            if (port->Name() == name) closing = port;
     }
-    if (closing.valid() && !m_pReader->InThread()) closing.wait_for(kCloseLimit);
+    if (closing && !m_pReader->InThread() &&
+        closing->Closed().wait_for(kCloseLimit) != std::future_status::ready)
+        closing->CloseNow();  // its drain took too long
 
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& port : m_vecPorts) {
