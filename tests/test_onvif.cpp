@@ -10,7 +10,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/write.hpp>
 
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
@@ -197,17 +196,18 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
 
-// An overlapped send of megabytes whose peer closes while it is pending never
-// completes under wine, not even once its socket is closed, and whatever waits
-// for it (the io_context's destructor) waits forever; elsewhere it fails at
-// once. Hence the simulated camera's huge body is announced, not sent.
+// One overlapped send of megabytes (as Beast sends a whole body) whose peer
+// closes while it is pending never completes under wine, not even once its
+// socket is closed, and what waits for it (the io_context's destructor) waits
+// forever; elsewhere it ends at once. Hence the simulated camera's huge body
+// is announced, not sent.
 TEST(Onvif, WineNeverEndsALargeSendWhosePeerCloses)
 {
     struct Pending {  // under wine left undestroyed: its destructor would never return
         union {
             boost::asio::io_context io;
         };
-        std::string bytes = std::string(16 << 20, ' ');
+        std::string bytes = std::string(3 << 20, ' ');
         Pending() : io() {}
         ~Pending()
         {
@@ -221,10 +221,8 @@ TEST(Onvif, WineNeverEndsALargeSendWhosePeerCloses)
     client.connect(acceptor.local_endpoint());
     tcp::socket server = acceptor.accept();
     bool ended = false;
-    boost::asio::async_write(server, boost::asio::buffer(pending.bytes),
-                             [&ended](const boost::system::error_code&, std::size_t) { ended = true; });
-    pending.io.run_for(200ms);
-    ASSERT_FALSE(ended) << "a peer that reads nothing took 16 MiB";
+    server.async_write_some(boost::asio::buffer(pending.bytes),
+                            [&ended](const boost::system::error_code&, std::size_t) { ended = true; });
     client.close();
     pending.io.run_for(3s);  // ends early once the send has ended
     EXPECT_EQ(ended, !korvane::platform::UnderWine());
