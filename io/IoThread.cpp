@@ -1,5 +1,7 @@
 #include "io/IoThread.h"
 
+#include "platform/Platform.h"
+
 #include <boost/asio/post.hpp>
 
 #include <chrono>
@@ -25,6 +27,7 @@ bool CIoThread::Start()
     if (m_bRunning) return true;  // running, or about to see the new work guard
     if (m_thread.joinable()) m_thread.join();  // an earlier thread that has ended
     m_io.restart();
+    if (!m_bHoldsModule) m_bHoldsModule = platform::HoldModule();
     m_bRunning = true;
     try {
         m_thread = std::thread([this] { Run(); });
@@ -65,9 +68,19 @@ void CIoThread::Release()
 
 void CIoThread::WaitReleased()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (InThread()) return;
-    m_ended.wait_for(lock, kReleaseLimit, [this] { return !m_bRunning || m_work.has_value(); });
+    std::thread ended;
+    bool holdsModule = false;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (InThread()) return;
+        m_ended.wait_for(lock, kReleaseLimit, [this] { return !m_bRunning || m_work.has_value(); });
+        if (m_bRunning || m_work) return;  // still busy, or started again: the hold stays
+        ended = std::move(m_thread);
+        std::swap(holdsModule, m_bHoldsModule);
+    }
+    if (ended.joinable()) ended.join();  // it has left Run(); only its exit is left
+    // The host's own load keeps the library loaded past this.
+    if (holdsModule) platform::ReleaseModule();
 }
 
 void CIoThread::Stop()
@@ -98,13 +111,19 @@ void CIoThread::RunOnThread(std::function<void()> work)
         work();
         return;
     }
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    boost::asio::post(m_io, [work = std::move(work), done] {
+    // Set when the handler is destroyed: after the work has run and released
+    // what it captured (or when it is dropped unrun).
+    struct Finished {
+        std::promise<void> done;
+        ~Finished() { done.set_value(); }
+    };
+    auto finished = std::make_shared<Finished>();
+    std::future<void> over = finished->done.get_future();
+    boost::asio::post(m_io, [work = std::move(work), finished = std::move(finished)]() mutable {
         work();
-        done->set_value();
+        work = nullptr;
     });
-    finished.wait_for(kRunOnThreadLimit);
+    over.wait_for(kRunOnThreadLimit);
 }
 
 }  // namespace korvane

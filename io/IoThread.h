@@ -6,6 +6,11 @@
 // Start() keeps the thread running until Release() or Stop(). After
 // Release() it ends by itself once the work still queued has run; a later
 // Start() brings it back. Stop() is for good (library unload).
+//
+// While the thread runs, the library holds a load of itself: a host that
+// unloads it then leaves it loaded rather than pulling code from under the
+// thread. WaitReleased() joins the ended thread and gives the hold back, so
+// after the last camera's Close there is nothing left to join at unload.
 #pragma once
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -34,17 +39,20 @@ public:
     bool Start();
     // Lets the thread end once nothing is queued. Does not wait.
     void Release();
-    // Waits (bounded) until a released thread has ended; at once when called
-    // on the thread itself or when a Start() has come back meanwhile.
+    // Waits (bounded) until a released thread has ended, then joins it and
+    // gives back the library's hold; at once when called on the thread itself
+    // (the thread ends later, the hold stays until the next WaitReleased) or
+    // when a Start() has come back meanwhile.
     void WaitReleased();
     // Ends the thread for good: joined, or detached when called on the
-    // thread itself.
+    // thread itself. Keeps any hold on the library (it runs at unload or exit).
     void Stop();
     bool InThread() const { return std::this_thread::get_id() == m_threadId.load(); }
     bool IsRunning() const { return m_bRunning.load(); }
 
     // Runs work on the I/O thread and waits for it, or runs it right here when
-    // this is the I/O thread or there is none. The wait is bounded: work still
+    // this is the I/O thread or there is none. The caller goes on once the work
+    // and everything it captured are gone; the wait is bounded: work still
     // queued when it ends runs later.
     void RunOnThread(std::function<void()> work);
 
@@ -59,6 +67,7 @@ private:
     std::thread m_thread;
     std::atomic<std::thread::id> m_threadId{};
     std::atomic<bool> m_bRunning{false};
+    bool m_bHoldsModule = false;
 };
 
 }  // namespace korvane

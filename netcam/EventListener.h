@@ -46,7 +46,9 @@ public:
     bool IsListening() const { return m_thread.IsRunning(); }
     std::size_t SocketCount() const;
 
-    // Library unload: every socket closed, the thread ended for good.
+    // No socket is watched and the thread has ended.
+    bool Idle() const { return !m_thread.IsRunning(); }
+    // Every socket closed, the thread ended for good.
     void Shutdown();
 
 private:

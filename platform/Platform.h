@@ -47,6 +47,17 @@ bool IsDeviceBusy(const boost::system::error_code& error);
 // device"), from the error the system gave; the system's text otherwise.
 std::string SerialOpenCause(const boost::system::error_code& error);
 
+// The library's own module. While any of its threads runs, the library holds
+// one load of itself (HoldModule, given back by ReleaseModule once the thread
+// has been joined), so that a host's unload never pulls code from under a
+// thread or a report. False when no hold could be taken.
+bool HoldModule();
+void ReleaseModule();
+// The process is ending (Windows: the library is detached by ExitProcess;
+// other threads are gone, maybe in the middle of their work). Nothing may
+// wait then. POSIX cannot tell: false.
+bool ProcessExiting();
+
 // Waits until a datagram can be read from the socket, at most limit. False on
 // time-out or failure; error is set only when the wait itself failed.
 bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::milliseconds limit,

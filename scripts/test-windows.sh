@@ -138,7 +138,7 @@ for _ in $(seq 50); do [ -e "$ttys/com27" ] && break; sleep 0.1; done
 export KORVANE_COM_PAIRS=$pairs
 
 cd "$build"
-# A test process now and then hangs in wine's process exit after its test
-# has passed (seen about once a run, never at the same test): a time-out is
-# run once more; a failure is never retried.
-ctest --output-on-failure -j "$(nproc)" --timeout 90 --repeat after-timeout:2
+# A hang fails the run: it is never retried. KORVANE_CTEST_ARGS picks a subset
+# (for example "-R Unload").
+# shellcheck disable=SC2086
+ctest --output-on-failure -j "$(nproc)" --timeout 90 ${KORVANE_CTEST_ARGS:-}

@@ -45,7 +45,10 @@ boost::system::error_code Configure(boost::asio::serial_port& port, const MYDCB&
 }  // namespace
 
 CComPort::CComPort(std::shared_ptr<CIoThread> reader, std::string name)
-    : m_pReader(std::move(reader)), m_port(m_pReader->Context()), m_strPort(std::move(name))
+    : m_pReader(std::move(reader)),
+      m_port(m_pReader->Context()),
+      m_strPort(std::move(name)),
+      m_closed(m_closedPromise.get_future().share())
 {
 }
 
@@ -127,15 +130,8 @@ void CComPort::StartNextWrite()
                                      self->StartNextWrite();
                                      return;
                                  }
-                                 self->NotifyDrained();
+                                 if (self->m_bClosing) self->CloseDevice();  // drained: the close goes on
                              });
-}
-
-void CComPort::NotifyDrained()
-{
-    if (!m_pDrained) return;
-    m_pDrained->set_value();
-    m_pDrained.reset();
 }
 
 std::size_t CComPort::QueuedFrames()
@@ -249,28 +245,42 @@ void CComPort::Close()
         m_mapCamera.clear();
         m_bOpen = false;
     }
-    // A command followed at once by Close still reaches the line: wait until
-    // the queued frames are written (bounded; not when called on the I/O
-    // thread itself, which cannot wait for its own writes).
-    if (m_pReader->IsRunning() && !m_pReader->InThread()) {
-        auto drained = std::make_shared<std::promise<void>>();
-        std::future<void> done = drained->get_future();
-        boost::asio::post(m_pReader->Context(), [self = shared_from_this(), drained] {
-            if (!self->m_bWriting && self->m_writeQueue.empty())
-                drained->set_value();
-            else
-                self->m_pDrained = drained;
-        });
-        done.wait_for(kDrainLimit);
+    if (!m_pReader->IsRunning()) {
+        CloseDevice();  // nothing runs on the port
+        return;
     }
-    m_pReader->RunOnThread([self = shared_from_this()] {
-        boost::system::error_code ignored;
-        self->m_port.close(ignored);  // the pending write's handler releases its frame
-        self->m_pDrained.reset();
-    });
+    // Behind every frame queued before it: a command followed at once by
+    // Close still reaches the line, whichever thread closes.
+    boost::asio::post(m_pReader->Context(), [self = shared_from_this()] { self->CloseWhenDrained(); });
+    if (m_pReader->InThread()) return;
+    if (Closed().wait_for(kDrainLimit) != std::future_status::ready) CloseNow();
     // Closing queued the aborted read and write; once this runs, they have
     // run too and hold the port no longer.
     m_pReader->RunOnThread([] {});
+}
+
+void CComPort::CloseWhenDrained()
+{
+    // No timer bounds this here: on Windows Asio's timers run a thread of
+    // their own, which an unload would have to join. The write in progress
+    // closes the device once the queue is empty.
+    m_bClosing = true;
+    if (!m_bWriting) CloseDevice();
+}
+
+void CComPort::CloseNow()
+{
+    m_pReader->RunOnThread([self = shared_from_this()] { self->CloseDevice(); });
+}
+
+void CComPort::CloseDevice()
+{
+    boost::system::error_code ignored;
+    m_port.close(ignored);  // the pending write's handler releases its frame
+    m_bClosing = false;
+    if (m_bClosedSet) return;
+    m_bClosedSet = true;
+    m_closedPromise.set_value();
 }
 
 }  // namespace korvane

@@ -52,9 +52,17 @@ public:
 
     // Starts receiving, once; a second call is harmless.
     bool StartReading();
-    // Closes the device and drops every binding. Frames already written go
-    // out first (bounded wait); the pending read ends.
+    // Closes the device and drops every binding. Frames queued before go out
+    // first, from whichever thread closes. A host thread waits for that at
+    // most a short while, then closes anyway. The I/O thread (a report
+    // function closing its camera) cannot wait for its own writes: there the
+    // device closes once they are done, which a line without flow control
+    // does at its speed. The pending read ends.
     void Close();
+    // Ready once the device is closed.
+    std::shared_future<void> Closed() const { return m_closed; }
+    // Closes at once, frames still queued or not (a drain that took too long).
+    void CloseNow();
 
     const std::string& Name() const { return m_strPort; }
     // The line's state, shared by the cameras on it: a failed write marks it
@@ -71,7 +79,8 @@ private:
     void PostRead();
     void OnRead(const boost::system::error_code& error, std::size_t bytes);
     void StartNextWrite();
-    void NotifyDrained();
+    void CloseWhenDrained();
+    void CloseDevice();
     int DispatchFrame(const std::uint8_t* frame, int length);
     void SetLastError(const boost::system::error_code& error);
 
@@ -84,7 +93,10 @@ private:
     std::vector<std::uint8_t> m_strRecv;
     std::deque<Frame> m_writeQueue;
     bool m_bWriting = false;
-    std::shared_ptr<std::promise<void>> m_pDrained;  // Close waits for the queue to empty
+    bool m_bClosing = false;  // the device closes once drained
+    std::promise<void> m_closedPromise;  // set by the I/O thread, or by Close when none runs
+    bool m_bClosedSet = false;
+    const std::shared_future<void> m_closed;
     bool m_bReading = false;
 
     mutable std::mutex m_mutex;  // bindings and the last error

@@ -5,6 +5,15 @@
 #include "io/ProcessWide.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+
+namespace korvane {
+namespace {
+// A closing port's drain.
+constexpr auto kCloseLimit = std::chrono::seconds(2);
+}  // namespace
+}  // namespace korvane
 
 namespace korvane {
 
@@ -12,9 +21,9 @@ std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance() { return ProcessW
 
 CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CIoThread>()) {}
 
-CComPortRegistry::~CComPortRegistry() { Shutdown(); }
+CComPortRegistry::~CComPortRegistry() { m_pReader->Stop(); }
 
-void CComPortRegistry::Shutdown() { m_pReader->Stop(); }
+bool CComPortRegistry::Idle() const { return !m_pReader->IsRunning(); }
 
 std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int address, const MYDCB& settings,
                                                     std::shared_ptr<CReportNotifier> camera,
@@ -25,6 +34,21 @@ std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int addres
         error = boost::system::errc::make_error_code(boost::system::errc::invalid_argument);
         return nullptr;
     }
+    // One handle per device: a line reopened right after its last camera
+    // left waits for the old handle to close (bounded; not on the I/O thread,
+    // which does that close). Windows refuses a second handle only for a
+    // while, wine not at all, and two handles would split what comes in.
+    std::shared_ptr<CComPort> closing;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ForgetClosed();
+        for (const auto& port : m_vecClosing)
+            if (port->Name() == name) closing = port;
+    }
+    if (closing && !m_pReader->InThread() &&
+        closing->Closed().wait_for(kCloseLimit) != std::future_status::ready)
+        closing->CloseNow();  // its drain took too long
+
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& port : m_vecPorts) {
         if (port->Name() != name) continue;
@@ -58,10 +82,30 @@ void CComPortRegistry::Release(const std::shared_ptr<CComPort>& port, int addres
         if (found == m_vecPorts.end()) return;
         if (!port->UnbindCamera(address)) return;
         m_vecPorts.erase(found);
+        m_vecClosing.push_back(port);
     }
     // Outside the lock: the close runs on the I/O thread, whose callbacks may
     // themselves acquire or release.
     port->Close();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ForgetClosed();
+        if (!m_vecPorts.empty()) return;  // another line opened meanwhile
+        m_pReader->Release();
+    }
+    // Nothing is left for an unload to wait for (a line opened meanwhile
+    // ends this wait at once).
+    m_pReader->WaitReleased();
+}
+
+void CComPortRegistry::ForgetClosed()
+{
+    m_vecClosing.erase(std::remove_if(m_vecClosing.begin(), m_vecClosing.end(),
+                                      [](const std::shared_ptr<CComPort>& port) {
+                                          return port->Closed().wait_for(std::chrono::seconds(0)) ==
+                                                 std::future_status::ready;
+                                      }),
+                       m_vecClosing.end());
 }
 
 bool CComPortRegistry::StartPort(const std::shared_ptr<CComPort>& port)

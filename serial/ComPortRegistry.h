@@ -1,5 +1,6 @@
 // Every open serial line of the process, found by device name. Cameras on one
-// line share its port; the last camera to leave closes the device.
+// line share its port; the last camera to leave closes the device, and the
+// last line to close ends the I/O thread (the next open starts it again).
 #pragma once
 
 #include "serial/ComPort.h"
@@ -16,8 +17,7 @@ class CIoThread;
 
 class CComPortRegistry {
 public:
-    // The process-wide registry. Holders keep it alive; its I/O thread ends
-    // when the library is unloaded.
+    // The process-wide registry; holders keep it alive.
     static std::shared_ptr<CComPortRegistry> Instance();
 
     CComPortRegistry();
@@ -35,13 +35,17 @@ public:
     // Starts receiving on the port (once per port).
     bool StartPort(const std::shared_ptr<CComPort>& port);
 
-    // End the I/O thread (library unload).
-    void Shutdown();
+    // No line is open and the I/O thread has ended.
+    bool Idle() const;
 
 private:
+    void ForgetClosed();  // under m_mutex
+
     std::shared_ptr<CIoThread> m_pReader;
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<CComPort>> m_vecPorts;
+    // Left by their last camera, their device maybe not closed yet.
+    std::vector<std::shared_ptr<CComPort>> m_vecClosing;
 };
 
 }  // namespace korvane

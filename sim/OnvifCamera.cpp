@@ -164,8 +164,11 @@ struct Session : std::enable_shared_from_this<Session> {
             return;
         }
         response = std::move(*answer);
-        response.keep_alive(request.keep_alive());
-        response.prepare_payload();
+        // A length given already is a body cut short: sent as it is, and then
+        // the connection ends.
+        const bool cutShort = response.has_content_length();
+        response.keep_alive(!cutShort && request.keep_alive());
+        if (!cutShort) response.prepare_payload();
         pace = camera.Pace();
         if (pace.delay.count() <= 0) {
             Write();
@@ -349,7 +352,10 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
     case OnvifFault::Http401: status = 401; body = "401 Unauthorized"; break;
     case OnvifFault::Http500: status = 500; body = "500 Internal Server Error"; break;
     case OnvifFault::EmptyBody: break;
-    case OnvifFault::HugeBody: body = Answer(std::string(3 << 20, ' ')); break;
+    // A 3 MiB body announced, a few bytes sent, then the connection ends:
+    // the client refuses it on the header. (Sending the whole body to a
+    // client that closes meanwhile never completes under wine.)
+    case OnvifFault::HugeBody: body = Answer(" "); break;
     case OnvifFault::None:
     case OnvifFault::BasicChallenge:  // Basic credentials came
     case OnvifFault::EndlessStaleDigest:
@@ -369,6 +375,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
     if (mode == OnvifFault::NoAnswer) return std::nullopt;
     response.result(static_cast<http::status>(status));
     response.body() = std::move(body);
+    if (mode == OnvifFault::HugeBody) response.content_length(3 << 20);
     return response;
 }
 

@@ -203,11 +203,41 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
 
+// One overlapped send of megabytes (as Beast sends a whole body) whose peer
+// closes while it is pending never completes under wine, not even once its
+// socket is closed, and what waits for it (the io_context's destructor) waits
+// forever; elsewhere it ends at once. Hence the simulated camera's huge body
+// is announced, not sent.
+TEST(Onvif, WineNeverEndsALargeSendWhosePeerCloses)
+{
+    struct Pending {  // under wine left undestroyed: its destructor would never return
+        union {
+            boost::asio::io_context io;
+        };
+        std::string bytes = std::string(3 << 20, ' ');
+        Pending() : io() {}
+        ~Pending()
+        {
+            if (!korvane::platform::UnderWine()) io.~io_context();
+        }
+    };
+    static Pending pending;  // the send may read its bytes for as long as the process lives
+    using boost::asio::ip::tcp;
+    tcp::acceptor acceptor(pending.io, {boost::asio::ip::address_v4::loopback(), 0});
+    tcp::socket client(pending.io);
+    client.connect(acceptor.local_endpoint());
+    tcp::socket server = acceptor.accept();
+    bool ended = false;
+    server.async_write_some(boost::asio::buffer(pending.bytes),
+                            [&ended](const boost::system::error_code&, std::size_t) { ended = true; });
+    client.close();
+    pending.io.run_for(3s);  // ends early once the send has ended
+    EXPECT_EQ(ended, !korvane::platform::UnderWine());
+    pending.io.restart();
+}
+
 TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
 {
-    // Open issue: under wine this test sometimes never returns (seen in about
-    // half of the runs, not yet traced to one answer); on Linux it runs.
-    if (korvane::platform::UnderWine()) GTEST_SKIP() << "hangs under wine now and then, cause not found yet";
     const OnvifFault faults[] = {OnvifFault::MalformedXml, OnvifFault::SoapFault, OnvifFault::Http401,
                                  OnvifFault::Http500,      OnvifFault::EmptyBody, OnvifFault::HugeBody};
     for (const OnvifFault fault : faults) {

@@ -287,7 +287,8 @@ struct SelfClosing {
     static void Notify(const unsigned char*, int, unsigned int, void* ctx)
     {
         auto* self = static_cast<SelfClosing*>(ctx);
-        self->camera->Close();  // closes its own camera from the report
+        self->camera->CameraStop();  // stops and closes its own camera from the report
+        self->camera->Close();
         std::lock_guard<std::mutex> lock(self->mutex);
         ++self->calls;
         self->done.notify_all();
@@ -296,28 +297,38 @@ struct SelfClosing {
 
 }  // namespace
 
-TEST(SerialLine, ACallbackMayCloseItsOwnCamera)
+// Alone on its line, the close ends the device: the stop queued just before
+// must still reach it.
+TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
 {
-    CSerialPeer peer;
-    SelfClosing closing;
-    ReportCollector other;
-    auto cam = SerialCamera(peer.DeviceName(), 1);
-    auto neighbour = SerialCamera(peer.DeviceName(), 2, &other);
-    ASSERT_TRUE(cam && neighbour);
-    closing.camera = cam.get();
-    cam->SetRecvNotify(&SelfClosing::Notify, &closing);
-    neighbour->SetRecvNotify(nullptr, nullptr);
-    ASSERT_EQ(cam->Open(), 1);
-    ASSERT_EQ(neighbour->Open(), 1);
-    other.Attach(*neighbour);
-    peer.SendReturnCode(1, 0x50);
-    peer.SendReturnCode(1, 0x51);  // after the close: not delivered
-    peer.SendReturnCode(2, 0x55);
-    ASSERT_TRUE(other.WaitFor(1));
-    {
-        std::unique_lock<std::mutex> lock(closing.mutex);
-        ASSERT_TRUE(closing.done.wait_for(lock, 5s, [&] { return closing.calls >= 1; }));
+    for (const bool alone : {true, false}) {
+        SCOPED_TRACE(alone ? "alone on its line" : "beside another camera");
+        CSerialPeer peer;
+        SelfClosing closing;
+        ReportCollector other;
+        auto cam = SerialCamera(peer.DeviceName(), 1);
+        auto neighbour = alone ? nullptr : SerialCamera(peer.DeviceName(), 2, &other);
+        ASSERT_TRUE(cam && (alone || neighbour));
+        closing.camera = cam.get();
+        cam->SetRecvNotify(&SelfClosing::Notify, &closing);
+        ASSERT_EQ(cam->Open(), 1);
+        if (neighbour) ASSERT_EQ(neighbour->Open(), 1);
+        peer.SendReturnCode(1, 0x50);
+        peer.SendReturnCode(1, 0x51);  // after the close: not delivered
+        if (neighbour) peer.SendReturnCode(2, 0x55);
+        {
+            std::unique_lock<std::mutex> lock(closing.mutex);
+            ASSERT_TRUE(closing.done.wait_for(lock, 5s, [&] { return closing.calls >= 1; }));
+        }
+        bool stopped = false;
+        while (auto frame = peer.NextFrame(2s)) {
+            if ((stopped = *frame == B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}))) break;
+        }
+        EXPECT_TRUE(stopped) << "the stop sent from the report reached the line";
+        if (neighbour) {
+            ASSERT_TRUE(other.WaitFor(1));
+            EXPECT_EQ(other.Reports()[0].message, 0x8405u);
+        }
+        EXPECT_EQ(closing.calls.load(), 1);
     }
-    EXPECT_EQ(closing.calls.load(), 1);
-    EXPECT_EQ(other.Reports()[0].message, 0x8405u);
 }

@@ -58,11 +58,17 @@ void CUdpService::Stop()
         m_bOpen = false;
         m_mapCameras.clear();
     }
-    m_pIo->RunOnThread([self = shared_from_this()] {
+    // Posted, also on the I/O thread itself (a report function closing its
+    // camera): datagrams queued before, a stop among them, go out first.
+    auto close = [self = shared_from_this()] {
         boost::system::error_code ignored;
         self->m_socket.close(ignored);
-    });
-    m_pIo->RunOnThread([] {});  // the aborted receive has run by now
+    };
+    if (!m_pIo->IsRunning()) return close();
+    boost::asio::post(m_pIo->Context(), close);
+    if (m_pIo->InThread()) return;
+    m_pIo->RunOnThread([] {});  // the close has run
+    m_pIo->RunOnThread([] {});  // and so has the aborted receive
 }
 
 bool CUdpService::Attach(int address, std::shared_ptr<CReportNotifier> camera)
@@ -135,9 +141,9 @@ std::shared_ptr<CUdpServiceHub> CUdpServiceHub::Instance() { return ProcessWide<
 
 CUdpServiceHub::CUdpServiceHub() : m_pIo(std::make_shared<CIoThread>()) {}
 
-CUdpServiceHub::~CUdpServiceHub() { Shutdown(); }
+CUdpServiceHub::~CUdpServiceHub() { m_pIo->Stop(); }
 
-void CUdpServiceHub::Shutdown() { m_pIo->Stop(); }
+bool CUdpServiceHub::Idle() const { return !m_pIo->IsRunning(); }
 
 std::shared_ptr<CUdpService> CUdpServiceHub::Acquire(std::shared_ptr<CReportNotifier> camera, int address,
                                                      boost::system::error_code& error)
@@ -174,6 +180,12 @@ void CUdpServiceHub::Release(const std::shared_ptr<CUdpService>& service, int ad
     // Outside the lock: stopping waits for the I/O thread, whose callbacks
     // may themselves acquire or release.
     stopping->Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pService) return;  // started again meanwhile
+        m_pIo->Release();
+    }
+    m_pIo->WaitReleased();
 }
 
 }  // namespace korvane

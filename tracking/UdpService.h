@@ -69,15 +69,17 @@ public:
     // Null when the service cannot be started; error says why.
     std::shared_ptr<CUdpService> Acquire(std::shared_ptr<CReportNotifier> camera, int address,
                                          boost::system::error_code& error);
-    // Ends one use; the last use stops the service and frees the port.
+    // Ends one use; the last use stops the service, frees the port and ends
+    // the I/O thread (the next use starts it again).
     void Release(const std::shared_ptr<CUdpService>& service, int address,
                  const std::shared_ptr<CReportNotifier>& camera);
 
-    void Shutdown();
+    // No camera uses the service and the I/O thread has ended.
+    bool Idle() const;
 
 private:
     std::shared_ptr<CIoThread> m_pIo;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::shared_ptr<CUdpService> m_pService;
     int m_nUsers = 0;
 };

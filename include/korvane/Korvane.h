@@ -32,6 +32,12 @@
 // mode, SetSystemParam) of its own or any other camera; it must not wait for
 // anything that itself waits for a report to finish.
 //
+// Unloading. Close every camera before FreeLibrary or dlclose: the library's
+// threads end with the last Close, so the unload has nothing to wait for.
+// While a camera is open the library keeps itself loaded: an unload then
+// leaves it in place, its cameras and reports running, never a hang. At
+// process exit open cameras are left to the system: exiting never waits.
+//
 // Report bytes: serial mode, the 7-byte return-code frame; tracking mode, the
 // 5-byte report AA 50 02 <address> <state>; relayed devices of type 4, the
 // 18 characters "Camera Return Code" (target appears or disappears). ONVIF

@@ -42,6 +42,12 @@
  * it runs or starts. A report function may call korvane_close of its own or
  * any other camera, and must not wait for anything that itself waits for a
  * report to finish.
+ *
+ * Unloading. Close every camera before FreeLibrary or dlclose: the library's
+ * threads end with the last korvane_close, so the unload has nothing to wait
+ * for. While a camera is open the library keeps itself loaded: an unload then
+ * leaves it in place, its cameras and reports running, never a hang. At
+ * process exit open cameras are left to the system: exiting never waits.
  */
 #ifndef KORVANE_KORVANE_C_H
 #define KORVANE_KORVANE_C_H
