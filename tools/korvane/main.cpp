@@ -224,8 +224,9 @@ int RunCamera(const CameraOptions& options)
     CCameraLink link(options, output, reports ? ReportMode::On : ReportMode::Off);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
+        CStopper stopper(options.duration);  // before the line: a signal from then on ends it cleanly
         output.Line("listening to " + options.Describe() + (options.duration ? "" : "; Ctrl-C ends"));
-        CStopper(options.duration).Wait();
+        stopper.Wait();
         output.Line(std::to_string(link.Reports()) + " reports");
         return 0;
     }
