@@ -224,3 +224,30 @@ for name, text in (
 # Requests that run out of time: nothing more is asked within that call.
 flow("out-of-time", [MOVE, GOTO | 3 << 3, MOVE], [clock(2026, 12, 6, 15, 4, 5), "T\n"])
 flow("out-of-time-later", [GOTO | 3 << 3, MOVE], READY + ["T\n", EMPTY_OK("ContinuousMove")])
+
+# The panel: first byte even, one HTTP request; odd, one push message.
+def panel_request(name, method, target, body=b"", headers=b""):
+    if isinstance(body, str):
+        body = body.encode()
+    head = (method + " ").encode() + target + b" HTTP/1.1\r\nHost: 127.0.0.1:8420\r\n" + headers
+    if body:
+        head += b"Content-Type: application/json\r\nContent-Length: " + str(len(body)).encode() + b"\r\n"
+    write("panel", name, b"\x00" + head + b"\r\n" + body)
+
+def panel_message(name, text):
+    write("panel", name, b"\x01" + (text.encode() if isinstance(text, str) else text))
+
+panel_request("cameras", "GET", b"/api/cameras")
+panel_request("feed-keep-alive", "GET", b"/api/feed", headers=b"Connection: keep-alive\r\n")
+panel_request("page-head", "HEAD", b"/?token=a%2Bb")
+panel_request("unknown-camera-ff", "GET", b"/api/cameras/%FF")
+panel_request("raw-byte-in-path", "GET", b"/api/cameras/\xff\xfe/move")
+panel_request("move", "POST", b"/api/cameras/podium/move", '{"direction": "left", "hold_ms": 500}')
+panel_request("move-latin1", "POST", b"/api/cameras/podium/move", b'{"direction": "\xe9"}')
+panel_request("preset", "POST", b"/api/cameras/B%C3%BChne/preset", '{"action": "set", "number": 7}')
+panel_request("speed", "POST", b"/api/cameras/podium/speed", '{"pan": 10, "tilt": 63}')
+panel_request("bearer", "GET", b"/api/cameras", headers=b"Authorization: bearer x\r\nOrigin: http://evil\r\n")
+panel_message("hold", '{"op": "hold", "camera": "podium", "motion": "up-left"}')
+panel_message("release-all-escapes", '{"op": "release-all", "why": "\\u001b]0;x\\u0007"}')
+panel_message("hold-bad-utf8", b'{"op": "hold", "camera": "\xff", "motion": "up"}')
+panel_message("not-object", '[1, {"op": 2}]')

@@ -2,20 +2,36 @@
 # Builds and runs the tests under sanitizers; any report fails the run.
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer
 #   scripts/sanitize.sh tsan   ThreadSanitizer
+#   scripts/sanitize.sh asan|tsan REGEX   only the tests whose names match; the
+#                              korvane tool is built (sanitized) too, for the
+#                              tests that run it (Panel, for the panel's tests);
+#                              SANITIZE_TARGETS="korvane panel_tests" builds only those
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+filter=${2:-}
+tools=OFF
+[[ -n $filter ]] && tools=ON
+configure() {
+  if [[ -n ${SANITIZE_TARGETS:-} ]]; then
+    cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" >/dev/null
+    # shellcheck disable=SC2086
+    cmake --build "$1" -j "$(nproc)" --target $SANITIZE_TARGETS
+  else
+    scripts/build.sh "$@"
+  fi
+}
 case "${1:-}" in
   asan)
-    scripts/build.sh build-asan -DKORVANE_SANITIZE=address,undefined -DKORVANE_BUILD_TOOLS=OFF
+    configure build-asan -DKORVANE_SANITIZE=address,undefined -DKORVANE_BUILD_TOOLS=$tools
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     dir=build-asan ;;
   tsan)
-    scripts/build.sh build-tsan -DKORVANE_SANITIZE=thread -DKORVANE_BUILD_TOOLS=OFF
+    configure build-tsan -DKORVANE_SANITIZE=thread -DKORVANE_BUILD_TOOLS=$tools
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
     dir=build-tsan ;;
   *) echo "usage: $0 asan|tsan" >&2; exit 2 ;;
 esac
 cd "$dir"
-ctest --output-on-failure -j "$(nproc)" --timeout 600
+ctest --output-on-failure -j "$(nproc)" --timeout 600 ${filter:+-R "$filter"}

@@ -11,7 +11,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <boost/asio/write.hpp>
+
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -75,6 +79,77 @@ inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohm
                       std::map<std::string, std::string> headers = {})
 {
     return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
+}
+
+// A bare TCP connection, for bytes no well-behaved client sends: raw bytes,
+// a request left half-sent, a HEAD whose answer must end at its header.
+class CRawConnection {
+public:
+    explicit CRawConnection(std::uint16_t port) : m_socket(m_io)
+    {
+        boost::system::error_code error;
+        m_socket.connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port), error);
+    }
+    void Send(const std::string& bytes)
+    {
+        boost::system::error_code error;
+        boost::asio::write(m_socket, boost::asio::buffer(bytes), error);
+    }
+    // Everything that arrives until the server closes (true) or the time is up (false).
+    bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(5))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        bool ended = false;
+        std::function<void()> read = [&] {
+            m_socket.async_read_some(boost::asio::buffer(m_chunk), [&](boost::system::error_code error, std::size_t n) {
+                m_received.append(m_chunk, n);
+                if (error) ended = true;
+                else read();
+            });
+        };
+        read();
+        m_io.restart();
+        while (!ended && std::chrono::steady_clock::now() < deadline) m_io.run_one_until(deadline);
+        if (!ended) {
+            boost::system::error_code ignored;
+            m_socket.cancel(ignored);
+            m_io.restart();
+            m_io.run_for(std::chrono::milliseconds(100));
+        }
+        return ended;
+    }
+    const std::string& Received() const { return m_received; }
+    int Status() const { return m_received.size() > 12 ? std::atoi(m_received.c_str() + 9) : 0; }
+    // What follows the header.
+    std::string Body() const
+    {
+        const std::size_t end = m_received.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : m_received.substr(end + 4);
+    }
+
+private:
+    boost::asio::io_context m_io;
+    boost::asio::ip::tcp::socket m_socket;
+    char m_chunk[4096];
+    std::string m_received;
+};
+
+struct RawReply {
+    int status = 0;  // 0: no answer
+    std::string received;
+    std::string body;  // what follows the header
+};
+
+// One whole request, sent as it is, answered and closed.
+inline RawReply RawRequest(std::uint16_t port, const std::string& method, const std::string& target,
+                           const std::string& body = {})
+{
+    CRawConnection connection(port);
+    connection.Send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                    "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n" + body);
+    connection.ReadToEnd();
+    return {connection.Status(), connection.Received(), connection.Body()};
 }
 
 // One page's push channel.
@@ -143,11 +218,12 @@ public:
         }
     }
 
-    bool Send(const nlohmann::json& message)
+    bool Send(const nlohmann::json& message) { return SendText(message.dump()); }
+    // A binary frame carries what a text frame may not: bytes that are no UTF-8.
+    bool SendText(const std::string& text, bool binary = false)
     {
         bool done = false, ok = false;
-        const std::string text = message.dump();
-        m_ws.text(true);
+        m_ws.text(!binary);
         m_ws.async_write(boost::asio::buffer(text), [&](boost::beast::error_code error, std::size_t) {
             done = true;
             ok = !error;

@@ -73,6 +73,7 @@ CToolProcess::~CToolProcess()
 
 bool CToolProcess::ReadSome(std::chrono::milliseconds limit)
 {
+    if (m_nOutput < 0) return false;
     pollfd watched{m_nOutput, POLLIN, 0};
     const int ready = ::poll(&watched, 1, static_cast<int>(limit.count()));
     if (ready <= 0) return ready == 0 || errno == EINTR;
@@ -92,6 +93,14 @@ bool CToolProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
         if (left.count() <= 0 || !ReadSome(left)) return m_output.find(text) != std::string::npos;
     }
     return true;
+}
+
+void CToolProcess::Signal(int signal) { ::kill(m_nPid, signal); }
+
+void CToolProcess::CloseOutput()
+{
+    ::close(m_nOutput);
+    m_nOutput = -1;
 }
 
 void CToolProcess::Write(const std::string& bytes)

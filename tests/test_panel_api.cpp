@@ -14,12 +14,17 @@
 #include <random>
 #include <regex>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 using korvane::sim::CSerialPeer;
 using korvane::sim::DescribeFrame;
 using korvane::test::CPushClient;
 using korvane::test::CToolProcess;
 using korvane::test::Http;
 using korvane::test::Post;
+using korvane::test::CRawConnection;
+using korvane::test::RawRequest;
 using korvane::test::RunTool;
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -345,6 +350,15 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body.substr(0, 60) << "\n" << reply.body;
         EXPECT_TRUE(Has(reply.Error(), c.says)) << c.target << ": " << reply.body;
     }
+    // JSON answers are never sniffed nor kept; HEAD gets the page's header alone.
+    for (const auto& reply : {Http(m_nPort, "GET", "/api/cameras"), Http(m_nPort, "GET", "/api/nothing")}) {
+        EXPECT_EQ(reply.Header("X-Content-Type-Options"), "nosniff");
+        EXPECT_EQ(reply.Header("Cache-Control"), "no-store");
+    }
+    const auto head = RawRequest(m_nPort, "HEAD", "/");
+    EXPECT_EQ(head.status, 200) << head.received;
+    EXPECT_EQ(head.body, "") << "HEAD / sent " << head.body.size() << " bytes of body";
+    EXPECT_TRUE(Has(head.received, "Content-Length: ")) << head.received;
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
@@ -366,18 +380,234 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     EXPECT_FALSE(Has(m_pTool->Output(), kPassword)) << "nor does the console";
 }
 
+// Text that is no UTF-8, JSON of the wrong shape and terminal escapes reach
+// the panel from any page (a cross-site GET carries no Origin): each is
+// answered, the panel goes on serving, and a held camera still stops.
+TEST_F(PanelApi, HostileTextIsAnsweredAndNeverEndsThePanel)
+{
+    // A page's words reach the console escaped: no title set, no screen cleared.
+    CPushClient page(m_nPort);
+    ASSERT_TRUE(page.Open());
+    const std::string escapes = "\x1b]0;owned\x07\x1b[2J\xc2\x9b";  // the last: CSI, U+009B
+    ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "board"}, {"motion", "down"}}));
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: tilt down"));
+    ASSERT_TRUE(page.Send({{"op", "release-all"}, {"why", escapes}}));
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 1s));
+    ASSERT_TRUE(m_pTool->WaitForOutput("the page let go")) << m_pTool->Output();
+    EXPECT_FALSE(Has(m_pTool->Output(), "\x1b]0;")) << m_pTool->Output();
+    EXPECT_TRUE(Has(m_pTool->Output(), "\\x1b]0;owned\\x07\\x1b[2J\\x9b")) << m_pTool->Output();
+
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 10000}}).status, 200);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    struct Case {
+        const char* method;
+        std::string target;
+        std::string body;
+        int status;
+    };
+    const Case requests[] = {
+        {"GET", "/api/cameras/%FF", "", 404},
+        {"GET", "/api/cameras/\xff\xfe", "", 404},
+        {"GET", "/api/\xc3", "", 404},
+        {"POST", "/api/cameras/%E9/move", "{\"direction\": \"up\"}", 404},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"\xe9\"}", 400},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"\xff\"", 400},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"\xc3\x28\", \"number\": 1}", 400},
+        {"POST", "/api/cameras/podium/%FF", "", 404},
+    };
+    for (const Case& c : requests) {
+        const auto reply = RawRequest(m_nPort, c.method, c.target, c.body);
+        EXPECT_EQ(reply.status, c.status) << c.target << " " << c.body << "\n" << reply.received;
+        EXPECT_FALSE(json::parse(reply.body, nullptr, false).is_discarded()) << reply.received;
+    }
+    for (const std::string& message :
+         {std::string("{\"op\": \"hold\", \"camera\": \"\xff\", \"motion\": \"up\"}"),
+          std::string("{\"op\": \"\xe9\"}"), std::string("[1, 2]"), std::string("{\"op\": 5}"),
+          std::string("{\"op\": \"hold\", \"camera\": \"podium\", \"motion\": \"\xc3\"}"),
+          json{{"op", "release-all"}, {"why", escapes}}.dump()}) {
+        ASSERT_TRUE(page.SendText(message, true));
+        EXPECT_TRUE(Has(message, "release-all") || page.NextMatching([](const json& m) { return m["type"] == "error"; }))
+            << message;
+    }
+    // Still serving: the page's hold and the API's move end with their stops.
+    ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "board"}, {"motion", "down"}}));
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: tilt down"));
+    ASSERT_TRUE(page.Send({{"op", "release"}, {"camera", "board"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 1s));
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/stop").status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 1s));
+}
+
+// A slow ONVIF camera (50 ms a request) held left and right in turn by a
+// page: a release's stop goes out next, not behind a queue of moves.
+TEST_F(PanelApi, AStopOvertakesTheMovesASlowCameraHasNotSent)
+{
+    m_pOnvif->SetPace({50ms, 0ms});
+    CPushClient page(m_nPort);
+    ASSERT_TRUE(page.Open());
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "room"}, {"motion", i % 2 ? "right" : "left"}}));
+    ASSERT_TRUE(m_pOnvif->NextOf("ContinuousMove", 3s));
+    while (m_pOnvif->NextRequest(0ms)) {
+    }
+    const auto released = Clock::now();
+    ASSERT_TRUE(page.Send({{"op", "release"}, {"camera", "room"}}));
+    int moves = 0;
+    std::optional<korvane::sim::OnvifRequest> request;
+    while ((request = m_pOnvif->NextRequest(30s)) && request->operation != "Stop") moves += request->operation == "ContinuousMove";
+    ASSERT_TRUE(request) << "no stop at all";
+    const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released);
+    std::printf("slow camera, 200 alternating holds: the stop came %lld ms after the release, behind %d moves\n",
+                static_cast<long long>(late.count()), moves);
+    EXPECT_LE(moves, 1) << "at most the move in flight goes before the stop";
+    EXPECT_LT(late, 500ms);
+}
+
+// Signals and a broken output end the panel only after every camera stopped,
+// or not at all.
+TEST_F(PanelApi, AClosedTerminalStopsTheCamerasAndAClosedReaderEndsNothing)
+{
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 1500}}).status, 200);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    // Nobody reads the output any more: the line the preset prints breaks the pipe.
+    m_pTool->CloseOutput();
+    const auto closed = Clock::now();
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/board/preset", {{"action", "set"}, {"number", 5}}).status, 200);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop", 3s)) << "the lease ends the move in a panel that lives on";
+    std::printf("closed reader: the lease's stop came %lld ms after the reader went\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closed).count()));
+    EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
+
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/move", {{"direction", "up"}, {"hold_ms", 10000}}).status, 200);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: tilt up"));
+    const auto hangup = Clock::now();
+    m_pTool->Signal(SIGHUP);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s)) << "SIGHUP stops every camera before the panel ends";
+    std::printf("SIGHUP: stop %lld ms after the signal\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - hangup).count()));
+}
+
+// Standard output a pipe nobody reads: the room never waits for it.
+TEST_F(PanelApi, ABlockedOutputHoldsUpNeitherTheApiNorTheWatchdog)
+{
+    CPushClient page(m_nPort);
+    ASSERT_TRUE(page.Open());
+    const std::string why(8000, 'x');  // each release prints a line of 8 KB
+    for (int i = 0; i < 80; ++i) {
+        ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "left"}}));
+        ASSERT_TRUE(page.Send({{"op", "release-all"}, {"why", why}}));
+        ASSERT_EQ(Http(m_nPort, "GET", "/api/feed", "", {}, 2s).status, 200) << "release " << i << " left HTTP stuck";
+    }
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: pan right"));
+    const auto renewed = Clock::now();
+    ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s)) << "the watchdog stops the lapsed move";
+    const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - renewed);
+    std::printf("blocked output: the lapsed lease's stop came %lld ms after the move\n", static_cast<long long>(after.count()));
+    EXPECT_LT(after, 1000ms);
+    // Read again, the output tells how much it dropped.
+    EXPECT_TRUE(m_pTool->WaitForOutput("lines dropped: nobody read the output", 10s));
+}
+
+// The tool's other long runs stop the camera on a closed terminal too.
+// Clients that open connections and send half a request: each is dropped after
+// 5 s, and out of descriptors the panel gives the oldest idle one's back
+// instead of leaving new clients unanswered.
+TEST_F(PanelApi, HalfSentRequestsNeitherStarveTheServerNorLinger)
+{
+    // Descriptors run out: the panel may hold 64 at most from now on.
+    const rlimit few{64, 64};
+    ASSERT_EQ(::prlimit(m_pTool->Pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+    std::vector<std::unique_ptr<CRawConnection>> idle;
+    for (int i = 0; i < 100; ++i) {
+        idle.push_back(std::make_unique<CRawConnection>(m_nPort));
+        idle.back()->Send("GET / HTTP/1.1\r\n");
+    }
+    const auto asked = Clock::now();
+    const auto reply = Http(m_nPort, "GET", "/api/cameras", "", {}, 3s);
+    EXPECT_EQ(reply.status, 200) << "a new client is answered while 100 idle ones hold the descriptors";
+    std::printf("out of descriptors: a new client answered in %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()));
+    // Moves still go through the panel.
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/podium/stop").status, 200);
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+    CRawConnection slow(m_nPort);
+    slow.Send("GET /api/cameras HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    const auto opened = Clock::now();
+    ASSERT_TRUE(slow.ReadToEnd(10s)) << "a half-sent request is not dropped";
+    const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - opened);
+    std::printf("a half-sent request was dropped after %lld ms\n", static_cast<long long>(held.count()));
+    EXPECT_GT(held, 4s);
+    EXPECT_LT(held, 7s);
+}
+
+TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
+{
+    struct Case {
+        std::vector<std::string> command;
+        bool terminal;
+        std::string key;    // pressed once it runs
+        std::string moves;  // the frame its move sends; empty: it moves nothing
+    };
+    const Case cases[] = {
+        {{"left", "--for", "60s"}, false, "", "pan left"},
+        {{"interactive"}, true, "\x1b[C", "pan right"},
+        {{"listen"}, false, "", ""},
+    };
+    for (const Case& c : cases) {
+        CSerialPeer peer;
+        std::vector<std::string> args = {"--serial", peer.DeviceName()};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        CToolProcess tool(args, c.terminal);
+        if (!c.key.empty()) {
+            ASSERT_TRUE(tool.WaitForOutput("q (or Ctrl-C) quits")) << tool.Output();
+            tool.Write(c.key);
+        }
+        if (c.moves.empty()) ASSERT_TRUE(tool.WaitForOutput("listening to")) << tool.Output();
+        else ASSERT_TRUE(FrameWith(peer, c.moves)) << c.command[0] << "\n" << tool.Output();
+        const auto hangup = Clock::now();
+        tool.Signal(SIGHUP);
+        if (!c.moves.empty()) {
+            const bool stopped = FrameWith(peer, "addr 1: stop", 2s).has_value();
+            EXPECT_TRUE(stopped) << c.command[0] << "\n" << tool.Output();
+            if (stopped)
+                std::printf("%s: stop %lld ms after SIGHUP\n", c.command[0].c_str(),
+                        static_cast<long long>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - hangup).count()));
+        }
+        EXPECT_EQ(tool.WaitExit(), 0) << c.command[0] << "\n" << tool.Output();
+    }
+}
+
 TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
 {
     CSerialPeer peer;
     const std::string file = WriteCameraFile(json::array({{{"name", "podium"}, {"mode", "serial"}, {"device", peer.DeviceName()}}}));
+    // A soft descriptor limit below the hard one is raised as the panel starts.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered{std::min<rlim_t>(256, limit.rlim_max), limit.rlim_max};
     for (const bool offLoopback : {false, true}) {
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        const std::string given = "open+ses/ame=";  // base64 has + and /
         std::vector<std::string> args = {"panel", "--cameras", file};
         if (offLoopback) args.insert(args.end(), {"--listen", "0.0.0.0:0"});
-        else args.insert(args.end(), {"--listen", "127.0.0.1:0", "--token", "open-sesame"});
+        else args.insert(args.end(), {"--listen", "127.0.0.1:0", "--token", given});
         CToolProcess tool(args);
         const std::uint16_t port = PanelPort(tool);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
         ASSERT_NE(port, 0) << tool.Output();
-        std::string token = "open-sesame";
+        std::ifstream limits("/proc/" + std::to_string(tool.Pid()) + "/limits");
+        const std::string table((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(std::regex_search(table, std::regex("Max open files +" + std::to_string(limit.rlim_max) + " +" +
+                                                        std::to_string(limit.rlim_max))))
+            << table;
+        std::string token = given;
+        if (!offLoopback) {
+            // The printed address carries the token percent-encoded; both forms are accepted.
+            EXPECT_TRUE(Has(tool.Output(), "/?token=open%2Bses%2Fame%3D in a browser")) << tool.Output();
+            EXPECT_EQ(Http(port, "GET", "/api/cameras?token=open%2Bses%2Fame%3D").status, 200);
+        }
         if (offLoopback) {
             // Listening beyond loopback without a token: one is made up and printed.
             std::smatch match;
@@ -391,6 +621,7 @@ TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "Bearer wrong"}}).status, 401) << target;
             EXPECT_EQ(Http(port, "GET", target + "?token=" + token.substr(1)).status, 401) << target;
             EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "Bearer " + token}}).status, 200) << target;
+            EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "bEARER " + token}}).status, 200) << target;
             EXPECT_EQ(Http(port, "GET", target + "?token=" + token).status, 200) << target;
         }
         const auto refused = Post(port, "/api/cameras/podium/move", {{"direction", "up"}});
@@ -408,6 +639,79 @@ TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         EXPECT_TRUE(tool2.Open());
     }
     std::filesystem::remove(file);
+}
+
+// Secrets from files and the environment, never the process list; a camera
+// file that shows its password to other users is warned about.
+TEST(PanelAccess, SecretsComeFromFilesAndTheEnvironment)
+{
+    korvane::sim::OnvifCameraOptions options;
+    options.password = kPassword;
+    korvane::sim::COnvifCamera onvif(options);
+    const std::string scratch = WriteCameraFile(json::array());
+    std::filesystem::remove(scratch);
+    const auto folder = std::filesystem::path(scratch).replace_extension("");
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder / "room.pass") << kPassword << "\n";
+    std::ofstream(folder / "panel.token") << "tok+en/1\n";
+    const std::string port = std::to_string(onvif.Port());
+    const json withFile = json::array({{{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", onvif.Port()},
+                                        {"user", "admin"}, {"password_file", "room.pass"}}});
+    const json inline_ = json::array({{{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", onvif.Port()},
+                                       {"user", "admin"}, {"password", kPassword}}});
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;  // CAMERAS stands for the camera file
+        json cameras;
+        std::filesystem::perms mode;
+        const char* environment;  // NAME=VALUE, or empty
+        int status;  // of GET /api/cameras with Bearer tok+en/1, 0: a camera command, its exit
+        bool warned;
+    };
+    const auto shared = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                        std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+    const auto own = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    const std::string tokenFile = (folder / "panel.token").string();
+    const Case cases[] = {
+        {"--token-file", {"panel", "--cameras", "CAMERAS", "--token-file", tokenFile}, withFile, shared, "", 200, false},
+        {"KORVANE_TOKEN", {"panel", "--cameras", "CAMERAS"}, withFile, shared, "KORVANE_TOKEN=tok+en/1", 200, false},
+        {"password in a shared file", {"panel", "--cameras", "CAMERAS", "--token-file", tokenFile}, inline_, shared, "", 200, true},
+        {"password in the owner's file", {"panel", "--cameras", "CAMERAS", "--token-file", tokenFile}, inline_, own, "", 200, false},
+        {"--password-file", {"--network", "127.0.0.1", "--port", port, "--user", "admin", "--password-file", (folder / "room.pass").string(),
+                             "preset", "go", "3"}, json::array(), own, "", 0, false},
+        {"KORVANE_PASSWORD", {"--network", "127.0.0.1", "--port", port, "--user", "admin", "preset", "go", "4"}, json::array(), own,
+         "KORVANE_PASSWORD=hunter2-never-shown", 0, false},
+    };
+    for (const Case& c : cases) {
+        const std::string file = (folder / "cameras.json").string();
+        std::ofstream(file) << json{{"cameras", c.cameras}}.dump();
+        std::filesystem::permissions(file, c.mode);
+        std::vector<std::string> args = c.args;
+        for (std::string& arg : args)
+            if (arg == "CAMERAS") arg = file;
+        std::string environment = c.environment;
+        const std::size_t equals = environment.find('=');
+        if (equals != std::string::npos) ::setenv(environment.substr(0, equals).c_str(), environment.c_str() + equals + 1, 1);
+        CToolProcess tool(args);
+        if (equals != std::string::npos) ::unsetenv(environment.substr(0, equals).c_str());
+        if (c.status == 0) {
+            EXPECT_EQ(tool.WaitExit(), 0) << c.what << "\n" << tool.Output();
+            EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s)) << c.what;
+            continue;
+        }
+        const std::uint16_t panel = PanelPort(tool);
+        ASSERT_NE(panel, 0) << c.what << "\n" << tool.Output();
+        EXPECT_EQ(Http(panel, "GET", "/api/cameras").status, 401) << c.what;
+        EXPECT_EQ(Http(panel, "GET", "/api/cameras", "", {{"Authorization", "Bearer tok+en/1"}}).status, c.status) << c.what;
+        EXPECT_EQ(Has(tool.Output(), "other users may read it"), c.warned) << c.what << "\n" << tool.Output();
+        // The camera opens only with the password from wherever it was given.
+        CPushClient page(panel, "/api/events?token=tok%2Ben%2F1");
+        EXPECT_TRUE(page.NextMatching([](const json& m) {
+            if (m["type"] == "hello") return m["cameras"][0]["state"] == "open";
+            return IsState(m, "room", "open");
+        }, 10s)) << c.what << "\n" << tool.Output();
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(PanelTool, HelpAndMistakes)
@@ -444,6 +748,12 @@ TEST(PanelDemo, ServesTheSimulatedRoomReadyToTry)
     CToolProcess demo({"demo", "--panel", "--listen", "127.0.0.1:0", "--every", "500ms"});
     const std::uint16_t port = PanelPort(demo);
     ASSERT_NE(port, 0) << demo.Output();
+    // Its camera file holds the simulated camera's password: for the user alone.
+    std::smatch file;
+    const std::string output = demo.Output();
+    ASSERT_TRUE(std::regex_search(output, file, std::regex(R"(their camera file is (\S+))"))) << output;
+    EXPECT_EQ(std::filesystem::status(file[1].str()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     CPushClient page(port);
     const auto hello = page.Next();
     ASSERT_TRUE(hello);

@@ -1,16 +1,82 @@
 #include "Camera.h"
 
+#include "platform/Process.h"
 #include "report/ReturnCodes.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <mutex>
+#include <thread>
 
 namespace korvane::tool {
+
+// Shared with its thread, which may outlive the COutput when the reader is stuck.
+struct COutput::Writer {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::string> lines;
+    std::size_t bytes = 0;  // queued
+    Queued limit;
+    std::uint64_t dropped = 0;  // since the last line that went out
+    bool quit = false;
+    bool done = false;
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return quit || !lines.empty(); });
+            if (lines.empty()) break;
+            std::string batch;
+            if (dropped)
+                batch = "(" + std::to_string(dropped) + " lines dropped: nobody read the output)\n";
+            dropped = 0;
+            for (const std::string& line : lines) batch += line + "\n";
+            lines.clear();
+            bytes = 0;
+            lock.unlock();
+            platform::WriteStandardOutput(batch);  // a reader gone: the lines are lost, nothing more
+            lock.lock();
+        }
+        done = true;
+        changed.notify_all();
+    }
+};
+
+COutput::COutput(Queued queued) : m_pWriter(std::make_shared<Writer>())
+{
+    m_pWriter->limit = queued;
+    std::thread([writer = m_pWriter] { writer->Run(); }).detach();
+}
+
+COutput::~COutput()
+{
+    if (!m_pWriter) return;
+    std::unique_lock<std::mutex> lock(m_pWriter->mutex);
+    m_pWriter->quit = true;
+    m_pWriter->changed.notify_all();
+    // A reader that never reads again must not keep the process (its cameras
+    // are stopped by now) from ending: the thread is left blocked, and ends with it.
+    m_pWriter->changed.wait_for(lock, std::chrono::seconds(1), [&] { return m_pWriter->done; });
+}
 
 // In raw mode a line end must carry its own carriage return.
 void COutput::Line(const std::string& text)
 {
+    if (m_pWriter) {
+        std::lock_guard<std::mutex> lock(m_pWriter->mutex);
+        Writer& writer = *m_pWriter;
+        if (writer.lines.size() >= writer.limit.lines || writer.bytes + text.size() > writer.limit.bytes) {
+            ++writer.dropped;
+            return;
+        }
+        writer.bytes += text.size();
+        writer.lines.push_back(text);
+        m_pWriter->changed.notify_all();
+        return;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_status.empty()) {
         std::fprintf(m_stream, "%s\n", text.c_str());
@@ -34,6 +100,27 @@ void COutput::EndStatus()
     if (!m_status.empty()) std::fprintf(m_stream, "\r\n");
     m_status.clear();
     std::fflush(m_stream);
+}
+
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // C1 controls (U+0080 to U+009F) are CSI and friends on a UTF-8 terminal.
+        const bool c1 = byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xa0 &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80;
+        if (byte >= 0x20 && byte != 0x7f && !c1) {
+            out += text[i];
+            continue;
+        }
+        const unsigned value = c1 ? static_cast<unsigned char>(text[++i]) : byte;
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", value);
+        out += escaped;
+    }
+    return out;
 }
 
 std::string EventName(unsigned int message)

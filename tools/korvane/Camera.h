@@ -24,15 +24,36 @@ struct RunError : std::runtime_error {
 class COutput {
 public:
     explicit COutput(std::FILE* stream = stdout) : m_stream(stream) {}
+    // Standard output through a bounded queue and a thread of its own: a
+    // reader that stops reading never holds up a caller (the panel's room and
+    // watchdog print). Lines beyond the queue's bounds are dropped and counted, and the
+    // count is printed once the output moves again.
+    struct Queued {
+        std::size_t lines = 1000;
+        std::size_t bytes = 256 * 1024;
+    };
+    explicit COutput(Queued queued);
+    ~COutput();  // writes what is queued, waiting at most a second for a stuck reader
+    COutput(const COutput&) = delete;
+    COutput& operator=(const COutput&) = delete;
+
     void Line(const std::string& text);
     void SetStatus(const std::string& status);
     void EndStatus();
 
+    struct Writer;
+
 private:
-    std::FILE* m_stream;
+    std::FILE* m_stream = nullptr;
     std::mutex m_mutex;
     std::string m_status;
+    std::shared_ptr<Writer> m_pWriter;  // set when queued
 };
+
+// Text from outside (a page, a camera, a file) made safe for a terminal:
+// control characters become \xHH, so that none can move the cursor, set the
+// title or clear the screen.
+std::string Printable(const std::string& text);
 
 // "target appears" for 0x8400 and so on.
 std::string EventName(unsigned int message);

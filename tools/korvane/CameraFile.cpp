@@ -2,8 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Process.h"
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -22,11 +26,11 @@ struct ModeFields {
 
 const std::map<std::string, ModeFields>& Modes()
 {
-    static const std::vector<std::string> relay = {"host",     "port",     "address", "protocol",
-                                                   "user",     "password", "value4",  "text7"};
+    static const std::vector<std::string> relay = {"host",     "port",          "address", "protocol", "user",
+                                                   "password", "password_file", "value4",  "text7"};
     static const std::map<std::string, ModeFields> modes = {
         {"serial", {MODE_SERIAL, DEVICE_ONVIF, {"device", "baud", "data_bits", "protocol", "address"}}},
-        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password"}}},
+        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password", "password_file"}}},
         {"relay1", {MODE_NETWORK, DEVICE_TYPE_1, relay}},
         {"relay2", {MODE_NETWORK, DEVICE_TYPE_2, relay}},
         {"relay4", {MODE_NETWORK, DEVICE_TYPE_4, relay}},
@@ -130,7 +134,7 @@ std::map<int, std::string> ReadPresetNames(const json& presets, const CameraOpti
     return names;
 }
 
-CameraOptions ReadCamera(const json& camera, const CPlace& place)
+CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::string& folder)
 {
     for (const auto& item : camera.items())
         if (!IsField(item.key())) place.Fail("unknown field '" + item.key() + "'");
@@ -168,6 +172,17 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place)
     options.port = place.Number(camera, "port", 65535, 1);
     options.user = place.Text(camera, "user").value_or("");
     options.password = place.Text(camera, "password").value_or("");
+    if (const auto file = place.Text(camera, "password_file")) {
+        if (camera.contains("password")) place.Fail("password_file", "and 'password' both given: keep one");
+        // A relative name is beside the camera file, wherever korvane runs.
+        const std::filesystem::path named = std::filesystem::u8path(*file);
+        const std::string path = named.is_absolute() || folder.empty() ? *file : (std::filesystem::u8path(folder) / named).u8string();
+        try {
+            options.password = ReadSecretFile(path, "the password");
+        } catch (const UsageError& error) {
+            place.Fail("password_file", error.what());
+        }
+    }
     options.value4 = place.Number(camera, "value4", 0xFFFFFFFFu).value_or(options.value4);
     options.text7 = place.Text(camera, "text7").value_or("");
     if (const auto type = place.Number(camera, "system_type", 255))
@@ -191,11 +206,21 @@ std::vector<NamedCamera> LoadCameraFile(const std::string& path)
     if (!stream) file.Fail("cannot be read (missing, or not yours to read)");
     std::ostringstream content;
     content << stream.rdbuf();
-    return ParseCameraFile(content.str(), path);
+    std::vector<NamedCamera> cameras = ParseCameraFile(content.str(), path);
+    const json document = json::parse(content.str());  // parsed once already: it is valid
+    const bool password = std::any_of(document["cameras"].begin(), document["cameras"].end(),
+                                      [](const json& camera) { return camera.contains("password"); });
+    if (password && platform::ReadableByOthers(path))
+        std::fprintf(stderr,
+                     "korvane: warning: %s holds a password and other users may read it: chmod 600 it, or name a "
+                     "password_file that only you may read\n",
+                     path.c_str());
+    return cameras;
 }
 
 std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::string& path)
 {
+    const std::string folder = std::filesystem::u8path(path).parent_path().u8string();
     const CPlace file(path, "");
     json document;
     try {
@@ -225,7 +250,7 @@ std::vector<NamedCamera> ParseCameraFile(const std::string& text, const std::str
             if (cameras[j].name == *name)
                 numbered.Fail("name", "'" + *name + "' is taken by camera #" + std::to_string(j + 1) +
                                           ": names must differ");
-        cameras.push_back({*name, ReadCamera(camera, CPlace(path, "camera '" + *name + "'"))});
+        cameras.push_back({*name, ReadCamera(camera, CPlace(path, "camera '" + *name + "'"), folder)});
     }
     return cameras;
 }

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <fstream>
 
 namespace korvane::tool {
 
@@ -194,6 +195,20 @@ std::string OptionValue(const std::string& arg, const std::optional<std::string>
     return args[++i];
 }
 
+std::string ReadSecretFile(const std::string& path, const std::string& what)
+{
+    std::ifstream file(path, std::ios::binary);
+    char first[4096];  // a secret is one short line; a device without end is read no further
+    file.read(first, sizeof first);
+    const std::string text(first, static_cast<std::size_t>(file.gcount()));
+    if (text.empty())
+        throw UsageError("cannot read " + what + " from " + path + " (missing, empty, or not yours to read)");
+    std::string line = text.substr(0, text.find('\n'));
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+    if (line.empty()) throw UsageError(path + " holds no " + what + " on its first line");
+    return line;
+}
+
 CameraOptions ParseCommandLine(const std::vector<std::string>& args)
 {
     CameraOptions options;
@@ -224,6 +239,7 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         else if (arg == "--port") options.port = ParseUnsigned(arg, next(), 65535);
         else if (arg == "--user") options.user = next();
         else if (arg == "--password") options.password = next();
+        else if (arg == "--password-file") options.password = ReadSecretFile(next(), "a password");
         else if (arg == "--value4") options.value4 = ParseUnsigned(arg, next(), 0xFFFFFFFFu);
         else if (arg == "--text7") options.text7 = next();
         else if (arg == "--system-type") options.systemType = static_cast<TRACKSYSTEMTYPE>(ParseUnsigned(arg, next(), 255));
@@ -237,6 +253,11 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         }
         else throw UsageError("unknown option " + arg);
     }
+    if (options.given.count("--password") && options.given.count("--password-file"))
+        throw UsageError("give --password or --password-file, not both");
+    // From the environment, the password shows in no process list.
+    if (!options.given.count("--password") && !options.given.count("--password-file"))
+        if (const char* password = std::getenv("KORVANE_PASSWORD")) options.password = password;
     return options;
 }
 

@@ -83,6 +83,11 @@ std::optional<std::string> SplitInlineValue(std::string& arg);
 std::string OptionValue(const std::string& arg, const std::optional<std::string>& inlineValue,
                         const std::vector<std::string>& args, std::size_t& i);
 
+// A secret (token, password) from the first line of a file, so that it never
+// shows in the process list as a command-line word does; throws UsageError
+// naming the file and what, never the text.
+std::string ReadSecretFile(const std::string& path, const std::string& what);
+
 // "2s", "500ms", "1.5s", "1m"; throws UsageError.
 std::chrono::milliseconds ParseDuration(const std::string& text);
 unsigned ParseUnsigned(const std::string& option, const std::string& text, unsigned limit);

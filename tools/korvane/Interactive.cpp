@@ -1,6 +1,7 @@
 #include "Interactive.h"
 
 #include "Commands.h"
+#include "Stopper.h"
 #include "Terminal.h"
 
 #include <algorithm>
@@ -112,10 +113,12 @@ int RunInteractive(CCameraLink& link, COutput& output)
     if (!CRawTerminal::IsTerminal()) throw RunError("interactive mode needs a terminal on standard input and output");
     CRawTerminal terminal;
     CSession session(link, output);
+    // A closed terminal (SIGHUP) or SIGTERM ends the session as q does: with a stop.
+    CStopper stopper;
     output.Line(kInteractiveKeys);
     session.ShowStatus();
-    for (;;) {
-        const auto press = terminal.ReadKey(std::chrono::milliseconds(500));
+    while (!stopper.Poll()) {
+        const auto press = terminal.ReadKey(std::chrono::milliseconds(200));
         if (press && !session.OnKey(*press)) break;
         session.ShowStatus();  // also refreshes the report count
     }

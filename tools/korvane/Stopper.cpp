@@ -1,11 +1,12 @@
 #include "Stopper.h"
 
-#include <csignal>
+#include "platform/Process.h"
 
 namespace korvane::tool {
 
-CStopper::CStopper(std::optional<std::chrono::milliseconds> limit) : m_signals(m_io, SIGINT, SIGTERM)
+CStopper::CStopper(std::optional<std::chrono::milliseconds> limit) : m_signals(m_io)
 {
+    for (const int signal : platform::StopSignals()) m_signals.add(signal);
     if (limit) m_deadline = std::chrono::steady_clock::now() + *limit;
     m_signals.async_wait([this](const boost::system::error_code& error, int) {
         if (!error) m_bStopped = true;
@@ -38,6 +39,15 @@ void CStopper::WaitFor(std::chrono::milliseconds slice)
         m_io.poll();
     else
         m_io.run_for(slice);
+}
+
+bool CStopper::Poll()
+{
+    if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) m_bStopped = true;
+    if (m_bStopped) return true;
+    m_io.restart();
+    m_io.poll();  // run_for(0) may return before a signal's handler ran
+    return m_bStopped;
 }
 
 void CStopper::Wait()

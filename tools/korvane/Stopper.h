@@ -1,4 +1,6 @@
-// Waiting until Ctrl-C (or SIGTERM) or a time limit, without spinning.
+// Waiting until Ctrl-C, SIGTERM, a closed terminal (SIGHUP) or a time limit,
+// without spinning. While one lives, those signals no longer end the process
+// at once: the tool stops its cameras first.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -18,6 +20,8 @@ public:
     bool Stopped() const { return m_bStopped; }
     // Waits at most slice (or less, when stopped meanwhile).
     void WaitFor(std::chrono::milliseconds slice);
+    // Takes in a signal that came meanwhile, without waiting; true once stopped.
+    bool Poll();
     // Waits until stopped.
     void Wait();
 

@@ -9,6 +9,7 @@
 #include "SimCommand.h"
 #include "Stopper.h"
 #include "panel/Panel.h"
+#include "platform/Process.h"
 
 #include <boost/system/error_code.hpp>
 
@@ -25,7 +26,7 @@ namespace {
 const char* const kUsage =
     "usage: korvane [link options] COMMAND [ARGS] [--for DURATION]\n"
     "       korvane sim serial|tracking|relay|onvif [options]\n"
-    "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT]\n"
+    "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
     "       korvane demo [--panel]\n"
     "       korvane help [COMMAND]\n"
     "\n"
@@ -35,7 +36,9 @@ const char* const kUsage =
     "  --serial DEVICE        a serial line, e.g. /dev/ttyUSB0 (--baud 9600, --data-bits 8)\n"
     "  --network IP           a network camera; --device-type onvif (default), relay1,\n"
     "                         relay2 or relay4 (through the relay service on this\n"
-    "                         machine); --port N (ONVIF default 80), --user, --password,\n"
+    "                         machine); --port N (ONVIF default 80), --user,\n"
+    "                         --password-file FILE (or KORVANE_PASSWORD; --password TEXT\n"
+    "                         shows in the process list),\n"
     "                         --value4 N, --text7 TEXT for the relay\n"
     "  --tracking IP          through the tracking system at IP; --port N (its UDP port,\n"
     "                         required), --system-type N (default 1)\n"
@@ -57,7 +60,7 @@ const char* const kUsage =
     "\n"
     "examples:\n"
     "  korvane --serial /dev/ttyUSB0 --address 2 left --for 1.5s\n"
-    "  korvane --network 192.168.1.64 --user admin --password secret preset go 3\n"
+    "  korvane --network 192.168.1.64 --user admin --password-file cam.pass preset go 3\n"
     "  korvane --tracking 192.168.1.20 --port 5000 listen\n"
     "  korvane --camera podium preset go 2\n"
     "\n"
@@ -123,6 +126,9 @@ const std::map<std::string, const char*>& CommandHelp()
          "user, password), relay1|relay2|relay4 (host, port, address, protocol, user,\n"
          "password, value4, text7), tracking (host, port, address, protocol,\n"
          "system_type). Every camera may have pan_speed and tilt_speed (0-63).\n"
+         "Instead of password, password_file names a file whose first line is the\n"
+         "password (relative to the camera file's folder); a camera file that holds a\n"
+         "password and that other users may read is warned about (chmod 600 it).\n"
          "Names must differ; a field the mode does not use is refused, so a typo is\n"
          "caught. Messages name the file, the camera and the field; a password is never\n"
          "shown.\n"},
@@ -165,7 +171,7 @@ public:
         auto* self = static_cast<CMessages*>(context);
         std::lock_guard<std::mutex> lock(self->m_mutex);
         self->m_texts.emplace_back(text);
-        std::printf("%s%s\n", self->m_prefix.c_str(), text);
+        std::printf("%s%s\n", self->m_prefix.c_str(), Printable(text).c_str());
         std::fflush(stdout);
     }
     std::size_t Count() const
@@ -228,8 +234,9 @@ int RunCamera(const CameraOptions& options)
     CCameraLink link(options, output, reports ? ReportMode::On : ReportMode::Off);
     if (verb == "interactive") return RunInteractive(link, output);
     if (verb == "listen") {
+        CStopper stopper(options.duration);  // before the line: a signal from then on ends it cleanly
         output.Line("listening to " + options.Describe() + (options.duration ? "" : "; Ctrl-C ends"));
-        CStopper(options.duration).Wait();
+        stopper.Wait();
         output.Line(std::to_string(link.Reports()) + " reports");
         return 0;
     }
@@ -254,12 +261,14 @@ int RunCamera(const CameraOptions& options)
         output.Line("sent: test (" + options.Describe() + ")");
         return 0;
     }
+    // Watching the signals before the move goes out: from then on one stops it.
+    std::optional<CStopper> stopper;
+    if (options.duration && action->keepsMoving) stopper.emplace(options.duration);
     Send(link.Camera(), action->label, action->run, messages, output, options);
-    if (options.duration && action->keepsMoving) {
+    if (stopper) {
         // A VISCA iris command is one step, with nothing to stop.
         if (options.protocol == PROTOCOL_VISCA && !onvif && verb == "iris") return 0;
-        CStopper stopper(options.duration);
-        stopper.Wait();
+        stopper->Wait();
         Send(link.Camera(), "stop", [](CKorvane& camera) { return camera.CameraStop(); }, messages, output, options);
     }
     return 0;
@@ -270,6 +279,8 @@ int RunCamera(const CameraOptions& options)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // A closed reader of the output loses the output, not the cameras' stops.
+    korvane::platform::IgnoreBrokenPipe();
     try {
         if (!args.empty() && args[0] == "sim") {
             const std::vector<std::string> rest(args.begin() + 1, args.end());

@@ -1,6 +1,7 @@
 #include "Panel.h"
 #include "PanelRun.h"
 
+#include "platform/Process.h"
 #include "sim/FrameDecoder.h"
 #include "sim/OnvifCamera.h"
 #include "sim/RelayPeer.h"
@@ -71,7 +72,7 @@ int RunPanelDemo(const std::vector<std::string>& args)
 {
     panel::PanelArgs parsed = panel::ParsePanelArgs(args, false);
     if (!parsed.every) parsed.every = 10s;
-    COutput output;
+    COutput output{COutput::Queued{}};
     const auto say = [&output](const std::string& peer, const std::string& text) {
         output.Line(ClockTime() + "  [" + peer + " peer] " + text);
     };
@@ -144,6 +145,8 @@ int RunPanelDemo(const std::vector<std::string>& args)
     const std::string path = TempCameraFile();
     {
         std::ofstream file(path);
+        // It holds the simulated camera's password: for the user alone, before a byte is in it.
+        platform::RestrictToOwner(path);
         file << json{{"cameras", cameras}}.dump(2) << "\n";
         if (!file) throw RunError("cannot write the demo's camera file " + path);
     }

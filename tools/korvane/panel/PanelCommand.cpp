@@ -6,13 +6,18 @@
 #include "Room.h"
 #include "Server.h"
 
+#include "platform/Process.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstdio>
 #include <random>
 #include <tuple>
 
 namespace korvane::tool {
 
 const char* const kPanelHelp =
-    "usage: korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT] [--for DURATION]\n"
+    "usage: korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token-file FILE] [--for DURATION]\n"
     "\n"
     "Serves one web page that drives every camera of the camera file: a direction\n"
     "pad, zoom, focus and iris that move while a button is held and stop when it is\n"
@@ -23,8 +28,10 @@ const char* const kPanelHelp =
     "\n"
     "  --cameras FILE      the room's cameras (default cameras.json; korvane help cameras)\n"
     "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one)\n"
-    "  --token TEXT        every request must carry it (Authorization: Bearer TEXT, or\n"
-    "                      ?token=TEXT); off loopback one is made up and printed if not given\n"
+    "  --token-file FILE   every request must carry the token on the file's first line\n"
+    "                      (Authorization: Bearer TOKEN, or ?token=TOKEN); or set it in\n"
+    "                      KORVANE_TOKEN; off loopback one is made up and printed if not given\n"
+    "  --token TEXT        the same, but other users see TEXT in the process list\n"
     "  --for DURATION      stop serving after this long (default: until Ctrl-C)\n"
     "\n"
     "A held move lasts while the page holds the button: when the page closes, loses\n"
@@ -59,12 +66,16 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
         else if (arg == "--token") {
             parsed.server.token = next();
             if (parsed.server.token.empty()) throw UsageError("--token wants some text");
-        } else if (arg == "--for") parsed.duration = ParseDuration(next());
+        } else if (arg == "--token-file") parsed.server.token = ReadSecretFile(next(), "a token");
+        else if (arg == "--for") parsed.duration = ParseDuration(next());
         else if (arg == "--every" && !needCameras) parsed.every = ParseDuration(next());
         else if (arg == "--panel" && !needCameras) continue;
         else throw UsageError("unknown option " + arg + " for korvane " + (needCameras ? "panel" : "demo --panel"));
     }
     if (needCameras && parsed.cameraFile.empty()) parsed.cameraFile = "cameras.json";
+    // From the environment, the token shows in no process list.
+    if (parsed.server.token.empty())
+        if (const char* token = std::getenv("KORVANE_TOKEN"); token && *token) parsed.server.token = token;
     if (!IsLoopback(parsed.server.address) && parsed.server.token.empty()) {
         // Off loopback anyone on the network could drive the room: a token it is.
         std::random_device random;
@@ -75,8 +86,32 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
     return parsed;
 }
 
+namespace {
+
+// A token in an address: everything but letters, digits and -._~ percent-encoded
+// (a base64 '+' would read as a space).
+std::string UrlEncoded(const std::string& text)
+{
+    std::string out;
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (std::isalnum(byte) || ch == '-' || ch == '.' || ch == '_' || ch == '~') {
+            out += ch;
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& output, const std::string& from)
 {
+    // Every page and tool is a descriptor or two: the soft limit is no limit here.
+    platform::RaiseDescriptorLimit();
     std::unique_ptr<CPanelServer> server;
     try {
         server = std::make_unique<CPanelServer>(args.server);
@@ -93,7 +128,7 @@ int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& outp
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
         if (host == "0.0.0.0" || host == "[::]") host = "127.0.0.1";
         const std::string url = "http://" + host + ":" + std::to_string(server->Port()) + "/" +
-                                (args.server.token.empty() ? "" : "?token=" + args.server.token);
+                                (args.server.token.empty() ? "" : "?token=" + UrlEncoded(args.server.token));
         output.Line("korvane panel: " + std::to_string(count) + (count == 1 ? " camera" : " cameras") + " from " +
                     from);
         if (args.tokenMadeUp) output.Line("token (made up, as the panel listens beyond this machine): " + args.server.token);
@@ -111,7 +146,7 @@ int RunPanel(const std::vector<std::string>& args)
 {
     const panel::PanelArgs parsed = panel::ParsePanelArgs(args, true);
     std::vector<NamedCamera> cameras = LoadCameraFile(parsed.cameraFile);
-    COutput output;
+    COutput output{COutput::Queued{}};
     return panel::Serve(parsed, std::move(cameras), output, parsed.cameraFile);
 }
 

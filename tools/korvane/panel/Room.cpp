@@ -7,7 +7,7 @@ namespace korvane::tool::panel {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
-using Call = int (CKorvane::*)();
+using Call = CRoom::Call;
 
 namespace {
 
@@ -74,7 +74,10 @@ struct CRoom::Camera {
     int tiltSpeed = 32;
     std::map<std::string, bool> switches;
 
-    // The camera's own thread and what it is to do, in order.
+    // The camera's own thread and what it is to do. A held motion or a stop
+    // is not queued: only the latest wanted one is kept, and it goes before
+    // any other job, so that a stop never waits behind moves a slow camera
+    // has not sent yet.
     void Post(std::function<void()> job)
     {
         {
@@ -83,19 +86,36 @@ struct CRoom::Camera {
         }
         queued.notify_one();
     }
+    void Want(CRoom::Call call)
+    {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex);
+            wanted = call;
+        }
+        queued.notify_one();
+    }
+    void WantStop() { Want(&CKorvane::CameraStop); }
     void Run(CRoom& room)
     {
         t_messageTarget = {&room, name};
         for (;;) {
             std::function<void()> job;
+            CRoom::Call motion = nullptr;
             {
                 std::unique_lock<std::mutex> lock(queueMutex);
-                queued.wait(lock, [&] { return quit || !jobs.empty(); });
-                if (jobs.empty()) break;
-                job = std::move(jobs.front());
-                jobs.pop_front();
+                queued.wait(lock, [&] { return quit || wanted || !jobs.empty(); });
+                if (wanted) {
+                    motion = wanted;
+                    wanted = nullptr;
+                } else if (!jobs.empty()) {
+                    job = std::move(jobs.front());
+                    jobs.pop_front();
+                } else {
+                    break;
+                }
             }
-            job();
+            if (motion) Send(motion);
+            else job();
         }
         link.reset();  // closed on the thread that opened it
     }
@@ -109,15 +129,23 @@ struct CRoom::Camera {
         if (thread.joinable()) thread.join();
     }
     // On the camera's thread only.
-    void Call(Call call)
+    void Call(CRoom::Call call)
     {
         if (link) (link->Camera().*call)();
+    }
+    // A motion or stop, remembered so that a new speed applies to what the camera does now.
+    void Send(CRoom::Call motion)
+    {
+        sent = motion == &CKorvane::CameraStop ? nullptr : motion;
+        Call(motion);
     }
 
     std::mutex queueMutex;
     std::condition_variable queued;
     std::deque<std::function<void()>> jobs;
+    CRoom::Call wanted = nullptr;  // the motion or stop to send next
     bool quit = false;
+    CRoom::Call sent = nullptr;  // the camera's thread only: the motion under way
     std::unique_ptr<CCameraLink> link;  // the camera's thread only
     std::thread thread;
 };
@@ -154,7 +182,7 @@ CRoom::~CRoom()
             if (!camera->motion.empty()) {
                 camera->motion.clear();
                 Camera& cam = *camera;
-                cam.Post([&cam] { cam.Call(&CKorvane::CameraStop); });
+                cam.WantStop();
             }
     }
     m_leaseChanged.notify_all();
@@ -244,7 +272,7 @@ void CRoom::Report(Camera& camera, const unsigned char* data, int length, unsign
 
 void CRoom::Note(const std::string& camera, const std::string& text)
 {
-    m_output.Line(ClockTime() + "  " + (camera.empty() ? "" : camera + ": ") + text);
+    m_output.Line(Printable(ClockTime() + "  " + (camera.empty() ? "" : camera + ": ") + text));
     Emit({{"type", "note"}, {"time", ClockTime()}, {"camera", camera}, {"event", text}, {"bytes", ""}}, true);
 }
 
@@ -291,8 +319,7 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
             camera.holder = holder;
-            const Call call = found->second;
-            camera.Post([&camera, call] { camera.Call(call); });
+            camera.Want(found->second);
             PublishState(camera);
         }
     }
@@ -305,7 +332,7 @@ void CRoom::Release(const std::string& name, const std::string& holder)
     Camera& camera = Find(name);
     if (camera.motion.empty() || camera.holder != holder) return;
     camera.motion.clear();
-    camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+    camera.WantStop();
     PublishState(camera);
 }
 
@@ -316,7 +343,7 @@ void CRoom::ReleaseAll(const std::string& holder, const std::string& why)
         Camera& camera = *each;
         if (camera.motion.empty() || camera.holder != holder) continue;
         camera.motion.clear();
-        camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+        camera.WantStop();
         PublishState(camera);
         Note(camera.name, "stopped: " + why);
     }
@@ -327,7 +354,7 @@ void CRoom::Stop(const std::string& name)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.motion.clear();
-    camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+    camera.WantStop();
     PublishState(camera);
 }
 
@@ -363,14 +390,12 @@ void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional
     if (pan) camera.panSpeed = *pan;
     if (tilt) camera.tiltSpeed = *tilt;
     const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
-    // A move under way goes on at the new speed.
-    const auto moving = Motions().find(camera.motion);
-    const Call again = moving == Motions().end() ? nullptr : moving->second;
-    camera.Post([&camera, panSpeed, tiltSpeed, again] {
+    camera.Post([&camera, panSpeed, tiltSpeed] {
         if (!camera.link) return;
         camera.link->Camera().SetHorizonSpeed(panSpeed);
         camera.link->Camera().SetVertcalSpeed(tiltSpeed);
-        if (again) camera.Call(again);
+        // A move under way goes on at the new speed; one stopped meanwhile stays stopped.
+        if (camera.sent) camera.Call(camera.sent);
     });
     PublishState(camera);
 }
@@ -406,7 +431,7 @@ void CRoom::Watchdog()
             if (camera.motion.empty()) continue;
             if (camera.deadline <= now) {
                 camera.motion.clear();
-                camera.Post([&camera] { camera.Call(&CKorvane::CameraStop); });
+                camera.WantStop();
                 PublishState(camera);
                 Note(camera.name, "stopped: its holder stopped renewing the move");
             } else if (!next || camera.deadline < *next) {

@@ -81,6 +81,7 @@ public:
     void NoteFromCamera(const std::string& camera, const std::string& text);
 
     struct Camera;
+    using Call = int (CKorvane::*)();
 
 private:
     Camera& Find(const std::string& name) const;

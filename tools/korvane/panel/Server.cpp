@@ -9,11 +9,16 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <boost/asio/steady_timer.hpp>
+
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <list>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace korvane::tool::panel {
@@ -31,6 +36,15 @@ namespace {
 
 constexpr std::size_t kBodyLimit = 16 * 1024;
 constexpr std::size_t kQueueLimit = 1000;  // messages waiting for a slow page before it is dropped
+// Connections at once; beyond it the oldest one still waiting for its request goes.
+constexpr std::size_t kConnectionLimit = 256;
+// A request's header (and body) must arrive within this, so that half-sent
+// requests cannot hold descriptors for long.
+constexpr std::chrono::seconds kRequestDeadline{5};
+
+// Texts from outside (a camera's name in the path, a message, a body) reach
+// the JSON; bytes that are no UTF-8 become U+FFFD instead of an exception.
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 bool SameText(const std::string& given, const std::string& token)
 {
@@ -55,7 +69,8 @@ std::string PercentDecode(const std::string& text)
                 continue;
             }
         }
-        out += text[i] == '+' ? ' ' : text[i];
+        // '+' stays '+': a token may hold one (base64), and no value here is a form's text.
+        out += text[i];
     }
     return out;
 }
@@ -98,7 +113,8 @@ Response Answer(const Request& request, http::status status, const json& body)
     Response response{status, request.version()};
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");
-    response.body() = body.dump();
+    response.set("X-Content-Type-Options", "nosniff");
+    response.body() = Dump(body);
     response.keep_alive(request.keep_alive());
     response.prepare_payload();
     return response;
@@ -128,6 +144,18 @@ const std::string& Page()
     return page;
 }
 
+// "Bearer TOKEN", the scheme in any case (RFC 7235), -> TOKEN.
+std::optional<std::string> BearerToken(const std::string& header)
+{
+    const std::string scheme = "bearer";
+    if (header.size() <= scheme.size() || header[scheme.size()] != ' ') return std::nullopt;
+    for (std::size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(header[i])) != scheme[i]) return std::nullopt;
+    const std::size_t start = header.find_first_not_of(' ', scheme.size());
+    if (start == std::string::npos) return std::nullopt;
+    return header.substr(start);
+}
+
 }  // namespace
 
 bool IsLoopback(const std::string& address)
@@ -146,15 +174,49 @@ struct CPanelServer::Impl {
     CRoom* room = nullptr;
     std::thread thread;
     std::vector<std::weak_ptr<struct PushSession>> sessions;  // the io thread only
+    std::list<std::weak_ptr<struct HttpSession>> connections;  // the io thread only, oldest first
+    asio::steady_timer pause{io};
     std::uint64_t nextPage = 0;
 
     void Accept();
+    void RunIo();
+    bool MakeRoom();
+    // Handle, with every failure an answer: no request can end the server's thread.
+    Response Respond(const Request& request);
     bool Authorized(const Request& request, const Target& target) const;
     std::optional<Response> Refuse(const Request& request, const Target& target) const;
     Response Handle(const Request& request);
     Response Post(const Request& request, const std::string& name, const std::string& action);
     void Deliver(const std::shared_ptr<const std::string>& text);
 };
+
+namespace {
+
+// One message from a page; the error to answer it with, if any. Nothing it
+// holds escapes as an exception.
+std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text)
+{
+    const auto error = [](const std::string& message) { return Dump({{"type", "error"}, {"message", message}}); };
+    try {
+        const json message = json::parse(text);
+        if (!message.is_object()) return error("a message is a JSON object, e.g. {\"op\": \"hold\", ...}");
+        const std::string op = message.value("op", "");
+        const std::string camera = message.value("camera", "");
+        if (op == "hold") room.Hold(camera, message.value("motion", ""), holder, kPageLease);
+        else if (op == "release") room.Release(camera, holder);
+        else if (op == "release-all") room.ReleaseAll(holder, "the page let go (" + message.value("why", std::string("no reason")) + ")");
+        else throw RoomError(400, "unknown op '" + op + "'");
+    } catch (const RoomError& failure) {
+        return error(failure.what());
+    } catch (const json::exception& failure) {
+        return error(std::string("not JSON, or a field of the wrong type: ") + failure.what());
+    } catch (const std::exception& failure) {
+        return error(std::string("not handled: ") + failure.what());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 // One open page's push channel: every room message out; its held moves in.
 struct PushSession : std::enable_shared_from_this<PushSession> {
@@ -178,7 +240,7 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
             hello["type"] = "hello";
             hello["holder"] = self->holder;
             hello["lease_ms"] = kPageLease.count();
-            self->Send(std::make_shared<const std::string>(hello.dump()));
+            self->Send(std::make_shared<const std::string>(Dump(hello)));
             self->Read();
         });
     }
@@ -198,21 +260,8 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
 
     void Handle(const std::string& text)
     {
-        CRoom& room = *server->room;
-        try {
-            const json message = json::parse(text);
-            const std::string op = message.value("op", "");
-            const std::string camera = message.value("camera", "");
-            if (op == "hold") room.Hold(camera, message.value("motion", ""), holder, kPageLease);
-            else if (op == "release") room.Release(camera, holder);
-            else if (op == "release-all") room.ReleaseAll(holder, "the page let go (" + message.value("why", std::string("no reason")) + ")");
-            else throw RoomError(400, "unknown op '" + op + "'");
-        } catch (const RoomError& error) {
-            Send(std::make_shared<const std::string>(json{{"type", "error"}, {"message", error.what()}}.dump()));
-        } catch (const json::exception& error) {
-            Send(std::make_shared<const std::string>(
-                json{{"type", "error"}, {"message", std::string("not JSON: ") + error.what()}}.dump()));
-        }
+        if (auto answer = HandleMessage(*server->room, holder, text))
+            Send(std::make_shared<const std::string>(std::move(*answer)));
     }
 
     void Send(std::shared_ptr<const std::string> text)
@@ -253,8 +302,6 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
     bool closed = false;
 };
 
-namespace {
-
 struct HttpSession : std::enable_shared_from_this<HttpSession> {
     HttpSession(tcp::socket socket, CPanelServer::Impl& server) : stream(std::move(socket)), server(&server)
     {
@@ -265,14 +312,23 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
         parser.emplace();
         parser->body_limit(kBodyLimit);
         parser->header_limit(8 * 1024);
-        stream.expires_after(std::chrono::seconds(30));
+        stream.expires_after(kRequestDeadline);
+        waiting = true;
         http::async_read(stream, buffer, *parser, [self = shared_from_this()](beast::error_code error, std::size_t) {
             self->OnRead(error);
         });
     }
 
+    // Gives the descriptor back for a newer client.
+    void Close()
+    {
+        beast::error_code ignored;
+        stream.socket().close(ignored);
+    }
+
     void OnRead(beast::error_code error)
     {
+        waiting = false;
         if (error == http::error::body_limit) {
             Request head;
             head.version(11);
@@ -291,7 +347,7 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
             std::make_shared<PushSession>(stream.release_socket(), *server, holder)->Accept(std::move(request));
             return;
         }
-        Write(server->Handle(request));
+        Write(server->Respond(request));
     }
 
     void Write(Response answer)
@@ -313,24 +369,79 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
     Response response;
+    bool waiting = false;  // for a request (idle), not answering one
 };
-
-}  // namespace
 
 void CPanelServer::Impl::Accept()
 {
     acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!error) std::make_shared<HttpSession>(std::move(socket), *this)->Read();
+        if (error) {
+            // Out of descriptors (or another passing failure): free one if a
+            // connection idles and try again, else after a pause instead of spinning.
+            if (MakeRoom()) return Accept();
+            pause.expires_after(std::chrono::milliseconds(50));
+            pause.async_wait([this](beast::error_code wait) {
+                if (!wait) Accept();
+            });
+            return;
+        }
+        connections.remove_if([](const std::weak_ptr<HttpSession>& weak) { return weak.expired(); });
+        if (connections.size() >= kConnectionLimit && !MakeRoom()) {
+            beast::error_code ignored;
+            socket.close(ignored);  // every connection is busy: this one is refused
+        } else {
+            auto session = std::make_shared<HttpSession>(std::move(socket), *this);
+            connections.push_back(session);
+            session->Read();
+        }
         Accept();
     });
+}
+
+bool CPanelServer::Impl::MakeRoom()
+{
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+        const auto session = it->lock();
+        if (!session || !session->waiting) continue;
+        session->Close();
+        connections.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void CPanelServer::Impl::RunIo()
+{
+    for (;;) {
+        try {
+            io.run();
+            return;
+        } catch (const std::exception&) {
+            // A handler failed past every answer: its connection is lost, the server goes on.
+        }
+    }
+}
+
+Response CPanelServer::Impl::Respond(const Request& request)
+{
+    Response response;
+    try {
+        response = Handle(request);
+    } catch (const RoomError& error) {
+        response = Failure(request, static_cast<http::status>(error.status), error.what());
+    } catch (const std::exception& error) {
+        response = Failure(request, http::status::internal_server_error, std::string("not handled: ") + error.what());
+    }
+    if (request.method() == http::verb::head) response.body().clear();  // its length stays in the header
+    return response;
 }
 
 bool CPanelServer::Impl::Authorized(const Request& request, const Target& target) const
 {
     if (options.token.empty()) return true;
-    const std::string header(request[http::field::authorization]);
-    if (header.rfind("Bearer ", 0) == 0 && SameText(header.substr(7), options.token)) return true;
+    const auto bearer = BearerToken(std::string(request[http::field::authorization]));
+    if (bearer && SameText(*bearer, options.token)) return true;
     const auto query = target.query.find("token");
     return query != target.query.end() && SameText(query->second, options.token);
 }
@@ -532,7 +643,7 @@ void CPanelServer::Start(CRoom& room)
 {
     m_pImpl->room = &room;
     m_pImpl->Accept();
-    m_pImpl->thread = std::thread([impl = m_pImpl.get()] { impl->io.run(); });
+    m_pImpl->thread = std::thread([impl = m_pImpl.get()] { impl->RunIo(); });
 }
 
 void CPanelServer::Stop()
@@ -542,9 +653,37 @@ void CPanelServer::Stop()
     m_pImpl->thread.join();
 }
 
+std::string CPanelServer::AnswerBytes(const std::string& bytes)
+{
+    http::request_parser<http::string_body> parser;
+    parser.body_limit(kBodyLimit);
+    parser.header_limit(8 * 1024);
+    parser.eager(true);
+    beast::error_code error;
+    std::size_t used = 0;
+    while (!error && !parser.is_done() && used < bytes.size()) {
+        const std::size_t taken = parser.put(asio::buffer(bytes.data() + used, bytes.size() - used), error);
+        if (error == http::error::need_more) error = {};
+        if (taken == 0) break;
+        used += taken;
+    }
+    if (!error && !parser.is_done()) parser.put_eof(error);
+    if (error || !parser.is_done()) return {};
+    const Request request = parser.release();
+    if (websocket::is_upgrade(request)) return {};
+    std::ostringstream out;
+    out << m_pImpl->Respond(request);
+    return out.str();
+}
+
+std::string CPanelServer::AnswerMessage(const std::string& text)
+{
+    return HandleMessage(*m_pImpl->room, "page-fuzz", text).value_or("");
+}
+
 void CPanelServer::Broadcast(const json& message)
 {
-    auto text = std::make_shared<const std::string>(message.dump());
+    auto text = std::make_shared<const std::string>(Dump(message));
     asio::post(m_pImpl->io, [impl = m_pImpl.get(), text] { impl->Deliver(text); });
 }
 

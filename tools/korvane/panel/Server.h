@@ -44,6 +44,13 @@ public:
     // Hands a message to every open push channel; from any thread, never waits.
     void Broadcast(const nlohmann::json& message);
 
+    // As served after Start, without a socket (for the fuzz target): one
+    // request's bytes to the answer's bytes (empty when the bytes are no whole
+    // request, or ask for the push channel), one push message to the error it
+    // is answered with (empty when none).
+    std::string AnswerBytes(const std::string& bytes);
+    std::string AnswerMessage(const std::string& text);
+
     struct Impl;
 
 private:
