@@ -67,6 +67,7 @@ struct CRoom::Camera {
     // Guarded by the room's m_mutex.
     std::string state = "opening";
     std::string reason;
+    bool opened = false;  // the link exists: commands go to it, whatever the state says
     std::string motion;  // held now, or empty
     std::string holder;
     Clock::time_point deadline;
@@ -178,6 +179,7 @@ void CRoom::Open(Camera& camera)
     }
     camera.link = std::move(link);
     std::lock_guard<std::mutex> lock(m_mutex);
+    camera.opened = failure.empty();
     camera.state = failure.empty() ? "open" : "failed";
     camera.reason = failure;
     PublishState(camera);
@@ -200,7 +202,7 @@ CRoom::Camera& CRoom::FindOpen(const std::string& name) const
 {
     Camera& camera = Find(name);
     if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
-    if (camera.state != "open") throw RoomError(409, "camera '" + name + "' is not open: " + camera.reason);
+    if (!camera.opened) throw RoomError(409, "camera '" + name + "' is not open: " + camera.reason);
     return camera;
 }
 
@@ -211,6 +213,7 @@ json CRoom::StateOf(const Camera& camera) const
                   {"link", camera.options.Describe()},
                   {"state", camera.state},
                   {"reason", camera.reason},
+                  {"opened", camera.opened},
                   {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
                   {"pan_speed", camera.panSpeed},
                   {"tilt_speed", camera.tiltSpeed},
@@ -380,7 +383,7 @@ void CRoom::Test(const std::string& name)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = Find(name);
     if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
-    if (camera.state == "failed") {
+    if (!camera.opened) {
         camera.state = "opening";
         camera.reason.clear();
         PublishState(camera);
