@@ -3,6 +3,7 @@
 #include <korvane/Korvane.h>
 
 #include "camera/CameraBackend.h"
+#include "camera/Capabilities.h"
 #include "netcam/NetCamera.h"
 #include "platform/Platform.h"
 #include "serialcam/SerialCamera.h"
@@ -168,6 +169,81 @@ int CKorvane::PreSet(int preset, unsigned char PresetOp)
 {
     return Forward(m_pBackend, 1, [&](CCameraBackend& b) { return b.PreSet(preset, PresetOp); });
 }
+
+// --- capabilities and link state -----------------------------------------------
+
+namespace {
+
+std::string WhyCannotText(const std::shared_ptr<CCameraBackend>& backend, KORVANEOPERATION op)
+{
+    korvane::LinkKind kind;  // no back-end: a camera of no known mode
+    if (backend) kind = backend->Kind();
+    return korvane::WhyCannot(kind, op);
+}
+
+}  // namespace
+
+bool CKorvane::Can(KORVANEOPERATION op) const { return WhyCannot(op, nullptr, 0) == 0; }
+
+int CKorvane::WhyCannot(KORVANEOPERATION op, char* why, int size) const
+{
+    try {
+        const std::string text = WhyCannotText(m_pBackend, op);
+        korvane::CopyText(text, why, size);
+        return text.empty() ? 0 : 1;
+    } catch (...) {
+        korvane::CopyText("out of memory", why, size);
+        return 1;
+    }
+}
+
+bool CKorvane::GetPresetRange(int& first, int& last) const
+{
+    try {
+        korvane::LinkKind kind;
+        if (m_pBackend) kind = m_pBackend->Kind();
+        return korvane::PresetRange(kind, first, last);
+    } catch (...) {
+        return false;
+    }
+}
+
+int CKorvane::LinkWhyCannot(KORVANEMODE mode, PTZPROTOCOL protocol, DEVICETYPE type, TRACKSYSTEMTYPE systemType,
+                            KORVANEOPERATION op, char* why, int size)
+{
+    try {
+        const std::string text = korvane::WhyCannot({mode, protocol, type, systemType}, op);
+        korvane::CopyText(text, why, size);
+        return text.empty() ? 0 : 1;
+    } catch (...) {
+        korvane::CopyText("out of memory", why, size);
+        return 1;
+    }
+}
+
+bool CKorvane::LinkPresetRange(KORVANEMODE mode, PTZPROTOCOL protocol, DEVICETYPE type, int& first, int& last)
+{
+    try {
+        return korvane::PresetRange({mode, protocol, type, TRACKSYSTEM_TYPE_1}, first, last);
+    } catch (...) {
+        return false;
+    }
+}
+
+int CKorvane::GetLinkState(char* reason, int size) const
+{
+    try {
+        std::string text;
+        const int state = m_pBackend ? m_pBackend->Health().State(text) : KORVANE_LINK_UNCHECKED;
+        korvane::CopyText(text, reason, size);
+        return state;
+    } catch (...) {
+        korvane::CopyText("", reason, size);
+        return KORVANE_LINK_UNCHECKED;
+    }
+}
+
+// --- end of capabilities and link state -------------------------------------------
 
 extern "C" void KorvaneSetMessageHandler(void (*handler)(const char* title, const char* text, void* ctx),
                                          void* ctx)

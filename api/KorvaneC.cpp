@@ -4,6 +4,8 @@
 #include <korvane/Korvane.h>
 #include <korvane/korvane_c.h>
 
+#include "camera/Capabilities.h"
+
 #include <memory>
 #include <type_traits>
 
@@ -163,5 +165,63 @@ std::int32_t KORVANE_CALL korvane_preset(korvane_camera* cam, std::int32_t prese
 {
     return OnCamera(cam, [&](CKorvane& c) { return c.PreSet(preset, op); });
 }
+
+// --- capabilities and link state -----------------------------------------------
+
+std::int32_t KORVANE_CALL korvane_can(const korvane_camera* cam, std::int32_t op)
+{
+    return cam && cam->camera.Can(static_cast<KORVANEOPERATION>(op)) ? 1 : 0;
+}
+
+std::int32_t KORVANE_CALL korvane_why_cannot(const korvane_camera* cam, std::int32_t op, char* why, std::int32_t size)
+{
+    if (!cam) {
+        korvane::CopyText("no camera", why, size);
+        return 1;
+    }
+    return cam->camera.WhyCannot(static_cast<KORVANEOPERATION>(op), why, size);
+}
+
+std::int32_t KORVANE_CALL korvane_preset_range(const korvane_camera* cam, std::int32_t* first, std::int32_t* last)
+{
+    int a = 0, b = -1;
+    const bool some = cam && cam->camera.GetPresetRange(a, b);
+    if (first) *first = some ? a : 0;
+    if (last) *last = some ? b : -1;
+    return some ? 1 : 0;
+}
+
+std::int32_t KORVANE_CALL korvane_link_why_cannot(std::int32_t mode, std::int32_t protocol, std::int32_t device_type,
+                                                  std::int32_t system_type, std::int32_t op, char* why,
+                                                  std::int32_t size)
+{
+    return CKorvane::LinkWhyCannot(static_cast<KORVANEMODE>(mode), static_cast<PTZPROTOCOL>(protocol),
+                                   static_cast<DEVICETYPE>(device_type), static_cast<TRACKSYSTEMTYPE>(system_type),
+                                   static_cast<KORVANEOPERATION>(op), why, size);
+}
+
+std::int32_t KORVANE_CALL korvane_link_preset_range(std::int32_t mode, std::int32_t protocol,
+                                                    std::int32_t device_type, std::int32_t* first, std::int32_t* last)
+{
+    int a = 0, b = -1;
+    const bool some = CKorvane::LinkPresetRange(static_cast<KORVANEMODE>(mode), static_cast<PTZPROTOCOL>(protocol),
+                                                static_cast<DEVICETYPE>(device_type), a, b);
+    if (first) *first = some ? a : 0;
+    if (last) *last = some ? b : -1;
+    return some ? 1 : 0;
+}
+
+const char* KORVANE_CALL korvane_operation_name(std::int32_t op) { return korvane::OperationName(op); }
+
+std::int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* reason, std::int32_t size)
+{
+    if (!cam) {
+        korvane::CopyText("", reason, size);
+        return KORVANE_LINK_UNCHECKED;
+    }
+    return cam->camera.GetLinkState(reason, size);
+}
+
+// --- end of capabilities and link state -------------------------------------------
 
 }  // extern "C"

@@ -2,9 +2,13 @@
 // back-end's mode keep the defaults below: ignored, or false.
 #pragma once
 
+#include "camera/Capabilities.h"
+#include "camera/LinkHealth.h"
+
 #include <korvane/Korvane.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace korvane {
 
@@ -52,6 +56,15 @@ public:
     virtual int OpenAutoWrite() = 0;
     virtual int CloseAutoWrite() = 0;
     virtual int ConnectTest() = 0;
+
+    // The link as set up now, for the capability table.
+    virtual LinkKind Kind() const = 0;
+    const CLinkHealth& Health() const { return *m_pHealth; }
+
+protected:
+    // Shared with the I/O side, which may report a failed send after the
+    // camera has gone.
+    std::shared_ptr<CLinkHealth> m_pHealth = std::make_shared<CLinkHealth>();
 };
 
 }  // namespace korvane

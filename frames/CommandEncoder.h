@@ -61,6 +61,7 @@ public:
     explicit CCommandEncoder(const EncoderTraits& traits);
 
     void SetProtocol(std::int32_t protocol) { m_nProtocol = protocol; }
+    std::int32_t Protocol() const { return m_nProtocol; }
     void SetAddress(std::uint32_t address) { m_nAddress = address; }
     std::uint32_t Address() const { return m_nAddress; }
     void SetHorizonSpeed(std::int32_t speed) { m_nHSpeed = speed; }

@@ -35,6 +35,8 @@ public:
     int PreSet(int preset, std::uint8_t op) override;
     int ConnectTest() override;
 
+    LinkKind Kind() const override { return {MODE_NETWORK, m_encoder.Protocol(), m_nDeviceType}; }
+
 protected:
     int Run(PtzCommand command) override;
     int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;

@@ -24,6 +24,8 @@ public:
     int Open() override;
     void Close() override;
 
+    LinkKind Kind() const override { return {MODE_SERIAL, m_encoder.Protocol()}; }
+
     static ViscaPreambleFlags& PreambleFlags();
 
 protected:

@@ -39,6 +39,11 @@ public:
     int OpenAutoWrite() override { return 1; }
     int CloseAutoWrite() override { return 1; }
 
+    LinkKind Kind() const override
+    {
+        return {MODE_TRACKSYSTEM, m_encoder.Protocol(), DEVICE_TYPE_1, m_nSystemType};
+    }
+
     static ViscaPreambleFlags& PreambleFlags();
 
 protected:

@@ -93,6 +93,24 @@ struct MYDCB {
     std::uint8_t Protocol;
 };
 
+// --- capabilities and link state ---------------------------------------------
+// The operations a host may ask about (CKorvane::Can); the same numbers as
+// KORVANE_OP_* in the C interface. Move covers the eight moves and stop.
+enum KORVANEOPERATION : std::int32_t {
+    OP_MOVE = 1,
+    OP_ZOOM = 2,
+    OP_FOCUS = 3,
+    OP_IRIS = 4,
+    OP_PRESET = 5,
+    OP_TRACK = 6,
+    OP_AUTOZOOM = 7,
+    OP_AUTOWRITE = 8,
+    OP_TEST = 9,
+    OP_POSITION = 10,
+    OP_HOME = 11,
+};
+// --- end of capabilities and link state ----------------------------------------
+
 // Report message codes handed to RecvNotify (KORVANE_TARGET_APPEARS, 0x8400,
 // to KORVANE_WRITE_STOP, 0x8407) come from the C interface, declared beside
 // the class.
@@ -195,6 +213,31 @@ public:
     // Sends the connection-test frame and shows the system's text for the
     // link's last error in the message box.
     int ConnectTest();
+
+    // --- capabilities and link state -----------------------------------------
+    // What the camera's link can send, as set up now (mode, protocol, device
+    // type, tracking-system type): an operation it cannot send is sent as
+    // nothing by the command calls. Any thread, no I/O.
+    bool Can(KORVANEOPERATION op) const;
+    // Why the link sends nothing for op: 1 and the reason (UTF-8, cut to
+    // size bytes with its terminating zero) when it cannot, 0 when it can.
+    int WhyCannot(KORVANEOPERATION op, char* why, int size) const;
+    // The preset numbers the link carries (ONVIF 1 to 256, frames 0 to 255);
+    // false when it carries none.
+    bool GetPresetRange(int& first, int& last) const;
+    // The same answers for a link described without a camera (nothing is
+    // opened): a tool checks its command line with these.
+    static int LinkWhyCannot(KORVANEMODE mode, PTZPROTOCOL protocol, DEVICETYPE type, TRACKSYSTEMTYPE systemType,
+                             KORVANEOPERATION op, char* why, int size);
+    static bool LinkPresetRange(KORVANEMODE mode, PTZPROTOCOL protocol, DEVICETYPE type, int& first, int& last);
+    // What the library last saw of the link: KORVANE_LINK_OK (an ONVIF
+    // request or the relay answered), KORVANE_LINK_FAILED with the reason (a
+    // request failed or timed out, the relay did not answer, a serial write
+    // failed), or KORVANE_LINK_UNCHECKED: nothing seen yet, or a link that
+    // cannot answer (tracking system, serial line) whose last send went out.
+    // A later success turns a failed link back. reason may be null.
+    int GetLinkState(char* reason, int size) const;
+    // --- end of capabilities and link state ----------------------------------
 
 private:
     KORVANEMODE m_eMode;

@@ -214,6 +214,51 @@ KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_write(korvane_camera* cam)
  * last error as the library's message. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_connect_test(korvane_camera* cam);
 
+/* --- capabilities and link state ------------------------------------------ */
+/* Operations a host may ask about; move covers the eight moves and stop. */
+enum {
+    KORVANE_OP_MOVE = 1,
+    KORVANE_OP_ZOOM = 2,
+    KORVANE_OP_FOCUS = 3,
+    KORVANE_OP_IRIS = 4,
+    KORVANE_OP_PRESET = 5,
+    KORVANE_OP_TRACK = 6,
+    KORVANE_OP_AUTOZOOM = 7,
+    KORVANE_OP_AUTOWRITE = 8,
+    KORVANE_OP_TEST = 9,
+    KORVANE_OP_POSITION = 10,
+    KORVANE_OP_HOME = 11
+};
+/* 1 when the camera's link, as set up now (mode, protocol, device type,
+ * tracking-system type), sends op; 0 when the command sends nothing (and for
+ * a null handle or an unknown op). No I/O. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_can(const korvane_camera* cam, int32_t op);
+/* 1 and why (UTF-8, cut to size bytes with its terminating zero) when the
+ * link cannot send op; 0 when it can. Null handle: 1, "no camera". */
+KORVANE_C_API int32_t KORVANE_CALL korvane_why_cannot(const korvane_camera* cam, int32_t op, char* why, int32_t size);
+/* The preset numbers the link carries (ONVIF 1 to 256, frames 0 to 255): 1,
+ * or 0 when it carries none. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_preset_range(const korvane_camera* cam, int32_t* first, int32_t* last);
+/* The same for a link described without a camera (nothing is opened). */
+KORVANE_C_API int32_t KORVANE_CALL korvane_link_why_cannot(int32_t mode, int32_t protocol, int32_t device_type,
+                                                           int32_t system_type, int32_t op, char* why, int32_t size);
+KORVANE_C_API int32_t KORVANE_CALL korvane_link_preset_range(int32_t mode, int32_t protocol, int32_t device_type,
+                                                             int32_t* first, int32_t* last);
+/* "move", "zoom", "focus", "iris", "preset", "track", "autozoom",
+ * "autowrite", "test", "position", "home"; null for an unknown op. */
+KORVANE_C_API const char* KORVANE_CALL korvane_operation_name(int32_t op);
+
+enum {
+    KORVANE_LINK_UNCHECKED = 0, /* nothing seen yet, or a link that cannot tell */
+    KORVANE_LINK_OK = 1,        /* the camera (ONVIF) or the relay answered */
+    KORVANE_LINK_FAILED = 2     /* a request failed or timed out, a send failed */
+};
+/* What the library last saw of the link, and the reason for a failure (UTF-8,
+ * cut to size bytes; reason may be null). A later success turns a failed link
+ * back. Null handle: KORVANE_LINK_UNCHECKED. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* reason, int32_t size);
+/* --- end of capabilities and link state ------------------------------------ */
+
 #ifdef __cplusplus
 }
 #endif

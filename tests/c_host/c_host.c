@@ -218,6 +218,12 @@ int c_host_null_handle_misses(void)
     misses += korvane_open_auto_write(none) != 0;
     misses += korvane_close_auto_write(none) != 0;
     misses += korvane_connect_test(none) != 0;
+    int32_t first = 7, last = 7;
+    char text[32] = "x";
+    misses += korvane_can(none, KORVANE_OP_MOVE) != 0;
+    misses += korvane_preset_range(none, &first, &last) != 0 || first != 0 || last != -1;
+    misses += korvane_link_state(none, text, sizeof text) != KORVANE_LINK_UNCHECKED || text[0] != 0;
+    misses += korvane_why_cannot(none, KORVANE_OP_MOVE, text, sizeof text) != 1; /* "no camera" */
     korvane_close(none);
     korvane_camera_free(none);
     return misses;
