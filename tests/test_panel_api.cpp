@@ -220,6 +220,8 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
     EXPECT_TRUE(Has((*error)["message"], "unknown motion 'sideways'")) << *error;
     ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "broken"}, {"motion", "up"}}));
     EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "not open"); }));
+    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "room"}, {"motion", "focus-far"}}));
+    EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "cannot focus"); }));
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
@@ -304,6 +306,57 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
     EXPECT_EQ(cameras[1]["switches"]["track"], false);
     EXPECT_EQ(cameras[3]["state"], "failed");
     EXPECT_TRUE(Has(cameras[3]["reason"], "cannot open serial device /dev/korvane-no-such-device")) << cameras[3];
+    // What each link can send, by the library's names, and why not; its presets.
+    const auto can = [&](int i, const std::string& op) {
+        const json& list = cameras[i]["can"];
+        return std::find(list.begin(), list.end(), op) != list.end();
+    };
+    EXPECT_TRUE(can(0, "focus") && can(0, "track") && can(2, "move") && can(2, "preset")) << cameras;
+    EXPECT_FALSE(can(2, "focus") || can(2, "track")) << cameras[2];
+    EXPECT_FALSE(cameras[2]["cannot"].value("focus", "").empty()) << cameras[2];
+    EXPECT_EQ(cameras[0]["presets"], json({{"first", 0}, {"last", 255}}));
+    EXPECT_EQ(cameras[2]["presets"], json({{"first", 1}, {"last", 256}}));
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/room/preset", {{"action", "go"}, {"number", 256}}).status, 200);
+    EXPECT_TRUE(m_pOnvif->NextOf("GotoPreset", 3s));
+}
+
+TEST_F(PanelApi, AnOnvifCameraThatStopsAnsweringIsShownFailedUntilItAnswersAgain)
+{
+    CPushClient page(m_nPort);
+    ASSERT_TRUE(page.Open());
+    const std::uint16_t port = m_pOnvif->Port();
+    m_pOnvif.reset();  // the camera goes away
+    struct Step {
+        const char* command;
+        json body;
+        const char* state;
+    };
+    // A command fails: the card says so; a later command or test that is answered: open again.
+    const Step steps[] = {{"move", {{"direction", "left"}, {"hold_ms", 300}}, "failed"},
+                          {"test", nullptr, "open"},
+                          {"preset", {{"action", "go"}, {"number", 2}}, "failed"},
+                          {"move", {{"direction", "up"}, {"hold_ms", 300}}, "open"}};
+    for (const Step& step : steps) {
+        if (std::string(step.state) == "open") {
+            korvane::sim::OnvifCameraOptions options;
+            options.password = kPassword;
+            m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(options, port);
+        } else {
+            m_pOnvif.reset();
+        }
+        const auto sent = Clock::now();
+        ASSERT_EQ(Post(m_nPort, std::string("/api/cameras/room/") + step.command, step.body).status, 200);
+        const auto state = page.NextMatching([&](const json& m) { return IsState(m, "room", step.state); }, 3s);
+        ASSERT_TRUE(state) << step.command << " " << Http(m_nPort, "GET", "/api/cameras/room").body;
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+        std::printf("%s after %s: shown %lld ms later\n", step.state, step.command, static_cast<long long>(took.count()));
+        EXPECT_LT(took, 1000ms);
+        EXPECT_EQ((*state)["reason"].get<std::string>().empty(), std::string(step.state) == "open") << *state;
+    }
+    // A serial line never answers, and its card says so instead of claiming a check.
+    const json podium = Http(m_nPort, "GET", "/api/cameras/podium").Json();
+    EXPECT_TRUE(Has(podium["unchecked"], "has not answered")) << podium;
+    EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras/room").Json()["unchecked"], "");
 }
 
 TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
@@ -317,6 +370,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         std::map<std::string, std::string> headers = {};
     };
     const std::string big(20000, 'x');
+    const std::size_t onvifBefore = m_pOnvif->HttpRequestCount();
     const Case cases[] = {
         {"POST", "/api/cameras/podium/move", "{\"direction\": ", 400, "not JSON"},
         {"POST", "/api/cameras/podium/move", "[1, 2]", 400, "a JSON object"},
@@ -324,7 +378,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/move", "{\"direction\": 4}", 400, "wants \"direction\""},
         {"POST", "/api/cameras/podium/move", "{\"direction\": \"up\", \"hold_ms\": 60000}", 400, "hold_ms"},
         {"POST", "/api/cameras/podium/zoom", "{\"direction\": \"left\"}", 400, "in or out"},
-        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 0}", 400, "from 1 to 255"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": -1}", 400, "from 0 to 9999"},
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"overwrite\", \"number\": 3}", 400, "go, set or clear"},
         {"POST", "/api/cameras/podium/track", "{\"on\": \"yes\"}", 400, "true or false"},
         {"POST", "/api/cameras/podium/speed", "{\"pan\": 64}", 400, "0 to 63"},
@@ -334,6 +388,15 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"GET", "/api/cameras/podium/move", "", 405, "POST"},
         {"POST", "/api/cameras", "", 405, "GET"},
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
+        // What the camera's link cannot send, or a preset beyond its range: refused, nothing sent.
+        {"POST", "/api/cameras/room/focus", "{\"direction\": \"far\"}", 422, "cannot focus"},
+        {"POST", "/api/cameras/room/iris", "{\"direction\": \"open\"}", 422, "cannot iris"},
+        {"POST", "/api/cameras/room/track", "{\"on\": true}", 422, "cannot track"},
+        {"POST", "/api/cameras/room/autozoom", "{\"on\": false}", 422, "cannot autozoom"},
+        {"POST", "/api/cameras/room/autowrite", "{\"on\": true}", 422, "cannot autowrite"},
+        {"POST", "/api/cameras/room/preset", "{\"action\": \"go\", \"number\": 257}", 422, "presets 1 to 256"},
+        {"POST", "/api/cameras/room/preset", "{\"action\": \"set\", \"number\": 0}", 422, "presets 1 to 256"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 256}", 422, "presets 0 to 255"},
         {"POST", "/api/cameras/podium/move", big, 413, "16 KiB"},
         {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
          {{"Content-Type", "application/x-www-form-urlencoded"}}},
@@ -347,6 +410,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     }
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
+    EXPECT_EQ(m_pOnvif->HttpRequestCount(), onvifBefore) << "a refused command sends nothing to the ONVIF camera";
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
     CPushClient wrongPlace(m_nPort, "/api/elsewhere");
     EXPECT_EQ(wrongPlace.Status(), 404);

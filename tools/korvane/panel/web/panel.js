@@ -122,7 +122,7 @@
     if (state.opened === false || state.state === 'opening')
       return state.state === 'opening' ? 'the camera is still opening' : 'the camera is not open: ' + (state.reason || 'see its card');
     if (op !== 'stop' && Array.isArray(state.can) && !state.can.includes(op))
-      return 'this camera\'s link (' + state.link + ') cannot ' + (OPERATION_WORDS[op] || op);
+      return 'not on this link: ' + ((state.cannot && state.cannot[op]) || (OPERATION_WORDS[op] || op) + ' is not sent');
     return null;
   }
 
@@ -196,7 +196,8 @@
   function buildPresets(card, state) {
     const name = state.camera;
     const range = state.presets || {};
-    const first = range.first || 1, last = range.last || 255;
+    // Preset 0 is the frames' own; people count from 1.
+    const first = Math.max(range.first === undefined ? 1 : range.first, 1), last = range.last === undefined ? 255 : range.last;
     const names = range.names || {};
     const numbers = [];
     for (let n = first; n <= last && numbers.length < PRESETS; ++n) numbers.push(n);
