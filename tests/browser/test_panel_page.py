@@ -246,7 +246,8 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
     try:
         browser.get(url)
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open")
-        assert not any(browser.execute_script(CONTROLS_DISABLED))
+        connected = browser.execute_script(CONTROLS_DISABLED)  # only what the link cannot send
+        assert not all(connected)
         panel.stop()
         stopped = time.monotonic()
         WebDriverWait(browser, 5).until(lambda d: all(d.execute_script(CONTROLS_DISABLED)))
@@ -260,7 +261,7 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:" + port)
         panel.wait_for(r"open http://")
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open"
-                                         and not any(d.execute_script(CONTROLS_DISABLED)))
+                                         and d.execute_script(CONTROLS_DISABLED) == connected)
         assert "offline" not in button(browser, "room", "").get_attribute("class")
         assert browser.find_element(By.ID, "link").text == "connected"
     finally:
@@ -393,3 +394,22 @@ def test_the_page_fits_a_phone(room, browser):
         print("screenshots:", desktop, phone, feed_shot)
     finally:
         browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+def test_a_card_offers_only_what_its_link_can_send(room, browser):
+    open_panel(browser, room["url"])
+    # The ONVIF camera takes no focus, iris or switches: those are disabled and say why.
+    for selector in ('button[data-motion="focus-far"]', 'button[data-motion="iris-open"]',
+                     'button[data-switch="track"][data-on="true"]', 'button[data-switch="autowrite"][data-on="false"]'):
+        control = button(browser, "room", selector)
+        assert not control.is_enabled(), selector
+        assert control.get_attribute("title").startswith("not on this link: "), selector
+    assert button(browser, "room", '.switch[data-op="track"]').get_attribute("title").startswith("not on this link")
+    cannot = button(browser, "room", ".cannot").text
+    assert cannot.startswith("This link cannot send:") and "focus" in cannot and "track" in cannot, cannot
+    assert button(browser, "room", 'button[data-motion="zoom-in"]').is_enabled()
+    # The serial camera sends all of them, and says that it never answers.
+    assert button(browser, "podium", 'button[data-motion="focus-far"]').is_enabled()
+    assert not button(browser, "podium", ".cannot").is_displayed()
+    assert "has not answered" in button(browser, "podium", ".unchecked").text
+    assert not button(browser, "room", ".unchecked").is_displayed()
