@@ -60,6 +60,18 @@ void CNetCamera::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned i
         m_openRequest.SetConnection(port, value4, ip, text7, user, password);
     else if (m_pOnvif)
         m_pOnvif->Init(ip, port, user, password);
+    NoteOnvifOutcome();
+}
+
+void CNetCamera::NoteOnvifOutcome()
+{
+    if (IsRelayed() || !m_pOnvif) return;
+    const auto& outcome = m_pOnvif->Outcome();
+    if (!outcome) return;  // nothing was asked
+    if (outcome->empty())
+        m_pHealth->Succeeded();
+    else
+        m_pHealth->Failed(*outcome);
 }
 
 void CNetCamera::PrepareSockets()
@@ -110,7 +122,11 @@ void CNetCamera::CloseSockets()
 
 int CNetCamera::Open()
 {
-    if (!IsRelayed()) return m_pOnvif ? m_pOnvif->Open() : 0;
+    if (!IsRelayed()) {
+        const int opened = m_pOnvif ? m_pOnvif->Open() : 0;
+        NoteOnvifOutcome();
+        return opened;
+    }
     if (!m_sockRelay) {
         m_lastError = boost::asio::error::bad_descriptor;
         return 0;
@@ -130,14 +146,30 @@ int CNetCamera::Open()
         const bool readable =
             left.count() > 0 && platform::WaitReadable(*m_sockRelay, left, m_lastError);
         if (m_lastError) ShowSocketError();
-        if (!readable) return 0;
+        if (!readable) {
+            m_pHealth->Failed(m_lastError ? "waiting for the relay service: " + LastErrorText()
+                                    : "the relay service on 127.0.0.1:" + std::to_string(kRelayPort) +
+                                          " did not answer within " +
+                                          std::to_string(kOpenAnswerLimit.count()) + " s");
+            return 0;
+        }
         length = m_sockRelay->receive_from(boost::asio::buffer(answer), from, 0, m_lastError);
-        if (m_lastError) return 0;
+        if (m_lastError) {
+            m_pHealth->Failed("reading the relay service's answer: " + LastErrorText());
+            return 0;
+        }
         if (from.address().is_loopback()) break;  // the relay is on this machine; others are ignored
     }
-    if (length > kOpenAnswerMax) return 0;
+    if (length > kOpenAnswerMax) {
+        m_pHealth->Failed("the answer from 127.0.0.1:" + std::to_string(kRelayPort) + " is no relay service's");
+        return 0;
+    }
     m_addrRelay = from;  // later datagrams go where the answer came from
-    if (IsRefusal(answer.data(), length)) return 0;
+    if (IsRefusal(answer.data(), length)) {
+        m_pHealth->Failed("the relay service refused the camera");
+        return 0;
+    }
+    m_pHealth->Succeeded();
 
     if (m_nDeviceType == DEVICE_TYPE_4 && m_sockEvent) {
         m_pNotifier->Enable();
@@ -148,6 +180,7 @@ int CNetCamera::Open()
 
 void CNetCamera::Close()
 {
+    m_pHealth->Reset();
     if (!IsRelayed()) {
         m_pOnvif.reset();
         return;
@@ -175,13 +208,19 @@ void CNetCamera::SendToRelay(const Frame& datagram)
         m_sockRelay->send_to(boost::asio::buffer(datagram), m_addrRelay, 0, m_lastError);
     else
         m_lastError = boost::asio::error::bad_descriptor;  // no socket yet, or closed
-    if (m_lastError) ShowSocketError();
+    if (m_lastError) {
+        m_pHealth->Failed("sending to the relay service: " + LastErrorText());
+        ShowSocketError();
+    } else {
+        m_pHealth->Sent();  // the relay answers no command: a send that went out is all there is to see
+    }
 }
 
 int CNetCamera::Run(PtzCommand command)
 {
     if (IsRelayed()) return CFrameCamera::Run(command);
     RunOnvif(command);
+    NoteOnvifOutcome();
     return 1;
 }
 
@@ -223,6 +262,7 @@ int CNetCamera::PreSet(int preset, std::uint8_t op)
     case 2: m_pOnvif->RemovePreset(preset); break;
     default: break;
     }
+    NoteOnvifOutcome();
     return 1;
 }
 
@@ -231,7 +271,19 @@ int CNetCamera::SendSpecialPreset(std::uint8_t preset, bool viscaRecall)
     return IsRelayed() ? CFrameCamera::SendSpecialPreset(preset, viscaRecall) : 1;
 }
 
-int CNetCamera::ConnectTest() { return IsRelayed() ? CFrameCamera::ConnectTest() : 1; }
+int CNetCamera::ConnectTest()
+{
+    if (IsRelayed()) return CFrameCamera::ConnectTest();
+    std::string text = "no ONVIF camera was set up (SetSocketParam)";
+    if (m_pOnvif) {
+        if (m_pOnvif->Test(text))
+            m_pHealth->Succeeded();
+        else
+            m_pHealth->Failed(text);
+    }
+    platform::ShowMessageBox(text);
+    return 1;
+}
 
 void CNetCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }
 

@@ -51,6 +51,8 @@ private:
     void SendToRelay(const Frame& datagram);
     void ShowSocketError() const;
     void RunOnvif(PtzCommand command);
+    // The link state after an ONVIF call: its requests' outcome, if any.
+    void NoteOnvifOutcome();
 
     std::int32_t m_nDeviceType = DEVICE_TYPE_1;
     std::shared_ptr<CEventListener> m_pListener;  // owns the sockets' io_context

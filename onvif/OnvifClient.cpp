@@ -10,6 +10,8 @@ namespace korvane::onvif {
 
 namespace {
 
+constexpr const char* kNotAsked = "not asked: the call is out of time";
+
 std::string Action(const char* ns, const char* operation) { return std::string(ns) + "/" + operation; }
 
 std::string Element(const char* prefix, const char* name, const std::string& inner)
@@ -69,6 +71,12 @@ void COnvifConnection::StartCall(std::chrono::milliseconds budget)
 {
     m_deadline = std::chrono::steady_clock::now() + budget;
     m_bOutOfTime = false;
+    m_callOutcome.reset();
+}
+
+void COnvifConnection::NoteOutcome(const std::string& action, const std::string& failure)
+{
+    m_callOutcome = failure.empty() ? std::string() : action.substr(action.rfind('/') + 1) + ": " + failure;
 }
 
 HttpReply COnvifConnection::Post(const std::string& url, const std::string& action, const std::string& envelope,
@@ -83,7 +91,7 @@ HttpReply COnvifConnection::Post(const std::string& url, const std::string& acti
     }
     if (m_bOutOfTime) {
         HttpReply skipped;
-        skipped.error = "not asked: the call is out of time";
+        skipped.error = kNotAsked;
         skipped.timedOut = true;
         return skipped;
     }
@@ -97,6 +105,8 @@ bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
     if (m_bClockKnown) return true;
     const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
     const HttpReply http = Post(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
+    if (http.error != kNotAsked)
+        NoteOutcome("GetSystemDateAndTime", http.status == 0 || http.timedOut ? http.error : "");
     if (http.status == 0 || http.timedOut) {
         platform::DebugOutput("ONVIF camera at " + deviceUrl + " does not answer: " + http.error + "\n");
         return false;
@@ -121,6 +131,7 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
         user.empty() ? std::string() : SecurityHeader(user, password, NowSeconds() + m_clockOffset);
     const HttpReply http = Post(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
+    if (http.error != kNotAsked) NoteOutcome(action, reply.ok ? "" : reply.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;
 }

@@ -39,13 +39,21 @@ public:
     SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
                    const std::string& user, const std::string& password);
 
+    // What the current call's last request made came to: nothing when none
+    // was made, empty when it was answered, else "<request>: <why>". A
+    // request left out for lack of time does not count.
+    const std::optional<std::string>& CallOutcome() const { return m_callOutcome; }
+
 private:
+    void NoteOutcome(const std::string& action, const std::string& failure);
+
     HttpReply Post(const std::string& url, const std::string& action, const std::string& envelope,
                    const std::string& user, const std::string& password);
 
     CHttpSession m_http;
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
     bool m_bOutOfTime = false;
+    std::optional<std::string> m_callOutcome;
     std::chrono::seconds m_clockOffset{0};  // bounded by the years 1970 to 9999: no overflow
     bool m_bClockKnown = false;
 };

@@ -59,6 +59,34 @@ int CPTZService::Open()
     return 1;
 }
 
+bool CPTZService::Test(std::string& text)
+{
+    if (m_strDeviceUrl.empty()) {
+        text = "no ONVIF camera address was given (SetSocketParam)";
+        return false;
+    }
+    m_connection.StartCall();
+    // Services not found at set-up (camera away, credentials refused): look
+    // again, so that the outcome says why.
+    if (m_strMediaUrl.empty() && m_connection.LearnCameraClock(m_strDeviceUrl))
+        Onvif_device_geturls(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl);
+    const char* asked = "GetCapabilities";
+    if (HasProfile()) {
+        asked = "GetPresets";
+        std::map<int, std::string> presets;
+        Onvif_ptz_getPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), presets);
+    } else if (!m_strMediaUrl.empty()) {
+        asked = "GetProfiles";
+        std::vector<std::string> profiles;
+        Onvif_media_get_profiles(m_connection, m_strMediaUrl, m_strUser, m_strPassword, profiles);
+    }
+    const auto& outcome = m_connection.CallOutcome();
+    const bool answered = outcome && outcome->empty();
+    text = answered ? std::string("the ONVIF camera answered ") + asked + " with these credentials"
+                    : "the ONVIF camera failed the test: " + outcome.value_or("no request could be made");
+    return answered;
+}
+
 int CPTZService::ContinuousMove(float pan, float tilt, float zoom)
 {
     if (!HasProfile()) return kRefused;

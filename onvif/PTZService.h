@@ -10,6 +10,7 @@
 #include "onvif/OnvifClient.h"
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +42,13 @@ public:
     // A number never stored is stored at the present position first; a
     // cleared number sends nothing (0): it must not come back unasked.
     int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
+    // The connection test: one real request that needs the credentials (the
+    // PTZ presets once open, else the media profiles). True when answered;
+    // text says what happened, for the host's message.
+    bool Test(std::string& text);
+    // What the last operation's requests came to (COnvifConnection::CallOutcome).
+    const std::optional<std::string>& Outcome() const { return m_connection.CallOutcome(); }
+
     void ClearPresets()
     {
         m_mapPresets.clear();

@@ -42,6 +42,10 @@ boost::system::error_code LockSerialDevice(boost::asio::serial_port& port);
 void PurgeSerialDevice(boost::asio::serial_port& port);
 // The open failed because someone else holds the device (worth a retry).
 bool IsDeviceBusy(const boost::system::error_code& error);
+// Why a serial device could not be opened and set up, in the user's terms
+// ("no such device", "permission denied ...", "busy ...", "not a serial
+// device"), from the error the system gave; the system's text otherwise.
+std::string SerialOpenCause(const boost::system::error_code& error);
 
 // Waits until a datagram can be read from the socket, at most limit. False on
 // time-out or failure; error is set only when the wait itself failed.

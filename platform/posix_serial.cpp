@@ -31,4 +31,21 @@ bool IsDeviceBusy(const boost::system::error_code& error)
     return error == boost::system::errc::device_or_resource_busy;
 }
 
+std::string SerialOpenCause(const boost::system::error_code& error)
+{
+    if (error.category() == boost::system::system_category() || error.category() == boost::system::generic_category()) {
+        switch (error.value()) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return "no such device";
+        case EACCES:
+        case EPERM: return "permission denied (a serial line is usually for the dialout group: join it, then log in again)";
+        case EBUSY: return "busy: another program has it open";
+        case ENOTTY: return "not a serial device";
+        default: break;
+        }
+    }
+    return ErrorText(error);
+}
+
 }  // namespace korvane::platform

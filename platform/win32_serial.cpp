@@ -24,4 +24,16 @@ bool IsDeviceBusy(const boost::system::error_code& error)
     return error.value() == ERROR_ACCESS_DENIED;
 }
 
+std::string SerialOpenCause(const boost::system::error_code& error)
+{
+    switch (error.value()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return "no such device";
+    case ERROR_ACCESS_DENIED: return "busy: another program has it open";
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_NOT_SUPPORTED: return "not a serial device";
+    default: return ErrorText(error);
+    }
+}
+
 }  // namespace korvane::platform

@@ -118,6 +118,10 @@ void CComPort::StartNextWrite()
                                      // command is the next thing the camera sees.
                                      self->SetLastError(error);
                                      self->m_writeQueue.clear();
+                                     self->m_pHealth->Failed("writing to " + self->m_strPort + ": " +
+                                                             platform::ErrorText(error));
+                                 } else {
+                                     self->m_pHealth->Sent();
                                  }
                                  if (!error && !self->m_writeQueue.empty() && self->m_port.is_open()) {
                                      self->StartNextWrite();

@@ -9,6 +9,7 @@
 #include "frames/Frame.h"
 #include "report/ReportNotifier.h"
 
+#include "camera/LinkHealth.h"
 #include <korvane/Korvane.h>
 
 #include <boost/asio/serial_port.hpp>
@@ -56,6 +57,9 @@ public:
     void Close();
 
     const std::string& Name() const { return m_strPort; }
+    // The line's state, shared by the cameras on it: a failed write marks it
+    // failed, a write that goes out clears that (a line never answers).
+    const std::shared_ptr<CLinkHealth>& Health() const { return m_pHealth; }
 
     // Cuts and routes whatever complete frames m_strRecv holds. Runs on the
     // I/O thread; public for the frame-scanner tests.
@@ -85,6 +89,7 @@ private:
 
     mutable std::mutex m_mutex;  // bindings and the last error
     std::map<int, std::shared_ptr<CReportNotifier>> m_mapCamera;
+    const std::shared_ptr<CLinkHealth> m_pHealth = std::make_shared<CLinkHealth>();
     boost::system::error_code m_lastError;
     bool m_bOpen = false;
 };

@@ -26,8 +26,15 @@ bool CSerialCamera::SetCommDevice(const char* port, MYDCB& dcb)
     if (!m_pRegistry) m_pRegistry = CComPortRegistry::Instance();
     const int address = static_cast<int>(m_encoder.Address());
     m_pPort = m_pRegistry->Acquire(port, address, dcb, m_pNotifier, m_lastError);
-    if (!m_pPort) return false;
+    if (!m_pPort) {
+        const bool bound = m_lastError == boost::system::errc::address_in_use;
+        m_pHealth->Failed("cannot open serial device " + std::string(port) + ": " +
+                          (bound ? "address " + std::to_string(address) + " is already on that line"
+                                 : platform::SerialOpenCause(m_lastError)));
+        return false;
+    }
     m_nBoundAddress = address;
+    m_pHealth = m_pPort->Health();
     return true;
 }
 
@@ -47,6 +54,7 @@ void CSerialCamera::ReleasePort()
     // First make sure no report for this camera runs any more, then leave.
     m_pNotifier->Disable();
     if (m_pPort) m_pRegistry->Release(m_pPort, m_nBoundAddress);
+    if (m_pPort) m_pHealth = std::make_shared<CLinkHealth>();  // the line's state is no longer this camera's
     m_pPort.reset();
 }
 

@@ -11,7 +11,9 @@
 #include <korvane/Korvane.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -408,7 +410,7 @@ TEST(KorvaneTool, NeverSaysSentWhenNothingWentOut)
         {{"--tracking", "255.255.255.255", "--port", port, "up"}, "must be the tracking system's own address"},
         {{"--tracking", "127.0.0.1", "--port", "0", "up"}, "--port must be 1 to 65535"},
         {{"--tracking", "127.0.0.1", "--port", port, "autozoom", "on"}, "the tracking system has no autozoom switch"},
-        {{"--tracking", "127.0.0.1", "--port", port, "--system-type", "2", "track", "on"}, "only --system-type 1"},
+        {{"--tracking", "127.0.0.1", "--port", port, "--system-type", "2", "track", "on"}, "only tracking system type 1"},
         {{"--network", "not-an-ip", "up"}, "--network must be an IP address"},
         {{"--network", "127.0.0.1", "--device-type", "relay4", "--protocol", "visca", "up"},
          "relay service carries pelco-d and pelco-p only"},
@@ -416,10 +418,10 @@ TEST(KorvaneTool, NeverSaysSentWhenNothingWentOut)
         {{"--serial", dev, "--protocol", "visca", "test"}, "VISCA has no connection-test frame"},
         {{"--serial", dev, "--protocol", "visca", "stop"}, "a VISCA stop needs the move it ends"},
         {{"--serial", dev, "--protocol", "visca", "autowrite", "on"}, "VISCA has none"},
-        {{"--serial", dev, "preset", "go", "256"}, "pelco-d carries presets 0 to 255"},
+        {{"--serial", dev, "preset", "go", "256"}, "presets on this link are 0 to 255, not 256"},
         {onvifCommand({"focus", "far"}), "sends an ONVIF camera no focus command"},
         {onvifCommand({"track", "on"}), "sends an ONVIF camera no track command"},
-        {onvifCommand({"preset", "go", "0"}), "ONVIF presets are 1 to 256"},
+        {onvifCommand({"preset", "go", "0"}), "presets on this link are 1 to 256, not 0"},
     };
     for (const Case& c : refused) {
         const auto result = RunTool(c.args);
@@ -459,4 +461,92 @@ TEST(KorvaneTool, OneShotCommandsSendOnlyTheCommand)
     EXPECT_TRUE(Has(result.output, "reports on: opening sends go to preset 88 and 100")) << result.output;
     EXPECT_EQ(FramesOn(peer), "pelco-d addr 3: go to preset 88\npelco-d addr 3: go to preset 100\n"
                               "pelco-d addr 3: tilt up speed 32\npelco-d addr 3: stop\n");
+}
+
+// The one expected table of what each link sends (tests/capabilities.json,
+// also read by the Python and panel checks): the C++ and C answers for a set-up
+// camera and for a described link, and the tool's refusals, all agree with it.
+TEST(KorvaneTool, EveryFrontEndAgreesOnWhatALinkCanSend)
+{
+    const auto table = nlohmann::json::parse(std::ifstream(KORVANE_CAPABILITIES_TABLE));
+    const auto& operations = table["operations"];
+    CSerialPeer serial;
+    CTrackingPeer tracking;
+    CRelayPeer relay;
+    korvane::sim::COnvifCamera onvif;
+    const std::map<std::string, int> numbers = {{"serial", MODE_SERIAL}, {"network", MODE_NETWORK},
+                                                {"tracking", MODE_TRACKSYSTEM}, {"pelco-d", 1}, {"pelco-p", 2},
+                                                {"visca", 3}, {"relay1", 1}, {"relay2", 2}, {"onvif", 3},
+                                                {"relay4", 4}, {"null", 1}};
+    const std::map<std::string, std::vector<std::string>> words = {
+        {"move", {"up"}}, {"zoom", {"zoom", "in"}}, {"focus", {"focus", "far"}}, {"iris", {"iris", "open"}},
+        {"preset", {"preset", "set", "9"}}, {"track", {"track", "on"}}, {"autozoom", {"autozoom", "on"}},
+        {"autowrite", {"autowrite", "on"}}, {"test", {"test"}}};
+    for (const auto& link : table["links"]) {
+        const auto mode = static_cast<KORVANEMODE>(numbers.at(link["mode"]));
+        const auto protocol = static_cast<PTZPROTOCOL>(numbers.at(link["protocol"]));
+        const auto type = static_cast<DEVICETYPE>(numbers.at(link["device_type"].is_null() ? "null" : link["device_type"]));
+        const auto system = static_cast<TRACKSYSTEMTYPE>(link["system_type"].is_null() ? 1 : int(link["system_type"]));
+        const std::string name = link.dump();
+        const auto can = [&](const std::string& op) {
+            return std::find(link["can"].begin(), link["can"].end(), op) != link["can"].end();
+        };
+        std::vector<std::string> args;
+        if (mode == MODE_SERIAL) args = {"--serial", serial.DeviceName()};
+        if (mode == MODE_NETWORK)
+            args = {"--network", "127.0.0.1", "--device-type", link["device_type"], "--port",
+                    std::to_string(onvif.Port()), "--user", "admin", "--password", "secret"};
+        if (mode == MODE_TRACKSYSTEM)
+            args = {"--tracking", "127.0.0.1", "--port", std::to_string(tracking.Port()), "--system-type",
+                    std::to_string(int(system))};
+        args.insert(args.end(), {"--protocol", link["protocol"]});
+        {
+            // The same camera through C++ and C (address 2), set up as a host
+            // would; the line is let go before the tool runs.
+            CKorvane camera(mode);
+            const std::unique_ptr<korvane_camera, void (*)(korvane_camera*)> cCamera(korvane_camera_new(mode),
+                                                                                    korvane_camera_free);
+            korvane_set_device_address(cCamera.get(), 2);
+            MYDCB dcb{9600, 8, static_cast<std::uint8_t>(protocol)};
+            if (mode == MODE_SERIAL) {
+                ASSERT_TRUE(camera.SetCommDevice(serial.DeviceName().c_str(), dcb));
+                ASSERT_TRUE(korvane_set_comm_device(cCamera.get(), serial.DeviceName().c_str(), 9600, 8, protocol));
+            } else if (mode == MODE_NETWORK) {
+                camera.SetDeviceType(type);
+                camera.SetSocketParam(protocol, nullptr, 0, 0, nullptr, nullptr, nullptr);
+                korvane_set_device_type(cCamera.get(), type);
+                korvane_set_socket_param(cCamera.get(), protocol, nullptr, 0, 0, nullptr, nullptr, nullptr);
+            } else {
+                camera.SetSystemType(system);
+                camera.SetSystemParam(protocol, "127.0.0.1", tracking.Port());
+                korvane_set_system_type(cCamera.get(), system);
+                korvane_set_system_param(cCamera.get(), protocol, "127.0.0.1", tracking.Port());
+            }
+            int first = 0, last = 0;
+            std::int32_t cFirst = 0, cLast = 0;
+            const bool presets = camera.GetPresetRange(first, last);
+            EXPECT_EQ(presets ? nlohmann::json({first, last}) : nlohmann::json(), link["presets"]) << name;
+            EXPECT_EQ(korvane_preset_range(cCamera.get(), &cFirst, &cLast) == 1, presets) << name;
+            EXPECT_EQ(std::make_pair(int(cFirst), int(cLast)), std::make_pair(first, last)) << name;
+            for (std::size_t index = 0; index < operations.size(); ++index) {
+                const auto code = static_cast<KORVANEOPERATION>(index + 1);
+                EXPECT_EQ(std::string(korvane_operation_name(code)), operations[index]);
+                EXPECT_EQ(camera.Can(code), can(operations[index])) << name << " " << operations[index];
+                EXPECT_EQ(korvane_can(cCamera.get(), code) == 1, can(operations[index])) << name << operations[index];
+                EXPECT_EQ(korvane_link_why_cannot(mode, protocol, type, system, code, nullptr, 0) == 0,
+                          can(operations[index])) << name << " " << operations[index];
+            }
+        }
+        for (std::size_t index = 0; index < operations.size(); ++index) {
+            const std::string op = operations[index];
+            if (!words.count(op)) continue;  // no tool command for it
+            std::vector<std::string> command = args;
+            command.insert(command.end(), words.at(op).begin(), words.at(op).end());
+            const auto result = RunTool(command);
+            EXPECT_EQ(result.exit, can(op) ? 0 : 2) << name << " " << op << "\n" << result.output;
+            char why[256] = "";
+            CKorvane::LinkWhyCannot(mode, protocol, type, system, static_cast<KORVANEOPERATION>(index + 1), why, sizeof why);
+            EXPECT_TRUE(Has(result.output, why)) << why << "\n" << result.output;
+        }
+    }
 }

@@ -37,6 +37,14 @@ std::unique_ptr<CKorvane> OpenedCamera(COnvifCamera& sim)
     return cam;
 }
 
+// The link state and its reason.
+std::pair<int, std::string> Link(const CKorvane& cam)
+{
+    char reason[256];
+    const int state = cam.GetLinkState(reason, sizeof reason);
+    return {state, reason};
+}
+
 OnvifRequest Next(COnvifCamera& sim, const std::string& operation)
 {
     auto request = sim.NextOf(operation, 3s);
@@ -122,7 +130,6 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
     cam->IrisMinus();
     cam->OpenTrack();
     cam->OpenAutoZoom();
-    EXPECT_EQ(cam->ConnectTest(), 1);
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
 
@@ -209,13 +216,17 @@ TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
         auto cam = OnvifCamera("127.0.0.1", sim.Port());
         sim.SetFault(fault);
         EXPECT_EQ(cam->Open(), 0);
+        EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
         EXPECT_EQ(cam->MoveUp(), 1);
         EXPECT_EQ(cam->PreSet(3, 0), 1);
-        // Good again: the same camera opens.
+        // Good again: the same camera opens, and says so.
         sim.SetFault(OnvifFault::None);
         EXPECT_EQ(cam->Open(), 1);
+        EXPECT_EQ(Link(*cam), std::make_pair(int(KORVANE_LINK_OK), std::string()));
         sim.SetFault(fault);
         EXPECT_EQ(cam->MoveUp(), 1);
+        EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
+        EXPECT_NE(Link(*cam).second.find("ContinuousMove: "), std::string::npos) << Link(*cam).second;
         EXPECT_EQ(cam->PreSet(3, 1), 1);
         EXPECT_EQ(cam->PreSet(3, 0), 1);
     }
@@ -291,4 +302,37 @@ TEST(Onvif, TokensAreDatedInTheCamerasTimeAndServicesFoundEitherWay)
     const auto move = sim.NextOf("ContinuousMove", 3s);
     ASSERT_TRUE(move);
     EXPECT_TRUE(move->authorized);
+}
+
+// The connection test asks the camera for real and says what came back as
+// the library's message; the link state follows commands and tests: failed
+// with the reason when the camera is gone, OK again once it answers.
+TEST(Onvif, ConnectionTestAndLinkStateTellWhatTheCameraAnswered)
+{
+    static std::vector<std::string> messages;
+    KorvaneSetMessageHandler([](const char*, const char* text, void*) { messages.push_back(text); }, nullptr);
+    auto sim = std::make_unique<COnvifCamera>();
+    const std::uint16_t port = sim->Port();
+    auto cam = OnvifCamera("127.0.0.1", port, "admin", "guess");
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);  // refused at set-up
+    EXPECT_EQ(cam->ConnectTest(), 1);
+    EXPECT_TRUE(sim->NextOf("GetServices", 3s)) << "the test asks before Open, too";
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
+    cam = OpenedCamera(*sim);
+    EXPECT_EQ(cam->ConnectTest(), 1);
+    EXPECT_TRUE(sim->NextOf("GetPresets", 3s));
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK);
+    sim.reset();  // the camera goes away
+    cam->MoveLeft();
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
+    EXPECT_NE(Link(*cam).second.find("ContinuousMove: "), std::string::npos) << Link(*cam).second;
+    cam->ConnectTest();
+    sim = std::make_unique<COnvifCamera>(OnvifCameraOptions{}, port);  // back, at the same address
+    cam->CameraStop();
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
+    KorvaneSetMessageHandler(nullptr, nullptr);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_NE(messages[0].find("failed the test: GetServices: "), std::string::npos) << messages[0];
+    EXPECT_EQ(messages[1], "the ONVIF camera answered GetPresets with these credentials");
+    EXPECT_NE(messages[2].find("failed the test: GetPresets: "), std::string::npos) << messages[2];
 }

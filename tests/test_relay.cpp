@@ -218,6 +218,8 @@ TEST(Relay, TheAnswerDecidesTheOpen)
         cam.SetDeviceType(DEVICE_TYPE_1);
         cam.SetSocketParam(PROTOCOL_PELCO_D, "10.0.0.9", 4001, 2400, "", "", "");
         EXPECT_EQ(cam.Open(), c.result);
+        char reason[64];
+        EXPECT_EQ(cam.GetLinkState(reason, sizeof reason), c.result ? KORVANE_LINK_OK : KORVANE_LINK_FAILED);
         EXPECT_TRUE(relay.NextOfKind(1, 3s));
     }
 }
@@ -253,6 +255,9 @@ TEST(Relay, NoRelayOrASilentOneFailsOpenWithinFiveSeconds)
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(cam.Open(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+        char reason[128];
+        EXPECT_EQ(cam.GetLinkState(reason, sizeof reason), KORVANE_LINK_FAILED);
+        EXPECT_STREQ(reason, "the relay service on 127.0.0.1:20715 did not answer within 5 s");
     }
 }
 

@@ -143,6 +143,35 @@ TEST(SerialCamera, ConnectTestShowsTheLinkError)
     EXPECT_NE(boxes.Shown()[2].second, shown[1].second) << "the failed open's error is shown";
 }
 
+// A line that cannot be had says why (the system's cause, not a list of
+// guesses); a line whose far end is gone turns failed at the next write.
+TEST(SerialCamera, TheLinkStateNamesWhatWentWrong)
+{
+    const auto link = [](const CKorvane& cam) {
+        char reason[256];
+        const int state = cam.GetLinkState(reason, sizeof reason);
+        return std::to_string(state) + " " + reason;
+    };
+    auto peer = std::make_unique<CSerialPeer>();
+    const std::string device = peer->DeviceName();
+    MYDCB dcb = Settings(PROTOCOL_PELCO_D);
+    CKorvane cam(MODE_SERIAL), same(MODE_SERIAL), missing(MODE_SERIAL), notSerial(MODE_SERIAL);
+    ASSERT_TRUE(cam.SetCommDevice(device.c_str(), dcb));
+    EXPECT_EQ(link(cam), "0 ");  // a line never answers: unchecked
+    EXPECT_FALSE(same.SetCommDevice(device.c_str(), dcb));
+    EXPECT_EQ(link(same), "2 cannot open serial device " + device + ": address 0 is already on that line");
+    EXPECT_FALSE(missing.SetCommDevice("/dev/korvane-no-such-device", dcb));
+    EXPECT_EQ(link(missing), "2 cannot open serial device /dev/korvane-no-such-device: no such device");
+    EXPECT_FALSE(notSerial.SetCommDevice("/dev/null", dcb));
+    EXPECT_EQ(link(notSerial), "2 cannot open serial device /dev/null: not a serial device");
+
+    ASSERT_EQ(cam.Open(), 1);
+    peer.reset();  // the far end hangs up: writes fail
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (link(cam)[0] != '2' && std::chrono::steady_clock::now() < deadline) cam.MoveUp();
+    EXPECT_EQ(link(cam).rfind("2 writing to " + device + ": ", 0), 0u) << link(cam);
+}
+
 TEST(SerialCamera, WithoutAPortCommandsSendNothing)
 {
     CKorvane cam(MODE_SERIAL);

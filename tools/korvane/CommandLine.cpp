@@ -104,9 +104,10 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
     case MODE_NETWORK:
         if (!IsIpAddress(target))
             return LinkProblem{"host", "must be an IP address such as 192.168.1.64 (no names), not '" + target + "'"};
-        // The relay service carries Pelco frames only: with VISCA the library sends nothing.
-        if (frames && options.protocol == PROTOCOL_VISCA)
-            return LinkProblem{"protocol", "the relay service carries pelco-d and pelco-p only, not visca"};
+        // A link on which the library sends nothing at all (the relay with VISCA).
+        if (char why[256]; CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType,
+                                                   options.systemType, OP_MOVE, why, sizeof why))
+            return LinkProblem{"protocol", why};
         break;
     case MODE_TRACKSYSTEM:
         // The library's tracking socket is IPv4 and takes no names: anything

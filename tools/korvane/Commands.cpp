@@ -86,34 +86,35 @@ Action FindAction(const std::vector<std::string>& words)
     throw UsageError("unknown command '" + verb + "' (korvane --help lists them)");
 }
 
+KORVANEOPERATION OperationOf(const std::string& verb)
+{
+    static const std::map<std::string, KORVANEOPERATION> operations = {
+        {"zoom", OP_ZOOM},     {"focus", OP_FOCUS},         {"iris", OP_IRIS},
+        {"preset", OP_PRESET}, {"track", OP_TRACK},         {"autozoom", OP_AUTOZOOM},
+        {"autowrite", OP_AUTOWRITE}, {"test", OP_TEST}};
+    const auto found = operations.find(verb);
+    return found == operations.end() ? OP_MOVE : found->second;  // the moves and stop
+}
+
 std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once)
 {
-    const std::string& verb = action.verb;
-    const bool lens = verb == "focus" || verb == "iris";
-    const bool switches = verb == "autozoom" || verb == "autowrite";
-    if (link.mode == MODE_NETWORK && link.deviceType == DEVICE_ONVIF) {
-        if (lens || switches || verb == "track")
-            return "the library sends an ONVIF camera no " + verb + " command (moves, zoom, stop and presets only)";
-        if (verb == "preset" && (action.preset < 1 || action.preset > 256))
-            return "ONVIF presets are 1 to 256, not " + std::to_string(action.preset);
-        return std::nullopt;
+    // What the link carries is the library's to say.
+    char why[256];
+    if (CKorvane::LinkWhyCannot(link.mode, link.protocol, link.deviceType, link.systemType, OperationOf(action.verb),
+                                why, sizeof why))
+        return std::string(why);
+    if (action.verb == "preset") {
+        int first = 0, last = -1;
+        CKorvane::LinkPresetRange(link.mode, link.protocol, link.deviceType, first, last);
+        if (action.preset < first || action.preset > last)
+            return "presets on this link are " + std::to_string(first) + " to " + std::to_string(last) + ", not " +
+                   std::to_string(action.preset);
     }
-    const char* protocol = ProtocolName(link.protocol);
-    if (verb == "preset" && action.preset > 255)
-        return std::string(protocol) + " carries presets 0 to 255, not " + std::to_string(action.preset);
-    if (link.mode == MODE_TRACKSYSTEM) {
-        if (switches) return "the tracking system has no " + verb + " switch";
-        if (verb == "track" && link.systemType != TRACKSYSTEM_TYPE_1)
-            return "only --system-type 1 sends the tracking system's track on/off packet";
-    }
-    if (link.protocol == PROTOCOL_VISCA) {
-        if (verb == "test") return "VISCA has no connection-test frame";
-        if (switches) return verb + " is a Pelco preset; VISCA has none";
-        // A VISCA stop repeats the kind of the last move sent (pan/tilt,
-        // zoom or focus); a fresh process has sent none.
-        if (verb == "stop" && once)
-            return "a VISCA stop needs the move it ends: use --for with the move, or interactive";
-    }
+    // A VISCA stop repeats the kind of the last move sent (pan/tilt, zoom or
+    // focus); a fresh process has sent none.
+    const bool frames = !(link.mode == MODE_NETWORK && link.deviceType == DEVICE_ONVIF);
+    if (frames && link.protocol == PROTOCOL_VISCA && action.verb == "stop" && once)
+        return "a VISCA stop needs the move it ends: use --for with the move, or interactive";
     return std::nullopt;
 }
 

@@ -26,9 +26,12 @@ struct Action {
 // for Unsendable to say.
 Action FindAction(const std::vector<std::string>& words);
 
-// Why the library would send nothing for the action on this link (ONVIF has
-// no focus, VISCA no test frame, Pelco no preset 256, ...), or nothing when
-// it sends. once: a single command from a fresh process (a VISCA stop then
+// The library's operation for a command's verb ("up" and "stop" are moves).
+KORVANEOPERATION OperationOf(const std::string& verb);
+
+// Why the library would send nothing for the action on this link (its
+// capability table: ONVIF has no focus, VISCA no test frame, Pelco no preset
+// 256, ...), or nothing when it sends. once: a single command from a fresh process (a VISCA stop then
 // has no move to stop).
 std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once);
 
