@@ -42,6 +42,7 @@ std::string SerialOpenCause(const boost::system::error_code& error)
         case EPERM: return "permission denied (a serial line is usually for the dialout group: join it, then log in again)";
         case EBUSY: return "busy: another program has it open";
         case ENOTTY: return "not a serial device";
+        case EINVAL: return "the line cannot be set to that speed or data size";
         default: break;
         }
     }

@@ -9,7 +9,7 @@ packages=(
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  python3-pytest python3-pip
+  python3-pytest python3-pip mypy
   # the panel's browser tests: Debian's Python with selenium
   chromium chromium-driver python3-selenium
 )

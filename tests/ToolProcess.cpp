@@ -56,6 +56,11 @@ CToolProcess::CToolProcess(const std::vector<std::string>& args, bool terminal, 
     if (m_nPid < 0) throw std::runtime_error("fork failed");
 }
 
+void CToolProcess::Signal(int number)
+{
+    if (m_nPid > 0 && !m_bEnded) ::kill(m_nPid, number);
+}
+
 CToolProcess::~CToolProcess()
 {
     if (m_nPid > 0 && !m_bEnded) {

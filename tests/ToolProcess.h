@@ -22,6 +22,7 @@ public:
     // Reads until the output holds text; false when it does not in time.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
     void Write(const std::string& bytes);
+    void Signal(int number);
     // The exit code, or nothing when the child has not ended in time.
     std::optional<int> WaitExit(std::chrono::milliseconds limit = std::chrono::seconds(20));
     const std::string& Output() const { return m_output; }

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using korvane::sim::CSerialPeer;
 using namespace std::chrono_literals;
 
@@ -98,4 +101,67 @@ TEST(Facade, BadInputNeverCrashes)
     for (Command command : kCommands) EXPECT_EQ((cam.*command)(), 1);
     for (int op = 0; op < 256; op += 51) EXPECT_EQ(cam.PreSet(-1, static_cast<unsigned char>(op)), 1);
     EXPECT_EQ(cam.Open(), 0);
+}
+
+namespace {
+
+struct HandlerContext {
+    std::atomic<int> inside{0};
+    std::atomic<bool> replaced{false};
+    bool setsItself = false;
+};
+std::atomic<int> g_handlerCalls{0};
+std::atomic<int> g_lateCalls{0};
+
+// Dwells a little, so that calls overlap the swaps.
+void CountingHandler(const char*, const char*, void* ctx)
+{
+    auto& context = *static_cast<HandlerContext*>(ctx);
+    ++g_handlerCalls;
+    ++context.inside;
+    if (context.replaced) ++g_lateCalls;
+    if (context.setsItself) KorvaneSetMessageHandler(CountingHandler, ctx);  // must not wait for itself
+    for (int i = 0; i < 200; ++i) std::this_thread::yield();
+    --context.inside;
+}
+
+}  // namespace
+
+// A replaced message handler has finished once the setter returns, while
+// three threads show messages; handlers that set the handler themselves, on
+// several threads at once, do not deadlock.
+TEST(Facade, AReplacedMessageHandlerHasFinishedWhenTheSetterReturns)
+{
+    for (const bool setsItself : {false, true}) {
+        std::atomic<bool> done{false};
+        std::vector<std::unique_ptr<HandlerContext>> contexts;
+        std::vector<std::thread> showing;
+        for (int swap = 0; swap < 3000; ++swap) {
+            contexts.push_back(std::make_unique<HandlerContext>());
+            contexts.back()->setsItself = setsItself;
+            KorvaneSetMessageHandler(CountingHandler, contexts.back().get());
+            if (swap == 0) {
+                g_handlerCalls = 0;
+                for (int t = 0; t < 3; ++t)
+                    showing.emplace_back([&] {
+                        CKorvane cam(MODE_SERIAL);  // no line: the test shows the system's text
+                        while (!done) cam.ConnectTest();
+                    });
+                const auto deadline = std::chrono::steady_clock::now() + 5s;
+                while (g_handlerCalls < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+                continue;
+            }
+            // A handler setting the handler is still in its own call, which
+            // no setter can wait for: there only the deadlock is tested.
+            if (setsItself) continue;
+            HandlerContext& old = *contexts[contexts.size() - 2];
+            old.replaced = true;
+            EXPECT_EQ(old.inside.load(), 0) << "swap " << swap;
+        }
+        done = true;
+        for (auto& thread : showing) thread.join();
+        KorvaneSetMessageHandler(nullptr, nullptr);
+        EXPECT_GE(g_handlerCalls.load(), 3) << "the handlers ran";
+    }
+    EXPECT_EQ(g_lateCalls.load(), 0);
 }

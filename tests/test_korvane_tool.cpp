@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -78,6 +79,7 @@ TEST(KorvaneTool, HelpAndMistakesOnTheCommandLine)
         {{"--serial", "/dev/null", "--protocol", "pelco-x", "up"}, "unknown protocol 'pelco-x'"},
         {{"--serial", "/dev/null", "--frobnicate", "up"}, "unknown option --frobnicate"},
         {{"--serial", "/dev/null", "wiggle"}, "unknown command 'wiggle'"},
+        {{"help", "wiggle"}, "no help for 'wiggle'; the pages are: autowrite autozoom cameras demo focus"},
         {{"--serial", "/dev/null", "preset", "go"}, "preset go|set|clear NUMBER"},
         {{"--serial", "/dev/null", "--speed", "64", "up"}, "--speed wants a number from 0 to 63"},
         {{"--serial", "/dev/null", "up", "--for", "soon"}, "no duration"},
@@ -111,17 +113,19 @@ TEST(KorvaneTool, SerialCommandsReachTheLineAndFailuresSayWhy)
     EXPECT_TRUE(Has(result.output, "connection test: Success")) << result.output;
     EXPECT_TRUE(Has(FramesOn(peer), "connection test addr 1")) << "the test frame";
 
-    result = RunTool({"--serial", "/dev/korvane-no-such-device", "up"});
-    EXPECT_EQ(result.exit, 1);
-    EXPECT_TRUE(Has(result.output, "cannot open serial device /dev/korvane-no-such-device")) << result.output;
-
-    // Busy: this process holds the line.
-    CKorvane holder(MODE_SERIAL);
+    // The system's cause, one of them, not a list of guesses.
+    CKorvane holder(MODE_SERIAL);  // this process holds the line: busy
     MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
     ASSERT_TRUE(holder.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    result = RunTool({"--serial", peer.DeviceName(), "up"});
-    EXPECT_EQ(result.exit, 1);
-    EXPECT_TRUE(Has(result.output, "busy")) << result.output;
+    const std::pair<std::string, std::string> causes[] = {
+        {"/dev/korvane-no-such-device", "no such device"}, {"/dev/null", "not a serial device"},
+        {peer.DeviceName(), "busy: another program has it open"}};
+    for (const auto& [device, cause] : causes) {
+        result = RunTool({"--serial", device, "up"});
+        EXPECT_EQ(result.exit, 1);
+        EXPECT_TRUE(Has(result.output, "korvane: cannot open serial device " + device + ": " + cause + "\n"))
+            << result.output;
+    }
 }
 
 TEST(KorvaneTool, ListenPrintsEachReportAsItArrives)
@@ -183,6 +187,11 @@ TEST(KorvaneTool, RelayAndOnvifCameras)
     result = RunTool({"--network", "127.0.0.1", "--port", port, "--user", "admin", "--password", "guess", "up"});
     EXPECT_EQ(result.exit, 1);
     EXPECT_TRUE(Has(result.output, "wrong --user/--password")) << result.output;
+    // The connection test asks the camera; its answer decides the exit code.
+    result = RunTool({"--network", "127.0.0.1", "--port", port, "--user", "admin", "--password", "secret", "test"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(result.output, "connection test: the ONVIF camera answered GetPresets")) << result.output;
+    EXPECT_TRUE(camera.NextOf("GetPresets", 3s));
 }
 
 TEST(KorvaneTool, InteractiveModeOnATerminal)
@@ -225,6 +234,22 @@ TEST(KorvaneTool, InteractiveModeOnATerminal)
     const auto result = RunTool({"--serial", peer.DeviceName(), "interactive"});
     EXPECT_EQ(result.exit, 1);
     EXPECT_TRUE(Has(result.output, "needs a terminal")) << result.output;
+}
+
+// Each simulated peer ends at once, with exit 0, on Ctrl-C and on SIGTERM.
+TEST(KorvaneTool, SimulatedPeersStopOnSigintAndSigterm)
+{
+    const std::pair<const char*, const char*> peers[] = {{"serial", "--serial /dev/"},
+                                                         {"tracking", "simulated tracking system"},
+                                                         {"relay", "simulated relay service"},
+                                                         {"onvif", "simulated ONVIF camera"}};
+    for (const auto& [peer, ready] : peers)
+        for (const int signal : {SIGINT, SIGTERM}) {
+            CToolProcess sim({"sim", peer, "--port", "0", "--for", "60s"});
+            ASSERT_TRUE(sim.WaitForOutput(ready)) << sim.Output();
+            sim.Signal(signal);
+            EXPECT_EQ(sim.WaitExit(1s), 0) << peer << " " << signal << "\n" << sim.Output();
+        }
 }
 
 TEST(KorvaneTool, SimulatedPeersShowWhatArrives)
@@ -296,7 +321,7 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
         {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
          "protocol": "pelco-p", "address": 3, "pan_speed": 12},
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
-         "user": "admin", "password": "secret"},
+         "user": "admin", "password": "secret", "presets": {"1": "lectern", "256": "board"}},
         {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
          "address": 2, "protocol": "visca"}
     ]})");
@@ -324,6 +349,14 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
     EXPECT_EQ(result.exit, 0) << result.output;
     EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
     EXPECT_FALSE(Has(result.output, "secret")) << result.output;
+    // Presets by the names the file gives them.
+    result = RunTool({"--cameras", file.Path(), "--camera", "room", "preset", "go", "board"});
+    EXPECT_EQ(result.exit, 0) << result.output;
+    EXPECT_TRUE(Has(result.output, "sent: preset go 256 (board)")) << result.output;
+    EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s));
+    result = RunTool({"--cameras", file.Path(), "--camera", "room", "preset", "go", "desk"});
+    EXPECT_EQ(result.exit, 2);
+    EXPECT_TRUE(Has(result.output, "no preset named 'desk' (this camera's: lectern, board)")) << result.output;
 
     result = RunTool({"--cameras", file.Path(), "--camera", "stage", "up"});
     EXPECT_EQ(result.exit, 2);
@@ -363,6 +396,13 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
          {"camera 'room'", "field 'device' does not belong to a camera of mode onvif"}},
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "presets": {"0": "x"}}]})",
+         {"camera 'room'", "field 'presets' has '0': preset numbers on this link are 1 to 256"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "presets": {"1": "7"}}]})",
+         {"camera 'podium'", "names preset 1 '7': a name must not be a number"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null",
+             "presets": {"1": "desk", "2": "desk"}}]})",
+         {"camera 'podium'", "names presets 1 and 2 both 'desk'"}},
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "10.0.0.2\u0000x", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},

@@ -248,6 +248,14 @@ private:
 // text for an error (ConnectTest, socket failures). Install a handler to show
 // it yourself; texts are UTF-8. A null handler restores the default (a message
 // box on Windows; one line on standard error elsewhere).
+// The handler runs on the thread that caused the message, several at once
+// when several threads do. Once this setter has returned, the handler it
+// replaced runs no more and every call of it has finished (the setter waits
+// for them), so its context may be freed; two exceptions: a call on the
+// setter's own thread (a handler may set the handler, and may call any
+// function of the library), and calls on threads that are at that moment
+// setting the handler themselves. A handler must not wait for another
+// thread that is setting the handler.
 extern "C" KORVANE_API void KorvaneSetMessageHandler(
     void (*handler)(const char* title, const char* text, void* ctx), void* ctx);
 

@@ -134,7 +134,14 @@ typedef void(KORVANE_CALL* korvane_message_fn)(const char* title, const char* te
 KORVANE_C_API const char* KORVANE_CALL korvane_version(void);
 
 /* Process-wide: show the library's messages yourself. A null handler restores
- * the default (a message box on Windows; a line on standard error elsewhere). */
+ * the default (a message box on Windows; a line on standard error elsewhere).
+ * The handler runs on the thread that caused the message, several at once when
+ * several threads do. Once this returns, the replaced handler runs no more and
+ * every call of it has finished (this waits for them), so its context may be
+ * freed; except a call on this same thread (a handler may set the handler and
+ * may call any korvane_* function) and calls on threads that are setting the
+ * handler at that moment themselves. A handler must not wait for another
+ * thread that is setting the handler. */
 KORVANE_C_API void KORVANE_CALL korvane_set_message_handler(korvane_message_fn handler, void* ctx);
 
 /* A camera reached in this mode. Any other mode gives a camera that does

@@ -29,7 +29,7 @@ Tag: {TAG}
 def _package_files():
     package = os.path.join(ROOT, NAME)
     for name in sorted(os.listdir(package)):
-        if name.endswith(".py"):
+        if name.endswith(".py") or name == "py.typed":  # py.typed: the package has type hints
             yield f"{NAME}/{name}", os.path.join(package, name)
 
 

@@ -10,18 +10,21 @@ Korvanu library's C interface (ctypes; no compiled extension).
         cam.move_left()
         cam.stop()
         cam.goto_preset(5)
+        if cam.can("focus"):
+            cam.focus_plus()
 
 The library is found through KORVANE_LIBRARY (its path or folder), beside this
 package, or on the system path.
 """
 
 from ._library import LibraryNotFoundError
-from .camera import (Camera, DeviceType, KorvaneError, Message, Mode, PresetOp, Protocol, Report,
-                     TrackSystemType, library_version, set_message_handler)
+from .camera import (OPERATIONS, Camera, DeviceType, KorvaneError, LinkState, Message, Mode, PresetOp, Protocol,
+                     Report, TrackSystemType, Unsupported, library_version, link_why_cannot, set_message_handler)
 
 __version__ = "0.1.0"
 
 __all__ = [
-    "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "Message", "Mode", "PresetOp",
-    "Protocol", "Report", "TrackSystemType", "library_version", "set_message_handler",
+    "OPERATIONS", "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "LinkState", "Message", "Mode",
+    "PresetOp", "Protocol", "Report", "TrackSystemType", "Unsupported", "library_version", "link_why_cannot",
+    "set_message_handler",
 ]

@@ -5,6 +5,7 @@ import ctypes.util
 import os
 import sys
 import threading
+from typing import Any, List, Optional, Tuple
 
 if sys.platform == "win32":
     _FILE_NAMES = ("Korvanu.dll",)
@@ -50,14 +51,21 @@ _SIGNATURES = {
     "korvane_open": (_I32, [_HANDLE]),
     "korvane_close": (None, [_HANDLE]),
     "korvane_preset": (_I32, [_HANDLE, _I32, _U8]),
+    "korvane_can": (_I32, [_HANDLE, _I32]),
+    "korvane_why_cannot": (_I32, [_HANDLE, _I32, ctypes.c_char_p, _I32]),
+    "korvane_preset_range": (_I32, [_HANDLE, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
+    "korvane_link_why_cannot": (_I32, [_I32, _I32, _I32, _I32, _I32, ctypes.c_char_p, _I32]),
+    "korvane_link_preset_range": (_I32, [_I32, _I32, _I32, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
+    "korvane_operation_name": (_TEXT, [_I32]),
+    "korvane_link_state": (_I32, [_HANDLE, ctypes.c_char_p, _I32]),
 }
 _SIGNATURES.update({"korvane_" + name: (_I32, [_HANDLE]) for name in _COMMANDS})
 
 _lock = threading.Lock()
-_library = None
+_library: Optional[ctypes.CDLL] = None
 
 
-def _candidates():
+def _candidates() -> List[Tuple[str, str]]:
     """(where, path) pairs in the order they are tried."""
     configured = os.environ.get("KORVANE_LIBRARY")
     if configured:
@@ -72,7 +80,7 @@ def _candidates():
     return found
 
 
-def _load():
+def _load() -> ctypes.CDLL:
     failures = []
     for where, path in _candidates():
         try:
@@ -88,7 +96,7 @@ def _load():
         f"the korvane package, or install it where the system finds libraries.")
 
 
-def library():
+def library() -> Any:
     """The loaded library with every function's signature declared; loaded once."""
     global _library
     with _lock:

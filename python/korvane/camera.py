@@ -9,7 +9,7 @@ import threading
 import traceback
 import weakref
 from enum import IntEnum
-from typing import Callable, NamedTuple, Optional, Union
+from typing import Any, Callable, Dict, FrozenSet, NamedTuple, Optional, Tuple, Type, TypeVar, Union
 
 from ._library import MESSAGE_FN, REPORT_FN, library
 
@@ -43,6 +43,12 @@ class PresetOp(IntEnum):
     CLEAR = 2
 
 
+class LinkState(IntEnum):
+    UNCHECKED = 0  # nothing seen yet, or a link that cannot tell (tracking system, serial line)
+    OK = 1         # the ONVIF camera or the relay answered
+    FAILED = 2     # a request failed or timed out, a send failed
+
+
 class Message(IntEnum):
     TARGET_APPEARS = 0x8400
     TARGET_DISAPPEARS = 0x8401
@@ -63,22 +69,87 @@ class KorvaneError(Exception):
     """A camera could not be set up or opened."""
 
 
+class Unsupported(KorvaneError):
+    """The camera's link cannot send this operation: nothing would go out."""
+
+
 ReportCallable = Callable[[Report], object]
+MessageCallable = Callable[[str, str], object]
+ProtocolLike = Union[Protocol, int, str]
+DeviceTypeLike = Union[DeviceType, int, str]
+
+# The library's operations (KORVANE_OP_*) by name.
+OPERATIONS = ("move", "zoom", "focus", "iris", "preset", "track", "autozoom", "autowrite", "test", "position",
+              "home")
+
+_E = TypeVar("_E", bound=IntEnum)
+
+
+def _check_int(name: str, value: object, low: int, high: int, why: str = "") -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
+    if not low <= value <= high:
+        raise ValueError(f"{name} must be {low} to {high}{why}, not {value}")
+    return int(value)
+
+
+def _check_text(name: str, value: object, allow_none: bool = True) -> Optional[bytes]:
+    if value is None and allow_none:
+        return None
+    if isinstance(value, bytes):
+        return value
+    if isinstance(value, os.PathLike):
+        return os.fsencode(value)
+    if isinstance(value, str):
+        return value.encode("utf-8")
+    raise TypeError(f"{name} must be a str, not {type(value).__name__}")
+
+
+def _check_enum(name: str, value: object, kind: Type[_E], aliases: Dict[str, int]) -> _E:
+    """An enum member from a member, its number, or its name ("visca",
+    "pelco-d", "PELCO_D")."""
+    if isinstance(value, kind):
+        return value
+    if isinstance(value, str):
+        key = value.strip().lower().replace("_", "-")
+        if key in aliases:
+            return kind(aliases[key])
+        raise ValueError(f"{name} must be one of {', '.join(sorted(aliases))}, not {value!r}")
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError(f"{name} must be a {kind.__name__} or its name, not {type(value).__name__}")
+    try:
+        return kind(value)
+    except ValueError:
+        raise ValueError(f"{name} must be one of {', '.join(str(int(m)) for m in kind)}, not {value}") from None
+
+
+_PROTOCOL_NAMES = {"pelco-d": 1, "pelco-p": 2, "visca": 3}
+_DEVICE_NAMES = {"relay1": 1, "relay-1": 1, "relay2": 2, "relay-2": 2, "onvif": 3, "relay4": 4, "relay-4": 4}
+
+
+def _protocol(value: object) -> Protocol:
+    return _check_enum("protocol", value, Protocol, _PROTOCOL_NAMES)
+
+
+def _device_type(value: object) -> DeviceType:
+    return _check_enum("device_type", value, DeviceType, _DEVICE_NAMES)
+
 
 # One C callback for every camera, alive as long as the module: a ctypes
 # callback object collected while the library may still call it crashes the
 # process. Each camera's context is a key into _receivers, dropped only after
 # korvane_camera_free has returned (no report runs after that).
-_receivers = {}
+_receivers: Dict[int, ReportCallable] = {}
 _keys = itertools.count(1)
 
 
-def _deliver(data, length, message, ctx):
+def _deliver(data: Any, length: int, message: int, ctx: Optional[int]) -> None:
     try:
         receiver = _receivers.get(ctx or 0)
         if receiver is None:
             return
         payload = ctypes.string_at(data, length) if data and length > 0 else b""
+        code: Union[Message, int]
         try:
             code = Message(message)
         except ValueError:
@@ -93,83 +164,146 @@ _REPORT_CALLBACK = REPORT_FN(_deliver)
 
 # Cameras still open when the interpreter exits are closed first, so that no
 # report calls into an interpreter that is going away.
-_open_cameras = weakref.WeakSet()
+_open_cameras: "weakref.WeakSet[Camera]" = weakref.WeakSet()
 
 
 @atexit.register
-def _close_all():
+def _close_all() -> None:
     for cam in list(_open_cameras):
         cam.close()
 
-_message_lock = threading.Lock()
-_message_callback = None  # the current handler's C callback, kept while installed
+
+# The message handler: like reports, one C callback for the module's life,
+# the handler found by its key. The library guarantees that a replaced
+# handler has finished once the setter returns; keys are dropped only when
+# no other setter ran meanwhile (then the last one set is known to be ours).
+_handlers: Dict[int, MessageCallable] = {}
+_handler_lock = threading.Lock()
+_setting = 0
+_overlapped = False
 
 
-def set_message_handler(handler: Optional[Callable[[str, str], object]]) -> None:
+def _show(title: bytes, text: bytes, ctx: Optional[int]) -> None:
+    handler = _handlers.get(ctx or 0)
+    if handler is None:
+        return
+    try:
+        handler(title.decode("utf-8", "replace"), text.decode("utf-8", "replace"))
+    except BaseException:  # noqa: B036
+        traceback.print_exc()
+
+
+_MESSAGE_CALLBACK = MESSAGE_FN(_show)
+
+
+def set_message_handler(handler: Optional[MessageCallable]) -> None:
     """Show the library's messages (title, text) yourself; None restores the
-    default (a line on standard error; a message box on Windows)."""
-    global _message_callback
-
-    def show(title, text, _ctx):
-        try:
-            handler(title.decode("utf-8", "replace"), text.decode("utf-8", "replace"))
-        except BaseException:  # noqa: B036
-            traceback.print_exc()
-
-    with _message_lock:
-        callback = MESSAGE_FN(show) if handler else MESSAGE_FN()
-        library().korvane_set_message_handler(callback, None)
-        _message_callback = callback
+    default (a line on standard error; a message box on Windows). The handler
+    runs on the thread that caused the message. Once this returns, the
+    replaced handler runs no more, except a call on this same thread: a
+    handler may set the handler."""
+    global _setting, _overlapped
+    if handler is not None and not callable(handler):
+        raise TypeError(f"handler must be callable or None, not {type(handler).__name__}")
+    key = next(_keys)
+    with _handler_lock:
+        _setting += 1
+        _overlapped = _overlapped or _setting > 1
+        if handler is not None:
+            _handlers[key] = handler
+    try:
+        if handler is None:
+            library().korvane_set_message_handler(ctypes.cast(0, MESSAGE_FN), None)
+        else:
+            library().korvane_set_message_handler(_MESSAGE_CALLBACK, key)
+    finally:
+        with _handler_lock:
+            _setting -= 1
+            if _setting == 0:
+                if not _overlapped:
+                    for old in [k for k in _handlers if k != key]:
+                        del _handlers[old]
+                _overlapped = False
 
 
 def library_version() -> str:
     """The loaded library's version text."""
-    return library().korvane_version().decode()
+    return str(library().korvane_version().decode())
 
 
-def _text(value) -> Optional[bytes]:
-    if value is None:
-        return None
-    if isinstance(value, bytes):
-        return value
-    return os.fsencode(value) if isinstance(value, os.PathLike) else str(value).encode("utf-8")
+def link_why_cannot(operation: str, mode: Mode, protocol: ProtocolLike = Protocol.PELCO_D,
+                    device_type: DeviceTypeLike = DeviceType.RELAY_1, system_type: int = 1) -> Optional[str]:
+    """Why a link so described would send nothing for the operation ("focus",
+    ...), or None when it sends: the library's table, without a camera."""
+    why = ctypes.create_string_buffer(256)
+    if library().korvane_link_why_cannot(int(mode), int(_protocol(protocol)), int(_device_type(device_type)),
+                                         system_type, _operation(operation), why, len(why)):
+        return why.value.decode("utf-8", "replace")
+    return None
+
+
+def _operation(name: str) -> int:
+    if not isinstance(name, str):
+        raise TypeError(f"operation must be a str, not {type(name).__name__}")
+    if name not in OPERATIONS:
+        raise ValueError(f"operation must be one of {', '.join(OPERATIONS)}, not {name!r}")
+    return OPERATIONS.index(name) + 1
 
 
 class Camera:
-    """One camera. Use the factories (serial, tracking, onvif, relay), which
-    set it up and open it, or configure one step by step like the C++ class.
-    Closing releases it; it is closed when collected, too."""
+    """One camera. Use the factories, which set it up, open it and raise
+    KorvaneError (naming the library's cause) when that fails:
 
-    def __init__(self, mode: Mode):
+    - Camera.serial(device, address=1, baud=9600, data_bits=8, protocol="pelco-d")
+    - Camera.tracking(host, port, address=1, protocol="pelco-d", system_type=1)
+    - Camera.onvif(host, port=80, user="", password="")
+    - Camera.relay(host, port, device_type="relay1", address=1, protocol="pelco-d")
+
+    or configure one step by step like the C++ class. Arguments are checked
+    (ValueError for a value out of range, TypeError for a wrong type); an
+    operation the camera's link cannot send raises Unsupported. Calls may
+    come from several threads: one runs at a time, and close() waits for the
+    one running. Closing releases the camera; it is closed when collected, too.
+    """
+
+    def __init__(self, mode: Union[Mode, int]):
+        if isinstance(mode, bool) or not isinstance(mode, int):
+            raise TypeError(f"mode must be a Mode, not {type(mode).__name__}")
+        self._lock = threading.RLock()
         self._lib = library()
-        self._handle = self._lib.korvane_camera_new(int(mode))
+        self._handle: Optional[int] = self._lib.korvane_camera_new(int(mode))
         if not self._handle:
             raise MemoryError("korvane_camera_new")
         self._key = next(_keys)
         _open_cameras.add(self)
-        self.mode = Mode(mode) if mode in Mode._value2member_map_ else mode
+        self.mode: Union[Mode, int] = Mode(mode) if mode in Mode._value2member_map_ else mode
+        self._where = ""
+        self._address = 0
 
     # --- factories -----------------------------------------------------------
     @classmethod
-    def serial(cls, device, address: int = 1, baud: int = 9600, data_bits: int = 8,
-               protocol: Protocol = Protocol.PELCO_D, speed: Optional[int] = None,
+    def serial(cls, device: Union[str, "os.PathLike[str]"], address: int = 1, baud: int = 9600,
+               data_bits: int = 8, protocol: ProtocolLike = Protocol.PELCO_D, speed: Optional[int] = None,
                on_report: Optional[ReportCallable] = None) -> "Camera":
+        """A camera on a serial line (RS-485/RS-232) at its bus address, opened."""
+        _check_text("device", device, allow_none=False)
+        protocol = _protocol(protocol)
         cam = cls(Mode.SERIAL)
         with cam._closed_on_error():
             cam.set_device_address(address)
             if speed is not None:
                 cam.set_speed(speed)
             if not cam.set_comm_device(device, baud, data_bits, protocol):
-                raise KorvaneError(f"cannot open serial device {device!r} (missing, busy, no permission, "
-                                   f"or address {address} already on that line)")
+                raise KorvaneError(cam.link_state[1] or f"cannot open serial device {device!r}")
             cam.on_report = on_report
             cam._open_or_raise(f"serial device {device!r}")
         return cam
 
     @classmethod
-    def tracking(cls, host: str, port: int, address: int = 1, protocol: Protocol = Protocol.PELCO_D,
-                 system_type: TrackSystemType = TrackSystemType.TYPE_1, speed: Optional[int] = None,
+    def tracking(cls, host: str, port: int, address: int = 1, protocol: ProtocolLike = Protocol.PELCO_D,
+                 system_type: Union[TrackSystemType, int] = TrackSystemType.TYPE_1, speed: Optional[int] = None,
                  on_report: Optional[ReportCallable] = None) -> "Camera":
+        """A camera reached through the tracking system at host:port (UDP), opened."""
         cam = cls(Mode.TRACKSYSTEM)
         with cam._closed_on_error():
             cam.set_device_address(address)
@@ -184,20 +318,25 @@ class Camera:
     @classmethod
     def onvif(cls, host: str, port: int = 80, user: str = "", password: str = "",
               speed: Optional[int] = None) -> "Camera":
+        """An ONVIF camera at host:port (HTTP), opened."""
         cam = cls(Mode.NETWORK)
         with cam._closed_on_error():
             if speed is not None:
                 cam.set_speed(speed)
             cam.set_device_type(DeviceType.ONVIF)
             cam.set_socket_param(Protocol.PELCO_D, host, port, user=user, password=password)
-            cam._open_or_raise(f"ONVIF camera {host}:{port} (unreachable or wrong credentials)")
+            cam._open_or_raise(f"ONVIF camera {host}:{port}")
         return cam
 
     @classmethod
-    def relay(cls, host: str, port: int, device_type: DeviceType = DeviceType.RELAY_1, address: int = 1,
-              protocol: Protocol = Protocol.PELCO_D, user: str = "", password: str = "", value4: int = 0,
+    def relay(cls, host: str, port: int, device_type: DeviceTypeLike = DeviceType.RELAY_1, address: int = 1,
+              protocol: ProtocolLike = Protocol.PELCO_D, user: str = "", password: str = "", value4: int = 0,
               text7: str = "", speed: Optional[int] = None,
               on_report: Optional[ReportCallable] = None) -> "Camera":
+        """A device behind the relay service on this machine, opened."""
+        device_type = _device_type(device_type)
+        if device_type is DeviceType.ONVIF:
+            raise ValueError("device_type must be a relayed type; use Camera.onvif for an ONVIF camera")
         cam = cls(Mode.NETWORK)
         with cam._closed_on_error():
             cam.set_device_address(address)
@@ -206,40 +345,79 @@ class Camera:
             cam.set_device_type(device_type)
             cam.set_socket_param(protocol, host, port, value4, user, password, text7)
             cam.on_report = on_report
-            cam._open_or_raise(f"{host}:{port} through the relay service (is it running on 127.0.0.1:20715?)")
+            cam._open_or_raise(f"{host}:{port} through the relay service")
         return cam
 
     # --- configuration -------------------------------------------------------
     def set_device_address(self, address: int) -> None:
-        self._lib.korvane_set_device_address(self._live(), address)
+        """The camera's bus address, 0 to 255 (VISCA cameras 1 to 7)."""
+        address = _check_int("address", address, 0, 255, " (one byte of the frame)")
+        with self._lock:
+            self._lib.korvane_set_device_address(self._live(), address)
+            self._address = address
 
     def set_horizontal_speed(self, speed: int) -> None:
-        self._lib.korvane_set_horizontal_speed(self._live(), speed)
+        """Pan speed, 0 to 63."""
+        speed = _check_int("speed", speed, 0, 63)
+        with self._lock:
+            self._lib.korvane_set_horizontal_speed(self._live(), speed)
 
     def set_vertical_speed(self, speed: int) -> None:
-        self._lib.korvane_set_vertical_speed(self._live(), speed)
+        """Tilt speed, 0 to 63."""
+        speed = _check_int("speed", speed, 0, 63)
+        with self._lock:
+            self._lib.korvane_set_vertical_speed(self._live(), speed)
 
     def set_speed(self, pan: int, tilt: Optional[int] = None) -> None:
+        """Pan and tilt speeds, 0 to 63 (tilt defaults to pan)."""
         self.set_horizontal_speed(pan)
         self.set_vertical_speed(pan if tilt is None else tilt)
 
-    def set_comm_device(self, name, baud: int = 9600, data_bits: int = 8,
-                        protocol: Protocol = Protocol.PELCO_D) -> bool:
-        return bool(self._lib.korvane_set_comm_device(self._live(), _text(name), baud, data_bits, int(protocol)))
+    def set_comm_device(self, name: Union[str, "os.PathLike[str]"], baud: int = 9600, data_bits: int = 8,
+                        protocol: ProtocolLike = Protocol.PELCO_D) -> bool:
+        """Serial mode: opens (or shares) the device. False when it cannot be
+        had; link_state then says why."""
+        device = _check_text("name", name, allow_none=False)
+        baud = _check_int("baud", baud, 1, 4_000_000)
+        data_bits = _check_int("data_bits", data_bits, 5, 8)
+        protocol = _protocol(protocol)
+        with self._lock:
+            self._where = f"{protocol.name.lower().replace('_', '-')} on serial {os.fsdecode(device or b'')}"
+            return bool(self._lib.korvane_set_comm_device(self._live(), device, baud, data_bits, int(protocol)))
 
-    def set_device_type(self, device_type: DeviceType) -> None:
-        self._lib.korvane_set_device_type(self._live(), int(device_type))
+    def set_device_type(self, device_type: DeviceTypeLike) -> None:
+        """Network mode: "onvif", or a relayed type ("relay1", "relay2", "relay4")."""
+        device_type = _device_type(device_type)
+        with self._lock:
+            self._lib.korvane_set_device_type(self._live(), int(device_type))
 
-    def set_socket_param(self, protocol: Protocol, ip: str, port: int, value4: int = 0, user: str = "",
+    def set_socket_param(self, protocol: ProtocolLike, ip: str, port: int, value4: int = 0, user: str = "",
                          password: str = "", text7: str = "") -> None:
-        self._lib.korvane_set_socket_param(self._live(), int(protocol), _text(ip), port, value4, _text(user),
-                                           _text(password), _text(text7))
+        """Network mode: the camera's address, port (1 to 65535) and credentials."""
+        protocol = _protocol(protocol)
+        port = _check_int("port", port, 1, 65535)
+        value4 = _check_int("value4", value4, 0, 0xFFFFFFFF)
+        texts = [_check_text(n, v) for n, v in (("ip", ip), ("user", user), ("password", password),
+                                                 ("text7", text7))]
+        with self._lock:
+            self._where = f"{ip}:{port}"
+            self._lib.korvane_set_socket_param(self._live(), int(protocol), texts[0], port, value4, texts[1],
+                                               texts[2], texts[3])
 
-    def set_system_type(self, system_type: TrackSystemType) -> None:
-        self._lib.korvane_set_system_type(self._live(), int(system_type))
+    def set_system_type(self, system_type: Union[TrackSystemType, int]) -> None:
+        """Tracking mode: the tracking system's type (1 sends its own track packets)."""
+        system_type = _check_int("system_type", system_type, 0, 255)
+        with self._lock:
+            self._lib.korvane_set_system_type(self._live(), system_type)
 
-    def set_system_param(self, protocol: Protocol, ip: str, port: int) -> None:
-        self._lib.korvane_set_system_param(self._live(), int(protocol), _text(ip), port)
+    def set_system_param(self, protocol: ProtocolLike, ip: str, port: int) -> None:
+        """Tracking mode: the tracking system's IPv4 address and UDP port (1 to 65535)."""
+        protocol = _protocol(protocol)
+        port = _check_int("port", port, 1, 65535)
+        host = _check_text("ip", ip, allow_none=False)
+        with self._lock:
+            self._where = f"tracking system {ip}:{port}"
+            self._lib.korvane_set_system_param(self._live(), int(protocol), host, port)
 
     @property
     def on_report(self) -> Optional[ReportCallable]:
@@ -249,99 +427,237 @@ class Camera:
 
     @on_report.setter
     def on_report(self, receiver: Optional[ReportCallable]) -> None:
-        handle = self._live()
-        if receiver is None:
-            self._lib.korvane_set_recv_notify(handle, REPORT_FN(), None)
-            _receivers.pop(self._key, None)
-        else:
-            _receivers[self._key] = receiver
-            self._lib.korvane_set_recv_notify(handle, _REPORT_CALLBACK, self._key)
+        if receiver is not None and not callable(receiver):
+            raise TypeError(f"on_report must be callable or None, not {type(receiver).__name__}")
+        with self._lock:
+            handle = self._live()
+            if receiver is None:
+                self._lib.korvane_set_recv_notify(handle, ctypes.cast(0, REPORT_FN), None)
+                _receivers.pop(self._key, None)
+            else:
+                _receivers[self._key] = receiver
+                self._lib.korvane_set_recv_notify(handle, _REPORT_CALLBACK, self._key)
+
+    # --- what the link can do, and what it last did ----------------------------
+    def can(self, operation: str) -> bool:
+        """Whether the link, as set up now, sends the operation ("move",
+        "zoom", "focus", "iris", "preset", "track", "autozoom", "autowrite",
+        "test", "position", "home")."""
+        op = _operation(operation)
+        with self._lock:
+            return bool(self._lib.korvane_can(self._live(), op))
+
+    @property
+    def supported(self) -> FrozenSet[str]:
+        """The operations the link sends."""
+        return frozenset(name for name in OPERATIONS if self.can(name))
+
+    @property
+    def preset_range(self) -> Optional[Tuple[int, int]]:
+        """(first, last) preset numbers the link carries; None when it has none."""
+        first, last = ctypes.c_int32(), ctypes.c_int32()
+        with self._lock:
+            if not self._lib.korvane_preset_range(self._live(), ctypes.byref(first), ctypes.byref(last)):
+                return None
+        return first.value, last.value
+
+    @property
+    def link_state(self) -> Tuple[int, str]:
+        """(LinkState, reason): what the library last saw of the link."""
+        reason = ctypes.create_string_buffer(512)
+        with self._lock:
+            state = int(self._lib.korvane_link_state(self._live(), reason, len(reason)))
+        return LinkState(state), reason.value.decode("utf-8", "replace")
 
     # --- link ----------------------------------------------------------------
     def open(self) -> bool:
-        return bool(self._lib.korvane_open(self._live()))
+        """Opens the link; False on failure (link_state says why, where the library can see it)."""
+        with self._lock:
+            return bool(self._lib.korvane_open(self._live()))
 
     def close(self) -> None:
         """Closes the link and releases the camera; no report arrives after
-        this returns. Calling it again does nothing."""
-        handle, self._handle = getattr(self, "_handle", None), None
+        this returns. Waits for a command running on another thread. Calling
+        it again does nothing."""
+        lock = getattr(self, "_lock", None)
+        if lock is None:
+            return
+        with lock:  # a command in progress finishes first; none starts after
+            handle, self._handle = self._handle, None
         if handle:
+            # Outside the lock: a report running now may call this camera and
+            # must find it closed rather than wait.
             self._lib.korvane_close(handle)  # tells the relay service too
             self._lib.korvane_camera_free(handle)
         _receivers.pop(getattr(self, "_key", 0), None)
 
     @property
     def closed(self) -> bool:
+        """True once close() has run."""
         return not self._handle
 
     def __enter__(self) -> "Camera":
         return self
 
-    def __exit__(self, *exc) -> None:
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             self.close()
         except Exception:  # the interpreter is shutting down
             pass
 
+    def __repr__(self) -> str:
+        mode = self.mode.name.lower() if isinstance(self.mode, Mode) else f"mode {self.mode}"
+        state = "closed" if self.closed else "open"
+        where = f" {self._where}" if self._where else ""
+        return f"<korvane.Camera {mode}{where} address {self._address} {state}>"
+
     # --- commands ------------------------------------------------------------
-    def preset(self, number: int, op: PresetOp = PresetOp.GO) -> None:
-        self._lib.korvane_preset(self._live(), number, int(op))
+    def move_up(self) -> None:
+        """Tilt up until stop()."""
+        self._send("move", "move_up")
+
+    def move_down(self) -> None:
+        """Tilt down until stop()."""
+        self._send("move", "move_down")
+
+    def move_left(self) -> None:
+        """Pan left until stop()."""
+        self._send("move", "move_left")
+
+    def move_right(self) -> None:
+        """Pan right until stop()."""
+        self._send("move", "move_right")
+
+    def move_top_left(self) -> None:
+        """Up and left until stop()."""
+        self._send("move", "move_top_left")
+
+    def move_top_right(self) -> None:
+        """Up and right until stop()."""
+        self._send("move", "move_top_right")
+
+    def move_bottom_left(self) -> None:
+        """Down and left until stop()."""
+        self._send("move", "move_bottom_left")
+
+    def move_bottom_right(self) -> None:
+        """Down and right until stop()."""
+        self._send("move", "move_bottom_right")
+
+    def stop(self) -> None:
+        """Stop moving, zooming and focusing."""
+        self._send("move", "stop")
+
+    def zoom_plus(self) -> None:
+        """Zoom in (tele) until stop()."""
+        self._send("zoom", "zoom_plus")
+
+    def zoom_minus(self) -> None:
+        """Zoom out (wide) until stop()."""
+        self._send("zoom", "zoom_minus")
+
+    def focus_plus(self) -> None:
+        """Focus far until stop()."""
+        self._send("focus", "focus_plus")
+
+    def focus_minus(self) -> None:
+        """Focus near until stop()."""
+        self._send("focus", "focus_minus")
+
+    def iris_plus(self) -> None:
+        """Open the iris."""
+        self._send("iris", "iris_plus")
+
+    def iris_minus(self) -> None:
+        """Close the iris."""
+        self._send("iris", "iris_minus")
+
+    def open_track(self) -> None:
+        """Start tracking the presenter."""
+        self._send("track", "open_track")
+
+    def close_track(self) -> None:
+        """Stop tracking."""
+        self._send("track", "close_track")
+
+    def open_auto_zoom(self) -> None:
+        """Auto-zoom on."""
+        self._send("autozoom", "open_auto_zoom")
+
+    def close_auto_zoom(self) -> None:
+        """Auto-zoom off."""
+        self._send("autozoom", "close_auto_zoom")
+
+    def open_auto_write(self) -> None:
+        """Auto-write on."""
+        self._send("autowrite", "open_auto_write")
+
+    def close_auto_write(self) -> None:
+        """Auto-write off."""
+        self._send("autowrite", "close_auto_write")
+
+    def connect_test(self) -> None:
+        """Test the link; the outcome is shown as the library's message (see
+        set_message_handler) and link_state follows it."""
+        self._send("test", "connect_test")
+
+    def preset(self, number: int, op: Union[PresetOp, int] = PresetOp.GO) -> None:
+        """Go to, set or clear a preset; the number must be in preset_range."""
+        number = _check_int("preset", number, -2**31, 2**31 - 1)
+        op = _check_enum("op", op, PresetOp, {"go": 0, "set": 1, "clear": 2})
+        with self._lock:
+            self._require("preset", "preset")
+            first, last = self.preset_range or (0, -1)
+            _check_int("preset", number, first, last, " on this link")
+            self._lib.korvane_preset(self._live(), number, int(op))
 
     def goto_preset(self, number: int) -> None:
+        """Go to a preset (ONVIF: a number never stored stores the current view first)."""
         self.preset(number, PresetOp.GO)
 
     def set_preset(self, number: int) -> None:
+        """Store the current view under the number."""
         self.preset(number, PresetOp.SET)
 
     def clear_preset(self, number: int) -> None:
+        """Clear the number."""
         self.preset(number, PresetOp.CLEAR)
 
     # --- helpers -------------------------------------------------------------
-    def _live(self):
-        if not self._handle:
+    def _live(self) -> int:
+        handle = self._handle
+        if not handle:
             raise ValueError("the camera is closed")
-        return self._handle
+        return handle
+
+    def _require(self, operation: str, method: str) -> None:
+        why = ctypes.create_string_buffer(256)
+        if self._lib.korvane_why_cannot(self._live(), _operation(operation), why, len(why)):
+            raise Unsupported(f"{method}: nothing would be sent to {self!r}: {why.value.decode('utf-8', 'replace')}")
+
+    def _send(self, operation: str, method: str) -> None:
+        with self._lock:
+            self._require(operation, method)
+            getattr(self._lib, "korvane_" + method)(self._live())
 
     def _open_or_raise(self, what: str) -> None:
         if not self.open():
-            raise KorvaneError(f"cannot open {what}")
+            state, reason = self.link_state
+            raise KorvaneError(f"cannot open {what}" + (f": {reason}" if reason else ""))
 
     class _ClosedOnError:
-        def __init__(self, cam):
+        def __init__(self, cam: "Camera"):
             self.cam = cam
 
-        def __enter__(self):
+        def __enter__(self) -> "Camera":
             return self.cam
 
-        def __exit__(self, kind, value, tb):
+        def __exit__(self, kind: Optional[type], value: object, tb: object) -> None:
             if kind is not None:
                 self.cam.close()
 
-    def _closed_on_error(self):
+    def _closed_on_error(self) -> "Camera._ClosedOnError":
         return Camera._ClosedOnError(self)
-
-
-def _command(name: str, doc: str):
-    def run(self) -> None:
-        getattr(self._lib, "korvane_" + name)(self._live())
-    run.__name__ = name
-    run.__doc__ = doc
-    return run
-
-
-for _name, _doc in (
-    ("move_up", "Tilt up."), ("move_down", "Tilt down."), ("move_left", "Pan left."),
-    ("move_right", "Pan right."), ("move_top_left", "Up and left."), ("move_top_right", "Up and right."),
-    ("move_bottom_left", "Down and left."), ("move_bottom_right", "Down and right."),
-    ("stop", "Stop moving, zooming and focusing."), ("zoom_plus", "Zoom in (tele)."),
-    ("zoom_minus", "Zoom out (wide)."), ("focus_plus", "Focus far."), ("focus_minus", "Focus near."),
-    ("iris_plus", "Open the iris."), ("iris_minus", "Close the iris."), ("open_track", "Start tracking."),
-    ("close_track", "Stop tracking."), ("open_auto_zoom", "Auto-zoom on."), ("close_auto_zoom", "Auto-zoom off."),
-    ("open_auto_write", "Auto-write on."), ("close_auto_write", "Auto-write off."),
-    ("connect_test", "Send the connection-test frame; the result is shown as the library's message."),
-):
-    setattr(Camera, _name, _command(_name, _doc))
-del _name, _doc

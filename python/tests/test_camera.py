@@ -151,7 +151,9 @@ def test_failures_are_results_or_clear_errors(tmp_path):
         assert cam.open() is False
     with Camera(0) as idle:  # no known mode: a camera that does nothing
         assert idle.open() is True
-        idle.move_up()
+        assert idle.supported == frozenset()
+        with pytest.raises(korvane.Unsupported, match="move_up: .* a camera of no known mode sends nothing"):
+            idle.move_up()
     assert korvane.library_version() == korvane.__version__
 
 

@@ -88,11 +88,11 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
     switch (options.mode) {
     case MODE_SERIAL: {
         MYDCB dcb{options.baud, static_cast<std::uint8_t>(options.dataBits), static_cast<std::uint8_t>(options.protocol)};
-        if (!cam.SetCommDevice(options.target.c_str(), dcb))
-            throw RunError("cannot open serial device " + options.target +
-                           ": missing, busy (another program has it), not yours to open (the dialout group), "
-                           "not a serial device, or " +
-                           std::to_string(options.baud) + " baud is not supported");
+        if (!cam.SetCommDevice(options.target.c_str(), dcb)) {
+            char why[512];  // the library's cause, from the system's error
+            cam.GetLinkState(why, sizeof why);
+            throw RunError(why[0] ? why : "cannot open serial device " + options.target);
+        }
         break;
     }
     case MODE_NETWORK: {
@@ -116,6 +116,8 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
                         : "reports on");
     }
     if (cam.Open() == 1) return;
+    char reason[512];
+    const std::string why = cam.GetLinkState(reason, sizeof reason) == KORVANE_LINK_FAILED ? reason : "";
     m_pCamera.reset();
     switch (options.mode) {
     case MODE_SERIAL: throw RunError("cannot open the camera on " + options.target);
@@ -123,8 +125,10 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
         if (options.deviceType == DEVICE_ONVIF)
             throw RunError("the ONVIF camera at " + options.target + ":" +
                            std::to_string(options.port.value_or(80)) +
-                           " did not open: unreachable, wrong --user/--password, or it has no PTZ");
-        throw RunError("the relay service on 127.0.0.1:20715 did not accept the camera: not running, or it refused");
+                           " did not open" + (why.empty() ? "" : " (" + why + ")") +
+                           ": unreachable, wrong --user/--password, or it has no PTZ");
+        throw RunError("the relay service on 127.0.0.1:20715 did not accept the camera: " +
+                       (why.empty() ? "not running, or it refused" : why));
     case MODE_TRACKSYSTEM:
         throw RunError("cannot take local UDP port 10000 for the tracking system: another program holds it");
     }

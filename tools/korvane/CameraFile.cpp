@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -36,7 +37,8 @@ const std::map<std::string, ModeFields>& Modes()
 
 bool IsField(const std::string& name)
 {
-    if (name == "name" || name == "mode" || name == "pan_speed" || name == "tilt_speed") return true;
+    if (name == "name" || name == "mode" || name == "pan_speed" || name == "tilt_speed" || name == "presets")
+        return true;
     for (const auto& [mode, fields] : Modes())
         if (std::find(fields.fields.begin(), fields.fields.end(), name) != fields.fields.end()) return true;
     return false;
@@ -100,6 +102,34 @@ std::string Position(const std::string& text, std::size_t byte)
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+// "presets": {"1": "lectern", "2": "board"}: numbers the link carries, each
+// named once by a name that is no number.
+std::map<int, std::string> ReadPresetNames(const json& presets, const CameraOptions& link, const CPlace& place)
+{
+    if (!presets.is_object()) place.Fail("presets", "must be an object: {\"1\": \"lectern\", ...}");
+    int first = 0, last = -1;
+    CKorvane::LinkPresetRange(link.mode, link.protocol, link.deviceType, first, last);
+    const std::string range = std::to_string(first) + " to " + std::to_string(last);
+    std::map<int, std::string> names;
+    for (const auto& item : presets.items()) {
+        const std::string& key = item.key();
+        int number = -1;
+        const auto [end, error] = std::from_chars(key.data(), key.data() + key.size(), number);
+        if (key.empty() || error != std::errc() || end != key.data() + key.size() || number < first || number > last)
+            place.Fail("presets", "has '" + key + "': preset numbers on this link are " + range);
+        if (!item.value().is_string() || item.value().get<std::string>().empty())
+            place.Fail("presets", "gives preset " + key + " no name: names are text in quotes");
+        const std::string name = item.value().get<std::string>();
+        if (name.find_first_not_of("0123456789") == std::string::npos)
+            place.Fail("presets", "names preset " + key + " '" + name + "': a name must not be a number");
+        for (const auto& [other, taken] : names)
+            if (taken == name)
+                place.Fail("presets", "names presets " + std::to_string(other) + " and " + key + " both '" + name + "'");
+        names[number] = name;
+    }
+    return names;
+}
+
 CameraOptions ReadCamera(const json& camera, const CPlace& place)
 {
     for (const auto& item : camera.items())
@@ -113,7 +143,7 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place)
     const ModeFields& kind = mode->second;
     for (const auto& item : camera.items()) {
         const std::string& key = item.key();
-        if (key == "name" || key == "mode" || key == "pan_speed" || key == "tilt_speed") continue;
+        if (key == "name" || key == "mode" || key == "pan_speed" || key == "tilt_speed" || key == "presets") continue;
         if (std::find(kind.fields.begin(), kind.fields.end(), key) == kind.fields.end())
             place.Fail(key, "does not belong to a camera of mode " + *modeName);
     }
@@ -147,6 +177,8 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place)
         if (problem->missing) place.Fail(problem->field, "is missing: " + problem->message);
         place.Fail(problem->field, problem->message);
     }
+    if (const auto presets = camera.find("presets"); presets != camera.end())
+        options.presetNames = ReadPresetNames(*presets, options, place);
     return options;
 }
 

@@ -5,6 +5,7 @@
 #include <korvane/Korvane.h>
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -48,6 +49,7 @@ struct CameraOptions {
     std::string camera;                         // --camera NAME: the link comes from the camera file
     std::string camerasFile = "cameras.json";   // --cameras FILE
     std::set<std::string> given;                // the options named on the command line ("--port")
+    std::map<int, std::string> presetNames;     // the camera file's names of presets ("lectern")
 
     // "serial /dev/ttyUSB0 addr 1 pelco-d" and the like.
     std::string Describe() const;

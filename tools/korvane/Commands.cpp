@@ -120,7 +120,21 @@ std::optional<std::string> Unsendable(const Action& action, const CameraOptions&
 
 Action FindAction(const std::vector<std::string>& words, const CameraOptions& link)
 {
-    Action action = FindAction(words);
+    // "preset go lectern": a name from the camera file stands for its number.
+    std::vector<std::string> named = words;
+    if (named.size() == 3 && named[0] == "preset" && named[2].find_first_not_of("0123456789") != std::string::npos) {
+        std::string known;
+        for (const auto& [number, name] : link.presetNames) {
+            if (name == words[2]) named[2] = std::to_string(number);
+            known += (known.empty() ? "" : ", ") + name;
+        }
+        if (named == words)
+            throw UsageError("no preset named '" + words[2] + "'" +
+                             (known.empty() ? " (name presets in the camera file: \"presets\": {\"1\": \"lectern\"})"
+                                            : " (this camera's: " + known + ")"));
+    }
+    Action action = FindAction(named);
+    if (named != words) action.label += " (" + words[2] + ")";
     if (const auto why = Unsendable(action, link, true))
         throw UsageError("nothing would go out for '" + action.label + "' to " + link.Describe() + ": " + *why);
     return action;

@@ -32,7 +32,12 @@ void CStopper::WaitFor(std::chrono::milliseconds slice)
         if (left < slice) slice = std::chrono::duration_cast<std::chrono::milliseconds>(left);
     }
     m_io.restart();
-    m_io.run_for(slice);
+    // run_for with no time left runs nothing: a loop that only polls would
+    // never see the signal.
+    if (slice.count() <= 0)
+        m_io.poll();
+    else
+        m_io.run_for(slice);
 }
 
 void CStopper::Wait()

@@ -83,7 +83,12 @@ const std::map<std::string, const char*>& CommandHelp()
                  "Not for ONVIF cameras; with VISCA one step, with nothing to stop.\n"},
         {"preset", "korvane [link] preset go|set|clear N\n"
                    "go calls preset N, set stores the present position as N, clear removes it.\n"
-                   "Pelco-D, Pelco-P and VISCA carry presets 0 to 255; ONVIF takes 1 to 256.\n"},
+                   "Pelco-D, Pelco-P and VISCA carry presets 0 to 255; ONVIF takes 1 to 256.\n"
+                   "ONVIF: going to a number the camera does not know yet stores the current view\n"
+                   "under it first (the camera does not move); a cleared number goes nowhere\n"
+                   "until it is set again.\n"
+                   "With --camera, N may be a name the camera file gives the preset:\n"
+                   "  \"presets\": {\"1\": \"lectern\", \"2\": \"board\"}   korvane --camera room preset go lectern\n"},
         {"track", "korvane [link] track on|off\nTurns presenter tracking on or off (presets 80/81, or\n"
                   "the tracking system's own packet in tracking mode).\n"},
         {"autozoom", "korvane [link] autozoom on|off\nA Pelco preset: not for VISCA, ONVIF or the tracking system.\n"},
@@ -91,8 +96,9 @@ const std::map<std::string, const char*>& CommandHelp()
         {"test", "korvane [link] test\nSends the connection-test frame (Pelco only) and prints the system's\n"
                  "text for the link's last error (\"Success\" when all went well); any other\n"
                  "text ends with exit code 1. Sends are not waited for, so a failure of this\n"
-                 "very frame may not show. An ONVIF camera has no test frame: the test is that\n"
-                 "it answered every request of opening it.\n"},
+                 "very frame may not show. An ONVIF camera has no test frame: it is asked for\n"
+                 "its presets (its profiles before it is open), a request that needs the\n"
+                 "credentials, and the answer is printed; a failure ends with exit code 1.\n"},
         {"listen", "korvane [link] listen [--for DURATION]\n"
                    "Opens the camera and prints each report as it arrives, one line each:\n"
                    "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"},
@@ -138,7 +144,11 @@ int Help(const std::vector<std::string>& words)
     for (const char* move : moves)
         if (topic == move) topic = "move";
     const auto found = CommandHelp().find(topic);
-    if (found == CommandHelp().end()) throw UsageError("no help for '" + words[0] + "'");
+    if (found == CommandHelp().end()) {
+        std::string pages;
+        for (const auto& page : CommandHelp()) pages += " " + page.first;
+        throw UsageError("no help for '" + words[0] + "'; the pages are:" + pages);
+    }
     std::fputs(found->second, stdout);
     if (topic == "interactive") std::printf("%s\n", kInteractiveKeys);
     return 0;
@@ -225,7 +235,12 @@ int RunCamera(const CameraOptions& options)
     }
     const bool onvif = options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF;
     if (verb == "test" && onvif) {
-        output.Line("connection test: the ONVIF camera answered every request of Open (it has no test frame)");
+        // The library asks the camera and prints the outcome; the link state judges it.
+        action->run(link.Camera());
+        char why[512];
+        if (link.Camera().GetLinkState(why, sizeof why) == KORVANE_LINK_FAILED)
+            throw RunError("the connection test to " + options.Describe() + " failed: " + why);
+        output.Line("sent: test (" + options.Describe() + ")");
         return 0;
     }
     if (verb == "test") {
