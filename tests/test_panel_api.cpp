@@ -225,6 +225,8 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
     EXPECT_TRUE(Has((*error)["message"], "unknown motion 'sideways'")) << *error;
     ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "broken"}, {"motion", "up"}}));
     EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "not open"); }));
+    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "room"}, {"motion", "focus-far"}}));
+    EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "cannot focus"); }));
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
@@ -309,6 +311,21 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
     EXPECT_EQ(cameras[1]["switches"]["track"], false);
     EXPECT_EQ(cameras[3]["state"], "failed");
     EXPECT_TRUE(Has(cameras[3]["reason"], "cannot open serial device /dev/korvane-no-such-device")) << cameras[3];
+    // What each link can send, by the library's names, and why not; its presets.
+    const auto can = [&](int i, const std::string& op) {
+        const json& list = cameras[i]["can"];
+        return std::find(list.begin(), list.end(), op) != list.end();
+    };
+    EXPECT_TRUE(can(0, "focus") && can(0, "track") && can(2, "move") && can(2, "preset")) << cameras;
+    EXPECT_FALSE(can(2, "focus") || can(2, "track")) << cameras[2];
+    EXPECT_FALSE(cameras[2]["cannot"].value("focus", "").empty()) << cameras[2];
+    EXPECT_EQ(cameras[0]["presets"], json({{"first", 0}, {"last", 255}}));
+    EXPECT_EQ(cameras[2]["presets"], json({{"first", 1}, {"last", 256}}));
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/room/preset", {{"action", "go"}, {"number", 256}}).status, 200);
+    EXPECT_TRUE(m_pOnvif->NextOf("GotoPreset", 3s));
+    // A serial line never answers, and its card says so instead of claiming a check; the ONVIF camera answered.
+    EXPECT_TRUE(Has(cameras[0]["unchecked"], "has not answered")) << cameras[0];
+    EXPECT_EQ(cameras[2]["unchecked"], "") << cameras[2];
 }
 
 TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
@@ -322,6 +339,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         std::map<std::string, std::string> headers = {};
     };
     const std::string big(20000, 'x');
+    const std::size_t onvifBefore = m_pOnvif->HttpRequestCount();
     const Case cases[] = {
         {"POST", "/api/cameras/podium/move", "{\"direction\": ", 400, "not JSON"},
         {"POST", "/api/cameras/podium/move", "[1, 2]", 400, "a JSON object"},
@@ -329,7 +347,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/move", "{\"direction\": 4}", 400, "wants \"direction\""},
         {"POST", "/api/cameras/podium/move", "{\"direction\": \"up\", \"hold_ms\": 60000}", 400, "hold_ms"},
         {"POST", "/api/cameras/podium/zoom", "{\"direction\": \"left\"}", 400, "in or out"},
-        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 0}", 400, "from 1 to 255"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": -1}", 400, "from 0 to 9999"},
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"overwrite\", \"number\": 3}", 400, "go, set or clear"},
         {"POST", "/api/cameras/podium/track", "{\"on\": \"yes\"}", 400, "true or false"},
         {"POST", "/api/cameras/podium/speed", "{\"pan\": 64}", 400, "0 to 63"},
@@ -339,6 +357,15 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"GET", "/api/cameras/podium/move", "", 405, "POST"},
         {"POST", "/api/cameras", "", 405, "GET"},
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
+        // What the camera's link cannot send, or a preset beyond its range: refused, nothing sent.
+        {"POST", "/api/cameras/room/focus", "{\"direction\": \"far\"}", 422, "cannot focus"},
+        {"POST", "/api/cameras/room/iris", "{\"direction\": \"open\"}", 422, "cannot iris"},
+        {"POST", "/api/cameras/room/track", "{\"on\": true}", 422, "cannot track"},
+        {"POST", "/api/cameras/room/autozoom", "{\"on\": false}", 422, "cannot autozoom"},
+        {"POST", "/api/cameras/room/autowrite", "{\"on\": true}", 422, "cannot autowrite"},
+        {"POST", "/api/cameras/room/preset", "{\"action\": \"go\", \"number\": 257}", 422, "presets 1 to 256"},
+        {"POST", "/api/cameras/room/preset", "{\"action\": \"set\", \"number\": 0}", 422, "presets 1 to 256"},
+        {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 256}", 422, "presets 0 to 255"},
         {"POST", "/api/cameras/podium/move", big, 413, "16 KiB"},
         {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
          {{"Content-Type", "application/x-www-form-urlencoded"}}},
@@ -361,6 +388,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     EXPECT_TRUE(Has(head.received, "Content-Length: ")) << head.received;
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
+    EXPECT_EQ(m_pOnvif->HttpRequestCount(), onvifBefore) << "a refused command sends nothing to the ONVIF camera";
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
     CPushClient wrongPlace(m_nPort, "/api/elsewhere");
     EXPECT_EQ(wrongPlace.Status(), 404);
@@ -577,6 +605,58 @@ TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
         }
         EXPECT_EQ(tool.WaitExit(), 0) << c.command[0] << "\n" << tool.Output();
     }
+}
+
+TEST(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenOnceItAnswers)
+{
+    // The camera is a process of its own, so that killing it closes its connections as a crash would.
+    const auto startCamera = [](const std::string& port) {
+        auto camera = std::make_unique<CToolProcess>(std::vector<std::string>{"sim", "onvif", "--port", port});
+        return camera->WaitForOutput("http://127.0.0.1:") ? std::move(camera) : nullptr;
+    };
+    auto camera = startCamera("0");
+    ASSERT_TRUE(camera);
+    std::smatch match;
+    const std::string said = camera->Output();
+    ASSERT_TRUE(std::regex_search(said, match, std::regex(R"(http://127\.0\.0\.1:(\d+)/)"))) << said;
+    const std::string port = match[1];
+    const std::string file = WriteCameraFile(json::array({{{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"},
+                                                            {"port", std::stoi(port)}, {"user", "admin"}, {"password", "secret"}}}));
+    CToolProcess tool({"panel", "--cameras", file, "--listen", "127.0.0.1:0"});
+    const std::uint16_t panel = PanelPort(tool);
+    ASSERT_NE(panel, 0) << tool.Output();
+    CPushClient page(panel);
+    ASSERT_TRUE(page.NextMatching([](const json& m) {
+        return m["type"] == "hello" ? m["cameras"][0]["state"] == "open" : IsState(m, "room", "open");
+    }, 10s)) << tool.Output();
+    struct Step {
+        bool cameraUp;
+        const char* command;
+        json body;
+        const char* state;
+        const char* why;  // in the reason: this command's failure, not the lease's stop that follows
+    };
+    // A command or test fails: the camera shows failed and why; the first one answered: open again.
+    const Step steps[] = {{false, "move", {{"direction", "left"}, {"hold_ms", 300}}, "failed", "ContinuousMove"},
+                          {true, "test", nullptr, "open", ""},
+                          {false, "preset", {{"action", "go"}, {"number", 2}}, "failed", "Preset"},
+                          {true, "move", {{"direction", "up"}, {"hold_ms", 300}}, "open", ""},
+                          {false, "test", nullptr, "failed", "failed the test"}};
+    for (const Step& step : steps) {
+        camera.reset();  // killed
+        if (step.cameraUp) ASSERT_TRUE(camera = startCamera(port));
+        const auto sent = Clock::now();
+        ASSERT_EQ(Post(panel, std::string("/api/cameras/room/") + step.command, step.body).status, 200);
+        const auto state = page.NextMatching(
+            [&](const json& m) { return IsState(m, "room", step.state) && Has(m["reason"], step.why); }, 3s);
+        ASSERT_TRUE(state) << step.command << "\n" << tool.Output();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+        std::printf("%s after %s: shown %lld ms later (%s)\n", step.state, step.command,
+                    static_cast<long long>(took.count()), (*state)["reason"].get<std::string>().c_str());
+        EXPECT_LT(took, 1000ms);
+        EXPECT_EQ((*state)["reason"].get<std::string>().empty(), std::string(step.state) == "open") << *state;
+    }
+    std::filesystem::remove(file);
 }
 
 TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)

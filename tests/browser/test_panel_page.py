@@ -16,6 +16,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 TOOL = os.environ["KORVANE_TOOL"]
@@ -51,6 +52,14 @@ class Process:
             match = re.search(pattern, line)
             if match:
                 return match
+
+    def skip_past(self):
+        """Forgets the lines that came so far: the next wait sees only what comes after."""
+        while True:
+            try:
+                self.seen.append(self.lines.get_nowait())
+            except queue.Empty:
+                return
 
     def nothing_like(self, pattern, within):
         """True when no line matching comes within the time."""
@@ -89,7 +98,7 @@ def room():
         json.dump(cameras, file)
     panel = Process("panel", "--cameras", file.name, "--listen", "127.0.0.1:0")
     url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
-    yield {"serial": serial, "onvif": onvif, "panel": panel, "url": url}
+    yield {"serial": serial, "onvif": onvif, "onvif_port": int(onvif_port), "panel": panel, "url": url}
     for process in (panel, serial, onvif):
         process.stop()
     os.unlink(file.name)
@@ -120,6 +129,17 @@ def open_panel(driver, url):
 
 def button(driver, camera, selector):
     return driver.find_element(By.CSS_SELECTOR, f'.card[data-camera="{camera}"] {selector}')
+
+
+def write_cameras(cameras):
+    with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as file:
+        json.dump({"cameras": cameras}, file)
+    return file.name
+
+
+# Every control of every card, as the page has them: disabled or not.
+CONTROLS_DISABLED = """
+    return [...document.querySelectorAll('#cameras button, #cameras input')].map((c) => c.disabled);"""
 
 
 def test_a_held_direction_moves_until_released(room, browser):
@@ -160,8 +180,16 @@ def test_presets_go_on_a_click_and_store_only_from_their_own_box(room, browser):
     WebDriverWait(browser, 5).until(lambda d: "preset 5" in button(d, "podium", ".message").text)
     button(browser, "podium", ".store-clear").click()
     serial.wait_for(r"pelco-d addr 1: clear preset 5")
+    # A switch's state cannot be read back: the page says what it last sent, and no more.
+    sent = button(browser, "board", '.switch[data-op="track"] .sent')
+    assert sent.text == "unknown"
     button(browser, "board", 'button[data-switch="track"][data-on="true"]').click()
     serial.wait_for(r"pelco-d addr 2: go to preset 80")
+    WebDriverWait(browser, 5).until(lambda d: sent.text == "last sent: on")
+    button(browser, "board", 'button[data-switch="track"][data-on="false"]').click()
+    serial.wait_for(r"pelco-d addr 2: go to preset 81")
+    WebDriverWait(browser, 5).until(lambda d: sent.text == "last sent: off")
+    assert button(browser, "board", '.switch[data-op="autozoom"] .sent').text == "unknown"
     button(browser, "room", '.preset-grid button[data-preset="2"]').click()
     room["onvif"].wait_for(r"GotoPreset")
 
@@ -206,3 +234,182 @@ def test_screenshot_of_the_panel(room, browser):
     assert browser.save_screenshot(path)
     assert os.path.getsize(path) > 10000
     print("screenshot:", path)
+
+
+def test_the_page_greys_out_while_the_panel_is_away(room, browser):
+    path = write_cameras([{"name": "room", "mode": "onvif", "host": "127.0.0.1",
+                           "port": room["onvif_port"],
+                           "user": "admin", "password": "secret"}])
+    panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:0")
+    url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
+    port = re.search(r":(\d+)/", url).group(1)
+    try:
+        browser.get(url)
+        WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open")
+        connected = browser.execute_script(CONTROLS_DISABLED)  # only what the link cannot send
+        assert not all(connected)
+        panel.stop()
+        stopped = time.monotonic()
+        WebDriverWait(browser, 5).until(lambda d: all(d.execute_script(CONTROLS_DISABLED)))
+        print(f"every control disabled {1000 * (time.monotonic() - stopped):.0f} ms after the panel stopped")
+        card = button(browser, "room", "")
+        assert "offline" in card.get_attribute("class")
+        assert float(card.value_of_css_property("opacity")) < 0.7
+        assert "connection lost" in browser.find_element(By.ID, "link").text
+        assert "the page has lost the panel" in button(browser, "room", 'button[data-motion="up"]').get_attribute("title")
+        # The same panel back on the same port: the page comes back by itself.
+        panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:" + port)
+        panel.wait_for(r"open http://")
+        WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open"
+                                         and d.execute_script(CONTROLS_DISABLED) == connected)
+        assert "offline" not in button(browser, "room", "").get_attribute("class")
+        assert browser.find_element(By.ID, "link").text == "connected"
+    finally:
+        panel.stop()
+        os.unlink(path)
+
+
+def test_keys_drive_the_selected_camera_and_key_up_stops_it(room, browser):
+    open_panel(browser, room["url"])
+    serial = room["serial"]
+    serial.skip_past()
+    keys = ActionChains(browser)
+    # Nothing is selected yet: keys move nothing and the page says why.
+    keys.key_down(Keys.ARROW_LEFT).key_up(Keys.ARROW_LEFT).perform()
+    assert "select a camera first" in browser.find_element(By.ID, "link").text
+    assert serial.nothing_like(r"addr 1: pan left", within=0.3)
+    # Tab from the header lands on the first card and selects it.
+    browser.execute_script("document.getElementById('stop-all').focus()")
+    ActionChains(browser).send_keys(Keys.TAB).perform()
+    WebDriverWait(browser, 2).until(lambda d: d.find_element(By.ID, "selected").text == "keys drive: podium")
+
+    ActionChains(browser).key_down(Keys.ARROW_LEFT).perform()
+    serial.wait_for(r"pelco-d addr 1: pan left speed 32")
+    # Held longer than a lease without a repeat: the page renews it as it does a pointer's.
+    assert serial.nothing_like(r"addr 1: stop", within=1.5)
+    released = time.monotonic()
+    ActionChains(browser).key_up(Keys.ARROW_LEFT).perform()
+    serial.wait_for(r"pelco-d addr 1: stop", timeout=2)
+    print(f"key up: stop arrived {1000 * (time.monotonic() - released):.0f} ms later")
+
+    # Two arrows make a diagonal; letting go of one goes on along the other.
+    ActionChains(browser).key_down(Keys.ARROW_UP).key_down(Keys.ARROW_RIGHT).perform()
+    serial.wait_for(r"pelco-d addr 1: tilt up \+ pan right")
+    ActionChains(browser).key_up(Keys.ARROW_UP).perform()
+    serial.wait_for(r"pelco-d addr 1: pan right")
+    ActionChains(browser).key_up(Keys.ARROW_RIGHT).perform()
+    serial.wait_for(r"pelco-d addr 1: stop", timeout=2)
+
+    # A click on another card moves the keys there: + zooms while held, a digit
+    # goes to its preset, Space stops a held move.
+    button(browser, "board", ".describe").click()
+    assert browser.find_element(By.ID, "selected").text == "keys drive: board"
+    ActionChains(browser).key_down("+").perform()
+    serial.wait_for(r"pelco-d addr 2: zoom tele")
+    ActionChains(browser).key_up("+").perform()
+    serial.wait_for(r"pelco-d addr 2: stop", timeout=2)
+    ActionChains(browser).send_keys("4").perform()
+    serial.wait_for(r"pelco-d addr 2: go to preset 4")
+    ActionChains(browser).key_down(Keys.ARROW_DOWN).perform()
+    serial.wait_for(r"pelco-d addr 2: tilt down")
+    ActionChains(browser).send_keys(Keys.SPACE).perform()
+    serial.wait_for(r"pelco-d addr 2: stop", timeout=2)
+    ActionChains(browser).key_up(Keys.ARROW_DOWN).perform()
+    assert serial.nothing_like(r"addr 2: (tilt|pan|stop)", within=0.3), "key up after a stop sends nothing more"
+
+    # A key-up that never comes (the page lost the keyboard to another window)
+    # still stops the camera.
+    ActionChains(browser).key_down(Keys.ARROW_RIGHT).perform()
+    serial.wait_for(r"pelco-d addr 2: pan right")
+    first = browser.current_window_handle
+    browser.switch_to.new_window("tab")
+    serial.wait_for(r"pelco-d addr 2: stop", timeout=2)
+    browser.close()
+    browser.switch_to.window(first)
+    ActionChains(browser).key_up(Keys.ARROW_RIGHT).perform()
+
+    # ? shows the keys, Esc hides them.
+    ActionChains(browser).send_keys("?").perform()
+    keys_list = browser.find_element(By.ID, "keys")
+    WebDriverWait(browser, 2).until(lambda d: keys_list.is_displayed())
+    assert "go to preset" in keys_list.text
+    ActionChains(browser).send_keys(Keys.ESCAPE).perform()
+    WebDriverWait(browser, 2).until(lambda d: not keys_list.is_displayed())
+
+
+# What a thumb must be able to hit, with its size, at the phone's size.
+SMALL_TARGETS = """
+    const small = [];
+    for (const c of document.querySelectorAll('.top button, #cameras button, #cameras input, #cameras summary')) {
+      const r = c.getBoundingClientRect();
+      if (r.width === 0 && r.height === 0) continue;  // folded away
+      if (r.width < 44 || r.height < 44)
+        small.push((c.closest('.card') ? c.closest('.card').dataset.camera + ' ' : '') +
+                   (c.getAttribute('aria-label') || c.textContent.trim() || c.tagName) + ' ' +
+                   Math.round(r.width) + 'x' + Math.round(r.height));
+    }
+    return small;"""
+
+
+def test_the_page_fits_a_phone(room, browser):
+    open_panel(browser, room["url"])
+    button(browser, "board", ".store summary").click()
+    browser.execute_script("window.scrollTo(0, 0)")
+    desktop = os.path.join(SHOTS, "panel-desktop.png")
+    assert browser.save_screenshot(desktop)
+    browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                            {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+    try:
+        WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == 390)
+        assert browser.execute_script("return document.documentElement.scrollWidth") <= 390, \
+            "the page scrolls sideways"
+        wide = browser.execute_script("""
+            return [...document.querySelectorAll('body *')].filter((e) => e.getBoundingClientRect().right > 390.5)
+                .map((e) => e.tagName + '.' + e.className);""")
+        assert not wide, wide
+        assert browser.execute_script(SMALL_TARGETS) == []
+        # The feed stacks below the cameras.
+        feed = browser.find_element(By.CSS_SELECTOR, ".feed-box").rect
+        cameras = browser.find_element(By.ID, "cameras").rect
+        assert feed["y"] >= cameras["y"] + cameras["height"]
+        # Using a pad further down: the pinned header names the camera it drives.
+        pad = button(browser, "room", 'button[data-motion="right"]')
+        room["onvif"].skip_past()
+        browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", pad)
+        ActionChains(browser).click_and_hold(pad).perform()
+        room["onvif"].wait_for(r"ContinuousMove")
+        header = browser.find_element(By.CSS_SELECTOR, "header.top")
+        assert browser.execute_script("return window.scrollY") > 500
+        assert browser.execute_script("return arguments[0].getBoundingClientRect().top", header) == 0
+        assert header.is_displayed()
+        assert browser.find_element(By.ID, "selected").text == "keys drive: room"
+        assert browser.find_element(By.ID, "stop-all").is_displayed()
+        phone = os.path.join(SHOTS, "panel-phone.png")
+        assert browser.save_screenshot(phone)
+        ActionChains(browser).release().perform()
+        room["onvif"].wait_for(r"Stop")
+        browser.execute_script("document.querySelector('.feed-box').scrollIntoView()")
+        feed_shot = os.path.join(SHOTS, "panel-phone-feed.png")
+        assert browser.save_screenshot(feed_shot)
+        print("screenshots:", desktop, phone, feed_shot)
+    finally:
+        browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
+
+def test_a_card_offers_only_what_its_link_can_send(room, browser):
+    open_panel(browser, room["url"])
+    # The ONVIF camera takes no focus, iris or switches: those are disabled and say why.
+    for selector in ('button[data-motion="focus-far"]', 'button[data-motion="iris-open"]',
+                     'button[data-switch="track"][data-on="true"]', 'button[data-switch="autowrite"][data-on="false"]'):
+        control = button(browser, "room", selector)
+        assert not control.is_enabled(), selector
+        assert control.get_attribute("title").startswith("not on this link: "), selector
+    assert button(browser, "room", '.switch[data-op="track"]').get_attribute("title").startswith("not on this link")
+    cannot = button(browser, "room", ".cannot").text
+    assert cannot.startswith("This link cannot send:") and "focus" in cannot and "track" in cannot, cannot
+    assert button(browser, "room", 'button[data-motion="zoom-in"]').is_enabled()
+    # The serial camera sends all of them, and says that it never answers.
+    assert button(browser, "podium", 'button[data-motion="focus-far"]').is_enabled()
+    assert not button(browser, "podium", ".cannot").is_displayed()
+    assert "has not answered" in button(browser, "podium", ".unchecked").text
+    assert not button(browser, "room", ".unchecked").is_displayed()

@@ -1,6 +1,9 @@
 #include "Room.h"
 
+#include <korvane/korvane_c.h>
+
 #include <algorithm>
+#include <array>
 #include <map>
 
 namespace korvane::tool::panel {
@@ -50,23 +53,84 @@ struct MessageTarget {
 };
 thread_local MessageTarget t_messageTarget;
 
+// The library's operation a held motion belongs to: the lens's, or a move.
+KORVANEOPERATION OperationOf(const std::string& motion)
+{
+    if (motion.rfind("zoom-", 0) == 0) return OP_ZOOM;
+    if (motion.rfind("focus-", 0) == 0) return OP_FOCUS;
+    if (motion.rfind("iris-", 0) == 0) return OP_IRIS;
+    return OP_MOVE;
+}
+
+KORVANEOPERATION SwitchOperation(const std::string& what)
+{
+    return what == "track" ? OP_TRACK : what == "autozoom" ? OP_AUTOZOOM : OP_AUTOWRITE;
+}
+
+const char* const kUnchecked =
+    "unchecked: this link has not answered (a serial line or a tracking system never does), "
+    "so a command that does not arrive is not seen here";
+
+// What the library says the link can send, asked once: it depends on the
+// link's settings only. {"can": [names], "cannot": {name: why}, "presets": {first, last}}.
+json Capabilities(const CameraOptions& options)
+{
+    json can = json::array(), cannot = json::object();
+    for (std::int32_t op = OP_MOVE; korvane_operation_name(op); ++op) {
+        std::array<char, 256> why{};
+        const auto operation = static_cast<KORVANEOPERATION>(op);
+        if (CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType, options.systemType, operation,
+                                    why.data(), static_cast<int>(why.size())))
+            cannot[korvane_operation_name(op)] = why.data();
+        else
+            can.push_back(korvane_operation_name(op));
+    }
+    int first = 0, last = -1;
+    json presets = json::object();
+    if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last))
+        presets = {{"first", first}, {"last", last}};
+    return {{"can", can}, {"cannot", cannot}, {"presets", presets}};
+}
+
 }  // namespace
 
 bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
 
 struct CRoom::Camera {
-    Camera(NamedCamera named) : name(std::move(named.name)), options(std::move(named.options))
+    Camera(NamedCamera named)
+        : name(std::move(named.name)), options(std::move(named.options)), capabilities(Capabilities(options))
     {
         panSpeed = options.panSpeed;
         tiltSpeed = options.tiltSpeed;
     }
 
+    // Throws RoomError 422 when the link sends nothing for op.
+    void Check(KORVANEOPERATION op) const
+    {
+        const char* opName = korvane_operation_name(op);
+        const json& cannot = capabilities["cannot"];
+        if (cannot.contains(opName))
+            throw RoomError(422, "camera '" + name + "' cannot " + opName + ": " + cannot[opName].get<std::string>());
+    }
+    void CheckPreset(int number) const
+    {
+        Check(OP_PRESET);
+        const json& range = capabilities["presets"];
+        if (number < range.value("first", 0) || number > range.value("last", -1))
+            throw RoomError(422, "camera '" + name + "' has presets " + std::to_string(range.value("first", 0)) +
+                                     " to " + std::to_string(range.value("last", -1)) + ", not " +
+                                     std::to_string(number));
+    }
+
     const std::string name;
     const CameraOptions options;
+    const json capabilities;
 
     // Guarded by the room's m_mutex.
     std::string state = "opening";
     std::string reason;
+    bool opened = false;  // the link exists: commands go to it, whatever the state says
+    bool checked = false; // the link answered once (the library saw it)
     std::string motion;  // held now, or empty
     std::string holder;
     Clock::time_point deadline;
@@ -116,6 +180,7 @@ struct CRoom::Camera {
             }
             if (motion) Send(motion);
             else job();
+            room.FollowLink(*this);
         }
         link.reset();  // closed on the thread that opened it
     }
@@ -206,6 +271,8 @@ void CRoom::Open(Camera& camera)
     }
     camera.link = std::move(link);
     std::lock_guard<std::mutex> lock(m_mutex);
+    camera.opened = failure.empty();
+    camera.checked = false;
     camera.state = failure.empty() ? "open" : "failed";
     camera.reason = failure;
     PublishState(camera);
@@ -228,7 +295,7 @@ CRoom::Camera& CRoom::FindOpen(const std::string& name) const
 {
     Camera& camera = Find(name);
     if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
-    if (camera.state != "open") throw RoomError(409, "camera '" + name + "' is not open: " + camera.reason);
+    if (!camera.opened) throw RoomError(409, "camera '" + name + "' is not open: " + camera.reason);
     return camera;
 }
 
@@ -239,6 +306,11 @@ json CRoom::StateOf(const Camera& camera) const
                   {"link", camera.options.Describe()},
                   {"state", camera.state},
                   {"reason", camera.reason},
+                  {"opened", camera.opened},
+                  {"unchecked", camera.opened && !camera.checked ? kUnchecked : ""},
+                  {"can", camera.capabilities["can"]},
+                  {"cannot", camera.capabilities["cannot"]},
+                  {"presets", camera.capabilities["presets"]},
                   {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
                   {"pan_speed", camera.panSpeed},
                   {"tilt_speed", camera.tiltSpeed},
@@ -315,6 +387,7 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         Camera& camera = FindOpen(name);
+        camera.Check(OperationOf(motion));
         camera.deadline = Clock::now() + lease;
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
@@ -362,6 +435,7 @@ void CRoom::Preset(const std::string& name, int number, int op)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
+    camera.CheckPreset(number);
     camera.Post([&camera, number, op] {
         if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
     });
@@ -375,6 +449,7 @@ void CRoom::Switch(const std::string& name, const std::string& what, bool on)
     if (found == Switches().end()) throw RoomError(404, "no switch named '" + what + "'");
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
+    camera.Check(SwitchOperation(what));
     const Call call = on ? found->second.first : found->second.second;
     camera.Post([&camera, call] { camera.Call(call); });
     camera.switches[what] = on;
@@ -387,6 +462,7 @@ void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional
         if (speed && (*speed < 0 || *speed > 63)) throw RoomError(400, "a speed is a number from 0 to 63");
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
+    camera.Check(OP_MOVE);
     if (pan) camera.panSpeed = *pan;
     if (tilt) camera.tiltSpeed = *tilt;
     const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
@@ -405,19 +481,35 @@ void CRoom::Test(const std::string& name)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = Find(name);
     if (camera.state == "opening") throw RoomError(409, "camera '" + name + "' is still opening");
-    if (camera.state == "failed") {
+    camera.Check(OP_TEST);
+    if (!camera.opened) {
         camera.state = "opening";
         camera.reason.clear();
         PublishState(camera);
         camera.Post([this, &camera] { Open(camera); });
         return;
     }
-    camera.Post([this, &camera] {
-        if (!camera.link) return;
-        camera.link->Camera().ConnectTest();
-        if (camera.options.mode == MODE_NETWORK && camera.options.deviceType == DEVICE_ONVIF)
-            Note(camera.name, "connection test: the ONVIF camera answered every request of Open");
-    });
+    // The library says how the test went in its message, and in the link's state.
+    camera.Post([&camera] { camera.Call(&CKorvane::ConnectTest); });
+}
+
+void CRoom::FollowLink(Camera& camera)
+{
+    if (!camera.link) return;
+    std::array<char, 512> text{};
+    const int seen = camera.link->Camera().GetLinkState(text.data(), static_cast<int>(text.size()));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!camera.opened) return;
+    const bool failed = seen == KORVANE_LINK_FAILED;
+    const std::string state = failed ? "failed" : "open";
+    const std::string reason = failed ? text.data() : "";
+    const bool checked = camera.checked || seen == KORVANE_LINK_OK;
+    if (state == camera.state && reason == camera.reason && checked == camera.checked) return;
+    if (state != camera.state) Note(camera.name, failed ? "the link failed: " + reason : "the link answers again");
+    camera.state = state;
+    camera.reason = reason;
+    camera.checked = checked;
+    PublishState(camera);
 }
 
 void CRoom::Watchdog()

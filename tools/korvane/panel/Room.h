@@ -60,7 +60,8 @@ public:
     nlohmann::json Snapshot() const;
 
     // Starts a held motion, or renews it when the holder already holds the
-    // same motion. Throws RoomError (404 unknown camera, 409 not open).
+    // same motion. Throws RoomError (404 unknown camera, 409 not open, 422 an
+    // operation the camera's link cannot send; so do the other commands).
     void Hold(const std::string& name, const std::string& motion, const std::string& holder,
               std::chrono::milliseconds lease);
     // Stops the camera if this holder still holds it.
@@ -68,7 +69,7 @@ public:
     // Stops every camera the holder holds (its page went away).
     void ReleaseAll(const std::string& holder, const std::string& why);
     void Stop(const std::string& name);
-    // op: 0 go, 1 set, 2 clear.
+    // op: 0 go, 1 set, 2 clear; 422 for a number outside the link's presets.
     void Preset(const std::string& name, int number, int op);
     // what: "track", "autozoom", "autowrite".
     void Switch(const std::string& name, const std::string& what, bool on);
@@ -87,6 +88,9 @@ private:
     Camera& Find(const std::string& name) const;
     Camera& FindOpen(const std::string& name) const;
     void Open(Camera& camera);
+    // After each job on the camera's thread: the library's link state becomes
+    // the camera's ("failed" with the reason, or "open" again).
+    void FollowLink(Camera& camera);
     void Report(Camera& camera, const unsigned char* data, int length, unsigned int message);
     void Note(const std::string& camera, const std::string& text);
     nlohmann::json StateOf(const Camera& camera) const;  // with m_mutex held

@@ -581,7 +581,8 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
         static const std::map<std::string, int> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
         const std::string op = text("action", "\"go\", \"set\" or \"clear\"");
         if (!ops.count(op)) throw RoomError(400, "unknown preset action '" + op + "' (go, set or clear)");
-        const int preset = *number("number", 1, 255, std::nullopt);
+        // The camera's own range is the room's to check (422).
+        const int preset = *number("number", 0, 9999, std::nullopt);
         room->Preset(name, preset, ops.at(op));
         done["preset"] = preset;
         done["action"] = op;
