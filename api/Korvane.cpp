@@ -169,6 +169,31 @@ int CKorvane::PreSet(int preset, unsigned char PresetOp)
     return Forward(m_pBackend, 1, [&](CCameraBackend& b) { return b.PreSet(preset, PresetOp); });
 }
 
+int CKorvane::GetPosition(float& pan, float& tilt, float& zoom, int& moving)
+{
+    return Forward(m_pBackend, 0, [&](CCameraBackend& b) { return b.GetPosition(pan, tilt, zoom, moving); });
+}
+
+int CKorvane::GotoHome()
+{
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.GotoHome(); });
+}
+
+int CKorvane::SetHome()
+{
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.SetHome(); });
+}
+
+void CKorvane::SetOnvifProfile(const char* token)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetOnvifProfile(token); });
+}
+
+void CKorvane::SetTlsFingerprint(const char* sha256)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetTlsFingerprint(sha256); });
+}
+
 extern "C" void KorvaneSetMessageHandler(void (*handler)(const char* title, const char* text, void* ctx),
                                          void* ctx)
 {

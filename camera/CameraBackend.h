@@ -52,6 +52,13 @@ public:
     virtual int OpenAutoWrite() = 0;
     virtual int CloseAutoWrite() = 0;
     virtual int ConnectTest() = 0;
+
+    // ONVIF position, home and connection choices; other links: 0, ignored.
+    virtual int GetPosition(float&, float&, float&, int&) { return 0; }
+    virtual int GotoHome() { return 0; }
+    virtual int SetHome() { return 0; }
+    virtual void SetOnvifProfile(const char*) {}
+    virtual void SetTlsFingerprint(const char*) {}
 };
 
 }  // namespace korvane

@@ -35,6 +35,12 @@ public:
     int PreSet(int preset, std::uint8_t op) override;
     int ConnectTest() override;
 
+    int GetPosition(float& pan, float& tilt, float& zoom, int& moving) override;
+    int GotoHome() override;
+    int SetHome() override;
+    void SetOnvifProfile(const char* token) override;
+    void SetTlsFingerprint(const char* fingerprint) override;
+
 protected:
     int Run(PtzCommand command) override;
     int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;
@@ -59,6 +65,8 @@ private:
     COpenRequest m_openRequest;
     boost::system::error_code m_lastError;  // of this camera's latest socket operation
     std::unique_ptr<CPTZService> m_pOnvif;  // device type 3 only
+    std::string m_strOnvifProfile;          // kept for a client made again after Close
+    std::string m_strTlsFingerprint;
 };
 
 }  // namespace korvane

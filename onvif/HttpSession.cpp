@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 
 namespace korvane::onvif {
@@ -73,6 +74,24 @@ CHttpSession::CHttpSession()
 
 CHttpSession::~CHttpSession() = default;
 
+std::string NormalizeFingerprint(const std::string& text)
+{
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return hex.size() == 64 ? hex : std::string();
+}
+
+bool CHttpSession::SetTlsFingerprint(const std::string& fingerprint)
+{
+    m_tls.fingerprint = NormalizeFingerprint(fingerprint);
+    m_bBadFingerprint = !fingerprint.empty() && m_tls.fingerprint.empty();
+    return !m_bBadFingerprint;
+}
+
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
                                  const std::string& user, const std::string& password,
                                  std::chrono::milliseconds timeout)
@@ -85,6 +104,13 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     if (!curl) {
         reply.error = "no HTTP client";
         return reply;
+    }
+    if (url.rfind("https://", 0) == 0) {
+        if (m_bBadFingerprint) {
+            reply.error = "the pinned certificate fingerprint is no SHA-256 fingerprint (64 hex digits)";
+            return reply;
+        }
+        if (!platform::ConfigureTls(curl, m_tls, reply.error)) return reply;
     }
     HeaderList headers;
     headers.Add("Content-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"");
@@ -126,6 +152,10 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     }
     if (challenges.tooMany) {
         reply.error = "authentication refused " + std::to_string(challenges.count) + " times";
+        return reply;
+    }
+    if (result != CURLE_OK && !m_tls.seen.empty()) {
+        reply.error = "the camera's certificate (SHA-256 " + m_tls.seen + ") is not the pinned one";
         return reply;
     }
     if (result != CURLE_OK) {

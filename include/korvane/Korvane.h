@@ -104,6 +104,7 @@ typedef void (*RecvNotify)(const unsigned char* data, int length, unsigned int m
 
 namespace korvane {
 class CCameraBackend;
+struct CDiscoveryResult;
 }
 
 class KORVANE_API CKorvane {
@@ -196,9 +197,70 @@ public:
     // link's last error in the message box.
     int ConnectTest();
 
+    // --- ONVIF: position, home, profile, certificate ----------------------------
+    // ONVIF cameras only; the other links send nothing and return 0.
+    // Where the camera points (GetStatus): pan, tilt and zoom as the camera
+    // reports them (in its default spaces, usually -1 to 1 for pan and tilt
+    // and 0 to 1 for zoom) and moving 1 while either axis moves. 1 read; 0
+    // when the camera is not open, does not answer or reports no position. An
+    // axis the camera leaves out keeps the value passed in.
+    int GetPosition(float& pan, float& tilt, float& zoom, int& moving);
+    // Go to (at the pan and tilt speeds) or store the camera's home position:
+    // 1 the camera took it, 0 not.
+    int GotoHome();
+    int SetHome();
+    // The media profile to drive, by its token (cameras.json "profile"); null
+    // or empty: the first profile with a PTZ configuration. Read by Open.
+    void SetOnvifProfile(const char* token);
+    // HTTPS cameras (SetSocketParam with ip "https://192.168.1.64[:port]", or
+    // port 443): their certificate is verified against the system's store
+    // unless its SHA-256 fingerprint is pinned here (64 hex digits, colons
+    // allowed); then exactly that certificate is accepted, self-signed or
+    // not. Null or empty: no pin. Call before SetSocketParam.
+    void SetTlsFingerprint(const char* sha256);
+
 private:
     KORVANEMODE m_eMode;
     std::shared_ptr<korvane::CCameraBackend> m_pBackend;
+};
+
+// Finding ONVIF cameras on the local network (WS-Discovery): Run sends one
+// probe for network video transmitters to 239.255.255.250:3702 and collects
+// the answers. Apart from CKorvane: nothing is opened or driven.
+//
+//   CKorvaneDiscovery finder;
+//   for (int i = 0, n = finder.Run(3000); i < n; ++i)
+//       printf("%s %s:%d %s\n", finder.Name(i), finder.Host(i), finder.Port(i), finder.Ptz(i) ? "PTZ" : "");
+//
+// A camera found is opened as MODE_NETWORK, DEVICE_ONVIF, with Host (or
+// "https://" Host for Scheme "https") and Port. Texts stay valid until the
+// next Run or the object's end; an index out of range gives "" (0).
+class KORVANE_API CKorvaneDiscovery {
+public:
+    CKorvaneDiscovery();
+    ~CKorvaneDiscovery();
+    CKorvaneDiscovery(const CKorvaneDiscovery&) = delete;
+    CKorvaneDiscovery& operator=(const CKorvaneDiscovery&) = delete;
+
+    // Waits timeoutMs (at most 60000) for answers, from the interface with
+    // this IPv4 address (null or "": the system's choice); returns the number
+    // of cameras found. Blocks the calling thread; no callback.
+    int Run(int timeoutMs, const char* interfaceIp = nullptr);
+    int Count() const;
+    // Why nothing could be sent or received ("" when the probe went out).
+    const char* Error() const;
+
+    const char* Address(int index) const;   // its device service address
+    const char* Scheme(int index) const;    // "http" or "https"
+    const char* Host(int index) const;      // IP address (no brackets)
+    int Port(int index) const;
+    const char* Name(int index) const;      // from its scopes; may be ""
+    const char* Hardware(int index) const;  // from its scopes; may be ""
+    bool Ptz(int index) const;              // it advertises PTZ
+    const char* Endpoint(int index) const;  // "urn:uuid:..."
+
+private:
+    std::unique_ptr<korvane::CDiscoveryResult> m_pResult;
 };
 
 // The library shows one kind of message: a box titled "提示" with the system's

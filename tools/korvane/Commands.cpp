@@ -73,6 +73,16 @@ Action FindAction(const std::vector<std::string>& words)
         if (!call) throw UsageError("usage: korvane [link options] " + usage);
         return Action{verb + " " + words[1], [call](CKorvane& cam) { return (cam.*call)(); }, p.moving, verb};
     }
+    if (verb == "home") {
+        if (words.size() == 2 && words[1] == "set")
+            return Action{"home set", [](CKorvane& cam) { return cam.SetHome(); }, false, verb};
+        ExpectCount(words, 1, "home [set]");
+        return Action{"home", [](CKorvane& cam) { return cam.GotoHome(); }, false, verb};
+    }
+    if (verb == "status") {
+        ExpectCount(words, 1, "status");
+        return Action{"status", [](CKorvane&) { return 1; }, false, verb};
+    }
     if (verb == "preset") {
         ExpectCount(words, 3, "preset go|set|clear NUMBER");
         static const std::map<std::string, unsigned char> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
@@ -98,6 +108,8 @@ std::optional<std::string> Unsendable(const Action& action, const CameraOptions&
             return "ONVIF presets are 1 to 256, not " + std::to_string(action.preset);
         return std::nullopt;
     }
+    if (verb == "home" || verb == "status")
+        return "only ONVIF cameras " + std::string(verb == "home" ? "have a home position" : "report where they point");
     const char* protocol = ProtocolName(link.protocol);
     if (verb == "preset" && action.preset > 255)
         return std::string(protocol) + " carries presets 0 to 255, not " + std::to_string(action.preset);
