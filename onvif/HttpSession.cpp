@@ -117,6 +117,8 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     headers.Add("Expect:");  // no 100-continue round trip
     Sink sink;
     Challenges challenges;
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -146,6 +148,7 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the list dies here
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);  // and so does the buffer
     if (sink.overflow) {
         reply.error = "answer too large";
         return reply;
@@ -156,6 +159,11 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     }
     if (result != CURLE_OK && !m_tls.seen.empty()) {
         reply.error = "the camera's certificate (SHA-256 " + m_tls.seen + ") is not the pinned one";
+        return reply;
+    }
+    if (result == CURLE_PEER_FAILED_VERIFICATION) {
+        reply.error = std::string("the camera's certificate is not trusted here (") + detail +
+                      "); pin its SHA-256 fingerprint to accept a camera's own certificate";
         return reply;
     }
     if (result != CURLE_OK) {

@@ -51,7 +51,7 @@ void CProbeResponder::Receive()
                                                                               std::size_t length) {
         if (error == boost::asio::error::operation_aborted) return;
         if (!error && (!m_bLoopbackOnly || m_from.address().is_loopback())) {
-            m_strReply = Answer(std::string(m_buffer.data(), length));
+            m_strReply = Answer(std::string(m_buffer.data(), length), m_strEndpoint, m_strXaddr, m_strScopes);
             if (!m_strReply.empty()) {
                 boost::system::error_code ignored;
                 m_socket.send_to(boost::asio::buffer(m_strReply), m_from, 0, ignored);
@@ -62,7 +62,8 @@ void CProbeResponder::Receive()
     });
 }
 
-std::string CProbeResponder::Answer(const std::string& probe) const
+std::string CProbeResponder::Answer(const std::string& probe, const std::string& endpoint, const std::string& xaddr,
+                                    const std::string& scopes)
 {
     pugi::xml_document document;
     if (!document.load_buffer(probe.data(), probe.size())) return {};
@@ -80,9 +81,9 @@ std::string CProbeResponder::Answer(const std::string& probe) const
            "\"><e:Header><w:MessageID>" + RandomUuid() + "</w:MessageID><w:RelatesTo>" + onvif::XmlEscape(messageId) +
            "</w:RelatesTo><w:To>" + kNsAddressing + "/role/anonymous</w:To><w:Action>" + kNsDiscovery +
            "/ProbeMatches</w:Action></e:Header><e:Body><disc:ProbeMatches><disc:ProbeMatch><w:EndpointReference>"
-           "<w:Address>" + m_strEndpoint + "</w:Address></w:EndpointReference><disc:Types>dn:NetworkVideoTransmitter "
-           "tds:Device</disc:Types><disc:Scopes>" + onvif::XmlEscape(m_strScopes) + "</disc:Scopes><disc:XAddrs>" +
-           onvif::XmlEscape(m_strXaddr) + "</disc:XAddrs><disc:MetadataVersion>1</disc:MetadataVersion>"
+           "<w:Address>" + onvif::XmlEscape(endpoint) + "</w:Address></w:EndpointReference><disc:Types>dn:NetworkVideoTransmitter "
+           "tds:Device</disc:Types><disc:Scopes>" + onvif::XmlEscape(scopes) + "</disc:Scopes><disc:XAddrs>" +
+           onvif::XmlEscape(xaddr) + "</disc:XAddrs><disc:MetadataVersion>1</disc:MetadataVersion>"
            "</disc:ProbeMatch></disc:ProbeMatches></e:Body></e:Envelope>";
 }
 

@@ -19,9 +19,11 @@ public:
                     std::string scopes);
     std::size_t Answered() const { return m_nAnswered; }
 
-    // The ProbeMatches for a probe (its MessageID), or empty when the
-    // datagram is no probe this camera matches.
-    std::string Answer(const std::string& probe) const;
+    // The ProbeMatches of a camera (endpoint, device service address,
+    // scopes) for a probe (its MessageID), or empty when the datagram is no
+    // probe the camera matches.
+    static std::string Answer(const std::string& probe, const std::string& endpoint, const std::string& xaddr,
+                              const std::string& scopes);
 
 private:
     void Receive();
