@@ -16,12 +16,12 @@ package, or on the system path.
 """
 
 from ._library import LibraryNotFoundError
-from .camera import (Camera, DeviceType, KorvaneError, Message, Mode, PresetOp, Protocol, Report,
-                     TrackSystemType, library_version, set_message_handler)
+from .camera import (Camera, DeviceType, FoundCamera, KorvaneError, Message, Mode, Position, PresetOp, Protocol,
+                     Report, TrackSystemType, discover, library_version, set_message_handler)
 
 __version__ = "0.1.0"
 
 __all__ = [
-    "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "Message", "Mode", "PresetOp",
-    "Protocol", "Report", "TrackSystemType", "library_version", "set_message_handler",
+    "Camera", "DeviceType", "FoundCamera", "KorvaneError", "LibraryNotFoundError", "Message", "Mode", "PresetOp",
+    "Position", "Protocol", "Report", "TrackSystemType", "discover", "library_version", "set_message_handler",
 ]
