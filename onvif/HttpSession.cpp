@@ -87,7 +87,9 @@ std::string NormalizeFingerprint(const std::string& text)
 
 bool CHttpSession::SetTlsFingerprint(const std::string& fingerprint)
 {
+    const bool wasPinned = !m_tls.fingerprint.empty();
     m_tls.fingerprint = NormalizeFingerprint(fingerprint);
+    if (wasPinned && m_tls.fingerprint.empty()) m_curl.reset(curl_easy_init());  // the store back
     m_bBadFingerprint = !fingerprint.empty() && m_tls.fingerprint.empty();
     return !m_bBadFingerprint;
 }

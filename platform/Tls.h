@@ -16,8 +16,9 @@ struct TlsPin {
 // against the system's store and name, or, with a pin, accepted exactly when
 // it is the pinned certificate (then neither its issuer, its name nor its
 // dates are checked: the pin names that one certificate). pin must outlive
-// the handle's transfers. False, with error saying why, when this build
-// cannot speak HTTPS.
+// the handle's transfers. A handle once pinned keeps no certificate store:
+// unpinning takes a fresh handle. False, with error saying why, when this
+// build cannot speak HTTPS.
 bool ConfigureTls(void* curl, TlsPin& pin, std::string& error);
 
 }  // namespace korvane::platform
