@@ -52,7 +52,7 @@ void OnvifSetUp(CReport& report)
         sim::COnvifCamera plain;
         const double http = MedianOpenMillis("127.0.0.1", plain.Port(), "");
         report.Add(Figure{"set-up + Open over HTTPS (pinned)",
-                          MedianOpenMillis("https://127.0.0.1", camera.Port(), camera.TlsFingerprint()), http, "ms",
+                          MedianOpenMillis("https://127.0.0.1:" + std::to_string(camera.Port()), 0, camera.TlsFingerprint()), http, "ms",
                           "", true, "baseline: HTTP, same camera kind; one TLS handshake"});
     }
 

@@ -39,8 +39,8 @@ std::string DeviceServiceUrl(const char* ip, unsigned int port)
                 return {};
             port = static_cast<unsigned>(std::stoul(digits));
             text.erase(colon);
-        } else if (port == 0) {
-            port = scheme == "https" ? 443 : 80;
+        } else {
+            port = scheme == "https" ? 443 : 80;  // an address with a scheme carries its own port
         }
         if (v6 && text.back() == ']') text = text.substr(1, text.size() - 2);
     }

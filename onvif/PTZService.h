@@ -80,9 +80,10 @@ private:
 };
 
 // "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP
-// address or the port is not a TCP port. ip may carry a scheme and a port,
-// "https://192.168.1.64:8443" (its port then wins); a bare address on port
-// 443 is reached over HTTPS.
+// address or the port is not a TCP port. ip may be an address with a
+// scheme, "https://192.168.1.64[:8443]", which carries its own port (443 or
+// 80 when it names none; port is then not used); a bare address on port 443
+// is reached over HTTPS.
 std::string DeviceServiceUrl(const char* ip, unsigned int port);
 
 }  // namespace korvane

@@ -144,6 +144,34 @@ TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
     };
     for (const Case& c : cases) EXPECT_EQ(ServiceUrlOnDevice(device, c.xaddr), c.url) << c.xaddr;
     EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
+    EXPECT_EQ(ServiceUrlOnDevice("https://10.0.0.5:443/onvif/device_service", "http://x/p"), "https://10.0.0.5:443/p");
+}
+
+TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
+{
+    struct Case {
+        const char* ip;
+        unsigned port;
+        const char* url;  // "" refused
+    };
+    const Case cases[] = {
+        {"192.168.1.64", 80, "http://192.168.1.64:80"},
+        {"192.168.1.64", 443, "https://192.168.1.64:443"},
+        {"https://192.168.1.64", 80, "https://192.168.1.64:443"},  // the address carries its port
+        {"https://192.168.1.64:8443/", 0, "https://192.168.1.64:8443"},
+        {"http://[fe80::1]:8080", 0, "http://[fe80::1]:8080"},
+        {"https://[fe80::1]", 0, "https://[fe80::1]:443"},
+        {"https://192.168.1.64:0", 80, ""},
+        {"https://192.168.1.64:99999", 80, ""},
+        {"https://192.168.1.64:8a", 80, ""},
+        {"https://camera.local", 80, ""},
+        {"ftp://192.168.1.64", 80, ""},
+        {"https://[fe80::1", 80, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string url = korvane::DeviceServiceUrl(c.ip, c.port);
+        EXPECT_EQ(url, *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
+    }
 }
 
 TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
@@ -191,7 +219,7 @@ TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
             EXPECT_NE(reply.error.find(camera.TlsFingerprint()), std::string::npos);
         korvane::CPTZService service;  // the whole way: services, profile, presets
         service.SetTlsFingerprint(c.pin);
-        service.Init("https://127.0.0.1", c.at.Port(), "admin", "secret");
+        service.Init(("https://127.0.0.1:" + std::to_string(c.at.Port())).c_str(), 80, "admin", "secret");
         EXPECT_EQ(service.Open(), c.error ? 0 : 1);
     }
     // A plain HTTP camera is no HTTPS camera: no answer is taken as one.

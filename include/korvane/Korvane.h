@@ -138,6 +138,9 @@ public:
     // it cut to 239 bytes without one). ONVIF: ip (IPv4 or IPv6 address),
     // port, user, password; reads the camera's clock and finds its media and
     // PTZ services at once; a later call with other credentials replaces them.
+    // ip may also be "https://address[:port]" (or "http://..."), which carries
+    // its own port (443 or 80 when it names none); a bare address on port 443
+    // is HTTPS too (see SetTlsFingerprint).
     // ONVIF requests all go to the ip and port given here: of the service
     // addresses the camera advertises only the path (and query) is used, so
     // nothing is sent to another host or port, and a camera behind NAT that
@@ -146,7 +149,8 @@ public:
     // asks for HTTP authentication, as HTTP digest answers; a camera that asks
     // for HTTP Basic gets no password and its requests fail.
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
-    // for a speed s > 0), presets 1 to 256 (named by their number on the
+    // for a speed s > 0, scaled onto the camera's advertised velocity range
+    // when that is not -1 to 1), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
     // Going to a preset number never stored stores the present position
     // under it first; going to a number cleared with PreSet(n, 2) sends

@@ -166,7 +166,8 @@ KORVANE_C_API void KORVANE_CALL korvane_set_device_type(korvane_camera* cam, int
 /* Network mode: the camera's address and port and its credentials. Relayed
  * devices: all seven go to the relay (texts cut to 254 bytes). ONVIF: ip,
  * port, user and password; the camera is asked for its clock and services at
- * once. */
+ * once. An ONVIF ip may be "https://address[:port]", which carries its own
+ * port (see korvane_set_tls_fingerprint). */
 KORVANE_C_API void KORVANE_CALL korvane_set_socket_param(korvane_camera* cam, int32_t protocol, const char* ip,
                                                          uint32_t port, uint32_t value4, const char* user,
                                                          const char* password, const char* text7);

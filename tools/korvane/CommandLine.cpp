@@ -143,6 +143,8 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
             return LinkProblem{"host", std::string("must be an IP address such as 192.168.1.64") +
                                            (options.deviceType == DEVICE_ONVIF ? " or https://192.168.1.64" : "") +
                                            " (no names), not '" + target + "'"};
+        if (options.deviceType == DEVICE_ONVIF && options.port && target.find("://") != std::string::npos)
+            return LinkProblem{"port", "is not used with an address such as https://IP: write https://IP:PORT"};
         // The relay service carries Pelco frames only: with VISCA the library sends nothing.
         if (frames && options.protocol == PROTOCOL_VISCA)
             return LinkProblem{"protocol", "the relay service carries pelco-d and pelco-p only, not visca"};
@@ -284,7 +286,8 @@ std::string OnvifOrigin(const CameraOptions& options)
 {
     const auto address = ParseOnvifAddress(options.target);
     if (!address) return options.target;
-    const unsigned port = address->port.value_or(options.port.value_or(address->scheme == "https" ? 443 : 80));
+    const unsigned port = address->scheme.empty() ? options.port.value_or(80)
+                                                  : address->port.value_or(address->scheme == "https" ? 443 : 80);
     const bool tls = address->scheme == "https" || (address->scheme.empty() && port == 443);
     const std::string host = address->ip.find(':') != std::string::npos ? "[" + address->ip + "]" : address->ip;
     return std::string(tls ? "https://" : "") + host + ":" + std::to_string(port);

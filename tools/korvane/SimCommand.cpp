@@ -239,8 +239,10 @@ int RunOnvif(const SimOptions& options, CStopper& stopper)
     if (!options.discoverable.empty())
         std::cout << "answers discovery probes on " << options.discoverable << ": korvane discover --interface "
                   << options.discoverable << "\n";
-    std::cout << "try: korvane --network " << (options.tls ? "https://127.0.0.1" : "127.0.0.1") << " --port "
-              << camera.Port() << " --user " << options.user << " --password " << options.password << pin
+    std::cout << "try: korvane --network "
+              << (options.tls ? "https://127.0.0.1:" + std::to_string(camera.Port())
+                              : "127.0.0.1 --port " + std::to_string(camera.Port()))
+              << " --user " << options.user << " --password " << options.password << pin
               << " interactive" << std::endl;
     while (!stopper.Stopped()) {
         if (auto request = camera.NextRequest(100ms)) Say(sim::COnvifCamera::Describe(*request));
