@@ -245,6 +245,31 @@ int CKorvane::GetLinkState(char* reason, int size) const
 
 // --- end of capabilities and link state -------------------------------------------
 
+int CKorvane::GetPosition(float& pan, float& tilt, float& zoom, int& moving)
+{
+    return Forward(m_pBackend, 0, [&](CCameraBackend& b) { return b.GetPosition(pan, tilt, zoom, moving); });
+}
+
+int CKorvane::GotoHome()
+{
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.GotoHome(); });
+}
+
+int CKorvane::SetHome()
+{
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.SetHome(); });
+}
+
+void CKorvane::SetOnvifProfile(const char* token)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetOnvifProfile(token); });
+}
+
+void CKorvane::SetTlsFingerprint(const char* sha256)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetTlsFingerprint(sha256); });
+}
+
 extern "C" void KorvaneSetMessageHandler(void (*handler)(const char* title, const char* text, void* ctx),
                                          void* ctx)
 {

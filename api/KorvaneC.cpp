@@ -224,4 +224,39 @@ std::int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* re
 
 // --- end of capabilities and link state -------------------------------------------
 
+std::int32_t KORVANE_CALL korvane_get_position(korvane_camera* cam, float* pan, float* tilt, float* zoom,
+                                               std::int32_t* moving)
+{
+    return OnCamera(cam, [&](CKorvane& c) {
+        float p = pan ? *pan : 0.0f, t = tilt ? *tilt : 0.0f, z = zoom ? *zoom : 0.0f;
+        int m = 0;
+        if (!c.GetPosition(p, t, z, m)) return 0;
+        if (pan) *pan = p;
+        if (tilt) *tilt = t;
+        if (zoom) *zoom = z;
+        if (moving) *moving = m;
+        return 1;
+    });
+}
+
+std::int32_t KORVANE_CALL korvane_goto_home(korvane_camera* cam)
+{
+    return OnCamera(cam, [](CKorvane& c) { return c.GotoHome(); });
+}
+
+std::int32_t KORVANE_CALL korvane_set_home(korvane_camera* cam)
+{
+    return OnCamera(cam, [](CKorvane& c) { return c.SetHome(); });
+}
+
+void KORVANE_CALL korvane_set_onvif_profile(korvane_camera* cam, const char* token)
+{
+    OnCameraVoid(cam, [&](CKorvane& c) { c.SetOnvifProfile(token); });
+}
+
+void KORVANE_CALL korvane_set_tls_fingerprint(korvane_camera* cam, const char* sha256)
+{
+    OnCameraVoid(cam, [&](CKorvane& c) { c.SetTlsFingerprint(sha256); });
+}
+
 }  // extern "C"

@@ -11,5 +11,6 @@ void ReportThroughput(CReport& report);
 void Scale(CReport& report);
 void IdleCpu(CReport& report);
 void OnvifRoundTrip(CReport& report);
+void OnvifSetUp(CReport& report);
 
 }  // namespace korvane::bench

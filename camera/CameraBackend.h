@@ -57,6 +57,12 @@ public:
     virtual int CloseAutoWrite() = 0;
     virtual int ConnectTest() = 0;
 
+    // ONVIF position, home and connection choices; other links: 0, ignored.
+    virtual int GetPosition(float&, float&, float&, int&) { return 0; }
+    virtual int GotoHome() { return 0; }
+    virtual int SetHome() { return 0; }
+    virtual void SetOnvifProfile(const char*) {}
+    virtual void SetTlsFingerprint(const char*) {}
     // The link as set up now, for the capability table.
     virtual LinkKind Kind() const = 0;
     const CLinkHealth& Health() const { return *m_pHealth; }

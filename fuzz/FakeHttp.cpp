@@ -49,6 +49,8 @@ CHttpSession::CHttpSession() = default;
 
 CHttpSession::~CHttpSession() = default;
 
+bool CHttpSession::SetTlsFingerprint(const std::string&) { return true; }  // answers come from the input
+
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
                                  const std::string& user, const std::string& password,
                                  std::chrono::milliseconds timeout)

@@ -45,7 +45,11 @@ void CNetCamera::SetDeviceType(DEVICETYPE type)
     m_nDeviceType = type;
     if (!IsRelayed()) {
         CloseSockets();  // a relayed pair made before has no use any more
-        if (!m_pOnvif) m_pOnvif = std::make_unique<CPTZService>();
+        if (!m_pOnvif) {
+            m_pOnvif = std::make_unique<CPTZService>();
+            m_pOnvif->SetProfileToken(m_strOnvifProfile);
+            m_pOnvif->SetTlsFingerprint(m_strTlsFingerprint);
+        }
         return;
     }
     m_openRequest.SetDeviceType(static_cast<std::uint32_t>(type));
@@ -283,6 +287,41 @@ int CNetCamera::ConnectTest()
     }
     platform::ShowMessageBox(text);
     return 1;
+}
+
+int CNetCamera::GetPosition(float& pan, float& tilt, float& zoom, int& moving)
+{
+    if (IsRelayed() || !m_pOnvif) return 0;
+    onvif::PtzStatus status;
+    if (!m_pOnvif->GetStatus(status)) return 0;
+    // An axis the camera did not report keeps the host's value.
+    if (status.hasPanTilt) {
+        pan = status.pan;
+        tilt = status.tilt;
+    }
+    if (status.hasZoom) zoom = status.zoom;
+    moving = status.moving ? 1 : 0;
+    return 1;
+}
+
+int CNetCamera::GotoHome()
+{
+    if (IsRelayed() || !m_pOnvif) return 0;
+    return m_pOnvif->GotoHome(m_encoder.HorizonSpeed(), m_encoder.VertcalSpeed());
+}
+
+int CNetCamera::SetHome() { return IsRelayed() || !m_pOnvif ? 0 : m_pOnvif->SetHome(); }
+
+void CNetCamera::SetOnvifProfile(const char* token)
+{
+    m_strOnvifProfile = token ? token : "";
+    if (m_pOnvif) m_pOnvif->SetProfileToken(m_strOnvifProfile);
+}
+
+void CNetCamera::SetTlsFingerprint(const char* fingerprint)
+{
+    m_strTlsFingerprint = fingerprint ? fingerprint : "";
+    if (m_pOnvif) m_pOnvif->SetTlsFingerprint(m_strTlsFingerprint);
 }
 
 void CNetCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }

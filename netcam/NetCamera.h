@@ -36,6 +36,11 @@ public:
     int ConnectTest() override;
 
     LinkKind Kind() const override { return {MODE_NETWORK, m_encoder.Protocol(), m_nDeviceType}; }
+    int GetPosition(float& pan, float& tilt, float& zoom, int& moving) override;
+    int GotoHome() override;
+    int SetHome() override;
+    void SetOnvifProfile(const char* token) override;
+    void SetTlsFingerprint(const char* fingerprint) override;
 
 protected:
     int Run(PtzCommand command) override;
@@ -63,6 +68,8 @@ private:
     COpenRequest m_openRequest;
     boost::system::error_code m_lastError;  // of this camera's latest socket operation
     std::unique_ptr<CPTZService> m_pOnvif;  // device type 3 only
+    std::string m_strOnvifProfile;          // kept for a client made again after Close
+    std::string m_strTlsFingerprint;
 };
 
 }  // namespace korvane

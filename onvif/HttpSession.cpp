@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 
 namespace korvane::onvif {
@@ -73,6 +74,26 @@ CHttpSession::CHttpSession()
 
 CHttpSession::~CHttpSession() = default;
 
+std::string NormalizeFingerprint(const std::string& text)
+{
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return hex.size() == 64 ? hex : std::string();
+}
+
+bool CHttpSession::SetTlsFingerprint(const std::string& fingerprint)
+{
+    const bool wasPinned = !m_tls.fingerprint.empty();
+    m_tls.fingerprint = NormalizeFingerprint(fingerprint);
+    if (wasPinned && m_tls.fingerprint.empty()) m_curl.reset(curl_easy_init());  // the store back
+    m_bBadFingerprint = !fingerprint.empty() && m_tls.fingerprint.empty();
+    return !m_bBadFingerprint;
+}
+
 HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
                                  const std::string& user, const std::string& password,
                                  std::chrono::milliseconds timeout)
@@ -86,11 +107,20 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
         reply.error = "no HTTP client";
         return reply;
     }
+    if (url.rfind("https://", 0) == 0) {
+        if (m_bBadFingerprint) {
+            reply.error = "the pinned certificate fingerprint is no SHA-256 fingerprint (64 hex digits)";
+            return reply;
+        }
+        if (!platform::ConfigureTls(curl, m_tls, reply.error)) return reply;
+    }
     HeaderList headers;
     headers.Add("Content-Type: application/soap+xml; charset=utf-8; action=\"" + action + "\"");
     headers.Add("Expect:");  // no 100-continue round trip
     Sink sink;
     Challenges challenges;
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -120,12 +150,22 @@ HttpReply CHttpSession::PostSoap(const std::string& url, const std::string& acti
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.status);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the list dies here
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);  // and so does the buffer
     if (sink.overflow) {
         reply.error = "answer too large";
         return reply;
     }
     if (challenges.tooMany) {
         reply.error = "authentication refused " + std::to_string(challenges.count) + " times";
+        return reply;
+    }
+    if (result != CURLE_OK && !m_tls.seen.empty()) {
+        reply.error = "the camera's certificate (SHA-256 " + m_tls.seen + ") is not the pinned one";
+        return reply;
+    }
+    if (result == CURLE_PEER_FAILED_VERIFICATION) {
+        reply.error = std::string("the camera's certificate is not trusted here (") + detail +
+                      "); pin its SHA-256 fingerprint to accept a camera's own certificate";
         return reply;
     }
     if (result != CURLE_OK) {

@@ -4,6 +4,8 @@
 // hand the password to anyone who asks or listens.
 #pragma once
 
+#include "platform/Tls.h"
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -32,6 +34,11 @@ public:
     CHttpSession(const CHttpSession&) = delete;
     CHttpSession& operator=(const CHttpSession&) = delete;
 
+    // An https address's certificate must be this one (SHA-256, hex, colons
+    // allowed); empty: verified against the system's store. False for text
+    // that is no SHA-256 fingerprint (every https request then fails).
+    bool SetTlsFingerprint(const std::string& fingerprint);
+
     // Ends within timeout (at most kTimeout), answered or not.
     HttpReply PostSoap(const std::string& url, const std::string& action, const std::string& envelope,
                        const std::string& user, const std::string& password,
@@ -42,6 +49,12 @@ private:
         void operator()(void* handle) const;
     };
     std::unique_ptr<void, CurlDeleter> m_curl;
+    platform::TlsPin m_tls;
+    bool m_bBadFingerprint = false;
 };
+
+// 64 lower-case hex digits from a SHA-256 fingerprint written as hex, with or
+// without colons ("AB:CD:..." as openssl prints it); empty for anything else.
+std::string NormalizeFingerprint(const std::string& text);
 
 }  // namespace korvane::onvif

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 namespace korvane::onvif {
@@ -35,15 +36,47 @@ int FieldOf(pugi::xml_node parent, const char* name)
     return value;
 }
 
+// A decimal number as a camera writes it (blanks around it allowed); nothing
+// for text that is no finite number.
+std::optional<float> NumberOf(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    float value = 0.0f;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// Min and Max of a range element; the generic -1 to 1 when either is missing
+// or the range is empty.
+VelocityRange RangeOf(pugi::xml_node range)
+{
+    const auto low = NumberOf(Child(range, "Min").child_value());
+    const auto high = NumberOf(Child(range, "Max").child_value());
+    if (!low || !high || *low >= *high) return {};
+    return {*low, *high};
+}
+
+std::string SpaceAttribute(const std::string& uri)
+{
+    return uri.empty() ? std::string() : " space=\"" + XmlEscape(uri) + "\"";
+}
+
 UtcSeconds NowSeconds() { return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()); }
 
 }  // namespace
 
 bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl)
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl,
+                          std::string* media2Url)
 {
     mediaUrl.clear();
     ptzUrl.clear();
+    if (media2Url) media2Url->clear();
     const SoapReply capabilities = connection.Call(
         deviceUrl, Action(kNsDevice, "GetCapabilities"),
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
@@ -60,7 +93,7 @@ bool Onvif_device_geturls(COnvifConnection& connection, const std::string& devic
         for (pugi::xml_node service : services.body.children()) {
             if (std::string(LocalName(service)) != "Service") continue;
             const std::string ns = Child(service, "Namespace").child_value();
-            std::string* url = ns == kNsMedia ? &mediaUrl : ns == kNsPtz ? &ptzUrl : nullptr;
+            std::string* url = ns == kNsMedia ? &mediaUrl : ns == kNsPtz ? &ptzUrl : ns == kNsMedia2 ? media2Url : nullptr;
             if (url && url->empty()) *url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
         }
     }
@@ -136,20 +169,61 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
     return reply;
 }
 
-void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
-                              const std::string& password, std::vector<std::string>& profiles)
+namespace {
+
+// The Profiles elements of a GetProfiles answer; ptz finds a profile's PTZ
+// configuration element.
+template <typename FindPtz>
+void ReadProfiles(const SoapReply& reply, std::vector<MediaProfile>& profiles, FindPtz ptz)
+{
+    for (pugi::xml_node profile : reply.body.children()) {
+        if (std::string(LocalName(profile)) != "Profiles") continue;
+        MediaProfile read;
+        read.token = profile.attribute("token").value();
+        if (read.token.empty()) continue;
+        const pugi::xml_node configuration = ptz(profile);
+        read.hasPtz = static_cast<bool>(configuration);
+        read.ptzConfiguration = configuration.attribute("token").value();
+        profiles.push_back(std::move(read));
+    }
+}
+
+}  // namespace
+
+bool Onvif_media_get_profile_list(COnvifConnection& connection, const std::string& mediaUrl,
+                                  const std::string& user, const std::string& password,
+                                  std::vector<MediaProfile>& profiles)
 {
     profiles.clear();
     const SoapReply reply =
         connection.Call(mediaUrl, Action(kNsMedia, "GetProfiles"), "<trt:GetProfiles/>", user, password);
-    if (!reply.ok) return;
+    if (!reply.ok) return false;
+    ReadProfiles(reply, profiles, [](pugi::xml_node profile) { return Child(profile, "PTZConfiguration"); });
+    return true;
+}
+
+bool Onvif_media2_get_profiles(COnvifConnection& connection, const std::string& media2Url, const std::string& user,
+                               const std::string& password, std::vector<MediaProfile>& profiles)
+{
+    profiles.clear();
+    const SoapReply reply = connection.Call(media2Url, Action(kNsMedia2, "GetProfiles"),
+                                            "<tr2:GetProfiles><tr2:Type>All</tr2:Type></tr2:GetProfiles>", user,
+                                            password);
+    if (!reply.ok) return false;
+    ReadProfiles(reply, profiles,
+                 [](pugi::xml_node profile) { return Child(Child(profile, "Configurations"), "PTZ"); });
+    return true;
+}
+
+void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
+                              const std::string& password, std::vector<std::string>& profiles)
+{
+    profiles.clear();
+    std::vector<MediaProfile> list;
+    Onvif_media_get_profile_list(connection, mediaUrl, user, password, list);
     std::vector<std::string> withoutPtz;
-    for (pugi::xml_node profile : reply.body.children()) {
-        if (std::string(LocalName(profile)) != "Profiles") continue;
-        const std::string token = profile.attribute("token").value();
-        if (token.empty()) continue;
-        (Child(profile, "PTZConfiguration") ? profiles : withoutPtz).push_back(token);
-    }
+    for (const MediaProfile& profile : list)
+        (profile.hasPtz ? profiles : withoutPtz).push_back(profile.token);
     profiles.insert(profiles.end(), withoutPtz.begin(), withoutPtz.end());
 }
 
@@ -165,13 +239,76 @@ int Onvif_ptz_getConfigurations(COnvifConnection& connection, const std::string&
 
 int Onvif_ptz_getConfigurationOptions(COnvifConnection& connection, const std::string& ptzUrl,
                                       const std::string& user, const std::string& password, const std::string&,
-                                      const std::string& configToken)
+                                      const std::string& configToken, VelocitySpaces* spaces)
 {
     const SoapReply reply = connection.Call(
         ptzUrl, Action(kNsPtz, "GetConfigurationOptions"),
         Element("tptz", "GetConfigurationOptions", Element("tptz", "ConfigurationToken", XmlEscape(configToken))),
         user, password);
-    return reply.ok && Child(reply.body, "PTZConfigurationOptions") ? kOnvifOk : kOnvifFailed;
+    const pugi::xml_node options = Child(reply.body, "PTZConfigurationOptions");
+    if (!reply.ok || !options) return kOnvifFailed;
+    if (spaces) {
+        *spaces = {};
+        const pugi::xml_node list = Child(options, "Spaces");
+        if (const pugi::xml_node panTilt = Child(list, "ContinuousPanTiltVelocitySpace")) {
+            spaces->pan = RangeOf(Child(panTilt, "XRange"));
+            spaces->tilt = RangeOf(Child(panTilt, "YRange"));
+            if (!spaces->pan.IsGeneric() || !spaces->tilt.IsGeneric())
+                spaces->panTiltSpace = Child(panTilt, "URI").child_value();
+        }
+        if (const pugi::xml_node zoom = Child(list, "ContinuousZoomVelocitySpace")) {
+            spaces->zoom = RangeOf(Child(zoom, "XRange"));
+            if (!spaces->zoom.IsGeneric()) spaces->zoomSpace = Child(zoom, "URI").child_value();
+        }
+    }
+    return kOnvifOk;
+}
+
+int Onvif_ptz_getStatus(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, PtzStatus& status)
+{
+    status = {};
+    const SoapReply reply = connection.Call(ptzUrl, Action(kNsPtz, "GetStatus"),
+                                            Element("tptz", "GetStatus", ProfileToken(profile)), user, password);
+    const pugi::xml_node ptz = Child(reply.body, "PTZStatus");
+    if (!reply.ok || !ptz) return kOnvifFailed;
+    const pugi::xml_node position = Child(ptz, "Position");
+    const pugi::xml_node panTilt = Child(position, "PanTilt");
+    const auto pan = NumberOf(panTilt.attribute("x").value());
+    const auto tilt = NumberOf(panTilt.attribute("y").value());
+    if (pan && tilt) {
+        status.hasPanTilt = true;
+        status.pan = *pan;
+        status.tilt = *tilt;
+    }
+    if (const auto zoom = NumberOf(Child(position, "Zoom").attribute("x").value())) {
+        status.hasZoom = true;
+        status.zoom = *zoom;
+    }
+    // Older cameras answer one word for both axes.
+    const pugi::xml_node moveStatus = Child(ptz, "MoveStatus");
+    const auto isMoving = [](pugi::xml_node node) { return std::string_view(node.child_value()).find("MOVING") != std::string_view::npos; };
+    status.moving = isMoving(Child(moveStatus, "PanTilt")) || isMoving(Child(moveStatus, "Zoom")) || isMoving(moveStatus);
+    return status.hasPanTilt || status.hasZoom ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_gotoHome(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                       const std::string& password, const std::string& profile, float pan, float tilt, float zoom)
+{
+    const std::string speed = "<tt:PanTilt x=\"" + XmlNumber(pan) + "\" y=\"" + XmlNumber(tilt) +
+                              "\"/><tt:Zoom x=\"" + XmlNumber(zoom) + "\"/>";
+    const SoapReply reply = connection.Call(
+        ptzUrl, Action(kNsPtz, "GotoHomePosition"),
+        Element("tptz", "GotoHomePosition", ProfileToken(profile) + Element("tptz", "Speed", speed)), user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_ptz_setHome(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                      const std::string& password, const std::string& profile)
+{
+    const SoapReply reply = connection.Call(ptzUrl, Action(kNsPtz, "SetHomePosition"),
+                                            Element("tptz", "SetHomePosition", ProfileToken(profile)), user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
 }
 
 int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
@@ -192,10 +329,14 @@ int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl,
 
 int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                              const std::string& password, const std::string& profile, float pan, float tilt,
-                             float zoom)
+                             float zoom, const VelocitySpaces* spaces)
 {
-    const std::string velocity = "<tt:PanTilt x=\"" + XmlNumber(pan) + "\" y=\"" + XmlNumber(tilt) +
-                                 "\"/><tt:Zoom x=\"" + XmlNumber(zoom) + "\"/>";
+    const VelocitySpaces generic;
+    if (!spaces) spaces = &generic;
+    const std::string velocity = "<tt:PanTilt x=\"" + XmlNumber(spaces->pan.Scale(pan)) + "\" y=\"" +
+                                 XmlNumber(spaces->tilt.Scale(tilt)) + "\"" + SpaceAttribute(spaces->panTiltSpace) +
+                                 "/><tt:Zoom x=\"" + XmlNumber(spaces->zoom.Scale(zoom)) + "\"" +
+                                 SpaceAttribute(spaces->zoomSpace) + "/>";
     const SoapReply reply = connection.Call(
         ptzUrl, Action(kNsPtz, "ContinuousMove"),
         Element("tptz", "ContinuousMove", ProfileToken(profile) + Element("tptz", "Velocity", velocity)), user,
@@ -267,6 +408,12 @@ std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& 
     for (const char c : rest)
         if (static_cast<unsigned char>(c) <= ' ' || c == 0x7f) return {};
     return origin + (rest[0] == '?' ? "/" : "") + rest;
+}
+
+float VelocityRange::Scale(float velocity) const
+{
+    if (IsGeneric() || !(min < 0.0f && max > 0.0f)) return velocity;
+    return velocity >= 0.0f ? velocity * max : -velocity * min;
 }
 
 std::optional<int> PresetNumberFromName(const std::string& name)

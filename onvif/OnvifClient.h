@@ -35,6 +35,7 @@ public:
     // False when no HTTP answer came at all: the camera is not reachable.
     bool LearnCameraClock(const std::string& deviceUrl);
     void ForgetCameraClock() { m_bClockKnown = false; }
+    bool SetTlsFingerprint(const std::string& fingerprint) { return m_http.SetTlsFingerprint(fingerprint); }
 
     SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
                    const std::string& user, const std::string& password);
@@ -61,28 +62,83 @@ private:
 constexpr int kOnvifOk = 0;
 constexpr int kOnvifFailed = -1;
 
+// A media profile: whether it has a PTZ configuration, and that
+// configuration's token (some cameras leave it out).
+struct MediaProfile {
+    std::string token;
+    bool hasPtz = false;
+    std::string ptzConfiguration;
+};
+
+// One axis of a continuous velocity space the camera advertises.
+struct VelocityRange {
+    float min = -1.0f;
+    float max = 1.0f;
+    // A velocity from -1 to 1 in this range: the sign kept, 1 at max, -1 at
+    // min. A range that does not hold 0 on both sides is taken as -1 to 1.
+    float Scale(float velocity) const;
+    bool IsGeneric() const { return min == -1.0f && max == 1.0f; }
+};
+
+// The continuous pan/tilt and zoom velocity spaces of a PTZ configuration:
+// the first of each kind the camera lists; the URI is sent with a move only
+// when the range is not -1 to 1, so cameras with the generic range get the
+// requests they always got.
+struct VelocitySpaces {
+    std::string panTiltSpace;
+    VelocityRange pan, tilt;
+    std::string zoomSpace;
+    VelocityRange zoom;
+};
+
+// Where the camera points (GetStatus). Absent axes stay unread.
+struct PtzStatus {
+    bool hasPanTilt = false;
+    bool hasZoom = false;
+    float pan = 0.0f, tilt = 0.0f, zoom = 0.0f;
+    bool moving = false;  // either axis reported MOVING
+};
+
 // The media and PTZ service addresses from one GetCapabilities answer (one
 // GetServices answer for cameras without it), on the device's own scheme,
 // host and port (ServiceUrlOnDevice). True when the media service was found;
 // ptzUrl stays empty when the camera has no PTZ service.
+// media2Url, when given, receives the newer media service's address a
+// GetServices answer lists (it is asked only when GetCapabilities did not
+// give both addresses).
 bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
-                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl);
+                          const std::string& password, std::string& mediaUrl, std::string& ptzUrl,
+                          std::string* media2Url = nullptr);
 // The profile for PTZ control (one with a PTZ configuration) first; empty
 // when none could be read.
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
                               const std::string& password, std::vector<std::string>& profiles);
+// Every profile in the camera's order (GetProfiles of the media service).
+bool Onvif_media_get_profile_list(COnvifConnection& connection, const std::string& mediaUrl,
+                                  const std::string& user, const std::string& password,
+                                  std::vector<MediaProfile>& profiles);
+// The same from the newer media service (GetProfiles, Type All).
+bool Onvif_media2_get_profiles(COnvifConnection& connection, const std::string& media2Url, const std::string& user,
+                               const std::string& password, std::vector<MediaProfile>& profiles);
 int Onvif_ptz_getConfigurations(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                                 const std::string& password, const std::string& profile, std::string& configToken);
 int Onvif_ptz_getConfigurationOptions(COnvifConnection& connection, const std::string& ptzUrl,
                                       const std::string& user, const std::string& password,
-                                      const std::string& profile, const std::string& configToken);
+                                      const std::string& profile, const std::string& configToken,
+                                      VelocitySpaces* spaces = nullptr);
+int Onvif_ptz_getStatus(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                        const std::string& password, const std::string& profile, PtzStatus& status);
+int Onvif_ptz_gotoHome(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                       const std::string& password, const std::string& profile, float pan, float tilt, float zoom);
+int Onvif_ptz_setHome(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
+                      const std::string& password, const std::string& profile);
 // Presets whose names are preset numbers (1 to 256, plain decimal) by number;
 // other presets are left out.
 int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                         const std::string& password, const std::string& profile, std::map<int, std::string>& presets);
 int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                              const std::string& password, const std::string& profile, float pan, float tilt,
-                             float zoom);
+                             float zoom, const VelocitySpaces* spaces = nullptr);
 int Onvif_ptz_cameraStop(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, bool panTilt, bool zoom);
 int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,

@@ -1,6 +1,7 @@
-// Drives one ONVIF camera: finds its media and PTZ services, uses its first
-// (PTZ-capable) media profile, and keeps the tokens the camera hands out so
-// that the host can speak in plain preset numbers 1 to 256.
+// Drives one ONVIF camera: finds its media (or newer media) and PTZ services,
+// uses the profile the host named or else the first profile with a PTZ
+// configuration, and keeps the tokens the camera hands out so that the host
+// can speak in plain preset numbers 1 to 256.
 //
 // Each operation is one host call: its requests share one deadline of 5
 // seconds (COnvifConnection::kCallBudget), and once a request has run out of
@@ -25,12 +26,21 @@ public:
     CPTZService() = default;
     virtual ~CPTZService() = default;
 
-    // The camera at ip:port. The latest credentials are the ones used. Asks
-    // for the camera's time and its service addresses at once.
+    // The camera at ip:port (ip may be "https://address[:port]"). The latest
+    // credentials are the ones used. Asks for the camera's time and its
+    // service addresses at once.
     void Init(const char* ip, unsigned int port, const char* user, const char* password);
     // Profiles, PTZ configuration and presets: 1 ready, 0 failed.
     int Open();
 
+    // The profile to use by its token (empty: the first with PTZ); read by Open.
+    void SetProfileToken(const std::string& token) { m_strProfileWanted = token; }
+    // The certificate an HTTPS camera must show (SHA-256, hex); before Init.
+    void SetTlsFingerprint(const std::string& fingerprint) { m_connection.SetTlsFingerprint(fingerprint); }
+    // Position and move status: 1 read, 0 not.
+    int GetStatus(onvif::PtzStatus& status);
+    int GotoHome(int horizontalSpeed, int verticalSpeed);  // 1 taken, 0 not
+    int SetHome();                                          // 1 taken, 0 not
     // Each of these refuses (result -1, no request) while no profile is known.
     int ContinuousMove(float pan, float tilt, float zoom);
     int Stop();  // pan/tilt after a move, zoom after a zoom (m_bPanTilt)
@@ -67,15 +77,21 @@ private:
     std::string m_strPassword;
     std::string m_strDeviceUrl;
     std::string m_strMediaUrl;
+    std::string m_strMedia2Url;
     std::string m_strPtzUrl;
     std::string m_strConfigToken;
+    std::string m_strProfileWanted;
+    onvif::VelocitySpaces m_velocity;
     std::vector<std::string> m_vecProfiles;
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
 };
 
 // "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP
-// address or the port is not a TCP port.
+// address or the port is not a TCP port. ip may be an address with a
+// scheme, "https://192.168.1.64[:8443]", which carries its own port (443 or
+// 80 when it names none; port is then not used); a bare address on port 443
+// is reached over HTTPS.
 std::string DeviceServiceUrl(const char* ip, unsigned int port);
 
 }  // namespace korvane

@@ -33,6 +33,10 @@ std::string Envelope(const std::string& header, const std::string& body)
     out += kNsPtz;
     out += "\" xmlns:tt=\"";
     out += kNsSchema;
+    if (body.find("<tr2:") != std::string::npos) {
+        out += "\" xmlns:tr2=\"";
+        out += kNsMedia2;
+    }
     out += "\">";
     if (!header.empty()) out += "<s:Header>" + header + "</s:Header>";
     out += "<s:Body>" + body + "</s:Body></s:Envelope>";

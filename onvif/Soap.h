@@ -12,6 +12,7 @@ namespace korvane::onvif {
 constexpr const char* kNsSoap = "http://www.w3.org/2003/05/soap-envelope";
 constexpr const char* kNsDevice = "http://www.onvif.org/ver10/device/wsdl";
 constexpr const char* kNsMedia = "http://www.onvif.org/ver10/media/wsdl";
+constexpr const char* kNsMedia2 = "http://www.onvif.org/ver20/media/wsdl";
 constexpr const char* kNsPtz = "http://www.onvif.org/ver20/ptz/wsdl";
 constexpr const char* kNsSchema = "http://www.onvif.org/ver10/schema";
 constexpr const char* kNsWsse =
@@ -27,7 +28,8 @@ std::string XmlEscape(const std::string& text);
 
 // The envelope: header (may be empty) and the body's one element, which
 // declares the prefixes it uses (tds, trt, tptz, tt are declared on the
-// envelope).
+// envelope; tr2, the newer media service, is declared only when the body
+// uses it, so that the envelopes of every other request stay as they were).
 std::string Envelope(const std::string& header, const std::string& body);
 
 // A parsed answer. ok when HTTP said 200 and the body is a SOAP envelope

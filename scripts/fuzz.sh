@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${FUZZ_BUILD:-build-fuzz}
-targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client command_line camera_file panel)
+targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client probe_matches command_line camera_file panel)
 
 install_missing() {
   scripts/install-deps.sh

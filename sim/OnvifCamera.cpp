@@ -1,6 +1,7 @@
 #include "sim/OnvifCamera.h"
 
 #include "sim/Arrivals.h"
+#include "sim/ProbeResponder.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
 #include "platform/Crypto.h"
@@ -10,9 +11,19 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#ifdef KORVANE_SIM_TLS
+#include "sim/SelfSignedTls.h"
 
+#include <boost/beast/ssl.hpp>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
+#include <type_traits>
 
 namespace korvane::sim {
 
@@ -97,6 +108,46 @@ std::string Velocity(pugi::xml_node parent, const char* axis, const char* attrib
     return Child(parent, axis).attribute(attribute).value();
 }
 
+std::string Number(float value)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+float FloatOf(const std::string& text)
+{
+    float value = 0.0f;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+// Pan, tilt and zoom.
+using Place = std::array<float, 3>;
+
+// Where the camera points: a place and the velocities it moves at since then.
+struct Motion {
+    Place from{0.0f, 0.0f, 0.0f};
+    Place velocity{0.0f, 0.0f, 0.0f};
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+
+    Place Now() const
+    {
+        const float seconds = std::chrono::duration<float>(std::chrono::steady_clock::now() - since).count();
+        Place at;
+        for (int axis = 0; axis < 3; ++axis)
+            at[axis] = std::clamp(from[axis] + velocity[axis] * seconds, axis == 2 ? 0.0f : -1.0f, 1.0f);
+        return at;
+    }
+    void Set(const Place& place, const Place& speed)
+    {
+        from = place;
+        velocity = speed;
+        since = std::chrono::steady_clock::now();
+    }
+    bool Moving(int axis) const { return velocity[axis] != 0.0f; }
+};
+
 }  // namespace
 
 struct COnvifCamera::Impl {
@@ -107,6 +158,12 @@ struct COnvifCamera::Impl {
     const std::string realm = "korvane-sim";
     const std::string nonce = "5f3a9c1e7d2b4a60";
 
+    std::string fingerprint;
+#ifdef KORVANE_SIM_TLS
+    std::unique_ptr<boost::asio::ssl::context> tls;
+#endif
+    std::unique_ptr<CProbeResponder> probes;
+
     CArrivals<OnvifRequest> requests;
     std::mutex mutex;  // what follows
     std::size_t httpRequests = 0;
@@ -116,7 +173,10 @@ struct COnvifCamera::Impl {
     std::vector<std::string> authorizations;
     unsigned staleNonces = 0;
     std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
+    std::map<std::string, Place> presetPlaces;
     int nextPreset = 100;
+    Motion motion;
+    Place home{0.0f, 0.0f, 0.0f};
 
     void Accept();
     // The answer, or nothing when the camera is to stay silent.
@@ -137,16 +197,39 @@ struct COnvifCamera::Impl {
     std::string Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status);
     std::string ServiceUrl(const char* service) const
     {
-        const std::string base =
-            options.serviceBase.empty() ? "http://127.0.0.1:" + std::to_string(port) : options.serviceBase;
-        return base + "/onvif/" + service;
+        return (options.serviceBase.empty() ? Origin() : options.serviceBase) + "/onvif/" + service;
+    }
+    std::string Origin() const
+    {
+        return std::string(options.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port);
     }
 };
 
 namespace {
 
-struct Session : std::enable_shared_from_this<Session> {
-    Session(tcp::socket socket, COnvifCamera::Impl& camera) : stream(std::move(socket)), camera(camera) {}
+// One connection, over plain TCP or TLS.
+template <typename Stream>
+struct Session : std::enable_shared_from_this<Session<Stream>> {
+    using std::enable_shared_from_this<Session<Stream>>::shared_from_this;
+
+    template <typename... Tls>
+    Session(tcp::socket socket, COnvifCamera::Impl& camera, Tls&... tls)
+        : stream(std::move(socket), tls...), camera(camera)
+    {
+    }
+
+    // TLS first, when there is any; a failed handshake ends the connection.
+    void Start()
+    {
+        if constexpr (std::is_same_v<Stream, beast::tcp_stream>) {
+            Read();
+        } else {
+            stream.async_handshake(boost::asio::ssl::stream_base::server,
+                                   [self = shared_from_this()](beast::error_code error) {
+                                       if (!error) self->Read();
+                                   });
+        }
+    }
 
     void Read()
     {
@@ -219,19 +302,19 @@ struct Session : std::enable_shared_from_this<Session> {
     {
         if (!response.keep_alive()) {
             beast::error_code ignored;
-            stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            beast::get_lowest_layer(stream).socket().shutdown(tcp::socket::shutdown_send, ignored);
             return;
         }
         Read();
     }
 
-    beast::tcp_stream stream;
+    Stream stream;
     COnvifCamera::Impl& camera;
     beast::flat_buffer buffer;
     Request request;
     Response response;
     OnvifPace pace;
-    boost::asio::steady_timer timer{stream.get_executor()};
+    boost::asio::steady_timer timer{beast::get_lowest_layer(stream).get_executor()};
     std::string dripping;
     std::size_t dripped = 0;
 };
@@ -246,7 +329,14 @@ void COnvifCamera::Impl::Accept()
             std::lock_guard<std::mutex> lock(mutex);
             ++connections;
         }
-        std::make_shared<Session>(std::move(socket), *this)->Read();
+#ifdef KORVANE_SIM_TLS
+        if (tls) {
+            std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(std::move(socket), *this, *tls)->Start();
+            Accept();
+            return;
+        }
+#endif
+        std::make_shared<Session<beast::tcp_stream>>(std::move(socket), *this)->Start();
         Accept();
     });
 }
@@ -405,23 +495,36 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
     }
     if (op == "GetCapabilities" && options.answerGetCapabilities) {
         return Answer("<dev:GetCapabilitiesResponse><dev:Capabilities><sch:Device><sch:XAddr>" +
-                      ServiceUrl("device_service") + "</sch:XAddr></sch:Device><sch:Media><sch:XAddr>" +
-                      ServiceUrl("media_service") + "</sch:XAddr></sch:Media><sch:PTZ><sch:XAddr>" +
+                      ServiceUrl("device_service") + "</sch:XAddr></sch:Device>" +
+                      (options.media1 ? "<sch:Media><sch:XAddr>" + ServiceUrl("media_service") + "</sch:XAddr></sch:Media>"
+                                      : std::string()) +
+                      "<sch:PTZ><sch:XAddr>" +
                       ServiceUrl("ptz_service") + "</sch:XAddr></sch:PTZ></dev:Capabilities></dev:GetCapabilitiesResponse>");
     }
     if (op == "GetServices") {
-        return Answer("<dev:GetServicesResponse><dev:Service><dev:Namespace>" + std::string(onvif::kNsMedia) +
-                      "</dev:Namespace><dev:XAddr>" + ServiceUrl("media_service") +
+        return Answer("<dev:GetServicesResponse><dev:Service><dev:Namespace>" +
+                      std::string(options.media1 ? onvif::kNsMedia : onvif::kNsMedia2) +
+                      "</dev:Namespace><dev:XAddr>" + ServiceUrl(options.media1 ? "media_service" : "media2_service") +
                       "</dev:XAddr></dev:Service><dev:Service><dev:Namespace>" + onvif::kNsPtz +
                       "</dev:Namespace><dev:XAddr>" + ServiceUrl("ptz_service") +
                       "</dev:XAddr></dev:Service></dev:GetServicesResponse>");
     }
+    if (op == "GetProfiles" && record.path == "/onvif/media2_service") {
+        record.values["type"] = Child(operation, "Type").child_value();
+        return Answer("<tr2:GetProfilesResponse xmlns:tr2=\"" + std::string(onvif::kNsMedia2) +
+                      "\"><tr2:Profiles token=\"Profile_Sub\" fixed=\"true\"><tr2:Name>sub</tr2:Name>"
+                      "<tr2:Configurations/></tr2:Profiles><tr2:Profiles token=\"Profile_1\" fixed=\"true\">"
+                      "<tr2:Name>main</tr2:Name><tr2:Configurations><tr2:PTZ token=\"PTZConfig_1\"><sch:Name>ptz"
+                      "</sch:Name></tr2:PTZ></tr2:Configurations></tr2:Profiles></tr2:GetProfilesResponse>");
+    }
     if (op == "GetProfiles") {
-        // The profile without PTZ comes first: the client must pick the other.
+        // The profile without PTZ comes first: the client must pick the next.
         return Answer("<med:GetProfilesResponse><med:Profiles token=\"Profile_Sub\" fixed=\"true\"><sch:Name>sub"
                       "</sch:Name></med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
                       "</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
-                      "</sch:PTZConfiguration></med:Profiles></med:GetProfilesResponse>");
+                      "</sch:PTZConfiguration></med:Profiles><med:Profiles token=\"Profile_2\" fixed=\"true\">"
+                      "<sch:Name>second</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
+                      "</sch:Name></sch:PTZConfiguration></med:Profiles></med:GetProfilesResponse>");
     }
     if (op == "GetConfigurations") {
         return Answer("<ptz:GetConfigurationsResponse><ptz:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
@@ -433,10 +536,20 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
             status = 400;
             return Fault("Sender", "ter:NoConfig", "No such configuration");
         }
-        return Answer("<ptz:GetConfigurationOptionsResponse><ptz:PTZConfigurationOptions><sch:Spaces/>"
+        const bool generic = options.velocityRange == 1.0f;
+        const std::string low = Number(-options.velocityRange), high = Number(options.velocityRange);
+        const std::string range = "<sch:Min>" + low + "</sch:Min><sch:Max>" + high + "</sch:Max>";
+        return Answer("<ptz:GetConfigurationOptionsResponse><ptz:PTZConfigurationOptions><sch:Spaces>"
+                      "<sch:ContinuousPanTiltVelocitySpace><sch:URI>http://www.onvif.org/ver10/tptz/PanTiltSpaces/" +
+                      std::string(generic ? "VelocityGenericSpace" : "VelocitySpaceDegrees") +
+                      "</sch:URI><sch:XRange>" + range + "</sch:XRange><sch:YRange>" + range +
+                      "</sch:YRange></sch:ContinuousPanTiltVelocitySpace><sch:ContinuousZoomVelocitySpace><sch:URI>"
+                      "http://www.onvif.org/ver10/tptz/ZoomSpaces/" +
+                      (generic ? "VelocityGenericSpace" : "VelocitySpaceMillimeter") + "</sch:URI><sch:XRange>" +
+                      range + "</sch:XRange></sch:ContinuousZoomVelocitySpace></sch:Spaces>"
                       "</ptz:PTZConfigurationOptions></ptz:GetConfigurationOptionsResponse>");
     }
-    if (profile != "Profile_1" && op != "GetCapabilities") return noProfile();
+    if (profile != "Profile_1" && profile != "Profile_2") return noProfile();
     if (op == "GetPresets") {
         std::string list;
         for (const auto& [token, name] : presets)
@@ -448,18 +561,46 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
         record.values["pan"] = Velocity(velocity, "PanTilt", "x");
         record.values["tilt"] = Velocity(velocity, "PanTilt", "y");
         record.values["zoom"] = Velocity(velocity, "Zoom", "x");
+        record.values["space"] = Velocity(velocity, "PanTilt", "space");
+        const float range = options.velocityRange;
+        motion.Set(motion.Now(), {FloatOf(record.values["pan"]) / range, FloatOf(record.values["tilt"]) / range,
+                                  FloatOf(record.values["zoom"]) / range});
         return Answer("<ptz:ContinuousMoveResponse/>");
     }
     if (op == "Stop") {
         record.values["pantilt"] = Child(operation, "PanTilt").child_value();
         record.values["zoom"] = Child(operation, "Zoom").child_value();
+        Place velocity = motion.velocity;
+        if (record.values["pantilt"] != "false") velocity[0] = velocity[1] = 0.0f;
+        if (record.values["zoom"] != "false") velocity[2] = 0.0f;
+        motion.Set(motion.Now(), velocity);
         return Answer("<ptz:StopResponse/>");
+    }
+    if (op == "GetStatus") {
+        const Place at = motion.Now();
+        const auto state = [](bool moving) { return moving ? "MOVING" : "IDLE"; };
+        return Answer("<ptz:GetStatusResponse><ptz:PTZStatus><sch:Position><sch:PanTilt x=\"" + Number(at[0]) +
+                      "\" y=\"" + Number(at[1]) + "\"/><sch:Zoom x=\"" + Number(at[2]) +
+                      "\"/></sch:Position><sch:MoveStatus><sch:PanTilt>" +
+                      state(motion.Moving(0) || motion.Moving(1)) + "</sch:PanTilt><sch:Zoom>" + state(motion.Moving(2)) +
+                      "</sch:Zoom></sch:MoveStatus><sch:UtcTime>" + onvif::FormatUtc(CameraNow()) +
+                      "</sch:UtcTime></ptz:PTZStatus></ptz:GetStatusResponse>");
+    }
+    if (op == "GotoHomePosition") {
+        record.values["pan"] = Velocity(Child(operation, "Speed"), "PanTilt", "x");
+        motion.Set(home, {0.0f, 0.0f, 0.0f});
+        return Answer("<ptz:GotoHomePositionResponse/>");
+    }
+    if (op == "SetHomePosition") {
+        home = motion.Now();
+        return Answer("<ptz:SetHomePositionResponse/>");
     }
     if (op == "SetPreset") {
         const std::string name = Child(operation, "PresetName").child_value();
         record.values["name"] = name;
         const std::string token = "Preset_" + std::to_string(nextPreset++);
         presets[token] = name;
+        presetPlaces[token] = motion.Now();
         record.values["token"] = token;
         return Answer("<ptz:SetPresetResponse><ptz:PresetToken>" + token + "</ptz:PresetToken></ptz:SetPresetResponse>");
     }
@@ -477,6 +618,7 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
             return Fault("Sender", "ter:NoToken", "No such preset");
         }
         if (op == "RemovePreset") presets.erase(token);
+        if (op == "GotoPreset") motion.Set(presetPlaces[token], {0.0f, 0.0f, 0.0f});
         return Answer("<ptz:" + op + "Response/>");
     }
     status = 400;
@@ -492,6 +634,22 @@ COnvifCamera::COnvifCamera(OnvifCameraOptions options, std::uint16_t port) : m_p
     m_pImpl->acceptor.bind(at);
     m_pImpl->acceptor.listen();
     m_nPort = m_pImpl->port = m_pImpl->acceptor.local_endpoint().port();
+    if (m_pImpl->options.tls) {
+#ifdef KORVANE_SIM_TLS
+        m_pImpl->tls = MakeSelfSignedContext(m_pImpl->options.tlsExpired, m_pImpl->fingerprint);
+#else
+        throw std::runtime_error("HTTPS is not available in this build");
+#endif
+    }
+    if (!m_pImpl->options.probeInterface.empty()) {
+        const std::string scopes = m_pImpl->options.scopes.empty()
+                                       ? "onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/type/ptz "
+                                         "onvif://www.onvif.org/name/Korvane%20sim "
+                                         "onvif://www.onvif.org/hardware/SimPTZ-1"
+                                       : m_pImpl->options.scopes;
+        m_pImpl->probes = std::make_unique<CProbeResponder>(m_pImpl->io, m_pImpl->options.probeInterface,
+                                                            m_pImpl->Origin() + "/onvif/device_service", scopes);
+    }
     m_pImpl->Accept();
     m_thread = std::thread([impl = m_pImpl.get()] { impl->io.run(); });
 }
@@ -501,6 +659,12 @@ COnvifCamera::~COnvifCamera()
     m_pImpl->io.stop();
     m_thread.join();
 }
+
+std::string COnvifCamera::Origin() const { return m_pImpl->Origin(); }
+
+std::string COnvifCamera::TlsFingerprint() const { return m_pImpl->fingerprint; }
+
+std::size_t COnvifCamera::ProbesAnswered() { return m_pImpl->probes ? m_pImpl->probes->Answered() : 0; }
 
 void COnvifCamera::SetFault(OnvifFault fault)
 {
@@ -553,7 +717,7 @@ std::string COnvifCamera::Describe(const OnvifRequest& request)
 {
     std::string line = request.operation;
     if (!request.authorized) line += " (not authorized)";
-    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt"};
+    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space"};
     for (const char* key : kOrder) {
         const auto found = request.values.find(key);
         if (found != request.values.end() && !found->second.empty()) line += std::string(" ") + key + " " + found->second;

@@ -3,6 +3,8 @@
 // digest (and, when told, HTTP digest authentication), keeps pan/tilt/zoom
 // velocities and presets, answers with SOAP faults as cameras do, and records
 // every request so that tests and the korvane tool can show what arrived.
+// Its position moves with the velocity of the last continuous move (one unit
+// a second at velocity 1), so GetStatus reads a camera that moves.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -49,6 +51,20 @@ struct OnvifCameraOptions {
     // Service addresses are advertised under this scheme, host and port
     // ("http://192.168.1.64:8080"); empty: the camera's own.
     std::string serviceBase;
+    // false: a newer camera with only the ver20 media service (GetServices
+    // lists it, GetProfiles answers in its form).
+    bool media1 = true;
+    // The continuous pan/tilt and zoom velocity ranges advertised: -v to v
+    // (1: the generic space).
+    float velocityRange = 1.0f;
+    // HTTPS with a self-signed certificate made at start (not on Windows);
+    // tlsExpired: one whose dates lie in the past.
+    bool tls = false;
+    bool tlsExpired = false;
+    // Answer WS-Discovery probes on this IPv4 interface address (empty: none)
+    // with these scopes (empty: the camera's own name and hardware).
+    std::string probeInterface;
+    std::string scopes;
 };
 
 // How fast the camera answers: each answer waits delay, then its status
@@ -67,6 +83,12 @@ public:
     COnvifCamera& operator=(const COnvifCamera&) = delete;
 
     std::uint16_t Port() const { return m_nPort; }
+    // "http://127.0.0.1:PORT" or "https://...".
+    std::string Origin() const;
+    // The SHA-256 fingerprint of the HTTPS certificate, hex; empty without TLS.
+    std::string TlsFingerprint() const;
+    // Probes answered so far.
+    std::size_t ProbesAnswered();
     void SetFault(OnvifFault fault);
     void SetPace(OnvifPace pace);
 

@@ -366,3 +366,104 @@ TEST(Onvif, ConnectionTestAndLinkStateTellWhatTheCameraAnswered)
     EXPECT_EQ(messages[1], "the ONVIF camera answered GetPresets with these credentials");
     EXPECT_NE(messages[2].find("failed the test: GetPresets: "), std::string::npos) << messages[2];
 }
+
+// A bounded wait for the camera to report a position that satisfies done.
+template <typename Done>
+bool PositionUntil(CKorvane& cam, Done done, float& pan, int& moving)
+{
+    float tilt = 0.0f, zoom = 0.0f;
+    for (const auto end = std::chrono::steady_clock::now() + 3s; std::chrono::steady_clock::now() < end;)
+        if (cam.GetPosition(pan, tilt, zoom, moving) && done(pan)) return true;
+    return false;
+}
+
+TEST(Onvif, PositionAndHomeFollowTheCamera)
+{
+    COnvifCamera sim;
+    auto cam = OnvifCamera("127.0.0.1", sim.Port());
+    while (sim.NextRequest(200ms)) {
+    }
+    float pan = 9.0f, tilt = 9.0f, zoom = 9.0f;
+    int moving = 9;
+    CKorvane relayed(MODE_NETWORK);
+    for (CKorvane* unopened : {cam.get(), &relayed}) {  // nothing to ask: 0, nothing sent
+        EXPECT_EQ(unopened->GetPosition(pan, tilt, zoom, moving), 0);
+        EXPECT_EQ(unopened->GotoHome(), 0);
+        EXPECT_EQ(unopened->SetHome(), 0);
+    }
+    EXPECT_FALSE(sim.NextRequest(300ms));
+    ASSERT_EQ(cam->Open(), 1);
+    ASSERT_EQ(cam->GetPosition(pan, tilt, zoom, moving), 1);
+    EXPECT_EQ(std::vector<float>({pan, tilt, zoom}), std::vector<float>({0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(moving, 0);
+
+    cam->SetHorizonSpeed(63);
+    cam->MoveRight();
+    ASSERT_TRUE(PositionUntil(*cam, [](float p) { return p >= 0.2f; }, pan, moving)) << pan;
+    EXPECT_EQ(moving, 1);
+    cam->CameraStop();
+    ASSERT_TRUE(PositionUntil(*cam, [](float) { return true; }, pan, moving));
+    EXPECT_EQ(moving, 0);
+    const float home = pan;
+    EXPECT_EQ(cam->SetHome(), 1);
+    cam->MoveLeft();
+    ASSERT_TRUE(PositionUntil(*cam, [&](float p) { return p < home - 0.1f; }, pan, moving));
+    cam->CameraStop();
+    EXPECT_EQ(cam->GotoHome(), 1);
+    EXPECT_EQ(Next(sim, "GotoHomePosition").values["pan"], "0.984375");  // the pan speed, as for a preset
+    ASSERT_TRUE(PositionUntil(*cam, [](float) { return true; }, pan, moving));
+    EXPECT_FLOAT_EQ(pan, home);
+}
+
+TEST(Onvif, NewerCamerasAdvertisedRangesAndNamedProfiles)
+{
+    const std::vector<std::string> classic = {"GetSystemDateAndTime", "GetCapabilities",         "GetProfiles",
+                                              "GetConfigurations",    "GetConfigurationOptions", "GetPresets"};
+    // Media2: the configuration comes with the profile, one request fewer.
+    const std::vector<std::string> media2 = {"GetSystemDateAndTime", "GetCapabilities",         "GetServices",
+                                             "GetProfiles",          "GetConfigurationOptions", "GetPresets"};
+    const std::vector<std::string> refused = {"GetSystemDateAndTime", "GetCapabilities", "GetProfiles"};
+    struct Case {
+        const char* what;
+        bool media1, capabilities;
+        float range;
+        const char* profile;
+        const std::vector<std::string>& opening;
+        int opens;
+        const char *moved, *pan, *space;
+    };
+    const Case cases[] = {
+        {"media2 only, no GetCapabilities", false, false, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
+        {"media2 only", false, true, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
+        {"degrees", true, true, 100.0f, "", classic, 1, "Profile_1", "50",
+         "http://www.onvif.org/ver10/tptz/PanTiltSpaces/VelocitySpaceDegrees"},
+        {"named profile", true, true, 1.0f, "Profile_2", classic, 1, "Profile_2", "0.5", ""},
+        {"unknown profile", true, true, 1.0f, "Nope", refused, 0, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OnvifCameraOptions options;
+        options.media1 = c.media1;
+        options.answerGetCapabilities = c.capabilities;
+        options.velocityRange = c.range;
+        COnvifCamera sim(options);
+        auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
+        cam->SetDeviceType(DEVICE_ONVIF);
+        cam->SetOnvifProfile(c.profile);
+        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+        EXPECT_EQ(cam->Open(), c.opens);
+        std::vector<std::string> operations;
+        while (auto request = sim.NextRequest(200ms)) {
+            operations.push_back(request->operation);
+            if (request->operation == "GetProfiles") EXPECT_EQ(request->values["type"], c.media1 ? "" : "All");
+        }
+        EXPECT_EQ(operations, c.opening);
+        if (!c.opens) continue;
+        cam->SetHorizonSpeed(31);
+        cam->MoveRight();
+        OnvifRequest move = Next(sim, "ContinuousMove");
+        EXPECT_EQ(move.values["profile"], c.moved);
+        EXPECT_EQ(move.values["pan"], c.pan);
+        EXPECT_EQ(move.values["space"], c.space);
+    }
+}

@@ -1,12 +1,17 @@
 // What an ONVIF camera checks in a request before it looks at the operation:
 // the SOAP 1.2 envelope, the WS-Security header and its digest.
+#include "discovery/ProbeMatches.h"
 #include "onvif/OnvifClient.h"
+#include "onvif/PTZService.h"
+#include "sim/OnvifCamera.h"
+#include "sim/ProbeResponder.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
 #include "platform/Crypto.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -139,4 +144,133 @@ TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
     };
     for (const Case& c : cases) EXPECT_EQ(ServiceUrlOnDevice(device, c.xaddr), c.url) << c.xaddr;
     EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
+    EXPECT_EQ(ServiceUrlOnDevice("https://10.0.0.5:443/onvif/device_service", "http://x/p"), "https://10.0.0.5:443/p");
+}
+
+TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
+{
+    struct Case {
+        const char* ip;
+        unsigned port;
+        const char* url;  // "" refused
+    };
+    const Case cases[] = {
+        {"192.168.1.64", 80, "http://192.168.1.64:80"},
+        {"192.168.1.64", 443, "https://192.168.1.64:443"},
+        {"https://192.168.1.64", 80, "https://192.168.1.64:443"},  // the address carries its port
+        {"https://192.168.1.64:8443/", 0, "https://192.168.1.64:8443"},
+        {"http://[fe80::1]:8080", 0, "http://[fe80::1]:8080"},
+        {"https://[fe80::1]", 0, "https://[fe80::1]:443"},
+        {"https://192.168.1.64:0", 80, ""},
+        {"https://192.168.1.64:99999", 80, ""},
+        {"https://192.168.1.64:8a", 80, ""},
+        {"https://camera.local", 80, ""},
+        {"ftp://192.168.1.64", 80, ""},
+        {"https://[fe80::1", 80, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string url = korvane::DeviceServiceUrl(c.ip, c.port);
+        EXPECT_EQ(url, *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
+    }
+}
+
+TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
+{
+    CHttpSession plain;
+    const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
+    const std::string action = std::string(kNsDevice) + "/GetSystemDateAndTime";
+#ifdef _WIN32
+    EXPECT_EQ(plain.PostSoap("https://127.0.0.1:1/", action, envelope, "", "").error,
+              "HTTPS is not available in this build");
+    GTEST_SKIP() << "this build speaks HTTP only";
+#endif
+    korvane::sim::OnvifCameraOptions options;
+    options.tls = true;
+    korvane::sim::COnvifCamera camera(options);
+    options.tlsExpired = true;
+    korvane::sim::COnvifCamera expired(options);
+    // As openssl prints it: upper case, with colons.
+    std::string printed;
+    for (std::size_t i = 0; i < camera.TlsFingerprint().size(); i += 2)
+        printed += (i ? ":" : "") + camera.TlsFingerprint().substr(i, 2);
+    for (char& c : printed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct Case {
+        const char* what;
+        korvane::sim::COnvifCamera& at;
+        std::string pin;
+        const char* error;  // nullptr: opens
+    };
+    const Case cases[] = {
+        {"pinned", camera, printed, nullptr},
+        {"expired but pinned", expired, expired.TlsFingerprint(), nullptr},
+        {"another pin", camera, expired.TlsFingerprint(), "is not the pinned one"},
+        {"unknown", camera, "", "self-signed certificate); pin its SHA-256"},
+        {"expired", expired, "", "certificate is not trusted here"},
+        {"no fingerprint", camera, "12:34", "is no SHA-256 fingerprint"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CHttpSession session;
+        EXPECT_EQ(session.SetTlsFingerprint(c.pin), std::string(c.what) != "no fingerprint");
+        const HttpReply reply = session.PostSoap(c.at.Origin() + "/onvif/device_service", action, envelope, "", "");
+        EXPECT_EQ(reply.status, c.error ? 0 : 200) << reply.error;
+        if (c.error) EXPECT_NE(reply.error.find(c.error), std::string::npos) << reply.error;
+        if (std::string(c.what) == "another pin")  // names what the camera showed
+            EXPECT_NE(reply.error.find(camera.TlsFingerprint()), std::string::npos);
+        korvane::CPTZService service;  // the whole way: services, profile, presets
+        service.SetTlsFingerprint(c.pin);
+        service.Init(("https://127.0.0.1:" + std::to_string(c.at.Port())).c_str(), 80, "admin", "secret");
+        EXPECT_EQ(service.Open(), c.error ? 0 : 1);
+    }
+    // A plain HTTP camera is no HTTPS camera: no answer is taken as one.
+    korvane::sim::COnvifCamera http;
+    EXPECT_EQ(plain.PostSoap("https://127.0.0.1:" + std::to_string(http.Port()) + "/", action, envelope, "", "").status, 0);
+}
+
+TEST(OnvifWire, ProbeMatchesAreReadByTheirProbe)
+{
+    using namespace korvane::discovery;
+    const std::string id = NewMessageId();
+    EXPECT_EQ(id.size(), 45u);
+    EXPECT_NE(id, NewMessageId());
+    const std::string own = korvane::sim::CProbeResponder::Answer(
+        ProbeMessage(id), "urn:uuid:1", "http://10.0.0.5:8080/onvif/device_service http://[fe80::1]/x",
+        "onvif://www.onvif.org/name/Room%20Cam%0A onvif://www.onvif.org/hardware/PTZ-9 onvif://www.onvif.org/type/ptz");
+    const auto envelope = [&](const std::string& relatesTo, const std::string& matches) {
+        return "<e:Envelope xmlns:e=\"x\" xmlns:w=\"y\" xmlns:d=\"z\"><e:Header><w:RelatesTo> " + relatesTo +
+               " </w:RelatesTo></e:Header><e:Body><d:ProbeMatches>" + matches + "</d:ProbeMatches></e:Body></e:Envelope>";
+    };
+    const std::string https = "<d:ProbeMatch><d:Types>dn:NetworkVideoTransmitter</d:Types><d:XAddrs>"
+                              "ftp://10.0.0.6/ https://[fd00::6]/onvif</d:XAddrs><d:Scopes>onvif://www.onvif.org/"
+                              "Name/x</d:Scopes></d:ProbeMatch><d:ProbeMatch><d:XAddrs>ftp://only</d:XAddrs></d:ProbeMatch>"
+                              "<d:ProbeMatch><d:XAddrs>http://10.0.0.7:0/ http://user@10.0.0.8/</d:XAddrs></d:ProbeMatch>";
+    struct Case {
+        const char* what;
+        std::string datagram;
+        std::vector<std::string> hosts;  // host:port of each match kept
+    };
+    const Case cases[] = {
+        {"the simulated camera's answer", own, {"10.0.0.5:8080"}},
+        {"another probe's answer", korvane::sim::CProbeResponder::Answer(ProbeMessage("urn:uuid:2"), "e", "http://a/", ""), {}},
+        {"a probe is no answer", ProbeMessage(id), {}},
+        {"https, IPv6, unusable addresses", envelope(id, https), {"fd00::6:443"}},
+        {"not XML", "<e:Envelope", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> hosts;
+        for (const FoundDevice& device : ParseProbeMatches(c.datagram, id))
+            hosts.push_back(device.host + ":" + std::to_string(device.port));
+        EXPECT_EQ(hosts, c.hosts);
+    }
+    const FoundDevice camera = ParseProbeMatches(own, id).at(0);
+    EXPECT_EQ(camera.name, "Room Cam");  // decoded, the line break dropped
+    EXPECT_EQ(camera.hardware, "PTZ-9");
+    EXPECT_TRUE(camera.ptz);
+    EXPECT_EQ(camera.endpoint, "urn:uuid:1");
+    EXPECT_EQ(camera.xaddrs.size(), 2u);
+    const FoundDevice secure = ParseProbeMatches(envelope(id, https), id).at(0);
+    EXPECT_EQ(secure.scheme, "https");
+    EXPECT_EQ(secure.name, "x");
+    EXPECT_FALSE(secure.ptz);
 }

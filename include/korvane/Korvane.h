@@ -128,6 +128,7 @@ typedef void (*RecvNotify)(const unsigned char* data, int length, unsigned int m
 
 namespace korvane {
 class CCameraBackend;
+struct CDiscoveryResult;
 }
 
 class KORVANE_API CKorvane {
@@ -161,6 +162,9 @@ public:
     // it cut to 239 bytes without one). ONVIF: ip (IPv4 or IPv6 address),
     // port, user, password; reads the camera's clock and finds its media and
     // PTZ services at once; a later call with other credentials replaces them.
+    // ip may also be "https://address[:port]" (or "http://..."), which carries
+    // its own port (443 or 80 when it names none); a bare address on port 443
+    // is HTTPS too (see SetTlsFingerprint).
     // ONVIF requests all go to the ip and port given here: of the service
     // addresses the camera advertises only the path (and query) is used, so
     // nothing is sent to another host or port, and a camera behind NAT that
@@ -169,7 +173,8 @@ public:
     // asks for HTTP authentication, as HTTP digest answers; a camera that asks
     // for HTTP Basic gets no password and its requests fail.
     // ONVIF commands: moves and zoom are continuous moves (velocity (s+1)/64
-    // for a speed s > 0), presets 1 to 256 (named by their number on the
+    // for a speed s > 0, scaled onto the camera's advertised velocity range
+    // when that is not -1 to 1), presets 1 to 256 (named by their number on the
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
     // Going to a preset number never stored stores the present position
     // under it first; going to a number cleared with PreSet(n, 2) sends
@@ -247,10 +252,70 @@ public:
     // A later success turns a failed link back. reason may be null.
     int GetLinkState(char* reason, int size) const;
     // --- end of capabilities and link state ----------------------------------
+    // --- ONVIF: position, home, profile, certificate ----------------------------
+    // ONVIF cameras only; the other links send nothing and return 0.
+    // Where the camera points (GetStatus): pan, tilt and zoom as the camera
+    // reports them (in its default spaces, usually -1 to 1 for pan and tilt
+    // and 0 to 1 for zoom) and moving 1 while either axis moves. 1 read; 0
+    // when the camera is not open, does not answer or reports no position. An
+    // axis the camera leaves out keeps the value passed in.
+    int GetPosition(float& pan, float& tilt, float& zoom, int& moving);
+    // Go to (at the pan and tilt speeds) or store the camera's home position:
+    // 1 the camera took it, 0 not.
+    int GotoHome();
+    int SetHome();
+    // The media profile to drive, by its token (cameras.json "profile"); null
+    // or empty: the first profile with a PTZ configuration. Read by Open.
+    void SetOnvifProfile(const char* token);
+    // HTTPS cameras (SetSocketParam with ip "https://192.168.1.64[:port]", or
+    // port 443): their certificate is verified against the system's store
+    // unless its SHA-256 fingerprint is pinned here (64 hex digits, colons
+    // allowed); then exactly that certificate is accepted, self-signed or
+    // not. Null or empty: no pin. Call before SetSocketParam.
+    void SetTlsFingerprint(const char* sha256);
 
 private:
     KORVANEMODE m_eMode;
     std::shared_ptr<korvane::CCameraBackend> m_pBackend;
+};
+
+// Finding ONVIF cameras on the local network (WS-Discovery): Run sends one
+// probe for network video transmitters to 239.255.255.250:3702 and collects
+// the answers. Apart from CKorvane: nothing is opened or driven.
+//
+//   CKorvaneDiscovery finder;
+//   for (int i = 0, n = finder.Run(3000); i < n; ++i)
+//       printf("%s %s:%d %s\n", finder.Name(i), finder.Host(i), finder.Port(i), finder.Ptz(i) ? "PTZ" : "");
+//
+// A camera found is opened as MODE_NETWORK, DEVICE_ONVIF, with Host (or
+// "https://" Host for Scheme "https") and Port. Texts stay valid until the
+// next Run or the object's end; an index out of range gives "" (0).
+class KORVANE_API CKorvaneDiscovery {
+public:
+    CKorvaneDiscovery();
+    ~CKorvaneDiscovery();
+    CKorvaneDiscovery(const CKorvaneDiscovery&) = delete;
+    CKorvaneDiscovery& operator=(const CKorvaneDiscovery&) = delete;
+
+    // Waits timeoutMs (at most 60000) for answers, from the interface with
+    // this IPv4 address (null or "": the system's choice); returns the number
+    // of cameras found. Blocks the calling thread; no callback.
+    int Run(int timeoutMs, const char* interfaceIp = nullptr);
+    int Count() const;
+    // Why nothing could be sent or received ("" when the probe went out).
+    const char* Error() const;
+
+    const char* Address(int index) const;   // its device service address
+    const char* Scheme(int index) const;    // "http" or "https"
+    const char* Host(int index) const;      // IP address (no brackets)
+    int Port(int index) const;
+    const char* Name(int index) const;      // from its scopes; may be ""
+    const char* Hardware(int index) const;  // from its scopes; may be ""
+    bool Ptz(int index) const;              // it advertises PTZ
+    const char* Endpoint(int index) const;  // "urn:uuid:..."
+
+private:
+    std::unique_ptr<korvane::CDiscoveryResult> m_pResult;
 };
 
 // The library shows one kind of message: a box titled "提示" with the system's

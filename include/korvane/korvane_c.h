@@ -179,7 +179,8 @@ KORVANE_C_API void KORVANE_CALL korvane_set_device_type(korvane_camera* cam, int
 /* Network mode: the camera's address and port and its credentials. Relayed
  * devices: all seven go to the relay (texts cut to 254 bytes). ONVIF: ip,
  * port, user and password; the camera is asked for its clock and services at
- * once. */
+ * once. An ONVIF ip may be "https://address[:port]", which carries its own
+ * port (see korvane_set_tls_fingerprint). */
 KORVANE_C_API void KORVANE_CALL korvane_set_socket_param(korvane_camera* cam, int32_t protocol, const char* ip,
                                                          uint32_t port, uint32_t value4, const char* user,
                                                          const char* password, const char* text7);
@@ -273,6 +274,43 @@ enum {
  * back. Null handle: KORVANE_LINK_UNCHECKED. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* reason, int32_t size);
 /* --- end of capabilities and link state ------------------------------------ */
+/* --- ONVIF: position, home, profile, certificate ---------------------------
+ * ONVIF cameras only; the other links send nothing and return 0. */
+/* Where the camera points: 1 read, 0 not (see CKorvane::GetPosition). Any
+ * pointer may be null; an axis the camera leaves out keeps its value. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_get_position(korvane_camera* cam, float* pan, float* tilt, float* zoom,
+                                                        int32_t* moving);
+/* Go to / store the camera's home position: 1 the camera took it, 0 not. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_goto_home(korvane_camera* cam);
+KORVANE_C_API int32_t KORVANE_CALL korvane_set_home(korvane_camera* cam);
+/* The media profile to drive by its token; null or "": the first with PTZ.
+ * Read by korvane_open. */
+KORVANE_C_API void KORVANE_CALL korvane_set_onvif_profile(korvane_camera* cam, const char* token);
+/* The SHA-256 fingerprint an https camera's certificate must have (hex,
+ * colons allowed); null or "": verified against the system's store. Before
+ * korvane_set_socket_param. */
+KORVANE_C_API void KORVANE_CALL korvane_set_tls_fingerprint(korvane_camera* cam, const char* sha256);
+
+/* --- finding ONVIF cameras (WS-Discovery), apart from any camera ---------
+ * korvane_discover probes 239.255.255.250:3702 from the interface with this
+ * IPv4 address (null or "": the system's choice), waits timeout_ms (at most
+ * 60000) and returns what answered; null only when memory runs out. Release
+ * with korvane_discovery_free. Texts stay valid until then; an index out of
+ * range gives "" (0). A null result counts no camera. */
+typedef struct korvane_discovery korvane_discovery;
+KORVANE_C_API korvane_discovery* KORVANE_CALL korvane_discover(int32_t timeout_ms, const char* interface_ip);
+KORVANE_C_API int32_t KORVANE_CALL korvane_discovery_count(const korvane_discovery* found);
+/* Why nothing could be sent or received; "" when the probe went out. */
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_error(const korvane_discovery* found);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_address(const korvane_discovery* found, int32_t index);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_scheme(const korvane_discovery* found, int32_t index);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_host(const korvane_discovery* found, int32_t index);
+KORVANE_C_API int32_t KORVANE_CALL korvane_discovery_port(const korvane_discovery* found, int32_t index);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_name(const korvane_discovery* found, int32_t index);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_hardware(const korvane_discovery* found, int32_t index);
+KORVANE_C_API int32_t KORVANE_CALL korvane_discovery_ptz(const korvane_discovery* found, int32_t index);
+KORVANE_C_API const char* KORVANE_CALL korvane_discovery_endpoint(const korvane_discovery* found, int32_t index);
+KORVANE_C_API void KORVANE_CALL korvane_discovery_free(korvane_discovery* found);
 
 #ifdef __cplusplus
 }

@@ -18,13 +18,14 @@ package, or on the system path.
 """
 
 from ._library import LibraryNotFoundError
-from .camera import (OPERATIONS, Camera, DeviceType, KorvaneError, LinkState, Message, Mode, PresetOp, Protocol,
-                     Report, TrackSystemType, Unsupported, library_version, link_why_cannot, set_message_handler)
+from .camera import (OPERATIONS, Camera, DeviceType, FoundCamera, KorvaneError, LinkState, Message, Mode, Position,
+                     PresetOp, Protocol, Report, TrackSystemType, Unsupported, discover, library_version,
+                     link_why_cannot, set_message_handler)
 
 __version__ = "0.1.0"
 
 __all__ = [
-    "OPERATIONS", "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "LinkState", "Message", "Mode",
-    "PresetOp", "Protocol", "Report", "TrackSystemType", "Unsupported", "library_version", "link_why_cannot",
-    "set_message_handler",
+    "OPERATIONS", "Camera", "DeviceType", "FoundCamera", "KorvaneError", "LibraryNotFoundError", "LinkState",
+    "Message", "Mode", "Position", "PresetOp", "Protocol", "Report", "TrackSystemType", "Unsupported", "discover",
+    "library_version", "link_why_cannot", "set_message_handler",
 ]

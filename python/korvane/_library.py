@@ -58,7 +58,22 @@ _SIGNATURES = {
     "korvane_link_preset_range": (_I32, [_I32, _I32, _I32, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
     "korvane_operation_name": (_TEXT, [_I32]),
     "korvane_link_state": (_I32, [_HANDLE, ctypes.c_char_p, _I32]),
+    # ONVIF position, home, profile, certificate; discovery
+    "korvane_get_position": (_I32, [_HANDLE, ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_float),
+                                    ctypes.POINTER(ctypes.c_float), ctypes.POINTER(_I32)]),
+    "korvane_goto_home": (_I32, [_HANDLE]),
+    "korvane_set_home": (_I32, [_HANDLE]),
+    "korvane_set_onvif_profile": (None, [_HANDLE, _TEXT]),
+    "korvane_set_tls_fingerprint": (None, [_HANDLE, _TEXT]),
+    "korvane_discover": (_HANDLE, [_I32, _TEXT]),
+    "korvane_discovery_count": (_I32, [_HANDLE]),
+    "korvane_discovery_error": (_TEXT, [_HANDLE]),
+    "korvane_discovery_port": (_I32, [_HANDLE, _I32]),
+    "korvane_discovery_ptz": (_I32, [_HANDLE, _I32]),
+    "korvane_discovery_free": (None, [_HANDLE]),
 }
+_SIGNATURES.update({"korvane_discovery_" + field: (_TEXT, [_HANDLE, _I32])
+                    for field in ("address", "scheme", "host", "name", "hardware", "endpoint")})
 _SIGNATURES.update({"korvane_" + name: (_I32, [_HANDLE]) for name in _COMMANDS})
 
 _lock = threading.Lock()

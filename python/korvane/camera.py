@@ -73,6 +73,51 @@ class Unsupported(KorvaneError):
     """The camera's link cannot send this operation: nothing would go out."""
 
 
+class Position(NamedTuple):
+    """Where an ONVIF camera points, as it reports it."""
+    pan: float
+    tilt: float
+    zoom: float
+    moving: bool
+
+
+class FoundCamera(NamedTuple):
+    """An ONVIF camera that answered discovery; Camera.onvif(cam.host if
+    cam.scheme == "http" else "https://" + cam.host, cam.port, ...) opens it."""
+    address: str
+    scheme: str
+    host: str
+    port: int
+    name: str
+    hardware: str
+    ptz: bool
+    endpoint: str
+
+
+def discover(timeout: float = 3.0, interface: Optional[str] = None) -> "list[FoundCamera]":
+    """Probe the local network for ONVIF cameras (WS-Discovery) for timeout
+    seconds, from the interface with this IPv4 address (None: the system's
+    choice). Raises KorvaneError when the probe could not be sent."""
+    lib = library()
+    found = lib.korvane_discover(int(timeout * 1000), _check_text("interface", interface))
+    if not found:
+        raise MemoryError("korvane_discover")
+    try:
+        count = lib.korvane_discovery_count(found)
+        error = lib.korvane_discovery_error(found).decode("utf-8", "replace")
+        if count == 0 and error:
+            raise KorvaneError(f"discovery failed: {error}")
+
+        def text(field, i):
+            return getattr(lib, "korvane_discovery_" + field)(found, i).decode("utf-8", "replace")
+        return [FoundCamera(text("address", i), text("scheme", i), text("host", i),
+                            lib.korvane_discovery_port(found, i), text("name", i), text("hardware", i),
+                            bool(lib.korvane_discovery_ptz(found, i)), text("endpoint", i))
+                for i in range(count)]
+    finally:
+        lib.korvane_discovery_free(found)
+
+
 ReportCallable = Callable[[Report], object]
 MessageCallable = Callable[[str, str], object]
 ProtocolLike = Union[Protocol, int, str]
@@ -317,13 +362,19 @@ class Camera:
 
     @classmethod
     def onvif(cls, host: str, port: int = 80, user: str = "", password: str = "",
-              speed: Optional[int] = None) -> "Camera":
-        """An ONVIF camera at host:port (HTTP), opened."""
+              speed: Optional[int] = None, profile: Optional[str] = None,
+              tls_fingerprint: Optional[str] = None) -> "Camera":
+        """An ONVIF camera, opened. host: an IP address, or "https://IP[:port]"
+        (port 443 is HTTPS too); tls_fingerprint pins a self-signed certificate
+        (SHA-256, hex); profile names the media profile (default: the first
+        with PTZ)."""
         cam = cls(Mode.NETWORK)
         with cam._closed_on_error():
             if speed is not None:
                 cam.set_speed(speed)
             cam.set_device_type(DeviceType.ONVIF)
+            cam.set_onvif_profile(profile)
+            cam.set_tls_fingerprint(tls_fingerprint)
             cam.set_socket_param(Protocol.PELCO_D, host, port, user=user, password=password)
             cam._open_or_raise(f"ONVIF camera {host}:{port}")
         return cam
@@ -409,6 +460,18 @@ class Camera:
         system_type = _check_int("system_type", system_type, 0, 255)
         with self._lock:
             self._lib.korvane_set_system_type(self._live(), system_type)
+
+    def set_onvif_profile(self, token: Optional[str]) -> None:
+        """ONVIF, before set_socket_param: the media profile to drive (None: the first with PTZ)."""
+        token = _check_text("token", token)
+        with self._lock:
+            self._lib.korvane_set_onvif_profile(self._live(), token)
+
+    def set_tls_fingerprint(self, sha256: Optional[str]) -> None:
+        """ONVIF, before set_socket_param: the certificate an HTTPS camera must show."""
+        sha256 = _check_text("sha256", sha256)
+        with self._lock:
+            self._lib.korvane_set_tls_fingerprint(self._live(), sha256)
 
     def set_system_param(self, protocol: ProtocolLike, ip: str, port: int) -> None:
         """Tracking mode: the tracking system's IPv4 address and UDP port (1 to 65535)."""
@@ -625,6 +688,30 @@ class Camera:
     def clear_preset(self, number: int) -> None:
         """Clear the number."""
         self.preset(number, PresetOp.CLEAR)
+
+    # --- ONVIF position and home --------------------------------------------
+    @property
+    def position(self) -> Optional[Position]:
+        """Where an ONVIF camera points (GetStatus); None when it cannot tell."""
+        pan, tilt, zoom, moving = ctypes.c_float(), ctypes.c_float(), ctypes.c_float(), ctypes.c_int32()
+        with self._lock:
+            self._require("position", "get_position")
+            if not self._lib.korvane_get_position(self._live(), ctypes.byref(pan), ctypes.byref(tilt),
+                                                  ctypes.byref(zoom), ctypes.byref(moving)):
+                return None
+        return Position(pan.value, tilt.value, zoom.value, bool(moving.value))
+
+    def goto_home(self) -> bool:
+        """ONVIF: go to the home position; False when the camera refused."""
+        with self._lock:
+            self._require("home", "goto_home")
+            return bool(self._lib.korvane_goto_home(self._live()))
+
+    def set_home(self) -> bool:
+        """ONVIF: store the present position as home; False when refused."""
+        with self._lock:
+            self._require("home", "set_home")
+            return bool(self._lib.korvane_set_home(self._live()))
 
     # --- helpers -------------------------------------------------------------
     def _live(self) -> int:

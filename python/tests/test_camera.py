@@ -97,6 +97,23 @@ def test_onvif_camera_over_http(sim):
         peer.wait_for("SetPreset")
         cam.goto_preset(2)
         peer.wait_for("GotoPreset")
+        assert cam.set_home() and cam.goto_home()
+        peer.wait_for("GotoHomePosition")
+        position = cam.position  # at home, which was stored while zooming in
+        assert (position.pan, position.tilt, position.moving) == (0.0, 0.0, False) and position.zoom > 0.0
+    assert korvane.Camera(korvane.Mode.SERIAL).position is None
+
+
+def test_onvif_camera_over_https_with_a_pinned_certificate(sim):
+    peer = sim("onvif", "--port", "0", "--tls")
+    port = int(peer.wait_for(r"https://127\.0\.0\.1:(\d+)/onvif/device_service").group(1))
+    fingerprint = peer.wait_for(r"fingerprint: ([0-9a-f]{64})").group(1)
+    with pytest.raises(korvane.KorvaneError):
+        Camera.onvif(f"https://127.0.0.1:{port}", user="admin", password="secret")
+    with Camera.onvif(f"https://127.0.0.1:{port}", user="admin", password="secret",
+                      tls_fingerprint=fingerprint.upper(), profile="Profile_2") as cam:
+        cam.move_left()
+        peer.wait_for("ContinuousMove profile Profile_2")
 
 
 def test_a_raising_callable_is_reported_and_later_reports_still_arrive(sim, capfd):

@@ -224,6 +224,23 @@ int c_host_null_handle_misses(void)
     misses += korvane_preset_range(none, &first, &last) != 0 || first != 0 || last != -1;
     misses += korvane_link_state(none, text, sizeof text) != KORVANE_LINK_UNCHECKED || text[0] != 0;
     misses += korvane_why_cannot(none, KORVANE_OP_MOVE, text, sizeof text) != 1; /* "no camera" */
+    {
+        float pan = 0.5f;
+        int32_t moving = 7;
+        misses += korvane_get_position(none, &pan, NULL, NULL, &moving) != 0 || pan != 0.5f || moving != 7;
+    }
+    misses += korvane_goto_home(none) != 0;
+    misses += korvane_set_home(none) != 0;
+    korvane_set_onvif_profile(none, "Profile_1");
+    korvane_set_tls_fingerprint(none, "00");
+    misses += korvane_discovery_count(NULL) != 0;
+    misses += korvane_discovery_port(NULL, 0) != 0;
+    misses += korvane_discovery_ptz(NULL, 0) != 0;
+    misses += korvane_discovery_error(NULL)[0] != 0;
+    misses += korvane_discovery_address(NULL, 0)[0] != 0 || korvane_discovery_scheme(NULL, 0)[0] != 0;
+    misses += korvane_discovery_host(NULL, 0)[0] != 0 || korvane_discovery_name(NULL, 0)[0] != 0;
+    misses += korvane_discovery_hardware(NULL, 0)[0] != 0 || korvane_discovery_endpoint(NULL, 0)[0] != 0;
+    korvane_discovery_free(NULL);
     korvane_close(none);
     korvane_camera_free(none);
     return misses;

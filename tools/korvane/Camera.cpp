@@ -184,6 +184,8 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
     }
     case MODE_NETWORK: {
         cam.SetDeviceType(options.deviceType);
+        cam.SetOnvifProfile(options.profile.c_str());
+        cam.SetTlsFingerprint(options.tlsFingerprint.c_str());
         const unsigned port = options.port.value_or(options.deviceType == DEVICE_ONVIF ? 80 : 0);
         cam.SetSocketParam(options.protocol, options.target.c_str(), port, options.value4, options.user.c_str(),
                            options.password.c_str(), options.text7.c_str());
@@ -210,10 +212,14 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
     case MODE_SERIAL: throw RunError("cannot open the camera on " + options.target);
     case MODE_NETWORK:
         if (options.deviceType == DEVICE_ONVIF)
-            throw RunError("the ONVIF camera at " + options.target + ":" +
-                           std::to_string(options.port.value_or(80)) +
-                           " did not open" + (why.empty() ? "" : " (" + why + ")") +
-                           ": unreachable, wrong --user/--password, or it has no PTZ");
+            throw RunError("the ONVIF camera at " + OnvifOrigin(options) + " did not open" +
+                           (why.empty() ? "" : " (" + why + ")") +
+                           ": unreachable, wrong --user/--password, it has no PTZ" +
+                           (options.profile.empty() ? "" : " or no profile " + options.profile) +
+                           (OnvifOrigin(options).rfind("https", 0) == 0
+                                ? ", or its certificate is not trusted (--tls-fingerprint pins a camera's own)"
+                                : "") +
+                           " (KORVANE_DEBUG=1 shows each request)");
         throw RunError("the relay service on 127.0.0.1:20715 did not accept the camera: " +
                        (why.empty() ? "not running, or it refused" : why));
     case MODE_TRACKSYSTEM:

@@ -30,7 +30,7 @@ const std::map<std::string, ModeFields>& Modes()
                                                    "password", "password_file", "value4",  "text7"};
     static const std::map<std::string, ModeFields> modes = {
         {"serial", {MODE_SERIAL, DEVICE_ONVIF, {"device", "baud", "data_bits", "protocol", "address"}}},
-        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password", "password_file"}}},
+        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password", "password_file", "profile", "tls_fingerprint"}}},
         {"relay1", {MODE_NETWORK, DEVICE_TYPE_1, relay}},
         {"relay2", {MODE_NETWORK, DEVICE_TYPE_2, relay}},
         {"relay4", {MODE_NETWORK, DEVICE_TYPE_4, relay}},
@@ -185,6 +185,8 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
     }
     options.value4 = place.Number(camera, "value4", 0xFFFFFFFFu).value_or(options.value4);
     options.text7 = place.Text(camera, "text7").value_or("");
+    options.profile = place.Text(camera, "profile").value_or("");
+    options.tlsFingerprint = place.Text(camera, "tls_fingerprint").value_or("");
     if (const auto type = place.Number(camera, "system_type", 255))
         options.systemType = static_cast<TRACKSYSTEMTYPE>(*type);
 

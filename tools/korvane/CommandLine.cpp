@@ -82,6 +82,43 @@ const char* DeviceTypeName(DEVICETYPE type)
     return "?";
 }
 
+std::optional<OnvifAddress> ParseOnvifAddress(const std::string& text)
+{
+    OnvifAddress address;
+    std::string rest = text;
+    for (const char* scheme : {"http", "https"}) {
+        const std::string prefix = std::string(scheme) + "://";
+        if (rest.rfind(prefix, 0) == 0) {
+            address.scheme = scheme;
+            rest.erase(0, prefix.size());
+        }
+    }
+    if (address.scheme.empty()) {
+        if (!IsIpAddress(rest)) return std::nullopt;
+        address.ip = rest;
+        return address;
+    }
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    const std::size_t close = rest.rfind(']');
+    const std::size_t colon = rest.rfind(':');
+    const bool v6 = !rest.empty() && rest.front() == '[';
+    if (colon != std::string::npos && (v6 ? close != std::string::npos && colon > close : rest.find(':') == colon)) {
+        try {
+            address.port = ParseUnsigned("port", rest.substr(colon + 1), 65535);
+        } catch (const UsageError&) {
+            return std::nullopt;
+        }
+        rest.erase(colon);
+    }
+    if (v6) {
+        if (rest.size() < 2 || rest.back() != ']') return std::nullopt;
+        rest = rest.substr(1, rest.size() - 2);
+    }
+    if (!IsIpAddress(rest) || (address.port && *address.port == 0)) return std::nullopt;
+    address.ip = rest;
+    return address;
+}
+
 std::optional<LinkProblem> CheckLink(const CameraOptions& options)
 {
     const std::string& target = options.target;
@@ -103,8 +140,12 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
         if (options.dataBits < 5 || options.dataBits > 8) return LinkProblem{"data_bits", "must be 5 to 8"};
         break;
     case MODE_NETWORK:
-        if (!IsIpAddress(target))
-            return LinkProblem{"host", "must be an IP address such as 192.168.1.64 (no names), not '" + target + "'"};
+        if (options.deviceType == DEVICE_ONVIF ? !ParseOnvifAddress(target) : !IsIpAddress(target))
+            return LinkProblem{"host", std::string("must be an IP address such as 192.168.1.64") +
+                                           (options.deviceType == DEVICE_ONVIF ? " or https://192.168.1.64" : "") +
+                                           " (no names), not '" + target + "'"};
+        if (options.deviceType == DEVICE_ONVIF && options.port && target.find("://") != std::string::npos)
+            return LinkProblem{"port", "is not used with an address such as https://IP: write https://IP:PORT"};
         // A link on which the library sends nothing at all (the relay with VISCA).
         if (char why[256]; CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType,
                                                    options.systemType, OP_MOVE, why, sizeof why))
@@ -242,6 +283,8 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         else if (arg == "--password-file") options.password = ReadSecretFile(next(), "a password");
         else if (arg == "--value4") options.value4 = ParseUnsigned(arg, next(), 0xFFFFFFFFu);
         else if (arg == "--text7") options.text7 = next();
+        else if (arg == "--profile") options.profile = next();
+        else if (arg == "--tls-fingerprint") options.tlsFingerprint = next();
         else if (arg == "--system-type") options.systemType = static_cast<TRACKSYSTEMTYPE>(ParseUnsigned(arg, next(), 255));
         else if (arg == "--for") options.duration = ParseDuration(next());
         else if (arg == "--camera") {
@@ -261,6 +304,17 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
     return options;
 }
 
+std::string OnvifOrigin(const CameraOptions& options)
+{
+    const auto address = ParseOnvifAddress(options.target);
+    if (!address) return options.target;
+    const unsigned port = address->scheme.empty() ? options.port.value_or(80)
+                                                  : address->port.value_or(address->scheme == "https" ? 443 : 80);
+    const bool tls = address->scheme == "https" || (address->scheme.empty() && port == 443);
+    const std::string host = address->ip.find(':') != std::string::npos ? "[" + address->ip + "]" : address->ip;
+    return std::string(tls ? "https://" : "") + host + ":" + std::to_string(port);
+}
+
 std::string CameraOptions::Describe() const
 {
     std::string text;
@@ -268,7 +322,7 @@ std::string CameraOptions::Describe() const
     case MODE_SERIAL: text = "serial " + target + " " + std::to_string(baud) + " baud"; break;
     case MODE_NETWORK:
         text = deviceType == DEVICE_ONVIF
-                   ? "onvif camera " + target + ":" + std::to_string(port.value_or(80))
+                   ? "onvif camera " + OnvifOrigin(*this)
                    : "relayed " + target + (port ? ":" + std::to_string(*port) : "") + " (" +
                          DeviceTypeName(deviceType) + ")";
         break;

@@ -39,6 +39,8 @@ struct CameraOptions {
     std::string password;
     unsigned value4 = 9600;
     std::string text7;
+    std::string profile;         // ONVIF: the media profile's token (empty: the first with PTZ)
+    std::string tlsFingerprint;  // ONVIF over HTTPS: the certificate's SHA-256
     // tracking system
     TRACKSYSTEMTYPE systemType = TRACKSYSTEM_TYPE_1;
 
@@ -71,6 +73,17 @@ struct LinkProblem {
 std::optional<LinkProblem> CheckLink(const CameraOptions& options);
 // CheckLink for the command line: throws UsageError naming the option.
 void ValidateLink(const CameraOptions& options);
+
+// An ONVIF address: an IP address, or "http(s)://IP[:port]" (IPv6 in
+// brackets); the scheme and port it names, if any.
+struct OnvifAddress {
+    std::string scheme;  // "http", "https", or empty when none was written
+    std::string ip;
+    std::optional<unsigned> port;
+};
+std::optional<OnvifAddress> ParseOnvifAddress(const std::string& text);
+// "192.168.1.64:80", "https://192.168.1.64:443": where the camera is reached.
+std::string OnvifOrigin(const CameraOptions& options);
 
 // "onvif", "relay4", ...
 const char* DeviceTypeName(DEVICETYPE type);

@@ -73,6 +73,16 @@ Action FindAction(const std::vector<std::string>& words)
         if (!call) throw UsageError("usage: korvane [link options] " + usage);
         return Action{verb + " " + words[1], [call](CKorvane& cam) { return (cam.*call)(); }, p.moving, verb};
     }
+    if (verb == "home") {
+        if (words.size() == 2 && words[1] == "set")
+            return Action{"home set", [](CKorvane& cam) { return cam.SetHome(); }, false, verb};
+        ExpectCount(words, 1, "home [set]");
+        return Action{"home", [](CKorvane& cam) { return cam.GotoHome(); }, false, verb};
+    }
+    if (verb == "status") {
+        ExpectCount(words, 1, "status");
+        return Action{"status", [](CKorvane&) { return 1; }, false, verb};
+    }
     if (verb == "preset") {
         ExpectCount(words, 3, "preset go|set|clear NUMBER");
         static const std::map<std::string, unsigned char> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
@@ -91,7 +101,8 @@ KORVANEOPERATION OperationOf(const std::string& verb)
     static const std::map<std::string, KORVANEOPERATION> operations = {
         {"zoom", OP_ZOOM},     {"focus", OP_FOCUS},         {"iris", OP_IRIS},
         {"preset", OP_PRESET}, {"track", OP_TRACK},         {"autozoom", OP_AUTOZOOM},
-        {"autowrite", OP_AUTOWRITE}, {"test", OP_TEST}};
+        {"autowrite", OP_AUTOWRITE}, {"test", OP_TEST},         {"status", OP_POSITION},
+        {"home", OP_HOME}};
     const auto found = operations.find(verb);
     return found == operations.end() ? OP_MOVE : found->second;  // the moves and stop
 }

@@ -42,6 +42,10 @@ const char* const kSimHelp =
     "  --refuse           answer every open request with FAI (relay)\n"
     "  --user U --password P  the ONVIF camera's credentials (admin / secret)\n"
     "  --digest           the ONVIF camera asks for HTTP digest authentication\n"
+    "  --tls              the ONVIF camera serves HTTPS with a self-signed certificate\n"
+    "                     made at start (its SHA-256 fingerprint is printed)\n"
+    "  --discoverable IP  the ONVIF camera answers discovery probes arriving on the\n"
+    "                     interface with this IPv4 address (127.0.0.1: this machine's)\n"
     "  --for DURATION     stop after this long\n"
     "\n"
     "While it runs, type a line and Enter to send at once: a (appears), d\n"
@@ -57,6 +61,8 @@ struct SimOptions {
     std::optional<unsigned> port;
     bool refuse = false;
     bool digest = false;
+    bool tls = false;
+    std::string discoverable;
     std::string user = "admin";
     std::string password = "secret";
 };
@@ -76,6 +82,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
         else if (arg == "--port") options.port = ParseUnsigned(arg, next(), 65535);
         else if (arg == "--refuse") options.refuse = true;
         else if (arg == "--digest") options.digest = true;
+        else if (arg == "--tls") options.tls = true;
+        else if (arg == "--discoverable") options.discoverable = next();
         else if (arg == "--user") options.user = next();
         else if (arg == "--password") options.password = next();
         else if (arg.rfind("--", 0) == 0) throw UsageError("unknown option " + arg + " for korvane sim");
@@ -221,11 +229,21 @@ int RunOnvif(const SimOptions& options, CStopper& stopper)
     cameraOptions.user = options.user;
     cameraOptions.password = options.password;
     cameraOptions.requireHttpDigest = options.digest;
+    cameraOptions.tls = options.tls;
+    cameraOptions.probeInterface = options.discoverable;
     sim::COnvifCamera camera(cameraOptions, static_cast<std::uint16_t>(options.port.value_or(8080)));
-    std::cout << "simulated ONVIF camera at http://127.0.0.1:" << camera.Port() << "/onvif/device_service (user "
-              << options.user << ", password " << options.password << ")\n"
-              << "try: korvane --network 127.0.0.1 --port " << camera.Port() << " --user " << options.user
-              << " --password " << options.password << " interactive" << std::endl;
+    const std::string pin = options.tls ? " --tls-fingerprint " + camera.TlsFingerprint() : "";
+    std::cout << "simulated ONVIF camera at " << camera.Origin() << "/onvif/device_service (user " << options.user
+              << ", password " << options.password << ")\n";
+    if (options.tls) std::cout << "certificate SHA-256 fingerprint: " << camera.TlsFingerprint() << "\n";
+    if (!options.discoverable.empty())
+        std::cout << "answers discovery probes on " << options.discoverable << ": korvane discover --interface "
+                  << options.discoverable << "\n";
+    std::cout << "try: korvane --network "
+              << (options.tls ? "https://127.0.0.1:" + std::to_string(camera.Port())
+                              : "127.0.0.1 --port " + std::to_string(camera.Port()))
+              << " --user " << options.user << " --password " << options.password << pin
+              << " interactive" << std::endl;
     while (!stopper.Stopped()) {
         if (auto request = camera.NextRequest(100ms)) Say(sim::COnvifCamera::Describe(*request));
         stopper.WaitFor(0ms);

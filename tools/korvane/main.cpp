@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Demo.h"
+#include "Discover.h"
 #include "Interactive.h"
 #include "SimCommand.h"
 #include "Stopper.h"
@@ -28,6 +29,7 @@ const char* const kUsage =
     "       korvane sim serial|tracking|relay|onvif [options]\n"
     "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token-file FILE]\n"
     "       korvane demo [--panel]\n"
+    "       korvane discover [--timeout 3s] [--interface IP] [--json] [--write FILE]\n"
     "       korvane help [COMMAND]\n"
     "\n"
     "link (pick one):\n"
@@ -39,7 +41,9 @@ const char* const kUsage =
     "                         machine); --port N (ONVIF default 80), --user,\n"
     "                         --password-file FILE (or KORVANE_PASSWORD; --password TEXT\n"
     "                         shows in the process list),\n"
-    "                         --value4 N, --text7 TEXT for the relay\n"
+    "                         --value4 N, --text7 TEXT for the relay; ONVIF over HTTPS:\n"
+    "                         https://IP[:PORT] (or --port 443), --tls-fingerprint SHA256\n"
+    "                         for a self-signed certificate; --profile TOKEN\n"
     "  --tracking IP          through the tracking system at IP; --port N (its UDP port,\n"
     "                         required), --system-type N (default 1)\n"
     "camera:\n"
@@ -55,6 +59,8 @@ const char* const kUsage =
     "  preset go|set|clear N  call, store or clear preset N\n"
     "  track on|off, autozoom on|off, autowrite on|off\n"
     "  test                   send the connection test, print the link's last error\n"
+    "  status                 where an ONVIF camera points: pan, tilt, zoom, moving\n"
+    "  home [set]             ONVIF: go to the home position, or store it here\n"
     "  listen                 print every report as it arrives, until Ctrl-C or --for\n"
     "  interactive            drive the camera from the keyboard\n"
     "\n"
@@ -102,6 +108,13 @@ const std::map<std::string, const char*>& CommandHelp()
                  "very frame may not show. An ONVIF camera has no test frame: it is asked for\n"
                  "its presets (its profiles before it is open), a request that needs the\n"
                  "credentials, and the answer is printed; a failure ends with exit code 1.\n"},
+        {"status", "korvane [link] status\n"
+                   "Prints where an ONVIF camera points, as it reports it: pan and tilt (usually\n"
+                   "-1 to 1), zoom (usually 0 to 1) and whether it is moving. ONVIF only.\n"},
+        {"home", "korvane [link] home [set]\n"
+                 "ONVIF only: home goes to the camera's home position (at --speed), home set\n"
+                 "stores the present position as home. Exit 1 when the camera refuses.\n"},
+        {"discover", kDiscoverHelp},
         {"listen", "korvane [link] listen [--for DURATION]\n"
                    "Opens the camera and prints each report as it arrives, one line each:\n"
                    "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"},
@@ -123,7 +136,7 @@ const std::map<std::string, const char*>& CommandHelp()
          "  ]}\n"
          "\n"
          "mode: serial (device, baud, data_bits, protocol, address), onvif (host, port,\n"
-         "user, password), relay1|relay2|relay4 (host, port, address, protocol, user,\n"
+         "user, password, profile, tls_fingerprint; host may be https://IP), relay1|relay2|relay4 (host, port, address, protocol, user,\n"
          "password, value4, text7), tracking (host, port, address, protocol,\n"
          "system_type). Every camera may have pan_speed and tilt_speed (0-63).\n"
          "Instead of password, password_file names a file whose first line is the\n"
@@ -241,6 +254,23 @@ int RunCamera(const CameraOptions& options)
         return 0;
     }
     const bool onvif = options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF;
+    if (verb == "status") {
+        float pan = 0.0f, tilt = 0.0f, zoom = 0.0f;
+        int moving = 0;
+        if (!link.Camera().GetPosition(pan, tilt, zoom, moving))
+            throw RunError("the ONVIF camera at " + OnvifOrigin(options) + " reported no position");
+        char line[128];
+        std::snprintf(line, sizeof line, "pan %.4f  tilt %.4f  zoom %.4f  %s", pan, tilt, zoom,
+                      moving ? "moving" : "idle");
+        output.Line(line);
+        return 0;
+    }
+    if (verb == "home") {
+        if (!action->run(link.Camera()))
+            throw RunError("the ONVIF camera at " + OnvifOrigin(options) + " refused " + action->label);
+        output.Line("done: " + action->label + " (" + options.Describe() + ")");
+        return 0;
+    }
     if (verb == "test" && onvif) {
         // The library asks the camera and prints the outcome; the link state judges it.
         action->run(link.Camera());
@@ -300,6 +330,12 @@ int main(int argc, char** argv)
             for (const std::string& arg : rest)
                 if (arg == "--help" || arg == "-h") return Help({"panel"});
             return RunPanel(rest);
+        }
+        if (!args.empty() && args[0] == "discover") {
+            const std::vector<std::string> rest(args.begin() + 1, args.end());
+            for (const std::string& arg : rest)
+                if (arg == "--help" || arg == "-h") return Help({"discover"});
+            return RunDiscover(rest);
         }
         if (!args.empty() && args[0] == "help") return Help({args.begin() + 1, args.end()});
         const CameraOptions options = ParseCommandLine(args);

@@ -1,0 +1,166 @@
+#include "Discover.h"
+
+#include "CameraFile.h"
+#include "CommandLine.h"
+
+#include <korvane/Korvane.h>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace korvane::tool {
+
+using json = nlohmann::ordered_json;
+
+const char* const kDiscoverHelp =
+    "usage: korvane discover [--timeout 3s] [--interface IP] [--json] [--write FILE]\n"
+    "\n"
+    "Sends one WS-Discovery probe for ONVIF cameras (network video transmitters)\n"
+    "to 239.255.255.250:3702 and lists each camera that answers within the time:\n"
+    "its address and port, its name and hardware (from its scopes) and whether it\n"
+    "offers PTZ.\n"
+    "\n"
+    "  --timeout DURATION  how long to wait for answers (default 3s)\n"
+    "  --interface IP      probe from the interface with this IPv4 address (on a\n"
+    "                      machine with several networks)\n"
+    "  --json              print {\"cameras\": [...]} for scripts\n"
+    "  --write FILE        add the cameras found to the camera file (created if\n"
+    "                      missing) as ONVIF cameras, without user or password;\n"
+    "                      a camera already there (same host and port) is left\n"
+    "\n"
+    "Exit codes: 0 done (also when none answered), 1 the probe could not be sent,\n"
+    "2 a mistake on the command line.\n";
+
+namespace {
+
+struct DiscoverOptions {
+    std::chrono::milliseconds timeout{3000};
+    std::string interfaceIp;
+    bool json = false;
+    std::string writeTo;
+};
+
+DiscoverOptions ParseDiscoverOptions(const std::vector<std::string>& args)
+{
+    DiscoverOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        const auto inlineValue = SplitInlineValue(arg);
+        const auto next = [&] { return OptionValue(arg, inlineValue, args, i); };
+        if (arg == "--timeout") options.timeout = ParseDuration(next());
+        else if (arg == "--interface") options.interfaceIp = next();
+        else if (arg == "--json") options.json = true;
+        else if (arg == "--write") options.writeTo = next();
+        else throw UsageError("korvane discover: unknown argument " + arg);
+    }
+    if (options.timeout > std::chrono::seconds(60)) throw UsageError("--timeout is at most 60s");
+    boost::system::error_code error;
+    if (!options.interfaceIp.empty() &&
+        (options.interfaceIp.find('\0') != std::string::npos ||
+         (boost::asio::ip::make_address_v4(options.interfaceIp, error), error)))
+        throw UsageError("--interface must be an IPv4 address of this machine, not '" + options.interfaceIp + "'");
+    return options;
+}
+
+// The host field of the camera file: "https://" for HTTPS cameras.
+std::string HostField(const CKorvaneDiscovery& found, int i)
+{
+    const std::string host = found.Host(i);
+    const std::string bracketed = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return std::string(found.Scheme(i)) == "https" ? "https://" + bracketed : host;
+}
+
+// A name for the file: the camera's own, made plain, else its address; unique.
+std::string FileName(const CKorvaneDiscovery& found, int i, std::set<std::string>& taken)
+{
+    std::string base;
+    for (const char c : std::string(found.Name(i))) {
+        if (std::isalnum(static_cast<unsigned char>(c))) base += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        else if (!base.empty() && base.back() != '-') base += '-';
+    }
+    while (!base.empty() && base.back() == '-') base.pop_back();
+    if (base.empty()) base = "onvif-" + std::string(found.Host(i));
+    std::string name = base;
+    for (int n = 2; taken.count(name); ++n) name = base + "-" + std::to_string(n);
+    taken.insert(name);
+    return name;
+}
+
+int WriteCameraFile(const std::string& path, const CKorvaneDiscovery& found)
+{
+    json document = {{"cameras", json::array()}};
+    if (std::ifstream in(path, std::ios::binary); in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        ParseCameraFile(text.str(), path);  // refuses (exit 2) a file that is not a camera file
+        document = json::parse(text.str());
+    }
+    std::set<std::string> names;
+    std::set<std::string> places;
+    for (const NamedCamera& camera : ParseCameraFile(document.dump(), path)) {
+        names.insert(camera.name);
+        if (camera.options.mode == MODE_NETWORK && camera.options.deviceType == DEVICE_ONVIF)
+            places.insert(OnvifOrigin(camera.options));
+    }
+    int added = 0;
+    for (int i = 0; i < found.Count(); ++i) {
+        CameraOptions options;
+        options.mode = MODE_NETWORK;
+        options.deviceType = DEVICE_ONVIF;
+        options.target = HostField(found, i);
+        options.port = static_cast<unsigned>(found.Port(i));
+        if (!places.insert(OnvifOrigin(options)).second) continue;
+        document["cameras"].push_back(
+            {{"name", FileName(found, i, names)}, {"mode", "onvif"}, {"host", options.target}, {"port", found.Port(i)}});
+        ++added;
+    }
+    const std::string text = document.dump(2) + "\n";
+    ParseCameraFile(text, path);  // what is written reads back
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!(out << text)) {
+        std::fprintf(stderr, "korvane: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("%d camera(s) added to %s (give each its user and password there)\n", added, path.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int RunDiscover(const std::vector<std::string>& args)
+{
+    const DiscoverOptions options = ParseDiscoverOptions(args);
+    CKorvaneDiscovery found;
+    const auto start = std::chrono::steady_clock::now();
+    const int count = found.Run(static_cast<int>(options.timeout.count()),
+                                options.interfaceIp.empty() ? nullptr : options.interfaceIp.c_str());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (count == 0 && *found.Error()) {
+        std::fprintf(stderr, "korvane: discovery failed: %s\n", found.Error());
+        return 1;
+    }
+    if (options.json) {
+        json list = json::array();
+        for (int i = 0; i < count; ++i)
+            list.push_back({{"address", found.Address(i)}, {"scheme", found.Scheme(i)}, {"host", found.Host(i)},
+                            {"port", found.Port(i)}, {"name", found.Name(i)}, {"hardware", found.Hardware(i)},
+                            {"ptz", found.Ptz(i)}, {"endpoint", found.Endpoint(i)}});
+        std::printf("%s\n", json{{"cameras", list}}.dump(2).c_str());
+    } else {
+        std::printf("%d ONVIF camera(s) answered in %.1f s\n", count, seconds);
+        for (int i = 0; i < count; ++i)
+            std::printf("  %s:%d  %s  %s  %s\n", HostField(found, i).c_str(), found.Port(i),
+                        *found.Name(i) ? found.Name(i) : "(no name)", *found.Hardware(i) ? found.Hardware(i) : "-",
+                        found.Ptz(i) ? "PTZ" : "no PTZ advertised");
+    }
+    std::fflush(stdout);
+    return options.writeTo.empty() ? 0 : WriteCameraFile(options.writeTo, found);
+}
+
+}  // namespace korvane::tool
