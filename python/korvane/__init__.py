@@ -16,10 +16,11 @@ package, or on the system path.
 """
 
 from ._library import LibraryNotFoundError
+from ._version import read_version
 from .camera import (Camera, DeviceType, KorvaneError, Message, Mode, PresetOp, Protocol, Report,
                      TrackSystemType, library_version, set_message_handler)
 
-__version__ = "0.1.0"
+__version__ = read_version()
 
 __all__ = [
     "Camera", "DeviceType", "KorvaneError", "LibraryNotFoundError", "Message", "Mode", "PresetOp",

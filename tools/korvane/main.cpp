@@ -10,6 +10,8 @@
 #include "Stopper.h"
 #include "panel/Panel.h"
 
+#include <korvane/korvane_c.h>
+
 #include <boost/system/error_code.hpp>
 
 #include <cstdio>
@@ -28,6 +30,7 @@ const char* const kUsage =
     "       korvane panel [--cameras FILE] [--listen ADDR:PORT] [--token TEXT]\n"
     "       korvane demo [--panel]\n"
     "       korvane help [COMMAND]\n"
+    "       korvane --version      the tool's and the library's versions\n"
     "\n"
     "link (pick one):\n"
     "  --camera NAME          a camera named in the camera file (--cameras FILE,\n"
@@ -276,6 +279,11 @@ int main(int argc, char** argv)
             return RunPanel(rest);
         }
         if (!args.empty() && args[0] == "help") return Help({args.begin() + 1, args.end()});
+        if (args.size() == 1 && (args[0] == "--version" || args[0] == "version")) {
+            // The library's own answer: a tool run against another copy shows it.
+            std::printf("korvane %s (library %s)\n", KORVANE_TOOL_VERSION, korvane_version());
+            return 0;
+        }
         const CameraOptions options = ParseCommandLine(args);
         if (options.help) return Help(options.words.empty() ? std::vector<std::string>{} : std::vector<std::string>{options.words[0]});
         if (args.empty()) {
