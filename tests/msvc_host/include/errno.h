@@ -1,0 +1,4 @@
+#ifndef KORVANE_MSVC_HOST_ERRNO_H
+#define KORVANE_MSVC_HOST_ERRNO_H
+#define ETIMEDOUT 138
+#endif
