@@ -103,6 +103,8 @@ build_deps "$toolchain" "$build"
 build_deps "$toolchain32" "$build32"
 prefix=$build/deps/prefix
 prefix32=$build32/deps/prefix
+# scripts/package.sh needs the prefixes only.
+[ -z "${KORVANE_WIN_DEPS_ONLY:-}" ] || exit 0
 
 # --- a network of its own ---------------------------------------------------
 # The tests talk to loopback only. Wine and the tests run in a network

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <stdexcept>
 #include <thread>
 
 using korvane::sim::Bytes;
@@ -22,11 +21,22 @@ Bytes PelcoD(std::uint8_t c2, std::uint8_t d1, std::uint8_t d2)
     return {0xFF, 0x01, 0x00, c2, d1, d2, static_cast<std::uint8_t>(1 + c2 + d1 + d2)};
 }
 
+// Report messages as a camera's function got them, and whether each came on
+// a thread other than the host's with its 7 bytes.
 struct Seen {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::uint32_t> messages;
     bool otherThread = true;
+    korvane::ReportFunction Function(std::thread::id host)
+    {
+        return [this, host](const korvane::Report& report) {
+            std::lock_guard<std::mutex> lock(mutex);
+            otherThread = otherThread && std::this_thread::get_id() != host && report.size == 7;
+            messages.push_back(report.message);
+            changed.notify_all();
+        };
+    }
     bool WaitFor(std::size_t count)
     {
         std::unique_lock<std::mutex> lock(mutex);
@@ -34,27 +44,24 @@ struct Seen {
     }
 };
 
+korvane::Camera Serial(const CSerialPeer& peer, korvane::ReportFunction report)
+{
+    korvane::Camera cam(KORVANE_MODE_SERIAL);
+    cam.SetDeviceAddress(1);
+    cam.SetHorizontalSpeed(30);
+    cam.SetVerticalSpeed(30);
+    cam.OnReport(std::move(report));
+    EXPECT_TRUE(cam.SetCommDevice(peer.DeviceName(), 9600, 8, KORVANE_PELCO_D) && cam.Open());
+    return cam;
+}
+
 }  // namespace
 
 TEST(CppWrapper, CommandsReportsMovesAndClose)
 {
     CSerialPeer peer;
-    Seen seen;
-    const auto host = std::this_thread::get_id();
-    korvane::Camera first(KORVANE_MODE_SERIAL);
-    first.SetDeviceAddress(1);
-    first.SetHorizontalSpeed(30);
-    first.SetVerticalSpeed(30);
-    ASSERT_TRUE(first.SetCommDevice(peer.DeviceName(), 9600, 8, KORVANE_PELCO_D));
-    // The first function throws: the library carries on. The second replaces it.
-    first.OnReport([](const korvane::Report&) { throw std::runtime_error("host fault"); });
-    first.OnReport([&](const korvane::Report& report) {
-        std::lock_guard<std::mutex> lock(seen.mutex);
-        seen.otherThread = seen.otherThread && std::this_thread::get_id() != host && report.size == 7;
-        seen.messages.push_back(report.message);
-        seen.changed.notify_all();
-    });
-    ASSERT_TRUE(first.Open());
+    Seen seen, next;
+    korvane::Camera first = Serial(peer, seen.Function(std::this_thread::get_id()));
     peer.NextFrame(3s), peer.NextFrame(3s);  // presets 88 and 100: reports on
 
     // A camera moved while open keeps its link and its report function.
@@ -82,15 +89,7 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     ASSERT_TRUE(peer.SendReturnCode(1, 0x51));
     // The address is free again: a camera that takes it over gets the next
     // report, and the closed one does not.
-    korvane::Camera successor(KORVANE_MODE_SERIAL);
-    successor.SetDeviceAddress(1);
-    Seen next;
-    successor.OnReport([&](const korvane::Report& report) {
-        std::lock_guard<std::mutex> lock(next.mutex);
-        next.messages.push_back(report.message);
-        next.changed.notify_all();
-    });
-    ASSERT_TRUE(successor.SetCommDevice(peer.DeviceName(), 9600, 8, KORVANE_PELCO_D) && successor.Open());
+    korvane::Camera successor = Serial(peer, next.Function(std::this_thread::get_id()));
     ASSERT_TRUE(peer.SendReturnCode(1, 0x52));
     ASSERT_TRUE(next.WaitFor(1));
     std::lock_guard<std::mutex> lock(seen.mutex);

@@ -1,4 +1,1 @@
-#ifndef KORVANE_MSVC_HOST_ERRNO_H
-#define KORVANE_MSVC_HOST_ERRNO_H
-#define ETIMEDOUT 138
-#endif
+#include "libc.h" /* c_host.c's C library: see libc.h */
