@@ -30,6 +30,8 @@ python=$(cd / && /usr/bin/python3 -c 'import korvane; print(korvane.__version__,
 cmake -S "$consumer" -B "$scratch/cmake" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
 "$scratch/cmake/consumer" && "$scratch/cmake/c_consumer"
+includedir=$(pkg-config --variable=includedir korvane)
+[ -f "$includedir/korvane/korvane_c.h" ] || { echo "pkg-config's includedir has no korvane_c.h: $includedir"; exit 1; }
 c++ "$consumer/main.cpp" $(pkg-config --cflags --libs korvane) -o "$scratch/pkgconfig-consumer"
 "$scratch/pkgconfig-consumer"
 
