@@ -18,7 +18,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"; dpkg --purge korvane >/dev/null 2>&1 || true' EXIT
 
 depends=$(dpkg-deb -f "$deb" Depends)
-case "$depends" in *libcurl*libboost-system*|*libboost-system*libcurl*) ;; *)
+case "$depends" in *libcurl4*libpugixml*) ;; *)
   echo "Depends lacks the library's dependencies: $depends"; exit 1 ;; esac
 dpkg -i "$deb" >/dev/null
 files=$(dpkg -L korvane)
