@@ -33,7 +33,7 @@ if(WIN32)
   install(FILES README.md CHANGELOG.md DESTINATION .)
   install(FILES bindings/csharp/Korvane.cs DESTINATION bindings/csharp)
 else()
-  install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/korvane)
   # The Python package, pure ctypes, with the version file it reads when
   # installed. The default suits Debian's python3 under the prefix /usr.
   set(KORVANE_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING "Where the Python package goes, under the prefix")
@@ -72,9 +72,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS python3)
   # Python writes its byte-code beside the package when root imports it:
   # removed with the package, so a purge leaves nothing.
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/deb-prerm.in ${PROJECT_BINARY_DIR}/deb/prerm @ONLY
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/deb/prerm.in ${PROJECT_BINARY_DIR}/deb/prerm @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/prerm)
+  # ldconfig runs once the library is unpacked or removed, as for Debian's
+  # own library packages.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/prerm ${PROJECT_SOURCE_DIR}/cmake/deb/triggers)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)
