@@ -101,6 +101,7 @@ public:
     Camera(Camera&&) noexcept = default;
     Camera& operator=(Camera&& other) noexcept
     {
+        if (this == &other) return *this;
         // Our own camera goes (and its reports stop) before its functions do.
         m_camera.reset();
         m_reports = std::move(other.m_reports);
