@@ -59,6 +59,7 @@ static void serial_camera(void)
     static const unsigned char moved_up[7] = {0xFF, 1, 0, 8, 0x1E, 0x1E, 0x45};
     static const unsigned char appears[7] = {0xFF, 1, 0, 7, 0, 0x50, 0x58};
     k32_comm_timeouts timeouts = {0, 0, 3000, 0, 3000};
+    k32_dcb line = {sizeof(k32_dcb), 9600, 1 /* binary, no flow control */, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0};
     unsigned char bytes[64];
     uint32_t message = 0;
     DWORD written = 0;
@@ -66,7 +67,8 @@ static void serial_camera(void)
     void* peer = CreateFileA("\\\\.\\" KORVANE_PEER_PORT, 0xC0000000u /* read, write */, 0, NULL, 3 /* existing */,
                              0, NULL);
     korvane_camera* cam;
-    check(peer != (void*)(ptrdiff_t)-1 && SetCommTimeouts(peer, &timeouts), "the peer's end of the COM-port pair opens");
+    check(peer != (void*)(ptrdiff_t)-1 && SetCommState(peer, &line) && SetCommTimeouts(peer, &timeouts),
+          "the peer's end of the COM-port pair opens at 9600 8N1");
     if (peer == (void*)(ptrdiff_t)-1) return;
     cam = c_host_serial_camera(KORVANE_CAMERA_PORT, 1, KORVANE_PELCO_D, reports);
     check(cam != NULL, "a serial camera opens on the camera's end");

@@ -26,14 +26,15 @@ esac
   for f in GetProcessHeap@0 HeapAlloc@12 HeapFree@12 GetTickCount@0 InitializeSRWLock@4 \
            AcquireSRWLockExclusive@4 ReleaseSRWLockExclusive@4 InitializeConditionVariable@4 \
            SleepConditionVariableSRW@16 WakeAllConditionVariable@4 GetStdHandle@4 CreateFileA@28 \
-           ReadFile@20 WriteFile@20 SetCommTimeouts@8 CloseHandle@4 ExitProcess@4; do
+           ReadFile@20 WriteFile@20 SetCommTimeouts@8 SetCommState@8 CloseHandle@4 ExitProcess@4; do
     if [ $machine = i386 ]; then echo "    $f"; else echo "    ${f%@*}"; fi
   done
 } >"$out/kernel32.def"
 llvm-dlltool -m $machine -k -d "$out/kernel32.def" -l "$out/kernel32.lib"
 
-# The serial check uses the first COM-port pair the Windows stage set up.
-pair=${KORVANE_COM_PAIRS%%,*}
+# The serial check uses the last COM-port pair the Windows stage set up (the
+# simulated peers take the first free one).
+pair=${KORVANE_COM_PAIRS##*,}
 [ -n "$pair" ] || { echo "KORVANE_COM_PAIRS is not set: no COM-port pair for the serial check"; exit 1; }
 flags=(--target=$target -std=c99 -O1 -Wall -Wextra -Werror -ffreestanding -mno-stack-arg-probe
        -I"$here/include" -I"$here/../../include" -D_POSIX_C_SOURCE=200809L

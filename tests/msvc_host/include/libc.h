@@ -24,6 +24,14 @@ __declspec(dllimport) void* __stdcall CreateFileA(const char* name, DWORD access
 __declspec(dllimport) int __stdcall ReadFile(void* file, void* buffer, DWORD size, DWORD* done, void* overlapped);
 __declspec(dllimport) int __stdcall WriteFile(void* file, const void* buffer, DWORD size, DWORD* done, void* overlapped);
 __declspec(dllimport) int __stdcall SetCommTimeouts(void* file, k32_comm_timeouts* timeouts);
+typedef struct {
+    DWORD length, baud, flags;
+    unsigned short reserved, xon_lim, xoff_lim;
+    unsigned char byte_size, parity, stop_bits;
+    char xon, xoff, error, eof, event;
+    unsigned short reserved1;
+} k32_dcb;
+__declspec(dllimport) int __stdcall SetCommState(void* file, k32_dcb* dcb);
 __declspec(dllimport) int __stdcall CloseHandle(void* file);
 __declspec(dllimport) __declspec(noreturn) void __stdcall ExitProcess(unsigned code);
 
