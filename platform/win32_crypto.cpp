@@ -5,6 +5,8 @@
 
 #include <bcrypt.h>
 
+#include <climits>
+
 namespace korvane::platform {
 
 namespace {

@@ -2,15 +2,19 @@
 # The Windows build, made on Debian: installs what is missing, cross-builds
 # the dependencies from Debian's sources (once; kept in the build folder),
 # then Korvanu.dll, korvane.exe and the tests, and runs the tests under wine.
+# 64-bit: everything, every test. 32-bit (BUILD-x86): the library and the
+# tests of the frames, of the C interface and one end-to-end test per mode.
+# Then a C host built by clang as MSVC would (no MSVC runtime) links the
+# MSVC import library Korvanu.lib and runs its checks on both.
 #
 #   scripts/test-windows.sh [build folder, default build-win]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$(realpath -m "${1:-build-win}")
-deps=$build/deps
-prefix=$deps/prefix
+build32=$build-x86
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
+toolchain32=$root/cmake/mingw-w64-i686.cmake
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 
@@ -24,7 +28,12 @@ export DEBIAN_FRONTEND=noninteractive
 updated=""
 apt_update() { [ -n "$updated" ] || { $SUDO apt-get update -qq; updated=1; }; }
 
-packages=(g++-mingw-w64-x86-64-posix wine64 cmake make dpkg-dev socat libboost-dev googletest nlohmann-json3-dev iproute2)
+# wine32 is an i386 package: the machine takes that architecture too.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 clang lld llvm
+          cmake make dpkg-dev socat libboost-dev googletest nlohmann-json3-dev iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -36,54 +45,66 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- dependencies, from Debian's source packages ---------------------------
-# Bump when the recipe below changes, so that a kept prefix is rebuilt.
-recipe="1 $(sha1sum "$toolchain" | cut -c1-12)"
-if [ "$(cat "$prefix/.recipe" 2>/dev/null)" != "$recipe" ]; then
-  rm -rf "$deps"
-  mkdir -p "$deps/src" "$prefix/include"
-  if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    echo "Adding deb-src entries for apt-get source"
-    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
-        $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.sources >/dev/null
-    else
-      grep -hE '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-        $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.list >/dev/null
+# One prefix per architecture: BUILD/deps/prefix.
+build_deps() {  # toolchain, build folder
+  local toolchain=$1 deps=$2/deps
+  local prefix=$deps/prefix
+  # Bump when the recipe below changes, so that a kept prefix is rebuilt.
+  local recipe="1 $(cat "$toolchain" "$root/cmake/mingw-w64-x86_64.cmake" | sha1sum | cut -c1-12)"
+  if [ "$(cat "$prefix/.recipe" 2>/dev/null)" != "$recipe" ]; then
+    rm -rf "$deps"
+    mkdir -p "$deps/src" "$prefix/include"
+    if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      echo "Adding deb-src entries for apt-get source"
+      if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+          $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.sources >/dev/null
+      else
+        grep -hE '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+          $SUDO tee /etc/apt/sources.list.d/korvane-deb-src.list >/dev/null
+      fi
+      updated=""
     fi
-    updated=""
-  fi
-  apt_update
-  (cd "$deps/src" && apt-get source -qq curl pugixml >"$deps/source.log" 2>&1) || { cat "$deps/source.log"; exit 1; }
-  curl_src=$(find "$deps/src" -maxdepth 1 -type d -name 'curl-*' | head -1)
-  pugixml_src=$(find "$deps/src" -maxdepth 1 -type d -name 'pugixml-*' | head -1)
-  [ -n "$curl_src" ] && [ -n "$pugixml_src" ] || { echo "apt-get source failed" >&2; exit 1; }
+    apt_update
+    (cd "$deps/src" && apt-get source -qq curl pugixml >"$deps/source.log" 2>&1) || { cat "$deps/source.log"; exit 1; }
+    local curl_src pugixml_src
+    curl_src=$(find "$deps/src" -maxdepth 1 -type d -name 'curl-*' | head -1)
+    pugixml_src=$(find "$deps/src" -maxdepth 1 -type d -name 'pugixml-*' | head -1)
+    [ -n "$curl_src" ] && [ -n "$pugixml_src" ] || { echo "apt-get source failed" >&2; exit 1; }
 
-  cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix"
-         -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF)
-  dep() {  # name, source, options...
-    local name=$1 src=$2; shift 2
-    echo "Building $name for Windows"
-    cmake -S "$src" -B "$deps/build/$name" "${cross[@]}" "$@" >"$deps/$name.log"
-    cmake --build "$deps/build/$name" -j "$(nproc)" --target install >>"$deps/$name.log" ||
-      { tail -40 "$deps/$name.log"; exit 1; }
-  }
-  dep pugixml "$pugixml_src" -DPUGIXML_BUILD_TESTS=OFF
-  # HTTP only, no TLS, with curl's own digest code (SSPI would route digest
-  # through a Windows module that wine lacks).
-  dep curl "$curl_src" -DHTTP_ONLY=ON -DCURL_ENABLE_SSL=OFF -DCURL_USE_SCHANNEL=OFF \
-    -DCURL_WINDOWS_SSPI=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
-    -DUSE_LIBIDN2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
-    -DENABLE_UNIX_SOCKETS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
-    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
-  dep googletest /usr/src/googletest -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
-  echo "$recipe" >"$prefix/.recipe"
-fi
-# Header-only libraries: only their own folders, not all of /usr/include
-# (nlohmann-json with its CMake package, which finds the headers beside it).
-mkdir -p "$prefix/include" "$prefix/share/cmake"
-ln -sfn /usr/include/boost "$prefix/include/boost"
-ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
-ln -sfn /usr/share/cmake/nlohmann_json "$prefix/share/cmake/nlohmann_json"
+    local cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix"
+           -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF)
+    dep() {  # name, source, options...
+      local name=$1 src=$2; shift 2
+      echo "Building $name for Windows"
+      cmake -S "$src" -B "$deps/build/$name" "${cross[@]}" "$@" >"$deps/$name.log"
+      cmake --build "$deps/build/$name" -j "$(nproc)" --target install >>"$deps/$name.log" ||
+        { tail -40 "$deps/$name.log"; exit 1; }
+    }
+    dep pugixml "$pugixml_src" -DPUGIXML_BUILD_TESTS=OFF
+    # HTTP only, no TLS, with curl's own digest code (SSPI would route digest
+    # through a Windows module that wine lacks).
+    dep curl "$curl_src" -DHTTP_ONLY=ON -DCURL_ENABLE_SSL=OFF -DCURL_USE_SCHANNEL=OFF \
+      -DCURL_WINDOWS_SSPI=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
+      -DUSE_LIBIDN2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
+      -DENABLE_UNIX_SOCKETS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+      -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
+    dep googletest /usr/src/googletest -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
+    echo "$recipe" >"$prefix/.recipe"
+  fi
+  # Header-only libraries: only their own folders, not all of /usr/include
+  # (nlohmann-json with its CMake package, which finds the headers beside it).
+  mkdir -p "$prefix/include" "$prefix/share/cmake"
+  ln -sfn /usr/include/boost "$prefix/include/boost"
+  ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
+  ln -sfn /usr/share/cmake/nlohmann_json "$prefix/share/cmake/nlohmann_json"
+}
+build_deps "$toolchain" "$build"
+build_deps "$toolchain32" "$build32"
+prefix=$build/deps/prefix
+prefix32=$build32/deps/prefix
+# scripts/package.sh needs the prefixes only.
+[ -z "${KORVANE_WIN_DEPS_ONLY:-}" ] || exit 0
 
 # --- a network of its own ---------------------------------------------------
 # The tests talk to loopback only. Wine and the tests run in a network
@@ -142,3 +163,15 @@ cd "$build"
 # (for example "-R Unload").
 # shellcheck disable=SC2086
 ctest --output-on-failure -j "$(nproc)" --timeout 90 ${KORVANE_CTEST_ARGS:-}
+
+# --- 32-bit Windows ------------------------------------------------------------
+# The whole suite ran on 64-bit above. On 32-bit only what the word size and
+# the calling convention can change: the frame tests, the C host (one
+# end-to-end test per mode), the C++ wrapper and the MSVC host; the rest of
+# the library is the same source.
+cmake -S "$root" -B "$build32" -DCMAKE_TOOLCHAIN_FILE="$toolchain32" -DKORVANE_WIN_PREFIX="$prefix32" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build32" -j "$(nproc)" --target unit_tests capi_tests korvane_msvc_lib
+cd "$build32"
+ctest --output-on-failure -j "$(nproc)" --timeout 90 \
+  -R '^(PelcoDBuilders|PelcoOperations|PelcoPBuilders|ViscaBuilders|ViscaOperations|FrameScanner|ReportAddresses|ReturnCodes|ConnectTest|Capi|CppWrapper|MsvcHost)\.'

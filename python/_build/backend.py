@@ -3,13 +3,25 @@ wheel, with the standard library only, so installing needs no network."""
 
 import base64
 import hashlib
+import importlib.util
 import io
 import os
 import tarfile
 import zipfile
 
-NAME, VERSION = "korvane", "0.1.0"
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def _project_version():
+    """The package's own reader: the project's CMakeLists.txt in a source
+    tree, korvane/VERSION in an sdist."""
+    spec = importlib.util.spec_from_file_location("_korvane_version", os.path.join(ROOT, "korvane", "_version.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.read_version()
+
+
+NAME, VERSION = "korvane", _project_version()
 DIST_INFO = f"{NAME}-{VERSION}.dist-info"
 TAG = "py3-none-any"
 
@@ -60,6 +72,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     records = []
     with zipfile.ZipFile(os.path.join(wheel_directory, filename), "w", zipfile.ZIP_DEFLATED) as wheel:
         entries = [(path, open(source, "rb").read()) for path, source in _package_files()]
+        entries += [(f"{NAME}/VERSION", f"{VERSION}\n".encode())]
         entries += [(f"{DIST_INFO}/METADATA", METADATA.encode()), (f"{DIST_INFO}/WHEEL", WHEEL.encode())]
         for path, data in entries:
             wheel.writestr(path, data)
@@ -75,8 +88,9 @@ def build_sdist(sdist_directory, config_settings=None):
     with tarfile.open(os.path.join(sdist_directory, filename), "w:gz") as sdist:
         for relative in ["pyproject.toml", "_build/backend.py"] + [p for p, _ in _package_files()]:
             sdist.add(os.path.join(ROOT, relative), arcname=f"{base}/{relative}")
-        info = tarfile.TarInfo(f"{base}/PKG-INFO")
-        data = METADATA.encode()
-        info.size = len(data)
-        sdist.addfile(info, io.BytesIO(data))
+        for name, text in (("PKG-INFO", METADATA), (f"{NAME}/VERSION", f"{VERSION}\n")):
+            info = tarfile.TarInfo(f"{base}/{name}")
+            data = text.encode()
+            info.size = len(data)
+            sdist.addfile(info, io.BytesIO(data))
     return filename

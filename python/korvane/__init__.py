@@ -18,11 +18,12 @@ package, or on the system path.
 """
 
 from ._library import LibraryNotFoundError
+from ._version import read_version
 from .camera import (OPERATIONS, Camera, DeviceType, FoundCamera, KorvaneError, LinkState, Message, Mode, Position,
                      PresetOp, Protocol, Report, TrackSystemType, Unsupported, discover, library_version,
                      link_why_cannot, set_message_handler)
 
-__version__ = "0.1.0"
+__version__ = read_version()
 
 __all__ = [
     "OPERATIONS", "Camera", "DeviceType", "FoundCamera", "KorvaneError", "LibraryNotFoundError", "LinkState",

@@ -12,6 +12,8 @@
 #include "panel/Panel.h"
 #include "platform/Process.h"
 
+#include <korvane/korvane_c.h>
+
 #include <boost/system/error_code.hpp>
 
 #include <cstdio>
@@ -31,6 +33,7 @@ const char* const kUsage =
     "       korvane demo [--panel]\n"
     "       korvane discover [--timeout 3s] [--interface IP] [--json] [--write FILE]\n"
     "       korvane help [COMMAND]\n"
+    "       korvane --version      the tool's and the library's versions\n"
     "\n"
     "link (pick one):\n"
     "  --camera NAME          a camera named in the camera file (--cameras FILE,\n"
@@ -338,6 +341,11 @@ int main(int argc, char** argv)
             return RunDiscover(rest);
         }
         if (!args.empty() && args[0] == "help") return Help({args.begin() + 1, args.end()});
+        if (args.size() == 1 && (args[0] == "--version" || args[0] == "version")) {
+            // The library's own answer: a tool run against another copy shows it.
+            std::printf("korvane %s (library %s)\n", KORVANE_TOOL_VERSION, korvane_version());
+            return 0;
+        }
         const CameraOptions options = ParseCommandLine(args);
         if (options.help) return Help(options.words.empty() ? std::vector<std::string>{} : std::vector<std::string>{options.words[0]});
         if (args.empty()) {

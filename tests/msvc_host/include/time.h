@@ -1,0 +1,1 @@
+#include "libc.h" /* c_host.c's C library: see libc.h */
