@@ -1,6 +1,7 @@
 // Relayed cameras opening and closing while events stream to every port the
 // relay ever heard of: no event reaches a camera once its Close or destructor
 // has returned, and each open camera gets its events.
+#include "ReportCollector.h"
 #include "sim/RelayPeer.h"
 
 #include <korvane/Korvane.h>
@@ -8,44 +9,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 
 using korvane::sim::CRelayPeer;
+using korvane::test::ReportCollector;
 using namespace std::chrono_literals;
 
 namespace {
 
+// A host's reports, and how many it had when its camera's Close or destructor
+// returned: any later one is late.
 struct Host {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int events = 0;
-    bool gone = false;  // set once Close or the destructor has returned
-    int late = 0;       // events after that
-
-    static void Notify(const unsigned char*, int, unsigned int, void* context)
-    {
-        auto* self = static_cast<Host*>(context);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        if (self->gone) ++self->late;
-        ++self->events;
-        self->changed.notify_all();
-    }
-
-    bool WaitForEvent()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 3s, [&] { return events > 0; });
-    }
-
-    void Gone()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        gone = true;
-    }
+    ReportCollector reports;
+    std::size_t atGone = 0;
+    void Gone() { atGone = reports.Count(); }
 };
 
 }  // namespace
@@ -92,16 +72,14 @@ TEST(RelayStress, CamerasOpenAndCloseWhileEventsStream)
                     cam.SetDeviceType(DEVICE_TYPE_4);
                     cam.SetDeviceAddress(static_cast<unsigned>(w + 1));
                     cam.SetSocketParam(PROTOCOL_PELCO_D, "10.0.0.1", 80, 9600, "", "", "");
-                    cam.SetRecvNotify(&Host::Notify, host.get());
+                    host->reports.Attach(cam);
                     ASSERT_EQ(cam.Open(), 1);
                     cam.MoveLeft();
-                    if (!host->WaitForEvent()) ++missed;
-                    if (round % 2 == 0) {
-                        cam.Close();
-                        host->Gone();
-                    }
+                    if (!host->reports.WaitFor(1, 3s)) ++missed;
+                    if (round % 2 == 0) cam.Close();
+                    if (round % 2 == 0) host->Gone();
                 }
-                host->Gone();  // destroyed, with or without Close
+                if (round % 2 != 0) host->Gone();  // destroyed without Close
                 std::lock_guard<std::mutex> lock(hostsMutex);
                 hosts.push_back(std::move(host));
             }
@@ -113,11 +91,8 @@ TEST(RelayStress, CamerasOpenAndCloseWhileEventsStream)
     relayReader.join();
 
     EXPECT_EQ(missed.load(), 0);
-    int late = 0;
-    for (const auto& host : hosts) {
-        std::lock_guard<std::mutex> lock(host->mutex);
-        late += host->late;
-    }
-    EXPECT_EQ(late, 0);
+    std::size_t late = 0;
+    for (const auto& host : hosts) late += host->reports.Count() - host->atGone;
+    EXPECT_EQ(late, 0u);
     EXPECT_EQ(hosts.size(), static_cast<std::size_t>(kWorkers * kRounds));
 }
