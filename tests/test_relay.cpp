@@ -15,11 +15,15 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <functional>
 #include <future>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 
 using korvane::sim::Bytes;
 using korvane::sim::CRelayPeer;
@@ -86,6 +90,14 @@ Opened OpenRelayCamera(CRelayPeer& relay, int type, int protocol, unsigned addre
     }
     return opened;
 }
+
+// A host's reports, and how many it had when its camera's Close or destructor
+// returned: any later one is late.
+struct StressHost {
+    ReportCollector reports;
+    std::size_t atGone = 0;
+    void Gone() { atGone = reports.Count(); }
+};
 
 Bytes NextCommand(CRelayPeer& relay)
 {
@@ -447,4 +459,72 @@ TEST(Relay, CloseFromInsideTheEventCallback)
     Opened next = OpenRelayCamera(relay, DEVICE_TYPE_4, PROTOCOL_PELCO_D, 2, &later);
     relay.SendEvent(next.eventPort, "DISAPPEARS");
     EXPECT_TRUE(later.WaitFor(1));
+}
+
+// Relayed cameras opening and closing while events stream to every port the
+// relay ever heard of: no event reaches a camera once its Close or destructor
+// has returned, and each open camera gets its events.
+TEST(RelayStress, CamerasOpenAndCloseWhileEventsStream)
+{
+    CRelayPeer relay;
+    constexpr int kWorkers = 4;
+    constexpr int kRounds = 12;
+    std::mutex portsMutex;
+    std::set<std::uint16_t> ports;  // every event port announced so far
+    std::atomic<bool> done{false};
+
+    std::thread relayReader([&] {
+        while (!done) {
+            const auto datagram = relay.NextDatagram(20ms);
+            if (!datagram || datagram->bytes.size() < 4 || datagram->bytes[0] != 1) continue;
+            std::lock_guard<std::mutex> lock(portsMutex);
+            ports.insert(CRelayPeer::EventPortOf(datagram->bytes));
+        }
+    });
+    std::thread streamer([&] {
+        while (!done) {
+            std::set<std::uint16_t> targets;
+            {
+                std::lock_guard<std::mutex> lock(portsMutex);
+                targets = ports;
+            }
+            for (const std::uint16_t port : targets) CRelayPeer::SendEvent(port, "APPEARS");
+            std::this_thread::yield();
+        }
+    });
+
+    std::mutex hostsMutex;
+    std::vector<std::unique_ptr<StressHost>> hosts;  // outlive their cameras: late events land here
+    std::atomic<int> missed{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            for (int round = 0; round < kRounds; ++round) {
+                auto host = std::make_unique<StressHost>();
+                auto cam = RelayCamera(DEVICE_TYPE_4, PROTOCOL_PELCO_D, static_cast<unsigned>(w + 1));
+                host->reports.Attach(*cam);
+                ASSERT_EQ(cam->Open(), 1);
+                cam->MoveLeft();
+                if (!host->reports.WaitFor(1, 3s)) ++missed;
+                if (round % 2 == 0)
+                    cam->Close();
+                else
+                    cam.reset();  // destroyed without Close
+                host->Gone();
+                cam.reset();
+                std::lock_guard<std::mutex> lock(hostsMutex);
+                hosts.push_back(std::move(host));
+            }
+        });
+    }
+    for (auto& worker : workers) worker.join();
+    done = true;
+    streamer.join();
+    relayReader.join();
+
+    EXPECT_EQ(missed.load(), 0);
+    std::size_t late = 0;
+    for (const auto& host : hosts) late += host->reports.Count() - host->atGone;
+    EXPECT_EQ(late, 0u);
+    EXPECT_EQ(hosts.size(), static_cast<std::size_t>(kWorkers * kRounds));
 }
