@@ -100,7 +100,9 @@ TEST(Facade, BadInputNeverCrashes)
     cam.SetSystemType(static_cast<TRACKSYSTEMTYPE>(-5));
     for (Command command : kCommands) EXPECT_EQ((cam.*command)(), 1);
     for (int op = 0; op < 256; op += 51) EXPECT_EQ(cam.PreSet(-1, static_cast<unsigned char>(op)), 1);
-    EXPECT_EQ(cam.Open(), 0);
+    EXPECT_EQ(cam.Open(), 0) << "a serial camera without a port";
+    cam.Close();
+    cam.Close();
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // A serial camera through the public interface, on a real pseudo-terminal
 // with the simulated peer at the far end: what reaches the line, byte for byte.
+#include "CommandSteps.h"
 #include "ReportCollector.h"
 #include "SerialTestSupport.h"
 #include "sim/SerialPeer.h"
@@ -13,6 +14,7 @@
 using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
 using korvane::test::B;
+using korvane::test::Step;
 using namespace std::chrono_literals;
 
 namespace {
@@ -27,97 +29,51 @@ Bytes Next(CSerialPeer& peer)
 
 }  // namespace
 
-TEST(SerialCamera, PelcoDCommandsReachTheLineByteExact)
+// Each call, in order, and the frames it puts on the line. Frames go out
+// once the port is bound, even before Open.
+TEST(SerialCamera, CommandsReachTheLineByteExact)
 {
+    const auto settings = [](const char* device, int protocol, bool bound) {
+        return [=](CKorvane& c) {
+            MYDCB dcb = Settings(static_cast<std::uint8_t>(protocol));
+            EXPECT_EQ(c.SetCommDevice(device, dcb), bound);
+        };
+    };
+    const auto preset = [](int number, int op) {
+        return [=](CKorvane& c) { EXPECT_EQ(c.PreSet(number, static_cast<unsigned char>(op)), 1); };
+    };
     CSerialPeer peer;
-    CKorvane cam(MODE_SERIAL);
-    cam.SetDeviceAddress(1);
-    MYDCB dcb = Settings(PROTOCOL_PELCO_D);
-    ASSERT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    ASSERT_EQ(cam.Open(), 1);
-    EXPECT_TRUE(peer.Silent(50ms)) << "no notify function: Open sends no presets";
-
-    EXPECT_EQ(cam.MoveUp(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45}));
-    EXPECT_EQ(cam.CameraStop(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}));
-    EXPECT_EQ(cam.OpenTrack(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
-    EXPECT_EQ(cam.CloseTrack(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x51, 0x59}));
-    cam.OpenAutoZoom();
-    cam.CloseAutoZoom();
-    cam.OpenAutoWrite();
-    cam.CloseAutoWrite();
-    EXPECT_EQ(Next(peer)[5], 0xDC);
-    EXPECT_EQ(Next(peer)[5], 0xDD);
-    EXPECT_EQ(Next(peer)[5], 0x78);
-    EXPECT_EQ(Next(peer)[5], 0x79);
-    EXPECT_EQ(cam.PreSet(300, 1), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x03, 0x00, 0x2C, 0x30}));
-    EXPECT_EQ(cam.PreSet(5, 3), 1);
-    cam.SetHorizonSpeed(100);
-    cam.SetVertcalSpeed(100);
-    EXPECT_EQ(cam.MoveTopLeft(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x01, 0x00, 0x0C, 0x64, 0x64, 0xD5})) << "PreSet(5, 3) must send nothing";
-    cam.Close();
-}
-
-TEST(SerialCamera, PelcoPAndProtocolFromSettings)
-{
-    CSerialPeer peer;
-    CKorvane cam(MODE_SERIAL);
-    cam.SetDeviceAddress(1);
-    cam.SetHorizonSpeed(80);
-    MYDCB dcb = Settings(PROTOCOL_PELCO_P);
-    ASSERT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    cam.MoveLeft();  // frames go out once the port is bound, even before Open
-    EXPECT_EQ(Next(peer), B({0xA0, 0x01, 0x00, 0x04, 0x3F, 0x1E, 0xAF, 0x2B}));
-    // A second call only changes the protocol; 0 or 4 leave it as it is.
-    MYDCB visca = Settings(PROTOCOL_VISCA);
-    EXPECT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), visca));
-    MYDCB bad = Settings(4);
-    EXPECT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), bad));
-    cam.PreSet(80, 0);
-    EXPECT_EQ(Next(peer), B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x50, 0xFF}));
-    EXPECT_FALSE(cam.SetCommDevice(nullptr, bad));
-    cam.PreSet(81, 0);
-    EXPECT_EQ(Next(peer), B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF})) << "null name changes nothing";
-}
-
-TEST(SerialCamera, ViscaLensCommandsAndStops)
-{
-    korvane::test::MessageBoxes boxes;
-    CSerialPeer peer;
-    CKorvane cam(MODE_SERIAL);
-    cam.SetDeviceAddress(1);
-    MYDCB dcb = Settings(PROTOCOL_VISCA);
-    ASSERT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    cam.ZoomMinus();
-    EXPECT_EQ(Next(peer), B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF}));
-    cam.CameraStop();
-    EXPECT_EQ(Next(peer), B({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
-    cam.OpenAutoZoom();
-    cam.ConnectTest();  // no VISCA test frame
-    cam.PreSet(2, 0);
-    EXPECT_EQ(Next(peer), B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x02, 0xFF})) << "auto-zoom sends nothing under VISCA";
-    cam.CameraStop();
-    EXPECT_TRUE(peer.Silent(50ms)) << "no stop after a memory recall";
-}
-
-TEST(SerialCamera, OpenWithNotifySendsPresets88And100)
-{
-    CSerialPeer peer;
-    korvane::test::ReportCollector reports;
-    CKorvane cam(MODE_SERIAL);
-    cam.SetDeviceAddress(7);
-    MYDCB dcb = Settings(PROTOCOL_PELCO_D);
-    ASSERT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    reports.Attach(cam);
-    ASSERT_EQ(cam.Open(), 1);
-    EXPECT_EQ(Next(peer), B({0xFF, 0x07, 0x00, 0x07, 0x00, 0x58, 0x66}));
-    EXPECT_EQ(Next(peer), B({0xFF, 0x07, 0x00, 0x07, 0x00, 0x64, 0x72}));
-    EXPECT_EQ(cam.Open(), 1) << "a second Open is harmless";
+    const char* line = peer.DeviceName().c_str();
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"pelco-d", {
+            {[](CKorvane& c) { EXPECT_EQ(c.Open(), 1); }, {}},  // no notify function: no presets
+            {&CKorvane::MoveUp, {B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45})}},
+            {preset(5, 3), {}},
+            {&CKorvane::OpenTrack, {B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58})}}}},
+        // A second SetCommDevice only changes the protocol; 0 or 4 leave it
+        // as it is, and a null name changes nothing.
+        {"pelco-p, then visca", {
+            {settings(line, PROTOCOL_PELCO_P, true), {}},
+            {[](CKorvane& c) { c.SetHorizonSpeed(80), c.MoveLeft(); }, {B({0xA0, 0x01, 0x00, 0x04, 0x3F, 0x1E, 0xAF, 0x2B})}},
+            {settings(line, PROTOCOL_VISCA, true), {}},
+            {settings(line, 4, true), {}},
+            {preset(80, 0), {B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x50, 0xFF})}},
+            {settings(nullptr, 4, false), {}},
+            {preset(81, 0), {B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF})}},
+            // the serial line's zoom speed follows the pan speed (30 -> 3)
+            {[](CKorvane& c) { c.SetHorizonSpeed(30), c.ZoomMinus(); }, {B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF})}}}},
+    };
+    for (const auto& c : cases) {
+        CKorvane cam(MODE_SERIAL);
+        cam.SetDeviceAddress(1);
+        MYDCB dcb = Settings(PROTOCOL_PELCO_D);
+        ASSERT_TRUE(cam.SetCommDevice(line, dcb));
+        korvane::test::ExpectSteps(cam, c.steps, [&] { return Next(peer); }, c.name);
+        EXPECT_TRUE(peer.Silent(50ms));
+    }
 }
 
 TEST(SerialCamera, ConnectTestShowsTheLinkError)
@@ -170,17 +126,6 @@ TEST(SerialCamera, TheLinkStateNamesWhatWentWrong)
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (link(cam)[0] != '2' && std::chrono::steady_clock::now() < deadline) cam.MoveUp();
     EXPECT_EQ(link(cam).rfind("2 writing to " + device + ": ", 0), 0u) << link(cam);
-}
-
-TEST(SerialCamera, WithoutAPortCommandsSendNothing)
-{
-    CKorvane cam(MODE_SERIAL);
-    EXPECT_EQ(cam.Open(), 0);
-    for (auto op : {&CKorvane::MoveUp, &CKorvane::CameraStop, &CKorvane::ZoomPlus, &CKorvane::OpenTrack,
-                    &CKorvane::FocusPlus, &CKorvane::IrisMinus, &CKorvane::OpenAutoWrite})
-        EXPECT_EQ((cam.*op)(), 1);
-    cam.Close();
-    cam.Close();
 }
 
 TEST(SerialCamera, CommandsRightBeforeCloseStillReachTheLine)

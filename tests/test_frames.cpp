@@ -1,0 +1,186 @@
+// Byte-exact frames from the command encoder: the Pelco rules around the
+// wire tables, and VISCA drives, lens commands with their one-time preambles,
+// memories, and the stop chosen from the last command.
+#include "frames/CommandEncoder.h"
+
+#include <korvane/Korvane.h>
+
+#include "TestBytes.h"
+
+#include <gtest/gtest.h>
+
+using namespace korvane;
+constexpr auto Bytes = &korvane::test::B;
+
+namespace {
+
+CCommandEncoder Make(ViscaPreambleFlags& flags, ViscaZoom zoom, std::int32_t protocol, std::uint32_t address,
+                     std::int32_t hs, std::int32_t vs)
+{
+    CCommandEncoder encoder(EncoderTraits{true, zoom, &flags});
+    encoder.SetProtocol(protocol);
+    encoder.SetAddress(address);
+    encoder.SetHorizonSpeed(hs);
+    encoder.SetVertcalSpeed(vs);
+    return encoder;
+}
+
+// A VISCA encoder of the back-end kind whose preamble flags are given.
+CCommandEncoder Visca(ViscaPreambleFlags& flags, ViscaZoom zoom, std::uint32_t address = 1, std::int32_t hs = 30,
+                      std::int32_t vs = 30)
+{
+    return Make(flags, zoom, PROTOCOL_VISCA, address, hs, vs);
+}
+
+ViscaPreambleFlags g_flags;
+
+CCommandEncoder Encoder(std::int32_t protocol, std::uint32_t address, std::int32_t hs = 30, std::int32_t vs = 30)
+{
+    return Make(g_flags, ViscaZoom::Variable, protocol, address, hs, vs);
+}
+
+}  // namespace
+
+// Every operation of both protocols, byte by byte, is checked where it reaches
+// the wire (relay tests); these cover the rules around that table: straight
+// moves cap their speed at 63 (negatives too) and fix the other axis at 0x1E,
+// diagonals and addresses keep their low byte uncapped.
+TEST(PelcoOperations, SpeedsCapStraightMovesOnlyAndKeepLowBytes)
+{
+    struct Case {
+        std::int32_t protocol;
+        std::uint32_t address;
+        std::int32_t hs, vs;
+        PtzCommand command;
+        std::vector<std::uint8_t> frame;
+    };
+    const Case cases[] = {
+        {PROTOCOL_PELCO_P, 1, 80, 30, PtzCommand::Left, Bytes({0xA0, 0x01, 0x00, 0x04, 0x3F, 0x1E, 0xAF, 0x2B})},
+        {PROTOCOL_PELCO_P, 1, 100, 100, PtzCommand::UpLeft, Bytes({0xA0, 0x01, 0x00, 0x0C, 0x64, 0x64, 0xAF, 0x02})},
+        {PROTOCOL_PELCO_D, 1, 300, 300, PtzCommand::UpLeft, Bytes({0xFF, 0x01, 0x00, 0x0C, 0x2C, 0x2C, 0x65})},
+        {PROTOCOL_PELCO_D, 1, 5, 63, PtzCommand::Up, Bytes({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x3F, 0x66})},
+        {PROTOCOL_PELCO_D, 1, 5, 64, PtzCommand::Down, Bytes({0xFF, 0x01, 0x00, 0x10, 0x1E, 0x3F, 0x6E})},
+        {PROTOCOL_PELCO_D, 1, 5, -7, PtzCommand::Up, Bytes({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x3F, 0x66})},
+        {PROTOCOL_PELCO_D, 2, -1, 5, PtzCommand::Right, Bytes({0xFF, 0x02, 0x00, 0x02, 0x3F, 0x1E, 0x61})},
+        {PROTOCOL_PELCO_D, 300, 30, 30, PtzCommand::Stop, Bytes({0xFF, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x2C})},
+        // the checksum wraps modulo 256
+        {PROTOCOL_PELCO_D, 0xFF, 0xDC, 30, PtzCommand::UpRight, Bytes({0xFF, 0xFF, 0x00, 0x0A, 0xDC, 0x1E, 0x03})},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Encoder(c.protocol, c.address, c.hs, c.vs).Command(c.command).frame, c.frame)
+            << "protocol " << c.protocol << ", speeds " << c.hs << "/" << c.vs;
+}
+
+TEST(PelcoOperations, UnknownProtocolBuildsNothing)
+{
+    for (std::int32_t protocol : {0, 4, -1, 1000}) {
+        auto e = Encoder(protocol, 1);
+        EXPECT_TRUE(e.Command(PtzCommand::Up).frame.empty());
+        EXPECT_TRUE(e.Preset(1, 0).empty());
+        EXPECT_TRUE(e.SpecialPreset(kTrackOnPreset, true).empty());
+        EXPECT_TRUE(e.ConnectTest().empty());
+    }
+}
+
+// Straight drives cap their speed at 63 (0x3F), diagonals keep the low byte
+// uncapped (100 = 0x64, 300 = 0x2C); the header byte wraps (0x80 + address).
+TEST(ViscaOperations, DrivesAndDiagonals)
+{
+    const std::pair<PtzCommand, std::vector<std::uint8_t>> cases[] = {
+        {PtzCommand::Up, Bytes({0x81, 0x01, 0x06, 0x01, 0x01, 0x3F, 0x03, 0x01, 0xFF})},
+        {PtzCommand::Down, Bytes({0x81, 0x01, 0x06, 0x01, 0x01, 0x3F, 0x03, 0x02, 0xFF})},
+        {PtzCommand::Left, Bytes({0x81, 0x01, 0x06, 0x01, 0x3F, 0x01, 0x01, 0x03, 0xFF})},
+        {PtzCommand::Right, Bytes({0x81, 0x01, 0x06, 0x01, 0x3F, 0x01, 0x02, 0x03, 0xFF})},
+        {PtzCommand::UpLeft, Bytes({0x81, 0x01, 0x06, 0x01, 0x64, 0x2C, 0x01, 0x01, 0xFF})},
+        {PtzCommand::UpRight, Bytes({0x81, 0x01, 0x06, 0x01, 0x64, 0x2C, 0x02, 0x01, 0xFF})},
+        {PtzCommand::DownLeft, Bytes({0x81, 0x01, 0x06, 0x01, 0x64, 0x2C, 0x01, 0x02, 0xFF})},
+        {PtzCommand::DownRight, Bytes({0x81, 0x01, 0x06, 0x01, 0x64, 0x2C, 0x02, 0x02, 0xFF})},
+        {PtzCommand::Stop, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF})},
+    };
+    ViscaPreambleFlags flags;
+    for (const std::uint32_t address : {1u, 0x81u, 0x7Fu}) {
+        auto e = Visca(flags, ViscaZoom::Variable, address, 100, 300);
+        for (auto [command, frame] : cases) {
+            frame[0] = static_cast<std::uint8_t>(0x80 + address);
+            EXPECT_EQ(e.Command(command).frame, frame) << "address " << address;
+        }
+    }
+}
+
+TEST(ViscaOperations, VariableZoomSpeedComesFromPanSpeed)
+{
+    ViscaPreambleFlags flags;
+    const std::pair<std::int32_t, int> cases[] = {{30, 0x23}, {100, 0x27}, {0, 0x20}, {63, 0x27}, {62, 0x26},
+                                                  {9, 0x21},  {8, 0x20},   {-9, 0x27}};
+    for (auto [speed, tele] : cases) {
+        auto e = Visca(flags, ViscaZoom::Variable, 1, speed);
+        EXPECT_EQ(e.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele, 0xFF})) << speed;
+        EXPECT_EQ(e.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele + 0x10, 0xFF}));
+    }
+    auto standard = Visca(flags, ViscaZoom::Standard, 1, 63);
+    EXPECT_EQ(standard.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x02, 0xFF}));
+    EXPECT_EQ(standard.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x03, 0xFF}));
+}
+
+TEST(ViscaOperations, StopAfterLensCommands)
+{
+    ViscaPreambleFlags flags;
+    auto e = Visca(flags, ViscaZoom::Variable);
+    e.Command(PtzCommand::ZoomWide);
+    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
+    e.Command(PtzCommand::FocusNear);
+    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}));
+    e.Command(PtzCommand::IrisOpen);  // keeps the focus kind
+    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}));
+    e.Command(PtzCommand::ZoomTele);
+    e.Command(PtzCommand::IrisClose);
+    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
+    e.Preset(4, 0);
+    EXPECT_TRUE(e.Command(PtzCommand::Stop).frame.empty());
+}
+
+TEST(ViscaOperations, PreamblesOncePerOperationAndKind)
+{
+    ViscaPreambleFlags serialKind, trackingKind;
+    auto first = Visca(serialKind, ViscaZoom::Variable);
+    auto second = Visca(serialKind, ViscaZoom::Variable, 2);
+    auto other = Visca(trackingKind, ViscaZoom::Standard);
+
+    EncodedCommand c = first.Command(PtzCommand::IrisOpen);
+    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
+    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF}));
+    EXPECT_TRUE(first.Command(PtzCommand::IrisOpen).preamble.empty());
+    EXPECT_TRUE(second.Command(PtzCommand::IrisOpen).preamble.empty());  // same kind, other camera
+    // Each operation has its own flag.
+    c = second.Command(PtzCommand::IrisClose);
+    EXPECT_EQ(c.preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
+    EXPECT_EQ(c.frame, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF}));
+    c = first.Command(PtzCommand::FocusFar);
+    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
+    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF}));
+    c = first.Command(PtzCommand::FocusNear);
+    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
+    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF}));
+    // Another back-end kind has flags of its own.
+    EXPECT_FALSE(other.Command(PtzCommand::FocusFar).preamble.empty());
+    // Preambles leave the record alone: a stop after the first iris of a
+    // fresh kind still has nothing to stop.
+    ViscaPreambleFlags fresh;
+    auto e = Visca(fresh, ViscaZoom::Variable);
+    e.Command(PtzCommand::IrisOpen);
+    EXPECT_TRUE(e.Command(PtzCommand::Stop).frame.empty());
+}
+
+TEST(ViscaOperations, MemoriesAndSpecialPresets)
+{
+    ViscaPreambleFlags flags;
+    auto e = Visca(flags, ViscaZoom::Variable);
+    EXPECT_EQ(e.Preset(5, 0), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x05, 0xFF}));
+    EXPECT_EQ(e.Preset(5, 1), Bytes({0x81, 0x01, 0x04, 0x3F, 0x01, 0x05, 0xFF}));
+    EXPECT_EQ(e.Preset(261, 2), Bytes({0x81, 0x01, 0x04, 0x3F, 0x00, 0x05, 0xFF}));
+    EXPECT_TRUE(e.Preset(5, 3).empty());
+    EXPECT_EQ(e.SpecialPreset(kTrackOnPreset, true), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x50, 0xFF}));
+    EXPECT_EQ(e.SpecialPreset(kTrackOffPreset, true), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF}));
+    EXPECT_TRUE(e.SpecialPreset(kAutoZoomOnPreset, false).empty());
+    EXPECT_TRUE(e.ConnectTest().empty());
+}
