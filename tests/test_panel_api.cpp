@@ -97,7 +97,8 @@ protected:
         options.password = kPassword;
         m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(options);
         m_file = WriteCameraFile(json::array({
-            {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1}},
+            {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1},
+             {"presets", {{"1", "lectern"}}}},
             {{"name", "board"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 2}, {"pan_speed", 20}},
             {{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", m_pOnvif->Port()},
              {"user", "admin"}, {"password", kPassword}},
@@ -311,16 +312,9 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
     EXPECT_EQ(cameras[1]["switches"]["track"], false);
     EXPECT_EQ(cameras[3]["state"], "failed");
     EXPECT_TRUE(Has(cameras[3]["reason"], "cannot open serial device /dev/korvane-no-such-device")) << cameras[3];
-    // What each link can send, by the library's names, and why not; its presets.
-    const auto can = [&](int i, const std::string& op) {
-        const json& list = cameras[i]["can"];
-        return std::find(list.begin(), list.end(), op) != list.end();
-    };
-    EXPECT_TRUE(can(0, "focus") && can(0, "track") && can(2, "move") && can(2, "preset")) << cameras;
-    EXPECT_FALSE(can(2, "focus") || can(2, "track")) << cameras[2];
-    EXPECT_FALSE(cameras[2]["cannot"].value("focus", "").empty()) << cameras[2];
-    EXPECT_EQ(cameras[0]["presets"], json({{"first", 0}, {"last", 255}}));
-    EXPECT_EQ(cameras[2]["presets"], json({{"first", 1}, {"last", 256}}));
+    // Presets: the link's range (what each link can send is checked against the table) and the file's names.
+    EXPECT_EQ(cameras[0]["presets"], json({{"first", 0}, {"last", 255}, {"names", {{"1", "lectern"}}}}));
+    EXPECT_EQ(cameras[2]["presets"], json({{"first", 1}, {"last", 256}, {"names", json::object()}}));
     EXPECT_EQ(Post(m_nPort, "/api/cameras/room/preset", {{"action", "go"}, {"number", 256}}).status, 200);
     EXPECT_TRUE(m_pOnvif->NextOf("GotoPreset", 3s));
     // A serial line never answers, and its card says so instead of claiming a check; the ONVIF camera answered.
@@ -655,6 +649,42 @@ TEST(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenOnc
                     static_cast<long long>(took.count()), (*state)["reason"].get<std::string>().c_str());
         EXPECT_LT(took, 1000ms);
         EXPECT_EQ((*state)["reason"].get<std::string>().empty(), std::string(step.state) == "open") << *state;
+    }
+    std::filesystem::remove(file);
+}
+
+// The panel's can lists and preset ranges, one camera per link of the table
+// every front-end is checked against (whether or not the camera opens).
+TEST(PanelLink, EachCameraCanWhatTheCapabilityTableSays)
+{
+    const json table = json::parse(std::ifstream(KORVANE_CAPABILITIES_TABLE));
+    json cameras = json::array(), links = json::array();
+    for (const json& link : table["links"]) {
+        if (link["can"].empty()) continue;  // the camera file already refuses a link that sends nothing
+        links.push_back(link);
+        json camera = {{"name", "link-" + std::to_string(cameras.size())}};
+        const std::string mode = link["mode"] == "network" ? link["device_type"] : link["mode"];
+        camera["mode"] = mode;
+        if (mode == "serial") camera["device"] = "/dev/korvane-no-such-device";
+        else camera.update({{"host", "127.0.0.1"}, {"port", 9}});
+        if (mode != "onvif") camera["protocol"] = link["protocol"];
+        if (!link["system_type"].is_null()) camera["system_type"] = link["system_type"];
+        cameras.push_back(camera);
+    }
+    const std::string file = WriteCameraFile(cameras);
+    CToolProcess tool({"panel", "--cameras", file, "--listen", "127.0.0.1:0"});
+    const std::uint16_t port = PanelPort(tool);
+    ASSERT_NE(port, 0) << tool.Output();
+    const json shown = Http(port, "GET", "/api/cameras").Json()["cameras"];
+    ASSERT_EQ(shown.size(), links.size()) << shown;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const json& link = links[i];
+        EXPECT_EQ(shown[i]["can"], link["can"]) << link;
+        const json range = shown[i]["presets"].contains("first")
+                               ? json::array({shown[i]["presets"]["first"], shown[i]["presets"]["last"]})
+                               : json(nullptr);
+        EXPECT_EQ(range, link["presets"]) << link;
+        EXPECT_EQ(shown[i]["cannot"].size() + link["can"].size(), table["operations"].size()) << shown[i];
     }
     std::filesystem::remove(file);
 }

@@ -88,7 +88,8 @@ def room():
     onvif = Process("sim", "onvif", "--port", "0")
     onvif_port = onvif.wait_for(r"http://127\.0\.0\.1:(\d+)/").group(1)
     cameras = {"cameras": [
-        {"name": "podium", "mode": "serial", "device": device, "address": 1, "protocol": "pelco-d"},
+        {"name": "podium", "mode": "serial", "device": device, "address": 1, "protocol": "pelco-d",
+         "presets": {"1": "lectern", "2": "board", "20": "wide shot of the whole hall"}},
         {"name": "board", "mode": "serial", "device": device, "address": 2, "pan_speed": 20, "tilt_speed": 20},
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port),
          "user": "admin", "password": "secret"},
@@ -413,3 +414,22 @@ def test_a_card_offers_only_what_its_link_can_send(room, browser):
     assert not button(browser, "podium", ".cannot").is_displayed()
     assert "has not answered" in button(browser, "podium", ".unchecked").text
     assert not button(browser, "room", ".unchecked").is_displayed()
+
+
+def test_preset_names_from_the_camera_file_are_on_the_buttons(room, browser):
+    open_panel(browser, room["url"])
+    serial = room["serial"]
+    serial.skip_past()
+    grid = button(browser, "podium", ".preset-grid")
+    labels = [b.text.replace("\n", " ") for b in grid.find_elements(By.CSS_SELECTOR, "button")]
+    # 1-12 in order, the named ones with their names, then a named preset beyond them.
+    assert labels[:3] == ["1 lectern", "2 board", "3"], labels
+    assert labels[-1] == "20 wide shot of the whole hall", labels
+    assert len(labels) == 13, labels
+    button(browser, "podium", '.preset-grid button[data-preset="20"]').click()
+    serial.wait_for(r"pelco-d addr 1: go to preset 20")
+    button(browser, "podium", '.preset-grid button[data-preset="1"]').click()
+    serial.wait_for(r"pelco-d addr 1: go to preset 1 ")
+    WebDriverWait(browser, 5).until(lambda d: button(d, "podium", ".message").text == "going to preset 1 (lectern)")
+    # A camera without names shows bare numbers.
+    assert button(browser, "board", '.preset-grid button[data-preset="1"]').text == "1"

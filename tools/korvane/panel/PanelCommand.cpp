@@ -36,7 +36,10 @@ const char* const kPanelHelp =
     "\n"
     "A held move lasts while the page holds the button: when the page closes, loses\n"
     "its connection or the pointer leaves its window, the camera stops (within a\n"
-    "second). The HTTP API under /api is described in the README.\n"
+    "second). A card offers only what its camera's link can send, and shows\n"
+    "\"failed\" and why when a command or test went unanswered. Keys: select a\n"
+    "camera, then arrows move while held, + - zoom, 1-9 presets, Space or Esc stop,\n"
+    "? lists them all. The HTTP API under /api is described in the README.\n"
     "Try it without hardware: korvane demo --panel\n";
 
 namespace panel {

@@ -72,7 +72,8 @@ const char* const kUnchecked =
     "so a command that does not arrive is not seen here";
 
 // What the library says the link can send, asked once: it depends on the
-// link's settings only. {"can": [names], "cannot": {name: why}, "presets": {first, last}}.
+// link's settings only. {"can": [names], "cannot": {name: why},
+// "presets": {first, last, names: {"1": "lectern"}}}.
 json Capabilities(const CameraOptions& options)
 {
     json can = json::array(), cannot = json::object();
@@ -87,8 +88,10 @@ json Capabilities(const CameraOptions& options)
     }
     int first = 0, last = -1;
     json presets = json::object();
-    if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last))
-        presets = {{"first", first}, {"last", last}};
+    if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last)) {
+        presets = {{"first", first}, {"last", last}, {"names", json::object()}};
+        for (const auto& [number, label] : options.presetNames) presets["names"][std::to_string(number)] = label;
+    }
     return {{"can", can}, {"cannot", cannot}, {"presets", presets}};
 }
 
