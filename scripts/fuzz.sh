@@ -12,6 +12,7 @@
 # FUZZ_BUILD names another build folder, FUZZ_JOBS the build's jobs (2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 build=${FUZZ_BUILD:-build-fuzz}
 targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client probe_matches command_line camera_file panel)
 

@@ -10,6 +10,7 @@
 #   scripts/test-windows.sh [build folder, default build-win]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 root=$PWD
 build=$(realpath -m "${1:-build-win}")
 build32=$build-x86
