@@ -114,8 +114,13 @@ struct CRoom::Camera {
                     break;
                 }
             }
-            if (motion) Send(motion);
-            else job();
+            try {
+                if (motion) Send(motion);
+                else job();
+            } catch (const std::exception& error) {
+                // One failed job ends neither the camera's thread nor the process.
+                room.NoteFromCamera(name, std::string("a command failed: ") + error.what());
+            }
         }
         link.reset();  // closed on the thread that opened it
     }
