@@ -48,6 +48,7 @@ run() {
   echo "== $target: $seconds s"
   # New inputs go to the first folder; the seeds are only read.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=fuzz/lsan.supp \
     "$build/fuzz/fuzz_$target" "${flags[@]}" "$@" "$work" "fuzz/corpus/$target"
 }
 
