@@ -446,7 +446,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
     case OnvifFault::EmptyBody: break;
     // A 3 MiB body announced, a few bytes sent, then the connection ends:
     // the client refuses it on the header. (Sending the whole body to a
-    // client that closes meanwhile never completes under wine.)
+    // client that closed meanwhile hung now and then under wine.)
     case OnvifFault::HugeBody: body = Answer(" "); break;
     case OnvifFault::None:
     case OnvifFault::BasicChallenge:  // Basic credentials came
