@@ -168,17 +168,18 @@ ctest --output-on-failure -j "$(nproc)" --timeout 90 -E '^Unload\.' ${KORVANE_CT
 
 # --- 32-bit Windows ------------------------------------------------------------
 # The whole suite ran on 64-bit above. On 32-bit only what the word size and
-# the calling convention can change: the frame tests, the C host (one
-# end-to-end test per mode) and the C++ wrapper; the rest of the library is
-# the same source. The 32-bit MSVC host (MsvcHost in BUILD-x86) passes when
+# the calling convention can change: the frame tests, the C host and the C++
+# wrapper on a serial line, and one end-to-end test each for the tracking
+# system, the relay and ONVIF; the rest of the library is the same source. The 32-bit MSVC host (MsvcHost in BUILD-x86) passes when
 # run by hand under wine, but here it stops at its start, waiting on wine
 # (not understood yet): left out of this run until it is.
 cmake -S "$root" -B "$build32" -DCMAKE_TOOLCHAIN_FILE="$toolchain32" -DKORVANE_WIN_PREFIX="$prefix32" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build32" -j "$(nproc)" --target unit_tests capi_tests korvane_msvc_lib
+cmake --build "$build32" -j "$(nproc)" --target unit_tests capi_tests tracking_tests relay_tests onvif_tests \
+  korvane_msvc_lib
 cd "$build32"
 ctest --output-on-failure -j "$(nproc)" --timeout 90 \
-  -R '^(PelcoDBuilders|PelcoOperations|PelcoPBuilders|ViscaBuilders|ViscaOperations|FrameScanner|ReportAddresses|ReturnCodes|ConnectTest|Capi|CppWrapper)\.'
+  -R '^((PelcoOperations|ViscaOperations|FrameScanner|ReportAddresses|ReturnCodes|Capi|CppWrapper)\.|Tracking\.CommandsArriveAsOneDatagramEach$|Relay\.EveryPelcoCommandArrivesAsItsCommandDatagram$|Onvif\.MovesCarryTheVelocitiesOfTheirSpeeds$)'
 
 # --- loading, unloading and exiting, last -------------------------------------
 # Each run of a host that exits gets a wineserver of its own: wineserver keeps

@@ -28,31 +28,43 @@ using korvane::test::CLibrary;
 
 namespace {
 
-std::mutex g_mutex;
-std::condition_variable g_report;
+// What a report thread may still be waiting on while exit() runs the
+// destructors is never destroyed (a host's destroyed lock would fault that
+// thread, and the library would be blamed for it).
+template <typename T>
+struct CNeverDestroyed {
+    CNeverDestroyed() : object() {}
+    ~CNeverDestroyed() {}
+    union {
+        T object;
+    };
+};
+
+CNeverDestroyed<std::mutex> g_mutex;
+CNeverDestroyed<std::condition_variable> g_report;
 int g_nReports = 0;
 std::atomic<bool> g_bHoldReports{false};
-std::mutex g_hostLock;  // the host's own lock
+CNeverDestroyed<std::mutex> g_hostLock;  // the host's own lock
 
 void KORVANE_CALL OnReport(const unsigned char*, int32_t, uint32_t, void*)
 {
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        std::lock_guard<std::mutex> lock(g_mutex.object);
         ++g_nReports;
-        g_report.notify_all();
+        g_report.object.notify_all();
     }
-    if (g_bHoldReports) std::lock_guard<std::mutex> wait(g_hostLock);
+    if (g_bHoldReports) std::lock_guard<std::mutex> wait(g_hostLock.object);
 }
 
 template <typename Send>
 bool ReportArrives(Send send)
 {
-    std::unique_lock<std::mutex> lock(g_mutex);
+    std::unique_lock<std::mutex> lock(g_mutex.object);
     const int before = g_nReports;
     lock.unlock();
     send();
     lock.lock();
-    return g_report.wait_for(lock, 3s, [&] { return g_nReports > before; });
+    return g_report.object.wait_for(lock, 3s, [&] { return g_nReports > before; });
 }
 
 // The library's C functions, looked up by name.
@@ -173,7 +185,7 @@ int main(int argc, char** argv)
         if (!failure.empty()) return Fail("cycle " + std::to_string(cycle) + ": " + failure);
         if (mode == "exit-open") std::exit(0);  // the library is left loaded, its cameras open
         if (mode == "exit-in-report") {
-            g_hostLock.lock();
+            g_hostLock.object.lock();
             g_bHoldReports = true;
             if (!ReportArrives([&] { peers.serial.SendReturnCode(1, 0x50); })) return Fail("held report");
             std::exit(0);  // the report function is still waiting
