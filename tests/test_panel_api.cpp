@@ -373,6 +373,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
          {{"Content-Type", "application/x-www-form-urlencoded"}}},
         {"GET", "/api/cameras", "", 403, "127.0.0.1 only", {{"Host", "evil.example:8420"}}},
+        {"POST", "/api/discover", "", 403, "127.0.0.1 only", {{"Host", "evil.example:8420"}}},
         {"POST", "/api/cameras/podium/stop", "", 403, "another site", {{"Origin", "http://evil.example"}}},
     };
     for (const Case& c : cases) {
@@ -816,6 +817,7 @@ TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "bEARER " + token}}).status, 200) << target;
             EXPECT_EQ(Http(port, "GET", target + "?token=" + token).status, 200) << target;
         }
+        EXPECT_EQ(Http(port, "POST", "/api/discover?timeout_ms=100").status, 401) << "no search without the token";
         const auto refused = Post(port, "/api/cameras/podium/move", {{"direction", "up"}});
         EXPECT_EQ(refused.status, 401);
         EXPECT_EQ(refused.Header("WWW-Authenticate"), "Bearer");
