@@ -133,16 +133,6 @@ int WriteCameraFile(const std::string& path, const CKorvaneDiscovery& found)
 
 }  // namespace
 
-json FoundCameras(const CKorvaneDiscovery& found)
-{
-    json list = json::array();
-    for (int i = 0; i < found.Count(); ++i)
-        list.push_back({{"address", found.Address(i)}, {"scheme", found.Scheme(i)}, {"host", found.Host(i)},
-                        {"port", found.Port(i)}, {"name", found.Name(i)}, {"hardware", found.Hardware(i)},
-                        {"ptz", found.Ptz(i)}, {"endpoint", found.Endpoint(i)}});
-    return list;
-}
-
 int RunDiscover(const std::vector<std::string>& args)
 {
     const DiscoverOptions options = ParseDiscoverOptions(args);
