@@ -79,7 +79,7 @@ TEST(KorvaneTool, HelpAndMistakesOnTheCommandLine)
         {{"--serial", "/dev/null", "--protocol", "pelco-x", "up"}, "unknown protocol 'pelco-x'"},
         {{"--serial", "/dev/null", "--frobnicate", "up"}, "unknown option --frobnicate"},
         {{"--serial", "/dev/null", "wiggle"}, "unknown command 'wiggle'"},
-        {{"help", "wiggle"}, "no help for 'wiggle'; the pages are: autowrite autozoom cameras demo focus"},
+        {{"help", "wiggle"}, "no help for 'wiggle'; the pages are: autowrite autozoom cameras demo discover focus"},
         {{"--serial", "/dev/null", "preset", "go"}, "preset go|set|clear NUMBER"},
         {{"--serial", "/dev/null", "--speed", "64", "up"}, "--speed wants a number from 0 to 63"},
         {{"--serial", "/dev/null", "up", "--for", "soon"}, "no duration"},
