@@ -503,8 +503,12 @@ Response CPanelServer::Impl::Handle(const Request& request)
     }
     if (target.path == "/api/events")
         return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
-    if (target.path == "/api/discover")  // reached without a connection to answer later on
+    if (target.path == "/api/discover") {
+        if (request.method() != http::verb::get && request.method() != http::verb::post)
+            return Failure(request, http::status::method_not_allowed, "a search is started with GET or POST");
+        // Reached only without a connection to answer on later (the fuzz target).
         return Failure(request, http::status::service_unavailable, "a search answers over a connection only");
+    }
     const std::string prefix = "/api/cameras/";
     if (target.path.rfind(prefix, 0) == 0) {
         const std::string rest = target.path.substr(prefix.size());
