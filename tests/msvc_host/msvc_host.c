@@ -7,6 +7,10 @@
 #include "../c_host/c_host.h"
 #include "libc.h"
 
+/* MSVC's code marks any use of floating point with this symbol, which the C
+ * runtime would define. */
+int _fltused;
+
 /* The compiler may call these two as well. */
 void* memcpy(void* to, const void* from, size_t size)
 {
