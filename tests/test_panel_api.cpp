@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -304,6 +306,10 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
     ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "up"}}).status, 200);
     EXPECT_TRUE(m_pOnvif->NextOf("ContinuousMove", 3s));
     EXPECT_TRUE(m_pOnvif->NextOf("Stop", 3s)) << "the lease lapses for ONVIF cameras too";
+    for (const char* const home : {"GotoHomePosition", "SetHomePosition"}) {
+        ASSERT_EQ(Post(m_nPort, "/api/cameras/room/home", {{"action", home[0] == 'G' ? "go" : "set"}}).status, 200);
+        EXPECT_TRUE(m_pOnvif->NextOf(home, 3s));
+    }
 
     const json cameras = Http(m_nPort, "GET", "/api/cameras").Json()["cameras"];
     ASSERT_EQ(cameras.size(), 4u);
@@ -333,7 +339,8 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         std::map<std::string, std::string> headers = {};
     };
     const std::string big(20000, 'x');
-    const std::size_t onvifBefore = m_pOnvif->HttpRequestCount();
+    while (m_pOnvif->NextRequest(0ms)) {
+    }
     const Case cases[] = {
         {"POST", "/api/cameras/podium/move", "{\"direction\": ", 400, "not JSON"},
         {"POST", "/api/cameras/podium/move", "[1, 2]", 400, "a JSON object"},
@@ -360,10 +367,15 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/room/preset", "{\"action\": \"go\", \"number\": 257}", 422, "presets 1 to 256"},
         {"POST", "/api/cameras/room/preset", "{\"action\": \"set\", \"number\": 0}", 422, "presets 1 to 256"},
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 256}", 422, "presets 0 to 255"},
+        {"POST", "/api/cameras/podium/home", "", 422, "cannot home"},
+        {"POST", "/api/cameras/room/home", "{\"action\": \"reset\"}", 400, "go or set"},
+        {"GET", "/api/discover?timeout_ms=20", "", 400, "100 to 10000"},
+        {"PUT", "/api/discover", "", 405, "GET or POST"},
         {"POST", "/api/cameras/podium/move", big, 413, "16 KiB"},
         {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
          {{"Content-Type", "application/x-www-form-urlencoded"}}},
         {"GET", "/api/cameras", "", 403, "127.0.0.1 only", {{"Host", "evil.example:8420"}}},
+        {"POST", "/api/discover", "", 403, "127.0.0.1 only", {{"Host", "evil.example:8420"}}},
         {"POST", "/api/cameras/podium/stop", "", 403, "another site", {{"Origin", "http://evil.example"}}},
     };
     for (const Case& c : cases) {
@@ -382,7 +394,8 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     EXPECT_TRUE(Has(head.received, "Content-Length: ")) << head.received;
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
-    EXPECT_EQ(m_pOnvif->HttpRequestCount(), onvifBefore) << "a refused command sends nothing to the ONVIF camera";
+    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));)
+        EXPECT_EQ(r->operation, "GetStatus") << "a refused command sends nothing to the ONVIF camera (a page reads where it points)";
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
     CPushClient wrongPlace(m_nPort, "/api/elsewhere");
     EXPECT_EQ(wrongPlace.Status(), 404);
@@ -476,13 +489,45 @@ TEST_F(PanelApi, AStopOvertakesTheMovesASlowCameraHasNotSent)
     ASSERT_TRUE(page.Send({{"op", "release"}, {"camera", "room"}}));
     int moves = 0;
     std::optional<korvane::sim::OnvifRequest> request;
-    while ((request = m_pOnvif->NextRequest(30s)) && request->operation != "Stop") moves += request->operation == "ContinuousMove";
+    // A page is open, so positions are read too: a read is no more allowed to go first than a move.
+    while ((request = m_pOnvif->NextRequest(30s)) && request->operation != "Stop")
+        moves += request->operation == "ContinuousMove" || request->operation == "GetStatus";
     ASSERT_TRUE(request) << "no stop at all";
     const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - released);
     std::printf("slow camera, 200 alternating holds: the stop came %lld ms after the release, behind %d moves\n",
                 static_cast<long long>(late.count()), moves);
-    EXPECT_LE(moves, 1) << "at most the move in flight goes before the stop";
+    EXPECT_LE(moves, 1) << "at most the request in flight goes before the stop";
     EXPECT_LT(late, 500ms);
+}
+
+// Where an ONVIF camera points is read while it moves and a page watches, at
+// most four times a second, and never while no page is open.
+TEST_F(PanelApi, APageSeesWhereAMovingOnvifCameraPointsAndNoPageMeansNoReading)
+{
+    const auto pages = [&] { return Http(m_nPort, "GET", "/api/cameras").Json()["pages"]; };
+    for (const auto deadline = Clock::now() + 3s; pages() != 0 && Clock::now() < deadline;) {
+    }
+    ASSERT_EQ(pages(), 0);
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
+    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(1500ms));)
+        EXPECT_NE(r->operation, "GetStatus") << "read with no page open";
+    CPushClient page(m_nPort);
+    ASSERT_TRUE(page.Open());
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "right"}, {"hold_ms", 1000}}).status, 200);
+    const auto held = Clock::now();
+    std::vector<double> pans;
+    while (pans.size() < 3)
+        if (const auto m = page.NextMatching([](const json& m) { return m["type"] == "position"; }, 2s))
+            pans.push_back((*m)["pan"]);
+        else
+            FAIL() << "no position message; seen: " << pans.size();
+    EXPECT_TRUE(pans[0] < pans[1] && pans[1] < pans[2]) << pans[0] << " " << pans[1] << " " << pans[2];
+    int reads = 0;
+    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));) reads += r->operation == "GetStatus";
+    const double seconds = std::chrono::duration<double>(Clock::now() - held).count();
+    std::printf("position read %d times in %.2f s of a held move\n", reads, seconds);
+    EXPECT_LE(reads, 4 * seconds + 2);
+    EXPECT_TRUE(Http(m_nPort, "GET", "/api/cameras/room").Json()["position"]["pan"].is_number());
 }
 
 // Signals and a broken output end the panel only after every camera stopped,
@@ -653,6 +698,47 @@ TEST(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenOnc
     std::filesystem::remove(file);
 }
 
+// "Find cameras" searches beside the server, which answers meanwhile; run in a
+// network namespace (tests/in_netns.sh), it finds the simulated camera.
+TEST(PanelDiscovery, FindCamerasListsTheCameraAndTheServerAnswersMeanwhile)
+{
+    if (const char* in = std::getenv("KORVANE_NETNS"); !in || std::string(in) != "1")
+        GTEST_SKIP() << (std::getenv("KORVANE_NETNS_SKIP") ? std::getenv("KORVANE_NETNS_SKIP") : "multicast wants tests/in_netns.sh");
+    korvane::sim::OnvifCameraOptions options;
+    options.probeInterface = "127.0.0.1";
+    korvane::sim::COnvifCamera onvif(options);
+    const std::string file = WriteCameraFile(json::array({{{"name", "room"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", onvif.Port()}}}));
+    CToolProcess tool({"panel", "--cameras", file, "--listen", "127.0.0.1:0"});
+    const std::uint16_t port = PanelPort(tool);
+    ASSERT_NE(port, 0) << tool.Output();
+    std::atomic<bool> done{false};
+    korvane::test::HttpReply found;
+    std::thread search([&] {
+        found = Http(port, "POST", "/api/discover?timeout_ms=1500&interface=127.0.0.1");
+        done = true;
+    });
+    auto slowest = 0ms;
+    int answered = 0;
+    for (; !done; ++answered) {
+        const auto asked = Clock::now();
+        EXPECT_EQ(Http(port, "GET", "/api/cameras").status, 200);
+        slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked));
+    }
+    search.join();
+    std::printf("during a 1.5 s search the panel answered %d requests, the slowest in %lld ms\n", answered,
+                static_cast<long long>(slowest.count()));
+    EXPECT_GE(answered, 5);
+    EXPECT_LT(slowest, 500ms);
+    ASSERT_EQ(found.status, 200) << found.body;
+    const json cameras = found.Json()["cameras"];
+    ASSERT_EQ(cameras.size(), 1u) << found.body;
+    EXPECT_EQ(cameras[0]["address"], "http://127.0.0.1:" + std::to_string(onvif.Port()) + "/onvif/device_service");
+    EXPECT_EQ(std::make_tuple(cameras[0]["name"], cameras[0]["hardware"], cameras[0]["ptz"]),
+              std::make_tuple(json("Korvane sim"), json("SimPTZ-1"), json(true)));
+    EXPECT_GE(found.Json()["seconds"].get<double>(), 1.4);
+    std::filesystem::remove(file);
+}
+
 // The panel's can lists and preset ranges, one camera per link of the table
 // every front-end is checked against (whether or not the camera opens).
 TEST(PanelLink, EachCameraCanWhatTheCapabilityTableSays)
@@ -734,6 +820,7 @@ TEST(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             EXPECT_EQ(Http(port, "GET", target, "", {{"Authorization", "bEARER " + token}}).status, 200) << target;
             EXPECT_EQ(Http(port, "GET", target + "?token=" + token).status, 200) << target;
         }
+        EXPECT_EQ(Http(port, "POST", "/api/discover?timeout_ms=100").status, 401) << "no search without the token";
         const auto refused = Post(port, "/api/cameras/podium/move", {{"direction", "up"}});
         EXPECT_EQ(refused.status, 401);
         EXPECT_EQ(refused.Header("WWW-Authenticate"), "Bearer");

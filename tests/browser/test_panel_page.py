@@ -433,3 +433,31 @@ def test_preset_names_from_the_camera_file_are_on_the_buttons(room, browser):
     WebDriverWait(browser, 5).until(lambda d: button(d, "podium", ".message").text == "going to preset 1 (lectern)")
     # A camera without names shows bare numbers.
     assert button(browser, "board", '.preset-grid button[data-preset="1"]').text == "1"
+
+
+def test_an_onvif_card_shows_where_the_camera_points_and_goes_home(room, browser):
+    open_panel(browser, room["url"])
+    onvif = room["onvif"]
+    onvif.skip_past()
+    # Position and home belong to the ONVIF camera's card alone.
+    for camera in ("podium", "board", "spare"):
+        assert not button(browser, camera, ".home-go").is_displayed(), camera
+        assert not button(browser, camera, ".position").is_displayed(), camera
+    position = button(browser, "room", ".position")
+    WebDriverWait(browser, 5).until(lambda d: position.text.startswith("pan "))
+    seen = [position.text]
+    right = button(browser, "room", 'button[data-motion="right"]')
+    ActionChains(browser).click_and_hold(right).perform()
+    WebDriverWait(browser, 5).until(
+        lambda d: (position.text != seen[-1] and seen.append(position.text)) or len(seen) >= 4)
+    ActionChains(browser).release().perform()
+    onvif.wait_for(r"Stop", timeout=2)
+    print("positions shown while held:", seen)
+    button(browser, "room", ".home-go").click()
+    onvif.wait_for(r"GotoHomePosition")
+    # Storing home is folded away, as storing a preset is.
+    assert button(browser, "room", ".store-home").get_property("open") is False
+    button(browser, "room", ".store-home summary").click()
+    button(browser, "room", ".home-set").click()
+    onvif.wait_for(r"SetHomePosition")
+    WebDriverWait(browser, 5).until(lambda d: "as home" in button(d, "room", ".message").text)

@@ -146,12 +146,7 @@ int RunDiscover(const std::vector<std::string>& args)
         return 1;
     }
     if (options.json) {
-        json list = json::array();
-        for (int i = 0; i < count; ++i)
-            list.push_back({{"address", found.Address(i)}, {"scheme", found.Scheme(i)}, {"host", found.Host(i)},
-                            {"port", found.Port(i)}, {"name", found.Name(i)}, {"hardware", found.Hardware(i)},
-                            {"ptz", found.Ptz(i)}, {"endpoint", found.Endpoint(i)}});
-        std::printf("%s\n", json{{"cameras", list}}.dump(2).c_str());
+        std::printf("%s\n", json{{"cameras", FoundCameras(found)}}.dump(2).c_str());
     } else {
         std::printf("%d ONVIF camera(s) answered in %.1f s\n", count, seconds);
         for (int i = 0; i < count; ++i)

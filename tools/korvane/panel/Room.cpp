@@ -14,6 +14,11 @@ using Call = CRoom::Call;
 
 namespace {
 
+// Positions are read at most this often, and for this long after a camera
+// was last driven (it may still coast, or travel to a preset or home).
+constexpr std::chrono::milliseconds kPollEvery{250};
+constexpr std::chrono::milliseconds kPollSettle{1000};
+
 const std::map<std::string, Call>& Motions()
 {
     static const std::map<std::string, Call> motions = {
@@ -101,7 +106,8 @@ bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; 
 
 struct CRoom::Camera {
     Camera(NamedCamera named)
-        : name(std::move(named.name)), options(std::move(named.options)), capabilities(Capabilities(options))
+        : name(std::move(named.name)), options(std::move(named.options)), capabilities(Capabilities(options)),
+          readsPosition(!capabilities["cannot"].contains(korvane_operation_name(OP_POSITION)))
     {
         panSpeed = options.panSpeed;
         tiltSpeed = options.tiltSpeed;
@@ -128,6 +134,7 @@ struct CRoom::Camera {
     const std::string name;
     const CameraOptions options;
     const json capabilities;
+    const bool readsPosition;
 
     // Guarded by the room's m_mutex.
     std::string state = "opening";
@@ -140,6 +147,10 @@ struct CRoom::Camera {
     int panSpeed = 32;
     int tiltSpeed = 32;
     std::map<std::string, bool> switches;
+    json position;  // {pan, tilt, zoom, moving} as last read, or null
+    Clock::time_point pollUntil;  // read the position until then
+    Clock::time_point polled;     // when a read was last asked for
+    bool pollQueued = false;
 
     // The camera's own thread and what it is to do. A held motion or a stop
     // is not queued: only the latest wanted one is kept, and it goes before
@@ -244,6 +255,7 @@ CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
         cam.Post([this, &cam] { Open(cam); });
     }
     m_watchdog = std::thread([this] { Watchdog(); });
+    m_poller = std::thread([this] { Poller(); });
 }
 
 CRoom::~CRoom()
@@ -259,7 +271,9 @@ CRoom::~CRoom()
             }
     }
     m_leaseChanged.notify_all();
+    m_pollChanged.notify_all();
     m_watchdog.join();
+    m_poller.join();
     for (const auto& camera : m_cameras) camera->Quit();
     KorvaneSetMessageHandler(nullptr, nullptr);
 }
@@ -322,7 +336,8 @@ json CRoom::StateOf(const Camera& camera) const
                   {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
                   {"pan_speed", camera.panSpeed},
                   {"tilt_speed", camera.tiltSpeed},
-                  {"switches", camera.switches}};
+                  {"switches", camera.switches},
+                  {"position", camera.position}};
     return state;
 }
 
@@ -369,7 +384,7 @@ json CRoom::Cameras() const
         state.erase("camera");
         list.push_back(std::move(state));
     }
-    return {{"cameras", list}};
+    return {{"cameras", list}, {"pages", m_nWatchers}};
 }
 
 json CRoom::Feed() const
@@ -397,6 +412,7 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         Camera& camera = FindOpen(name);
         camera.Check(OperationOf(motion));
         camera.deadline = Clock::now() + lease;
+        camera.pollUntil = camera.deadline + kPollSettle;
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
             camera.holder = holder;
@@ -447,6 +463,7 @@ void CRoom::Preset(const std::string& name, int number, int op)
     camera.Post([&camera, number, op] {
         if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
     });
+    if (op == 0) camera.pollUntil = Clock::now() + kPollSettle;
     static const char* const verbs[] = {"go to preset ", "stored preset ", "cleared preset "};
     if (op != 0) Note(name, verbs[op] + std::to_string(number));
 }
@@ -499,6 +516,68 @@ void CRoom::Test(const std::string& name)
     }
     // The library says how the test went in its message, and in the link's state.
     camera.Post([&camera] { camera.Call(&CKorvane::ConnectTest); });
+}
+
+void CRoom::Home(const std::string& name, bool set)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    camera.Check(OP_HOME);
+    camera.Post([&camera, set] { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
+    if (set) Note(name, "stored the home position");
+    else camera.pollUntil = Clock::now() + kPollSettle;
+}
+
+void CRoom::Watch(int change)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nWatchers += change;
+    // A new page is shown where each camera points now.
+    if (change > 0)
+        for (const auto& camera : m_cameras) camera->pollUntil = std::max(camera->pollUntil, Clock::now() + kPollEvery);
+    m_pollChanged.notify_all();
+}
+
+void CRoom::Poller()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bClosing) {
+        if (m_nWatchers <= 0) {
+            m_pollChanged.wait(lock);
+            continue;
+        }
+        const auto now = Clock::now();
+        for (const auto& each : m_cameras) {
+            Camera& camera = *each;
+            if (!camera.readsPosition || !camera.opened) continue;
+            // A camera held or reported moving is read until it has settled.
+            if (!camera.motion.empty() || (camera.position.is_object() && camera.position.value("moving", false)))
+                camera.pollUntil = std::max(camera.pollUntil, now + kPollSettle);
+            if (camera.pollQueued || now >= camera.pollUntil || now - camera.polled < kPollEvery) continue;
+            camera.pollQueued = true;
+            camera.polled = now;
+            camera.Post([this, &camera] {
+                float pan = 0, tilt = 0, zoom = 0;
+                int moving = 0;
+                const bool read = camera.link && camera.link->Camera().GetPosition(pan, tilt, zoom, moving);
+                Positioned(camera, read, pan, tilt, zoom, moving);
+            });
+        }
+        m_pollChanged.wait_for(lock, kPollEvery);
+    }
+}
+
+void CRoom::Positioned(Camera& camera, bool read, float pan, float tilt, float zoom, int moving)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    camera.pollQueued = false;
+    if (!read) return;
+    const json position = {{"pan", pan}, {"tilt", tilt}, {"zoom", zoom}, {"moving", moving != 0}};
+    if (position == camera.position) return;
+    camera.position = position;
+    json message = position;
+    message.update({{"type", "position"}, {"camera", camera.name}});
+    Emit(std::move(message), false);
 }
 
 void CRoom::FollowLink(Camera& camera)

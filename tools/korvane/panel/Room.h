@@ -51,7 +51,8 @@ public:
     CRoom& operator=(const CRoom&) = delete;
 
     bool Has(const std::string& name) const;
-    // {"cameras": [...]}: names, links and states; never a password.
+    // {"cameras": [...], "pages": N}: names, links, states and positions (never
+    // a password), and how many pages watch.
     nlohmann::json Cameras() const;
     // The recent feed, newest first.
     nlohmann::json Feed() const;
@@ -76,6 +77,12 @@ public:
     void Speed(const std::string& name, std::optional<int> pan, std::optional<int> tilt);
     // Sends the connection test; a camera that failed to open is opened again.
     void Test(const std::string& name);
+    // Goes to (set false) or stores (set true) the camera's home position.
+    void Home(const std::string& name, bool set);
+
+    // A page opened (+1) or closed (-1) its push channel. Positions are read
+    // only while some page watches: a room nobody looks at asks no camera.
+    void Watch(int change);
 
     // A line from the library's message box, shown for the camera whose
     // thread made the call.
@@ -97,6 +104,10 @@ private:
     void PublishState(const Camera& camera);              // with m_mutex held
     void Emit(nlohmann::json message, bool toFeed);       // with or without m_mutex
     void Watchdog();
+    // Reads where the moving cameras point, at most four times a second, as a
+    // job on each camera's thread (a stop still goes before it).
+    void Poller();
+    void Positioned(Camera& camera, bool read, float pan, float tilt, float zoom, int moving);
 
     COutput& m_output;
     Publish m_publish;
@@ -112,6 +123,9 @@ private:
     std::condition_variable m_leaseChanged;
     bool m_bClosing = false;
     std::thread m_watchdog;
+    int m_nWatchers = 0;  // guarded by m_mutex
+    std::condition_variable m_pollChanged;
+    std::thread m_poller;
 };
 
 }  // namespace korvane::tool::panel

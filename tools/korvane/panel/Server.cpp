@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "PanelDiscovery.h"
 #include "Room.h"
 #include "WebAssets.h"
 
@@ -177,6 +178,7 @@ struct CPanelServer::Impl {
     std::list<std::weak_ptr<struct HttpSession>> connections;  // the io thread only, oldest first
     asio::steady_timer pause{io};
     std::uint64_t nextPage = 0;
+    CPanelDiscovery discovery;  // after io, so it ends first: its answer is posted there
 
     void Accept();
     void RunIo();
@@ -187,6 +189,9 @@ struct CPanelServer::Impl {
     std::optional<Response> Refuse(const Request& request, const Target& target) const;
     Response Handle(const Request& request);
     Response Post(const Request& request, const std::string& name, const std::string& action);
+    // GET or POST /api/discover, answered once the search is over (false:
+    // answer Respond's way instead).
+    bool Discover(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
     void Deliver(const std::shared_ptr<const std::string>& text);
 };
 
@@ -236,6 +241,8 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
         ws.async_accept(request, [self = shared_from_this()](beast::error_code error) {
             if (error) return;
             self->server->sessions.push_back(self);
+            self->watching = true;
+            self->server->room->Watch(1);
             json hello = self->server->room->Snapshot();
             hello["type"] = "hello";
             hello["holder"] = self->holder;
@@ -292,6 +299,8 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
     {
         closed = true;
         server->room->ReleaseAll(holder, "the page that held it went away");
+        if (watching) server->room->Watch(-1);
+        watching = false;
     }
 
     websocket::stream<beast::tcp_stream> ws;
@@ -300,6 +309,7 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
     beast::flat_buffer buffer;
     std::deque<std::shared_ptr<const std::string>> queue;
     bool closed = false;
+    bool watching = false;  // counted among the room's watchers
 };
 
 struct HttpSession : std::enable_shared_from_this<HttpSession> {
@@ -347,6 +357,7 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
             std::make_shared<PushSession>(stream.release_socket(), *server, holder)->Accept(std::move(request));
             return;
         }
+        if (server->Discover(request, target, shared_from_this())) return;
         Write(server->Respond(request));
     }
 
@@ -492,6 +503,12 @@ Response CPanelServer::Impl::Handle(const Request& request)
     }
     if (target.path == "/api/events")
         return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
+    if (target.path == "/api/discover") {
+        if (request.method() != http::verb::get && request.method() != http::verb::post)
+            return Failure(request, http::status::method_not_allowed, "a search is started with GET or POST");
+        // Reached only without a connection to answer on later (the fuzz target).
+        return Failure(request, http::status::service_unavailable, "a search answers over a connection only");
+    }
     const std::string prefix = "/api/cameras/";
     if (target.path.rfind(prefix, 0) == 0) {
         const std::string rest = target.path.substr(prefix.size());
@@ -605,8 +622,59 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
         room->Test(name);
         return Answer(request, http::status::ok, done);
     }
+    if (action == "home") {
+        // Going home is the plain case; storing it must be asked for by name.
+        const std::string op = body.contains("action") ? text("action", "\"go\" or \"set\"") : "go";
+        if (op != "go" && op != "set") throw RoomError(400, "unknown home action '" + op + "' (go or set)");
+        room->Home(name, op == "set");
+        done["action"] = op;
+        return Answer(request, http::status::ok, done);
+    }
     throw RoomError(404, "no command '" + action +
-                             "' (move, stop, zoom, focus, iris, preset, track, autozoom, autowrite, speed, test)");
+                             "' (move, stop, zoom, focus, iris, preset, track, autozoom, autowrite, speed, test, home)");
+}
+
+bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
+                                  const std::shared_ptr<HttpSession>& session)
+{
+    if (target.path != "/api/discover" || Refuse(request, target)) return false;
+    if (request.method() != http::verb::get && request.method() != http::verb::post) return false;
+    const auto answer = [&](Response response) {
+        session->Write(std::move(response));
+        return true;
+    };
+    int timeout = 3000;
+    if (const auto given = target.query.find("timeout_ms"); given != target.query.end()) {
+        const std::string& text = given->second;
+        const bool digits = !text.empty() && text.size() < 6 &&
+                            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+        timeout = digits ? std::stoi(text) : 0;
+        if (timeout < 100 || timeout > 10000)
+            return answer(Failure(request, http::status::bad_request, "timeout_ms is a number from 100 to 10000"));
+    }
+    std::string interfaceIp;
+    if (const auto given = target.query.find("interface"); given != target.query.end()) {
+        boost::system::error_code error;
+        asio::ip::make_address_v4(given->second, error);
+        if (error || given->second.find('\0') != std::string::npos)
+            return answer(Failure(request, http::status::bad_request, "interface is an IPv4 address of this machine"));
+        interfaceIp = given->second;
+    }
+    // The answer waits for the search, past the request deadline.
+    session->stream.expires_never();
+    const Request head = [&] {
+        Request copy{request.method(), request.target(), request.version()};
+        copy.keep_alive(request.keep_alive());
+        return copy;
+    }();
+    const bool started = discovery.Start(timeout, interfaceIp, [this, session, head](json found) {
+        asio::post(io, [session, head, found = std::move(found)] {
+            session->stream.expires_after(kRequestDeadline);
+            session->Write(Answer(head, http::status::ok, found));
+        });
+    });
+    if (!started) return answer(Failure(request, http::status::conflict, "a search for cameras is already running"));
+    return true;
 }
 
 void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)

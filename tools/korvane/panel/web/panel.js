@@ -73,6 +73,7 @@
     if (message.seq <= lastSeq) return;  // already in the greeting
     lastSeq = message.seq;
     if (message.type === 'state') showState(message);
+    else if (message.type === 'position') showPosition(message.camera, message);
     else if (message.type === 'report' || message.type === 'note') addToFeed(message);
   }
 
@@ -101,6 +102,8 @@
     move: 'move', zoom: 'zoom', focus: 'focus', iris: 'iris', preset: 'presets', track: 'track',
     autozoom: 'auto-zoom', autowrite: 'auto-write', test: 'connection test',
   };
+  // Controls only some links have (ONVIF): shown on their cards alone, never listed as missing.
+  const LINK_OWN = ['position', 'home'];
 
   // The operation a control belongs to: its own data-op, a held motion's
   // first word ("zoom-in" -> zoom, the directions -> move), or its group's.
@@ -189,7 +192,21 @@
     for (const button of card.querySelectorAll('button[data-motion]'))
       button.classList.toggle('moving', state.moving === button.dataset.motion);
     if (!before || JSON.stringify(before.presets) !== JSON.stringify(state.presets)) buildPresets(card, state);
+    for (const element of card.querySelectorAll(LINK_OWN.map((op) => '[data-op="' + op + '"]').join(',')))
+      element.hidden = !(Array.isArray(state.can) && state.can.includes(element.dataset.op));
+    showPosition(state.camera, state.position);
     applyControls(state.camera);
+  }
+
+  // Where an ONVIF camera points, as the panel last read it while a page watched.
+  function showPosition(name, position) {
+    const card = cards.get(name);
+    if (!card || !position) return;
+    const line = $('.position', card);
+    const number = (value) => (value >= 0 ? '+' : '') + Number(value).toFixed(3);
+    line.textContent = 'pan ' + number(position.pan) + '  tilt ' + number(position.tilt) + '  zoom ' +
+      Number(position.zoom).toFixed(3) + (position.moving ? '  moving' : '');
+    line.classList.toggle('moving', !!position.moving);
   }
 
   // The first twelve presets of the link's range, then any other named one.
@@ -265,8 +282,14 @@
       const n = chosen();
       if (n) command(name, 'preset', { action: 'clear', number: n }, 'cleared preset ' + n);
     });
-    $('.store summary', card).addEventListener('click', (event) => {
-      if (event.currentTarget.classList.contains('disabled')) event.preventDefault();
+    for (const summary of card.querySelectorAll('.store summary'))
+      summary.addEventListener('click', (event) => {
+        if (event.currentTarget.classList.contains('disabled')) event.preventDefault();
+      });
+    $('.home-go', card).addEventListener('click', () => command(name, 'home', null, 'going home'));
+    $('.home-set', card).addEventListener('click', () => {
+      command(name, 'home', { action: 'set' }, 'stored the current view as home');
+      $('.store-home', card).open = false;  // closed again, so that a second slip needs two clicks
     });
     // The card a pointer or the focus is in is the one the keys drive.
     card.addEventListener('pointerdown', () => select(name));
@@ -482,6 +505,35 @@
     if (changed) followKeys();
   }, true);
 
+  // --- finding cameras ------------------------------------------------------------------
+
+  function findCameras() {
+    const dialog = $('#found'), button = $('#find'), list = $('.found-list', dialog), state = $('.found-state', dialog);
+    if (!dialog.open) dialog.showModal();
+    button.disabled = true;
+    list.hidden = true;
+    state.textContent = 'searching the local network for ONVIF cameras…';
+    fetch('/api/discover', { method: 'POST', headers: headers }).then((response) => response.json().then((answer) => {
+      if (!response.ok) { state.textContent = answer.error || response.statusText; return; }
+      const rows = $('tbody', list);
+      rows.textContent = '';
+      for (const camera of answer.cameras) {
+        const row = document.createElement('tr');
+        for (const text of [camera.address, camera.name || '(no name)', camera.hardware || '-', camera.ptz ? 'yes' : 'no']) {
+          const cell = document.createElement('td');
+          cell.textContent = text;
+          row.appendChild(cell);
+        }
+        rows.appendChild(row);
+      }
+      list.hidden = answer.cameras.length === 0;
+      state.textContent = answer.cameras.length + ' camera(s) answered in ' + answer.seconds.toFixed(1) + ' s' +
+        (answer.error ? ' — ' + answer.error : '');
+    })).catch(() => { state.textContent = 'the panel did not answer'; })
+      .finally(() => { button.disabled = false; });
+  }
+
+  $('#find').addEventListener('click', findCameras);
   $('#show-keys').addEventListener('click', showKeys);
   $('#stop-all').addEventListener('click', () => {
     letGo('stop all');
