@@ -95,8 +95,6 @@ bool CToolProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
     return true;
 }
 
-void CToolProcess::Signal(int signal) { ::kill(m_nPid, signal); }
-
 void CToolProcess::CloseOutput()
 {
     ::close(m_nOutput);

@@ -27,7 +27,6 @@ public:
     std::optional<int> WaitExit(std::chrono::milliseconds limit = std::chrono::seconds(20));
     const std::string& Output() const { return m_output; }
     int Pid() const { return m_nPid; }
-    void Signal(int signal);
     // The reader of the child's output goes away (its next write breaks the pipe).
     void CloseOutput();
 
