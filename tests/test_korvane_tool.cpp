@@ -81,14 +81,17 @@ private:
 
 TEST(KorvaneTool, HelpAndMistakesOnTheCommandLine)
 {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--help"}, {"help", "preset"}, {"preset", "--help"}, {"sim", "--help"},
-          {"demo", "--help"}, {"help", "interactive"}})
-        EXPECT_TRUE(Runs(args, 0, {"korvane"}));
     struct Case {
         std::vector<std::string> args;
         const char* says;
     };
+    const Case helps[] = {{{"--help"}, "korvane"},         {{"help", "preset"}, "korvane"},
+                          {{"preset", "--help"}, "korvane"}, {{"sim", "--help"}, "korvane"},
+                          {{"demo", "--help"}, "korvane"},   {{"help", "interactive"}, "korvane"},
+                          {{"help", "panel"}, "korvane panel [--cameras FILE]"},
+                          {{"panel", "--help"}, "korvane panel [--cameras FILE]"}};
+    for (const Case& c : helps) EXPECT_TRUE(Runs(c.args, 0, {c.says}));
+    const CCameraFile bad(R"({"cameras": [{"name": "podium", "mode": "serial"}]})");
     const Case mistakes[] = {
         {{}, "usage: korvane"},
         {{"--serial", "/dev/null", "--protocol", "pelco-x", "up"}, "unknown protocol 'pelco-x'"},
@@ -101,6 +104,12 @@ TEST(KorvaneTool, HelpAndMistakesOnTheCommandLine)
         {{"up"}, "--serial, --network or --tracking"},
         {{"--tracking", "127.0.0.1", "up"}, "--tracking needs --port"},
         {{"sim", "teleport"}, "unknown peer 'teleport'"},
+        {{"panel"}, "cameras.json"},  // the default file, missing in the test's folder
+        {{"panel", "--cameras", "/nonexistent/cameras.json"}, "/nonexistent/cameras.json"},
+        {{"panel", "--cameras", bad.Path()}, "'podium'"},
+        {{"panel", "--cameras", bad.Path(), "--listen", "8420"}, "--listen wants ADDRESS:PORT"},
+        {{"panel", "--cameras", bad.Path(), "--listen", "localhost:70000"}, "from 0 to 65535"},
+        {{"panel", "--cameras", bad.Path(), "--frobnicate"}, "unknown option --frobnicate"},
     };
     for (const Case& c : mistakes) EXPECT_TRUE(Runs(c.args, 2, {c.says}));
 }
