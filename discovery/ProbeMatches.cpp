@@ -90,7 +90,7 @@ bool SplitAddress(const std::string& url, FoundDevice& device)
         if (error != std::errc() || end != port.data() + port.size() || number == 0 || number > 65535) return false;
     }
     if (host.empty()) return false;
-    device.address = url;
+    device.address = scheme + url.substr(colon);  // "HTTP://" as "http://"
     device.scheme = scheme;
     device.host = host;
     device.port = number;

@@ -3,6 +3,7 @@
 #   scripts/build.sh [build-dir] [extra cmake arguments...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 dir=${1:-build}
 shift || true
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null

@@ -4,6 +4,7 @@
 # simulated peers on this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 scripts/install-deps.sh build
 # A fresh folder is configured without the tests (their packages may be
 # missing); a folder scripts/test.sh configured keeps its tests.

@@ -12,6 +12,7 @@
 # FUZZ_BUILD names another build folder, FUZZ_JOBS the build's jobs (2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 build=${FUZZ_BUILD:-build-fuzz}
 targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client probe_matches command_line camera_file panel)
 
@@ -47,6 +48,7 @@ run() {
   echo "== $target: $seconds s"
   # New inputs go to the first folder; the seeds are only read.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions=fuzz/lsan.supp \
     "$build/fuzz/fuzz_$target" "${flags[@]}" "$@" "$work" "fuzz/corpus/$target"
 }
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 build_packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   libboost-dev libboost-system-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
   nlohmann-json3-dev

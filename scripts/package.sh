@@ -13,6 +13,7 @@
 # scripts/test-windows.sh (build-win/deps, build-win-x86/deps), made if missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 root=$PWD
 dist=$root/dist
 mkdir -p "$dist"

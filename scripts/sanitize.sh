@@ -8,6 +8,7 @@
 #                              SANITIZE_TARGETS="korvane panel_tests" builds only those
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/compiler-cache.sh
 scripts/install-deps.sh
 filter=${2:-}
 tools=OFF

@@ -1,7 +1,6 @@
 // ONVIF cameras through the public interface, against the simulated ONVIF
 // camera over real HTTP on 127.0.0.1.
 #include "ReportCollector.h"
-#include "platform/Wine.h"
 #include "sim/OnvifCamera.h"
 
 #include <korvane/Korvane.h>
@@ -183,39 +182,6 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
     EXPECT_EQ(cam->MoveUp(), 1);
     EXPECT_EQ(cam->Open(), 0);  // the client went with Close
     EXPECT_FALSE(sim.NextRequest(300ms));
-}
-
-// One overlapped send of megabytes (as Beast sends a whole body) whose peer
-// closes while it is pending never completes under wine, not even once its
-// socket is closed, and what waits for it (the io_context's destructor) waits
-// forever; elsewhere it ends at once. Hence the simulated camera's huge body
-// is announced, not sent.
-TEST(Onvif, WineNeverEndsALargeSendWhosePeerCloses)
-{
-    struct Pending {  // under wine left undestroyed: its destructor would never return
-        union {
-            boost::asio::io_context io;
-        };
-        std::string bytes = std::string(3 << 20, ' ');
-        Pending() : io() {}
-        ~Pending()
-        {
-            if (!korvane::platform::UnderWine()) io.~io_context();
-        }
-    };
-    static Pending pending;  // the send may read its bytes for as long as the process lives
-    using boost::asio::ip::tcp;
-    tcp::acceptor acceptor(pending.io, {boost::asio::ip::address_v4::loopback(), 0});
-    tcp::socket client(pending.io);
-    client.connect(acceptor.local_endpoint());
-    tcp::socket server = acceptor.accept();
-    bool ended = false;
-    server.async_write_some(boost::asio::buffer(pending.bytes),
-                            [&ended](const boost::system::error_code&, std::size_t) { ended = true; });
-    client.close();
-    pending.io.run_for(3s);  // ends early once the send has ended
-    EXPECT_EQ(ended, !korvane::platform::UnderWine());
-    pending.io.restart();
 }
 
 TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)

@@ -231,7 +231,7 @@ TEST(Relay, TheAnswerDecidesTheOpen)
         EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
         char reason[128];
         EXPECT_EQ(cam->GetLinkState(reason, sizeof reason), result ? KORVANE_LINK_OK : KORVANE_LINK_FAILED);
-        if (!result) EXPECT_NE(std::string(reason).find("the relay service on 127.0.0.1:20715"), std::string::npos) << reason;
+        if (!result) EXPECT_NE(reason[0], 0) << "a failed open says why";
         return result;
     };
     for (const Case& c : cases) {

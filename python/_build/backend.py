@@ -15,9 +15,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 def _project_version():
     """The package's own reader: the project's CMakeLists.txt in a source
     tree, korvane/VERSION in an sdist."""
-    spec = importlib.util.spec_from_file_location("_korvane_version", os.path.join(ROOT, "korvane", "_version.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    loader_info = importlib.util.spec_from_file_location("_korvane_version", os.path.join(ROOT, "korvane", "_version.py"))
+    module = importlib.util.module_from_spec(loader_info)
+    loader_info.loader.exec_module(module)
     return module.read_version()
 
 

@@ -108,8 +108,8 @@ def discover(timeout: float = 3.0, interface: Optional[str] = None) -> "list[Fou
         if count == 0 and error:
             raise KorvaneError(f"discovery failed: {error}")
 
-        def text(field, i):
-            return getattr(lib, "korvane_discovery_" + field)(found, i).decode("utf-8", "replace")
+        def text(field: str, i: int) -> str:
+            return str(getattr(lib, "korvane_discovery_" + field)(found, i).decode("utf-8", "replace"))
         return [FoundCamera(text("address", i), text("scheme", i), text("host", i),
                             lib.korvane_discovery_port(found, i), text("name", i), text("hardware", i),
                             bool(lib.korvane_discovery_ptz(found, i)), text("endpoint", i))
@@ -463,15 +463,15 @@ class Camera:
 
     def set_onvif_profile(self, token: Optional[str]) -> None:
         """ONVIF, before set_socket_param: the media profile to drive (None: the first with PTZ)."""
-        token = _check_text("token", token)
+        text = _check_text("token", token)
         with self._lock:
-            self._lib.korvane_set_onvif_profile(self._live(), token)
+            self._lib.korvane_set_onvif_profile(self._live(), text)
 
     def set_tls_fingerprint(self, sha256: Optional[str]) -> None:
         """ONVIF, before set_socket_param: the certificate an HTTPS camera must show."""
-        sha256 = _check_text("sha256", sha256)
+        text = _check_text("sha256", sha256)
         with self._lock:
-            self._lib.korvane_set_tls_fingerprint(self._live(), sha256)
+            self._lib.korvane_set_tls_fingerprint(self._live(), text)
 
     def set_system_param(self, protocol: ProtocolLike, ip: str, port: int) -> None:
         """Tracking mode: the tracking system's IPv4 address and UDP port (1 to 65535)."""

@@ -101,7 +101,8 @@ def test_onvif_camera_over_http(sim):
         peer.wait_for("GotoHomePosition")
         position = cam.position  # at home, which was stored while zooming in
         assert (position.pan, position.tilt, position.moving) == (0.0, 0.0, False) and position.zoom > 0.0
-    assert korvane.Camera(korvane.Mode.SERIAL).position is None
+    with pytest.raises(korvane.Unsupported, match="position"):
+        korvane.Camera(korvane.Mode.SERIAL).position
 
 
 def test_onvif_camera_over_https_with_a_pinned_certificate(sim):

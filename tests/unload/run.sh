@@ -14,6 +14,9 @@ if [ -z "${KORVANE_WIN_NETNS:-}" ] && unshare -n true 2>/dev/null; then
 fi
 hung=0 failed=0 start=$SECONDS
 for ((i = 1; i <= runs; i++)); do
+  # KORVANE_UNLOAD_BEFORE_EACH: a command run before each run (the Windows
+  # stage starts each with a new wineserver).
+  [ -z "${KORVANE_UNLOAD_BEFORE_EACH:-}" ] || sh -c "$KORVANE_UNLOAD_BEFORE_EACH" >/dev/null 2>&1 || true
   timeout -k 5 "$limit" "${isolate[@]}" "$@" >/tmp/unload_run.$$ 2>&1
   rc=$?
   if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then

@@ -181,9 +181,14 @@ struct CRoom::Camera {
                     break;
                 }
             }
-            if (motion) Send(motion);
-            else job();
-            room.FollowLink(*this);
+            try {
+                if (motion) Send(motion);
+                else job();
+                room.FollowLink(*this);
+            } catch (const std::exception& error) {
+                // One failed job ends neither the camera's thread nor the process.
+                room.NoteFromCamera(name, std::string("a command failed: ") + error.what());
+            }
         }
         link.reset();  // closed on the thread that opened it
     }
