@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,22 @@ std::uint16_t PanelPort(CToolProcess& tool)
     return static_cast<std::uint16_t>(std::stoi(match[1]));
 }
 
+// Each camera's state as a page sees it once none is opening any more (10 s
+// at most); empty when the page got no greeting.
+std::map<std::string, std::string> SettledStates(CPushClient& page)
+{
+    std::map<std::string, std::string> states;
+    const auto hello = page.Next();
+    if (!hello || (*hello)["type"] != "hello") return states;
+    for (const json& camera : (*hello)["cameras"]) states[camera["camera"]] = camera["state"];
+    const auto deadline = Clock::now() + 10s;
+    while (std::any_of(states.begin(), states.end(), [](const auto& s) { return s.second == "opening"; }) &&
+           Clock::now() < deadline)
+        if (const auto message = page.Next(1s); message && (*message)["type"] == "state")
+            states[(*message)["camera"]] = (*message)["state"];
+    return states;
+}
+
 bool IsState(const json& message, const std::string& camera, const std::string& state)
 {
     return message.value("type", "") == "state" && message.value("camera", "") == camera &&
@@ -112,15 +129,7 @@ protected:
         // Every camera has settled once a page sees its final state.
         CPushClient page(m_nPort);
         ASSERT_TRUE(page.Open());
-        std::map<std::string, std::string> states;
-        const auto hello = page.Next();
-        ASSERT_TRUE(hello && (*hello)["type"] == "hello");
-        for (const json& camera : (*hello)["cameras"]) states[camera["camera"]] = camera["state"];
-        const auto deadline = Clock::now() + 10s;
-        while (std::any_of(states.begin(), states.end(), [](const auto& s) { return s.second == "opening"; }) &&
-               Clock::now() < deadline)
-            if (const auto message = page.Next(1s); message && (*message)["type"] == "state")
-                states[(*message)["camera"]] = (*message)["state"];
+        std::map<std::string, std::string> states = SettledStates(page);
         ASSERT_EQ(states["podium"], "open") << m_pTool->Output();
         ASSERT_EQ(states["room"], "open") << m_pTool->Output() << Http(m_nPort, "GET", "/api/cameras").body;
         ASSERT_EQ(states["broken"], "failed") << m_pTool->Output();
@@ -215,14 +224,12 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
     ASSERT_TRUE(second.Send({{"op", "release"}, {"camera", "podium"}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 300ms));
     // Mistakes on the channel are answered there, and it stays open.
-    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "podium"}, {"motion", "sideways"}}));
-    const auto error = second.NextMatching([](const json& m) { return m["type"] == "error"; });
-    ASSERT_TRUE(error);
-    EXPECT_TRUE(Has((*error)["message"], "unknown motion 'sideways'")) << *error;
-    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "broken"}, {"motion", "up"}}));
-    EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "not open"); }));
-    ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", "room"}, {"motion", "focus-far"}}));
-    EXPECT_TRUE(second.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "cannot focus"); }));
+    for (const auto& [camera, motion, says] : {std::array<const char*, 3>{"podium", "sideways", "unknown motion 'sideways'"},
+                                               {"broken", "up", "not open"}, {"room", "focus-far", "cannot focus"}}) {
+        ASSERT_TRUE(second.Send({{"op", "hold"}, {"camera", camera}, {"motion", motion}}));
+        const auto error = second.NextMatching([](const json& m) { return m["type"] == "error"; });
+        EXPECT_TRUE(error && Has((*error)["message"], says)) << says << " " << error.value_or(json()).dump();
+    }
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
@@ -817,17 +824,9 @@ TEST(PanelDemo, ServesTheSimulatedRoomReadyToTry)
     EXPECT_EQ(std::filesystem::status(file[1].str()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     CPushClient page(port);
-    const auto hello = page.Next();
-    ASSERT_TRUE(hello);
-    std::map<std::string, std::string> states;
-    for (const json& camera : (*hello)["cameras"]) states[camera["camera"]] = camera["state"];
-    EXPECT_EQ(states.size(), 5u) << *hello;
     // Every camera opens against its simulated peer.
-    const auto deadline = Clock::now() + 10s;
-    while (std::any_of(states.begin(), states.end(), [](const auto& s) { return s.second != "open"; }) &&
-           Clock::now() < deadline)
-        if (const auto message = page.Next(1s); message && (*message)["type"] == "state")
-            states[(*message)["camera"]] = (*message)["state"];
+    const auto states = SettledStates(page);
+    EXPECT_EQ(states.size(), 5u);
     for (const auto& [name, state] : states) EXPECT_EQ(state, "open") << name << "\n" << demo.Output();
     // The peers' scheduled reports reach the page, and a move reaches the peer.
     EXPECT_TRUE(page.NextMatching([](const json& m) { return m["type"] == "report" && m["camera"] == "desk"; }, 5s));
