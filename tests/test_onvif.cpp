@@ -253,20 +253,6 @@ TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
     }
 }
 
-TEST(Onvif, HttpDigestIsNegotiatedOnceAndTheConnectionKept)
-{
-    OnvifCameraOptions options;
-    options.requireHttpDigest = true;
-    COnvifCamera sim(options);
-    auto cam = OnvifCamera("127.0.0.1", sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    const std::size_t before = sim.HttpRequestCount();
-    for (int i = 0; i < 10; ++i) cam->MoveLeft();
-    for (int i = 0; i < 10; ++i) ASSERT_TRUE(sim.NextOf("ContinuousMove", 3s)) << i;
-    EXPECT_EQ(sim.HttpRequestCount() - before, 10u);  // one round trip per request
-    EXPECT_EQ(sim.ConnectionCount(), 1u);
-}
-
 // The connection test asks the camera for real and says what came back as
 // the library's message; the link state follows commands and tests: failed
 // with the reason when the camera is gone, OK again once it answers.
