@@ -52,20 +52,6 @@ OnvifRequest Next(COnvifCamera& sim, const std::string& operation)
 
 }  // namespace
 
-TEST(Onvif, WrongCredentialsFailAndTheLatestOnesAreUsed)
-{
-    COnvifCamera sim;
-    auto cam = OnvifCamera("127.0.0.1", sim.Port(), "admin", "wrong");
-    EXPECT_EQ(cam->Open(), 0);
-    const auto refused = sim.NextOf("GetCapabilities", 3s);
-    ASSERT_TRUE(refused);
-    EXPECT_FALSE(refused->authorized);
-    cam->MoveUp();  // no profile: refused without a request
-    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
-    EXPECT_EQ(cam->Open(), 1);
-    while (auto request = sim.NextRequest(200ms)) EXPECT_NE(request->operation, "ContinuousMove");
-}
-
 TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
 {
     COnvifCamera sim;
@@ -162,7 +148,9 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
 
-TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
+// Nothing is sent without an opened profile: before Open, after wrong
+// credentials (the latest ones are used) and after Close.
+TEST(Onvif, NothingIsSentWithoutAnOpenedProfileAndTheLatestCredentialsCount)
 {
     COnvifCamera sim;
     auto cam = OnvifCamera("127.0.0.1", sim.Port());
@@ -175,10 +163,17 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfile)
     EXPECT_EQ(cam->PreSet(5, 1), 1);
     EXPECT_FALSE(sim.NextRequest(300ms));
 
-    ASSERT_EQ(cam->Open(), 1);
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "wrong", "");
+    EXPECT_EQ(cam->Open(), 0);
+    const auto refused = sim.NextOf("GetCapabilities", 3s);
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->authorized);
+    cam->MoveUp();  // no profile: refused without a request
+    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+    EXPECT_EQ(cam->Open(), 1);
+    while (auto request = sim.NextRequest(200ms)) EXPECT_NE(request->operation, "ContinuousMove");
+
     cam->Close();
-    while (sim.NextRequest(200ms)) {
-    }
     EXPECT_EQ(cam->MoveUp(), 1);
     EXPECT_EQ(cam->Open(), 0);  // the client went with Close
     EXPECT_FALSE(sim.NextRequest(300ms));
