@@ -354,12 +354,10 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"GET", "/api/cameras/podium/move", "", 405, "POST"},
         {"POST", "/api/cameras", "", 405, "GET"},
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
-        // What the camera's link cannot send, or a preset beyond its range: refused, nothing sent.
+        // What the camera's link cannot send (a motion, a switch), or a preset beyond its range:
+        // refused, nothing sent.
         {"POST", "/api/cameras/room/focus", "{\"direction\": \"far\"}", 422, "cannot focus"},
-        {"POST", "/api/cameras/room/iris", "{\"direction\": \"open\"}", 422, "cannot iris"},
         {"POST", "/api/cameras/room/track", "{\"on\": true}", 422, "cannot track"},
-        {"POST", "/api/cameras/room/autozoom", "{\"on\": false}", 422, "cannot autozoom"},
-        {"POST", "/api/cameras/room/autowrite", "{\"on\": true}", 422, "cannot autowrite"},
         {"POST", "/api/cameras/room/preset", "{\"action\": \"go\", \"number\": 257}", 422, "presets 1 to 256"},
         {"POST", "/api/cameras/room/preset", "{\"action\": \"set\", \"number\": 0}", 422, "presets 1 to 256"},
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 256}", 422, "presets 0 to 255"},
