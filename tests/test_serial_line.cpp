@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 
-using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
 using korvane::test::ReportCollector;
 using korvane::test::SerialCamera;
@@ -76,38 +75,6 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
     EXPECT_EQ(b[0].context, &second);
     EXPECT_NE(a[0].thread, std::this_thread::get_id());
     EXPECT_EQ(a[0].thread, b[0].thread) << "one receive thread serves the line";
-}
-
-TEST(SerialLine, FramesAreCutAtTheirStartAndRoutedOrDropped)
-{
-    CSerialPeer peer;
-    ReportCollector reports;
-    auto cam = SerialCamera(peer.DeviceName(), 1, &reports);
-    ASSERT_TRUE(cam);
-    cam->SetRecvNotify(nullptr, nullptr);
-    ASSERT_EQ(cam->Open(), 1);
-    reports.Attach(*cam);
-
-    // Leading garbage is dropped byte by byte.
-    peer.Send(B({0x00, 0x41, 0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
-    ASSERT_TRUE(reports.WaitFor(1));
-    // An unbound address is dropped whole; codes outside 0x50..0x57 give
-    // nothing; a frame split over writes waits for its last byte.
-    peer.Send(B({0xFF, 0x22, 0x00, 0x07, 0x00, 0x50, 0x78}));
-    peer.SendReturnCode(1, 0x4F);
-    peer.SendReturnCode(1, 0x58);
-    peer.Send(B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x53}));
-    peer.Send(B({0x5B}));
-    // A flood without a frame start costs nothing and loses nothing after it.
-    peer.Send(Bytes(100000, 0x00));
-    peer.SendReturnCode(1, 0x54);
-    ASSERT_TRUE(reports.WaitFor(3));
-    const auto got = reports.Reports();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].message, 0x8400u);
-    EXPECT_EQ(got[1].message, 0x8403u);
-    EXPECT_EQ(got[1].bytes, B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x53, 0x5B}));
-    EXPECT_EQ(got[2].message, 0x8404u);
 }
 
 TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
