@@ -187,10 +187,7 @@ public:
             m_bReading = true;
             m_ws.async_read(m_buffer, [this](boost::beast::error_code error, std::size_t) {
                 m_bReading = false;
-                if (error) {
-                    m_bEnded = true;
-                    return;
-                }
+                if (error) return;  // the channel ended
                 m_got = boost::beast::buffers_to_string(m_buffer.data());
                 m_buffer.consume(m_buffer.size());
             });
@@ -248,7 +245,6 @@ private:
     boost::beast::flat_buffer m_buffer;
     int m_nStatus = 0;
     bool m_bReading = false;
-    bool m_bEnded = false;
     std::optional<std::string> m_got;
 };
 

@@ -77,9 +77,14 @@ TEST(FrameScanner, CutsRoutesAndBoundsTheBuffer)
     EXPECT_EQ(twelve.reports[0].first, 0x8405u);
     EXPECT_EQ(twelve.reports[0].second.size(), 7u);
 
-    // However many bytes come without a frame start, at most six are kept.
+    // However many bytes come without a frame start, at most six are kept;
+    // a frame after them still arrives, whether they came one by one or at once.
     for (int i = 0; i < 10000; ++i) line.Feed({0x33});
     EXPECT_LE(line.port->PendingBytes(), 6u);
+    const std::vector<std::uint8_t> flood(100000, 0x00);
+    line.port->AppendReceived(flood.data(), flood.size());
+    line.Feed({0xFF, 0x01, 0x00, 0x07, 0x00, 0x54, 0x5C});
+    EXPECT_EQ(one.reports.back().first, 0x8404u) << "the frame after the flood";
 }
 
 TEST(ReturnCodes, SerialCodesMapToMessagesOthersAreDropped)
