@@ -35,4 +35,6 @@ case "${1:-}" in
   *) echo "usage: $0 asan|tsan" >&2; exit 2 ;;
 esac
 cd "$dir"
+# The exit and unload loops: 50 runs each under a sanitizer (200 in scripts/test.sh).
+export KORVANE_UNLOAD_RUNS=${KORVANE_UNLOAD_RUNS:-50}
 ctest --output-on-failure -j "$(nproc)" --timeout 600 ${filter:+-R "$filter"}
