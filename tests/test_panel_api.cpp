@@ -114,7 +114,7 @@ protected:
         korvane::sim::OnvifCameraOptions options;
         options.password = kPassword;
         m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(options);
-        m_file = WriteCameraFile(json::array({
+        const std::string file = WriteCameraFile(json::array({
             {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1},
              {"presets", {{"1", "lectern"}}}},
             {{"name", "board"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 2}, {"pan_speed", 20}},
@@ -123,8 +123,9 @@ protected:
             {{"name", "broken"}, {"mode", "serial"}, {"device", "/dev/korvane-no-such-device"}},
         }));
         m_pTool = std::make_unique<CToolProcess>(
-            std::vector<std::string>{"panel", "--cameras", m_file, "--listen", "127.0.0.1:0"});
+            std::vector<std::string>{"panel", "--cameras", file, "--listen", "127.0.0.1:0"});
         m_nPort = PanelPort(*m_pTool);
+        std::filesystem::remove(file);  // read once, as the panel starts
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
         // Every camera has settled once a page sees its final state.
         CPushClient page(m_nPort);
@@ -135,12 +136,6 @@ protected:
         ASSERT_EQ(states["broken"], "failed") << m_pTool->Output();
     }
 
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove(m_file, ignored);
-    }
-
     // A command through the API is taken and puts its frame on the line within the time.
     bool Sends(const std::string& command, const json& body, const std::string& frame, std::chrono::milliseconds limit = 3s)
     {
@@ -149,7 +144,6 @@ protected:
 
     CSerialPeer m_peer;
     std::unique_ptr<korvane::sim::COnvifCamera> m_pOnvif;
-    std::string m_file;
     std::unique_ptr<CToolProcess> m_pTool;
     std::uint16_t m_nPort = 0;
 };
