@@ -39,48 +39,6 @@ struct HttpReply {
     }
 };
 
-inline HttpReply Http(std::uint16_t port, const std::string& method, const std::string& target,
-                      const std::string& body = {}, std::map<std::string, std::string> headers = {},
-                      std::chrono::milliseconds limit = std::chrono::seconds(5))
-{
-    namespace beast = boost::beast;
-    namespace http = beast::http;
-    boost::asio::io_context io;
-    beast::tcp_stream stream(io);
-    HttpReply reply;
-    http::request<http::string_body> request{http::string_to_verb(method), target, 11};
-    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-    if (!body.empty() && !headers.count("Content-Type")) request.set(http::field::content_type, "application/json");
-    for (const auto& [name, value] : headers) request.set(name, value);
-    request.body() = body;
-    request.prepare_payload();
-    beast::flat_buffer buffer;
-    http::response<http::string_body> response;
-    stream.expires_after(limit);
-    stream.async_connect(boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), port),
-                         [&](beast::error_code error) {
-                             if (error) return;
-                             http::async_write(stream, request, [&](beast::error_code error, std::size_t) {
-                                 if (error) return;
-                                 http::async_read(stream, buffer, response, [&](beast::error_code error, std::size_t) {
-                                     if (error) return;
-                                     reply.status = static_cast<int>(response.result_int());
-                                     reply.body = response.body();
-                                     for (const auto& field : response)
-                                         reply.headers[std::string(field.name_string())] = std::string(field.value());
-                                 });
-                             });
-                         });
-    io.run();
-    return reply;
-}
-
-inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohmann::json& body = nullptr,
-                      std::map<std::string, std::string> headers = {})
-{
-    return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
-}
-
 // A bare TCP connection, for bytes no well-behaved client sends: raw bytes,
 // a request left half-sent, a HEAD whose answer must end at its header.
 class CRawConnection {
@@ -133,6 +91,40 @@ private:
     char m_chunk[4096];
     std::string m_received;
 };
+
+// One request, answered and closed; a chunked answer is joined by Beast's parser.
+inline HttpReply Http(std::uint16_t port, const std::string& method, const std::string& target,
+                      const std::string& body = {}, std::map<std::string, std::string> headers = {},
+                      std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
+    namespace http = boost::beast::http;
+    headers.emplace("Host", "127.0.0.1:" + std::to_string(port));
+    if (!body.empty()) headers.emplace("Content-Type", "application/json");
+    std::string request = method + " " + target + " HTTP/1.1\r\nConnection: close\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n";
+    for (const auto& [name, value] : headers) request += name + ": " + value + "\r\n";
+    CRawConnection connection(port);
+    connection.Send(request + "\r\n" + body);
+    HttpReply reply;
+    if (!connection.ReadToEnd(limit)) return reply;
+    http::response_parser<http::string_body> parser;
+    parser.eager(true);
+    parser.body_limit(boost::none);
+    boost::beast::error_code error;
+    parser.put(boost::asio::buffer(connection.Received()), error);
+    if (!error && !parser.is_done()) parser.put_eof(error);
+    if (error || !parser.is_done()) return reply;
+    reply.status = static_cast<int>(parser.get().result_int());
+    reply.body = parser.get().body();
+    for (const auto& field : parser.get()) reply.headers[std::string(field.name_string())] = std::string(field.value());
+    return reply;
+}
+
+inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohmann::json& body = nullptr,
+                      std::map<std::string, std::string> headers = {})
+{
+    return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
+}
 
 struct RawReply {
     int status = 0;  // 0: no answer

@@ -128,11 +128,7 @@ TEST(OnvifWire, PresetNamesAndNumbers)
 TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
 {
     const std::string device = "http://10.0.0.5:8000/onvif/device_service";
-    struct Case {
-        const char* xaddr;
-        const char* url;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {  // what the device says, where it is asked
         {"http://192.168.1.64/onvif/Media", "http://10.0.0.5:8000/onvif/Media"},
         {"https://evil.example:443/ptz?x=1&y=2#frag", "http://10.0.0.5:8000/ptz?x=1&y=2"},
         {"  http://a/one http://b/two ", "http://10.0.0.5:8000/one"},
@@ -142,7 +138,7 @@ TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
         {"", ""},
         {"onvif/ptz", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(ServiceUrlOnDevice(device, c.xaddr), c.url) << c.xaddr;
+    for (const auto& [xaddr, url] : cases) EXPECT_EQ(ServiceUrlOnDevice(device, xaddr), url) << xaddr;
     EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
     EXPECT_EQ(ServiceUrlOnDevice("https://10.0.0.5:443/onvif/device_service", "http://x/p"), "https://10.0.0.5:443/p");
 }

@@ -116,7 +116,7 @@ protected:
         korvane::sim::OnvifCameraOptions options;
         options.password = kPassword;
         m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(options);
-        m_file = WriteCameraFile(json::array({
+        const std::string file = WriteCameraFile(json::array({
             {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1},
              {"presets", {{"1", "lectern"}}}},
             {{"name", "board"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 2}, {"pan_speed", 20}},
@@ -125,8 +125,9 @@ protected:
             {{"name", "broken"}, {"mode", "serial"}, {"device", "/dev/korvane-no-such-device"}},
         }));
         m_pTool = std::make_unique<CToolProcess>(
-            std::vector<std::string>{"panel", "--cameras", m_file, "--listen", "127.0.0.1:0"});
+            std::vector<std::string>{"panel", "--cameras", file, "--listen", "127.0.0.1:0"});
         m_nPort = PanelPort(*m_pTool);
+        std::filesystem::remove(file);  // read once, as the panel starts
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
         // Every camera has settled once a page sees its final state.
         CPushClient page(m_nPort);
@@ -137,15 +138,14 @@ protected:
         ASSERT_EQ(states["broken"], "failed") << m_pTool->Output();
     }
 
-    void TearDown() override
+    // A command through the API is taken and puts its frame on the line within the time.
+    bool Sends(const std::string& command, const json& body, const std::string& frame, std::chrono::milliseconds limit = 3s)
     {
-        std::error_code ignored;
-        std::filesystem::remove(m_file, ignored);
+        return Post(m_nPort, "/api/cameras/" + command, body).status == 200 && FrameWith(m_peer, frame, limit);
     }
 
     CSerialPeer m_peer;
     std::unique_ptr<korvane::sim::COnvifCamera> m_pOnvif;
-    std::string m_file;
     std::unique_ptr<CToolProcess> m_pTool;
     std::uint16_t m_nPort = 0;
 };
@@ -171,14 +171,10 @@ TEST_F(PanelApi, AnApiMoveGoesOnWhileRenewedAndStopsWhenItsLeaseLapses)
     EXPECT_LT(after.count(), 1000);
 
     // Zoom, focus and iris are held the same way; stop ends them at once.
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/zoom", {{"direction", "in"}}).status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 2: zoom tele"));
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/stop").status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 500ms));
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/focus", {{"direction", "near"}}).status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 2: focus near"));
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/iris", {{"direction", "open"}}).status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 2: iris open"));
+    EXPECT_TRUE(Sends("board/zoom", {{"direction", "in"}}, "addr 2: zoom tele"));
+    EXPECT_TRUE(Sends("board/stop", nullptr, "addr 2: stop", 500ms));
+    EXPECT_TRUE(Sends("board/focus", {{"direction", "near"}}, "addr 2: focus near"));
+    EXPECT_TRUE(Sends("board/iris", {{"direction", "open"}}, "addr 2: iris open"));
     EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s));
 }
 
@@ -433,8 +429,7 @@ TEST_F(PanelApi, HostileTextIsAnsweredAndNeverEndsThePanel)
     EXPECT_FALSE(Has(m_pTool->Output(), "\x1b]0;")) << m_pTool->Output();
     EXPECT_TRUE(Has(m_pTool->Output(), "\\x1b]0;owned\\x07\\x1b[2J\\x9b")) << m_pTool->Output();
 
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 10000}}).status, 200);
-    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    ASSERT_TRUE(Sends("podium/move", {{"direction", "left"}, {"hold_ms", 10000}}, "addr 1: pan left"));
     struct Case {
         const char* method;
         std::string target;
@@ -470,8 +465,7 @@ TEST_F(PanelApi, HostileTextIsAnsweredAndNeverEndsThePanel)
     ASSERT_TRUE(FrameWith(m_peer, "addr 2: tilt down"));
     ASSERT_TRUE(page.Send({{"op", "release"}, {"camera", "board"}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 2: stop", 1s));
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/stop").status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 1s));
+    EXPECT_TRUE(Sends("podium/stop", nullptr, "addr 1: stop", 1s));
 }
 
 // A slow ONVIF camera (50 ms a request) held left and right in turn by a
@@ -535,8 +529,7 @@ TEST_F(PanelApi, APageSeesWhereAMovingOnvifCameraPointsAndNoPageMeansNoReading)
 // or not at all.
 TEST_F(PanelApi, AClosedTerminalStopsTheCamerasAndAClosedReaderEndsNothing)
 {
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 1500}}).status, 200);
-    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    ASSERT_TRUE(Sends("podium/move", {{"direction", "left"}, {"hold_ms", 1500}}, "addr 1: pan left"));
     // Nobody reads the output any more: the line the preset prints breaks the pipe.
     m_pTool->CloseOutput();
     const auto closed = Clock::now();
@@ -545,8 +538,7 @@ TEST_F(PanelApi, AClosedTerminalStopsTheCamerasAndAClosedReaderEndsNothing)
     Took("closed reader: the lease's stop after the reader went", closed);
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
 
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/move", {{"direction", "up"}, {"hold_ms", 10000}}).status, 200);
-    ASSERT_TRUE(FrameWith(m_peer, "addr 2: tilt up"));
+    ASSERT_TRUE(Sends("board/move", {{"direction", "up"}, {"hold_ms", 10000}}, "addr 2: tilt up"));
     const auto hangup = Clock::now();
     m_pTool->Signal(SIGHUP);
     ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s)) << "SIGHUP stops every camera before the panel ends";
@@ -564,8 +556,7 @@ TEST_F(PanelApi, ABlockedOutputHoldsUpNeitherTheApiNorTheWatchdog)
         ASSERT_TRUE(page.Send({{"op", "release-all"}, {"why", why}}));
         ASSERT_EQ(Http(m_nPort, "GET", "/api/feed", "", {}, 2s).status, 200) << "release " << i << " left HTTP stuck";
     }
-    ASSERT_EQ(Post(m_nPort, "/api/cameras/board/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
-    ASSERT_TRUE(FrameWith(m_peer, "addr 2: pan right"));
+    ASSERT_TRUE(Sends("board/move", {{"direction", "right"}, {"hold_ms", 300}}, "addr 2: pan right"));
     const auto renewed = Clock::now();
     ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s)) << "the watchdog stops the lapsed move";
     EXPECT_LT(Took("blocked output: the lapsed lease's stop after the move", renewed), 1000ms);
@@ -592,8 +583,7 @@ TEST_F(PanelApi, HalfSentRequestsNeitherStarveTheServerNorLinger)
     EXPECT_EQ(reply.status, 200) << "a new client is answered while 100 idle ones hold the descriptors";
     Took("out of descriptors: a new client answered", asked);
     // Moves still go through the panel.
-    EXPECT_EQ(Post(m_nPort, "/api/cameras/podium/stop").status, 200);
-    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+    EXPECT_TRUE(Sends("podium/stop", nullptr, "addr 1: stop"));
     CRawConnection slow(m_nPort);
     slow.Send("GET /api/cameras HTTP/1.1\r\nHost: 127.0.0.1\r\n");
     const auto opened = Clock::now();
