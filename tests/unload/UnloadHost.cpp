@@ -111,18 +111,21 @@ std::vector<korvane_camera*> OpenAll(const Api& api, Peers& peers, std::string& 
         failure = what;
         return cameras;
     };
-    korvane_camera* serial = api.korvane_camera_new(KORVANE_MODE_SERIAL);
-    cameras.push_back(serial);
-    api.korvane_set_device_address(serial, 1);
+    // Every camera at address 1, kept for the caller to close.
+    const auto add = [&](int32_t mode) {
+        korvane_camera* cam = api.korvane_camera_new(mode);
+        cameras.push_back(cam);
+        api.korvane_set_device_address(cam, 1);
+        return cam;
+    };
+    korvane_camera* serial = add(KORVANE_MODE_SERIAL);
     api.korvane_set_recv_notify(serial, OnReport, nullptr);
     if (!api.korvane_set_comm_device(serial, peers.serial.DeviceName().c_str(), 9600, 8, KORVANE_PELCO_D) ||
         !api.korvane_open(serial) || !api.korvane_move_up(serial) || !peers.serial.NextFrame(3s))
         return fail("serial camera");
     if (!ReportArrives([&] { peers.serial.SendReturnCode(1, 0x50); })) return fail("serial report");
 
-    korvane_camera* tracking = api.korvane_camera_new(KORVANE_MODE_TRACKSYSTEM);
-    cameras.push_back(tracking);
-    api.korvane_set_device_address(tracking, 1);
+    korvane_camera* tracking = add(KORVANE_MODE_TRACKSYSTEM);
     api.korvane_set_system_type(tracking, KORVANE_TRACKSYSTEM_TYPE_1);
     api.korvane_set_system_param(tracking, KORVANE_PELCO_D, "127.0.0.1", peers.tracking.Port());
     api.korvane_set_recv_notify(tracking, OnReport, nullptr);
@@ -130,9 +133,7 @@ std::vector<korvane_camera*> OpenAll(const Api& api, Peers& peers, std::string& 
         return fail("tracking camera");
     if (!ReportArrives([&] { peers.tracking.SendReport(1, 1); })) return fail("tracking report");
 
-    korvane_camera* relayed = api.korvane_camera_new(KORVANE_MODE_NETWORK);
-    cameras.push_back(relayed);
-    api.korvane_set_device_address(relayed, 1);
+    korvane_camera* relayed = add(KORVANE_MODE_NETWORK);
     api.korvane_set_device_type(relayed, KORVANE_DEVICE_RELAY_4);
     api.korvane_set_socket_param(relayed, KORVANE_PELCO_D, "192.168.1.64", 80, 9600, "admin", "secret", "1");
     api.korvane_set_recv_notify(relayed, OnReport, nullptr);
