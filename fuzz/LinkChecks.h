@@ -6,6 +6,7 @@
 #include "Check.h"
 
 #include "CommandLine.h"
+#include "onvif/PTZService.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -35,7 +36,11 @@ inline void CheckAcceptedLink(const tool::CameraOptions& options)
         FUZZ_REQUIRE(options.dataBits >= 5 && options.dataBits <= 8, "%u data bits", options.dataBits);
         break;
     case MODE_NETWORK:
-        boost::asio::ip::make_address(options.target, error);
+        // An ONVIF camera may be written http(s)://IP[:PORT]: the library's
+        // own reading of it must find a device service there.
+        if (frames) boost::asio::ip::make_address(options.target, error);
+        else if (korvane::DeviceServiceUrl(options.target.c_str(), options.port.value_or(80)).empty())
+            error = boost::asio::error::invalid_argument;
         FUZZ_REQUIRE(!error, "network camera at '%s'", options.target.c_str());
         FUZZ_REQUIRE(!(frames && options.protocol == PROTOCOL_VISCA), "VISCA through the relay service");
         break;
