@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
 using korvane::sim::OnvifFault;
@@ -18,12 +15,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::unique_ptr<CKorvane> OnvifCamera(const std::string& ip, unsigned port, const char* user = "admin",
+std::unique_ptr<CKorvane> OnvifCamera(const char* ip, unsigned port, const char* user = "admin",
                                       const char* password = "secret")
 {
     auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
     cam->SetDeviceType(DEVICE_ONVIF);
-    cam->SetSocketParam(PROTOCOL_PELCO_D, ip.c_str(), port, 0, user, password, "");
+    cam->SetSocketParam(PROTOCOL_PELCO_D, ip, port, 0, user, password, "");
     return cam;
 }
 
@@ -137,7 +134,8 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
     EXPECT_EQ(Next(sim, "RemovePreset").values["token"], token5);
     EXPECT_EQ(sim.Presets().count(token5), 0u);
 
-    // Out of range, unknown to remove, or an unknown operation: no request.
+    // Out of range, unknown to remove, or an unknown operation: no request;
+    // nor is a cleared preset stored again by a go-to, even one never stored.
     for (const int preset : {0, 257, -1}) {
         cam->PreSet(preset, 0);
         cam->PreSet(preset, 1);
@@ -145,7 +143,15 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
     }
     cam->PreSet(99, 2);
     cam->PreSet(5, 3);
+    cam->PreSet(5, 0);
+    cam->PreSet(99, 0);
     EXPECT_FALSE(sim.NextRequest(300ms));
+    // Stored again on purpose, it is gone to again.
+    cam->PreSet(5, 1);
+    const std::string again = Next(sim, "SetPreset").values["token"];
+    cam->PreSet(5, 0);
+    EXPECT_EQ(Next(sim, "GotoPreset").values["token"], again);
+    EXPECT_FALSE(again.empty());
 }
 
 // Nothing is sent without an opened profile: before Open, after wrong
@@ -205,30 +211,9 @@ TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
     }
 }
 
-TEST(Onvif, ASilentCameraCostsOneTimeOut)
-{
-    for (const bool silentFromTheStart : {false, true}) {
-        SCOPED_TRACE(silentFromTheStart ? "silent at set-up" : "silent at Open");
-        COnvifCamera sim;
-        if (silentFromTheStart) sim.SetFault(OnvifFault::NoAnswer);
-        const auto start = std::chrono::steady_clock::now();
-        auto cam = OnvifCamera("127.0.0.1", sim.Port());
-        sim.SetFault(OnvifFault::NoAnswer);
-        EXPECT_EQ(cam->Open(), 0);  // the first request times out, nothing more is asked
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(took, 4s);
-        EXPECT_LT(took, 8s);
-    }
-}
-
 TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
 {
-    std::uint16_t closedPort;
-    {
-        boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::address_v4::loopback(), 0});
-        closedPort = probe.local_endpoint().port();
-    }
+    const std::uint16_t closedPort = COnvifCamera().Port();  // the camera went with its port
     const std::string tooLong(300, '1');
     struct Case {
         const char* ip;
@@ -238,12 +223,10 @@ TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
                           {"300.1.1.1", 80},         {nullptr, 80}, {"127.0.0.1", 0},      {"127.0.0.1", 70000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ip ? c.ip : "(null)");
-        CKorvane cam(MODE_NETWORK);
-        cam.SetDeviceType(DEVICE_ONVIF);
         const auto start = std::chrono::steady_clock::now();
-        cam.SetSocketParam(PROTOCOL_PELCO_D, c.ip, c.port, 0, "admin", "secret", nullptr);
-        EXPECT_EQ(cam.Open(), 0);
-        EXPECT_EQ(cam.MoveUp(), 1);
+        const auto cam = OnvifCamera(c.ip, c.port);
+        EXPECT_EQ(cam->Open(), 0);
+        EXPECT_EQ(cam->MoveUp(), 1);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     }
 }
@@ -267,10 +250,8 @@ TEST(Onvif, ConnectionTestAndLinkStateTellWhatTheCameraAnswered)
     EXPECT_TRUE(sim->NextOf("GetPresets", 3s));
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK);
     sim.reset();  // the camera goes away
-    cam->MoveLeft();
-    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
-    EXPECT_NE(Link(*cam).second.find("ContinuousMove: "), std::string::npos) << Link(*cam).second;
     cam->ConnectTest();
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
     sim = std::make_unique<COnvifCamera>(OnvifCameraOptions{}, port);  // back, at the same address
     cam->CameraStop();
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
