@@ -111,19 +111,23 @@ TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
 TEST(OnvifHostile, ServiceAddressesKeepTheHostsSchemeHostAndPort)
 {
     COnvifCamera elsewhere;  // where the camera points: gets nothing
-    OnvifCameraOptions options;
-    options.serviceBase = "http://127.0.0.1:" + std::to_string(elsewhere.Port());  // as behind NAT
-    COnvifCamera sim(options);
-    auto cam = OnvifCamera(sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    const auto profiles = sim.NextOf("GetProfiles", 3s);
-    ASSERT_TRUE(profiles);
-    EXPECT_EQ(profiles->path, "/onvif/media_service");  // the advertised path, on the host's address
-    cam->MoveLeft();
-    const auto move = sim.NextOf("ContinuousMove", 3s);
-    ASSERT_TRUE(move);
-    EXPECT_EQ(move->path, "/onvif/ptz_service");
-    EXPECT_TRUE(move->authorized);
+    for (const bool media1 : {true, false}) {  // the media service named by GetCapabilities, or by GetServices
+        SCOPED_TRACE(media1 ? "media" : "media2");
+        OnvifCameraOptions options;
+        options.media1 = media1;
+        options.serviceBase = "http://127.0.0.1:" + std::to_string(elsewhere.Port());  // as behind NAT
+        COnvifCamera sim(options);
+        auto cam = OnvifCamera(sim.Port());
+        ASSERT_EQ(cam->Open(), 1);
+        const auto profiles = sim.NextOf("GetProfiles", 3s);
+        ASSERT_TRUE(profiles);
+        EXPECT_EQ(profiles->path, media1 ? "/onvif/media_service" : "/onvif/media2_service");  // on the host's address
+        cam->MoveLeft();
+        const auto move = sim.NextOf("ContinuousMove", 3s);
+        ASSERT_TRUE(move);
+        EXPECT_EQ(move->path, "/onvif/ptz_service");
+        EXPECT_TRUE(move->authorized);
+    }
     EXPECT_EQ(elsewhere.HttpRequestCount(), 0u);
     EXPECT_EQ(elsewhere.ConnectionCount(), 0u);
 }
