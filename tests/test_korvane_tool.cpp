@@ -71,18 +71,17 @@ struct Said {
 class CCameraFile {
 public:
     explicit CCameraFile(const std::string& content)
-        : m_folder(std::filesystem::temp_directory_path() /
-                   ("korvane-room-" + std::to_string(std::random_device{}())))
     {
         std::filesystem::create_directory(m_folder);
-        std::ofstream(m_folder / "cameras.json") << content;
+        std::ofstream(Path()) << content;
     }
     ~CCameraFile() { std::filesystem::remove_all(m_folder); }
     std::string Path() const { return (m_folder / "cameras.json").string(); }
     std::string Folder() const { return m_folder.string(); }
 
 private:
-    std::filesystem::path m_folder;
+    const std::filesystem::path m_folder =
+        std::filesystem::temp_directory_path() / ("korvane-room-" + std::to_string(std::random_device{}()));
 };
 
 }  // namespace
@@ -376,12 +375,8 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
 TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
 {
     const std::string password = "pw-7f3a9c";
-    struct Case {
-        std::string content;
-        std::vector<std::string> says;
-    };
     const std::string good = R"({"name": "podium", "mode": "serial", "device": "/dev/null", "address": 1},)";
-    const Case cases[] = {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {  // the file, what the tool says about it
         // The parser's own message would quote the unterminated password.
         {R"({"cameras": [)" + good + "\n" + R"({"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": ")" +
              password + "\n]}",
@@ -417,10 +412,10 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",
          {"not valid JSON", "number out of range"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.content);
-        const CCameraFile file(c.content);
-        EXPECT_TRUE(Runs({"--cameras", file.Path(), "--camera", "podium", "up"}, 2, Plus(c.says, {file.Path() + ": "}),
+    for (const auto& [content, says] : cases) {
+        SCOPED_TRACE(content);
+        const CCameraFile file(content);
+        EXPECT_TRUE(Runs({"--cameras", file.Path(), "--camera", "podium", "up"}, 2, Plus(says, {file.Path() + ": "}),
                          {password, "12345"}));
     }
     EXPECT_TRUE(Runs({"--cameras", "/nonexistent/cameras.json", "--camera", "podium", "up"}, 2,

@@ -54,9 +54,8 @@ TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
 
 TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
 {
-    const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);
+    const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);  // its text is in the digest checked below
     ASSERT_TRUE(created);
-    EXPECT_EQ(FormatUtc(*created), "2026-12-06T15:04:05Z");
     const std::string text =
         Envelope(SecurityHeader("ad<min", "pw", *created), "<tptz:Stop><tptz:ProfileToken>P</tptz:ProfileToken></tptz:Stop>");
     pugi::xml_document document;
