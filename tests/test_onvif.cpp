@@ -132,11 +132,8 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
 
     // Out of range, unknown to remove, or an unknown operation: no request;
     // nor is a cleared preset stored again by a go-to, even one never stored.
-    for (const int preset : {0, 257, -1}) {
-        cam->PreSet(preset, 0);
-        cam->PreSet(preset, 1);
-        cam->PreSet(preset, 2);
-    }
+    for (const int preset : {0, 257, -1})
+        for (const int operation : {0, 1, 2}) cam->PreSet(preset, operation);
     cam->PreSet(99, 2);
     cam->PreSet(5, 3);
     cam->PreSet(5, 0);
@@ -337,10 +334,8 @@ TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
         options.answerGetCapabilities = c.capabilities;
         options.velocityRange = c.range;
         COnvifCamera sim(options);
-        auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
-        cam->SetDeviceType(DEVICE_ONVIF);
-        cam->SetOnvifProfile(c.profile);
-        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+        auto cam = OnvifCamera("127.0.0.1", sim.Port());
+        cam->SetOnvifProfile(c.profile);  // read by Open
         EXPECT_EQ(cam->Open(), c.opens);
         std::vector<std::string> operations;
         while (auto request = sim.NextRequest(200ms)) {
