@@ -136,11 +136,8 @@ ToolResult RunTool(const std::vector<std::string>& args, std::chrono::millisecon
                    const std::string& workingDirectory)
 {
     CToolProcess tool(args, false, workingDirectory);
-    ToolResult result;
-    const auto exit = tool.WaitExit(limit);
-    result.exit = exit.value_or(-1);
-    result.output = tool.Output();
-    return result;
+    const int exit = tool.WaitExit(limit).value_or(-1);
+    return {exit, tool.Output()};
 }
 
 }  // namespace korvane::test

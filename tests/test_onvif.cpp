@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
 using korvane::sim::OnvifFault;
@@ -18,12 +15,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::unique_ptr<CKorvane> OnvifCamera(const std::string& ip, unsigned port, const char* user = "admin",
+std::unique_ptr<CKorvane> OnvifCamera(const char* ip, unsigned port, const char* user = "admin",
                                       const char* password = "secret")
 {
     auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
     cam->SetDeviceType(DEVICE_ONVIF);
-    cam->SetSocketParam(PROTOCOL_PELCO_D, ip.c_str(), port, 0, user, password, "");
+    cam->SetSocketParam(PROTOCOL_PELCO_D, ip, port, 0, user, password, "");
     return cam;
 }
 
@@ -93,10 +90,8 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
     EXPECT_EQ(stop.values["pantilt"], "true");
     EXPECT_EQ(stop.values["zoom"], "false");
     // Focus, iris and the special presets have no ONVIF request.
-    cam->FocusPlus();
-    cam->IrisMinus();
-    cam->OpenTrack();
-    cam->OpenAutoZoom();
+    for (const auto call : {&CKorvane::FocusPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
+        (cam.get()->*call)();
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
 
@@ -128,24 +123,27 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
     OnvifRequest implicitSet = sim.NextRequest(3s).value_or(OnvifRequest{});
     EXPECT_EQ(implicitSet.operation, "SetPreset");
     EXPECT_EQ(implicitSet.values["name"], "12");
-    go = Next(sim, "GotoPreset");
-    EXPECT_EQ(go.values["token"], implicitSet.values["token"]);
-    EXPECT_FALSE(go.values["token"].empty());
+    EXPECT_EQ(Next(sim, "GotoPreset").values["token"], implicitSet.values.at("token"));  // throws when none came
 
     // A cleared preset is removed on the camera by its token.
     cam->PreSet(5, 2);
     EXPECT_EQ(Next(sim, "RemovePreset").values["token"], token5);
     EXPECT_EQ(sim.Presets().count(token5), 0u);
 
-    // Out of range, unknown to remove, or an unknown operation: no request.
-    for (const int preset : {0, 257, -1}) {
-        cam->PreSet(preset, 0);
-        cam->PreSet(preset, 1);
-        cam->PreSet(preset, 2);
-    }
+    // Out of range, unknown to remove, or an unknown operation: no request;
+    // nor is a cleared preset stored again by a go-to, even one never stored.
+    for (const int preset : {0, 257, -1})
+        for (const int operation : {0, 1, 2}) cam->PreSet(preset, operation);
     cam->PreSet(99, 2);
     cam->PreSet(5, 3);
+    cam->PreSet(5, 0);
+    cam->PreSet(99, 0);
     EXPECT_FALSE(sim.NextRequest(300ms));
+    // Stored again on purpose, it is gone to again.
+    cam->PreSet(5, 1);
+    const std::string again = Next(sim, "SetPreset").values.at("token");  // throws when none came
+    cam->PreSet(5, 0);
+    EXPECT_EQ(Next(sim, "GotoPreset").values["token"], again);
 }
 
 // Nothing is sent without an opened profile: before Open, after wrong
@@ -156,9 +154,8 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfileAndTheLatestCredentialsCount)
     auto cam = OnvifCamera("127.0.0.1", sim.Port());
     while (sim.NextRequest(200ms)) {
     }
-    EXPECT_EQ(cam->MoveUp(), 1);
-    EXPECT_EQ(cam->CameraStop(), 1);
-    EXPECT_EQ(cam->ZoomPlus(), 1);
+    for (const auto call : {&CKorvane::MoveUp, &CKorvane::CameraStop, &CKorvane::ZoomPlus})
+        EXPECT_EQ((cam.get()->*call)(), 1);
     EXPECT_EQ(cam->PreSet(5, 0), 1);
     EXPECT_EQ(cam->PreSet(5, 1), 1);
     EXPECT_FALSE(sim.NextRequest(300ms));
@@ -205,45 +202,19 @@ TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
     }
 }
 
-TEST(Onvif, ASilentCameraCostsOneTimeOut)
-{
-    for (const bool silentFromTheStart : {false, true}) {
-        SCOPED_TRACE(silentFromTheStart ? "silent at set-up" : "silent at Open");
-        COnvifCamera sim;
-        if (silentFromTheStart) sim.SetFault(OnvifFault::NoAnswer);
-        const auto start = std::chrono::steady_clock::now();
-        auto cam = OnvifCamera("127.0.0.1", sim.Port());
-        sim.SetFault(OnvifFault::NoAnswer);
-        EXPECT_EQ(cam->Open(), 0);  // the first request times out, nothing more is asked
-        const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(took, 4s);
-        EXPECT_LT(took, 8s);
-    }
-}
-
 TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
 {
-    std::uint16_t closedPort;
-    {
-        boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::address_v4::loopback(), 0});
-        closedPort = probe.local_endpoint().port();
-    }
+    const std::uint16_t closedPort = COnvifCamera().Port();  // the camera went with its port
     const std::string tooLong(300, '1');
-    struct Case {
-        const char* ip;
-        unsigned port;
-    };
-    const Case cases[] = {{"127.0.0.1", closedPort}, {"", 80},      {tooLong.c_str(), 80}, {"camera.local", 80},
-                          {"300.1.1.1", 80},         {nullptr, 80}, {"127.0.0.1", 0},      {"127.0.0.1", 70000}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.ip ? c.ip : "(null)");
-        CKorvane cam(MODE_NETWORK);
-        cam.SetDeviceType(DEVICE_ONVIF);
+    const std::pair<const char*, unsigned> addresses[] = {
+        {"127.0.0.1", closedPort}, {"", 80},      {tooLong.c_str(), 80}, {"camera.local", 80},
+        {"300.1.1.1", 80},         {nullptr, 80}, {"127.0.0.1", 0},      {"127.0.0.1", 70000}};
+    for (const auto& [ip, port] : addresses) {
+        SCOPED_TRACE(ip ? ip : "(null)");
         const auto start = std::chrono::steady_clock::now();
-        cam.SetSocketParam(PROTOCOL_PELCO_D, c.ip, c.port, 0, "admin", "secret", nullptr);
-        EXPECT_EQ(cam.Open(), 0);
-        EXPECT_EQ(cam.MoveUp(), 1);
+        const auto cam = OnvifCamera(ip, port);
+        EXPECT_EQ(cam->Open(), 0);
+        EXPECT_EQ(cam->MoveUp(), 1);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     }
 }
@@ -267,10 +238,8 @@ TEST(Onvif, ConnectionTestAndLinkStateTellWhatTheCameraAnswered)
     EXPECT_TRUE(sim->NextOf("GetPresets", 3s));
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK);
     sim.reset();  // the camera goes away
-    cam->MoveLeft();
-    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
-    EXPECT_NE(Link(*cam).second.find("ContinuousMove: "), std::string::npos) << Link(*cam).second;
     cam->ConnectTest();
+    EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
     sim = std::make_unique<COnvifCamera>(OnvifCameraOptions{}, port);  // back, at the same address
     cam->CameraStop();
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
@@ -365,10 +334,8 @@ TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
         options.answerGetCapabilities = c.capabilities;
         options.velocityRange = c.range;
         COnvifCamera sim(options);
-        auto cam = std::make_unique<CKorvane>(MODE_NETWORK);
-        cam->SetDeviceType(DEVICE_ONVIF);
-        cam->SetOnvifProfile(c.profile);
-        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
+        auto cam = OnvifCamera("127.0.0.1", sim.Port());
+        cam->SetOnvifProfile(c.profile);  // read by Open
         EXPECT_EQ(cam->Open(), c.opens);
         std::vector<std::string> operations;
         while (auto request = sim.NextRequest(200ms)) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,6 @@ std::unique_ptr<CKorvane> OnvifCamera(unsigned port)
     cam->SetDeviceType(DEVICE_ONVIF);
     cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", port, 0, "admin", "secret", "");
     return cam;
-}
-
-void Drain(COnvifCamera& sim)
-{
-    while (sim.NextRequest(100ms)) {
-    }
 }
 
 // How long a host call took; kept in the test's XML report as name_ms.
@@ -54,39 +49,32 @@ constexpr std::chrono::milliseconds kCallBound = 5s + 700ms;
 
 TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
 {
-    const std::string ourYear = [] {
-        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-        return std::to_string(1970 + now / 31556952);  // mean Gregorian year; far from New Year is enough
-    }();
+    const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const std::string ourYear = std::to_string(1970 + now / 31556952);  // mean Gregorian year: far from New Year is enough
     struct Case {
         std::vector<std::string> claimed;  // year, month, day, hour, minute, second
         std::string created;               // what tokens' Created must begin with; empty: our year
                                            // (claimed seconds of 30 leave room for the time taken)
     };
     const Case cases[] = {
-        {{"3000", "1", "1", "0", "0", "30"}, "3000-01-01T00:00:"},       // beyond nanosecond time points
-        {{"9999", "6", "1", "0", "0", "30"}, "9999-06-01T00:00:"},
-        {{"2040", "2", "29", "12", "0", "30"}, "2040-02-29T12:00:"},     // a leap day
-        {{"1710", "1", "1", "0", "0", "0"}, ""},                      // before 1970
-        {{"1969", "12", "31", "23", "59", "59"}, ""},
-        {{"99999999999", "1", "1", "0", "0", "0"}, ""},              // beyond int
-        {{"2031x", "1", "1", "0", "0", "0"}, ""},                     // not a number
-        {{"2031", "2", "29", "0", "0", "0"}, ""},                     // not a leap year
-        {{"2031", "4", "31", "0", "0", "0"}, ""},
-        {{"2031", "13", "1", "0", "0", "0"}, ""},
-        {{"2031", "1", "1", "24", "0", "0"}, ""},
-        {{"2031", "1", "1", "0", "-5", "0"}, ""},
-        {{"", "", "", "", "", ""}, ""},
+        // Beyond nanosecond time points, and a leap day.
+        {{"3000", "1", "1", "0", "0", "30"}, "3000-01-01T00:00:"}, {{"9999", "6", "1", "0", "0", "30"}, "9999-06-01T00:00:"},
+        {{"2040", "2", "29", "12", "0", "30"}, "2040-02-29T12:00:"},
+        // Before 1970; beyond int; not a number.
+        {{"1710", "1", "1", "0", "0", "0"}, ""}, {{"1969", "12", "31", "23", "59", "59"}, ""},
+        {{"99999999999", "1", "1", "0", "0", "0"}, ""}, {{"2031x", "1", "1", "0", "0", "0"}, ""},
+        // No such day (not a leap year; April), month, hour or minute; no date at all.
+        {{"2031", "2", "29", "0", "0", "0"}, ""}, {{"2031", "4", "31", "0", "0", "0"}, ""},
+        {{"2031", "13", "1", "0", "0", "0"}, ""}, {{"2031", "1", "1", "24", "0", "0"}, ""},
+        {{"2031", "1", "1", "0", "-5", "0"}, ""}, {{"", "", "", "", "", ""}, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.claimed[0] + "-" + c.claimed[1] + "-" + c.claimed[2] + " " + c.claimed[3] + ":" +
-                     c.claimed[4] + ":" + c.claimed[5]);
+        SCOPED_TRACE(testing::PrintToString(c.claimed));
         OnvifCameraOptions options;
         options.claimedDate = c.claimed;
         COnvifCamera sim(options);
         auto cam = OnvifCamera(sim.Port());
         ASSERT_EQ(cam->Open(), 1);
-        Drain(sim);
         cam->MoveUp();
         auto move = sim.NextOf("ContinuousMove", 3s);
         ASSERT_TRUE(move);
@@ -115,20 +103,22 @@ TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
         EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
 }
 
+// Which scheme, host and port are kept is OnvifWire's table; here, that the
+// client asks the host for each service, never the address the camera reports.
 TEST(OnvifHostile, ServiceAddressesKeepTheHostsSchemeHostAndPort)
 {
     COnvifCamera elsewhere;  // where the camera points: gets nothing
-    for (const std::string base : {"http://127.0.0.1:" + std::to_string(elsewhere.Port()),
-                                   std::string("http://192.168.1.64:8080"), std::string("https://127.0.0.2")}) {
-        SCOPED_TRACE(base);
+    for (const bool media1 : {true, false}) {  // the media service named by GetCapabilities, or by GetServices
+        SCOPED_TRACE(media1 ? "media" : "media2");
         OnvifCameraOptions options;
-        options.serviceBase = base;  // a camera behind NAT reports its inside address
+        options.media1 = media1;
+        options.serviceBase = "http://127.0.0.1:" + std::to_string(elsewhere.Port());  // as behind NAT
         COnvifCamera sim(options);
         auto cam = OnvifCamera(sim.Port());
         ASSERT_EQ(cam->Open(), 1);
         const auto profiles = sim.NextOf("GetProfiles", 3s);
         ASSERT_TRUE(profiles);
-        EXPECT_EQ(profiles->path, "/onvif/media_service");  // the advertised path, on the host's address
+        EXPECT_EQ(profiles->path, media1 ? "/onvif/media_service" : "/onvif/media2_service");  // on the host's address
         cam->MoveLeft();
         const auto move = sim.NextOf("ContinuousMove", 3s);
         ASSERT_TRUE(move);
@@ -173,28 +163,21 @@ TEST(OnvifHostile, ALateCameraCostsOneDeadlinePerHostCall)
     COnvifCamera sim;
     auto cam = OnvifCamera(sim.Port());
     ASSERT_EQ(cam->Open(), 1);
-    Drain(sim);
     sim.SetPace(OnvifPace{4500ms, 0ms});
-
-    std::size_t before = sim.HttpRequestCount();
-    auto took = Timed("PreSetGoToUnknown", [&] { cam->PreSet(9, 0); });  // unknown: stored, then gone to
-    EXPECT_LT(took.count(), kCallBound.count());
-    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
-
-    before = sim.HttpRequestCount();
-    took = Timed("Open", [&] { EXPECT_EQ(cam->Open(), 0); });
-    EXPECT_LT(took.count(), kCallBound.count());
-    EXPECT_LE(sim.HttpRequestCount() - before, 2u);  // the first answer, the second cut short, no third
-
-    before = sim.HttpRequestCount();
-    took = Timed("SetSocketParam", [&] {
-        cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
-    });
-    EXPECT_LT(took.count(), kCallBound.count());
-    EXPECT_LE(sim.HttpRequestCount() - before, 2u);
+    // At most two requests each: the first answered, the second cut short, no third.
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"PreSetGoToUnknown", [&] { cam->PreSet(9, 0); }},  // unknown: stored, then gone to
+        {"Open", [&] { EXPECT_EQ(cam->Open(), 0); }},
+        {"SetSocketParam", [&] { cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", ""); }}};
+    for (const auto& [name, call] : calls) {
+        const std::size_t before = sim.HttpRequestCount();
+        EXPECT_LT(Timed(name, call).count(), kCallBound.count()) << name;
+        EXPECT_LE(sim.HttpRequestCount() - before, 2u) << name;
+    }
 }
 
-// A camera that sends its status line at once and then one byte at a time.
+// A camera that sends its status line at once and then one byte at a time
+// costs one time-out, at set-up or at Open, and nothing more is asked.
 TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
 {
     COnvifCamera sim;
@@ -212,31 +195,7 @@ TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
     sim.SetPace(OnvifPace{0ms, 200ms});
     const std::size_t before = sim.HttpRequestCount();
     took = Timed("OpenDripping", [&] { EXPECT_EQ(cam->Open(), 0); });
+    EXPECT_GE(took, 4s);  // a slow answer is waited for
     EXPECT_LT(took.count(), kCallBound.count());
     EXPECT_EQ(sim.HttpRequestCount() - before, 1u);
-}
-
-TEST(OnvifHostile, AClearedPresetIsNotStoredAgainByAGoTo)
-{
-    COnvifCamera sim;
-    auto cam = OnvifCamera(sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    Drain(sim);
-    cam->PreSet(7, 1);
-    ASSERT_TRUE(sim.NextOf("SetPreset", 3s));
-    cam->PreSet(7, 2);
-    ASSERT_TRUE(sim.NextOf("RemovePreset", 3s));
-    cam->PreSet(7, 0);
-    cam->PreSet(8, 2);  // cleared before it was ever stored
-    cam->PreSet(8, 0);
-    EXPECT_FALSE(sim.NextRequest(300ms));
-    for (const auto& [token, name] : sim.Presets()) EXPECT_TRUE(name != "7" && name != "8") << token;
-    // Stored again on purpose, it is gone to again.
-    cam->PreSet(7, 1);
-    const auto set = sim.NextOf("SetPreset", 3s);
-    ASSERT_TRUE(set);
-    cam->PreSet(7, 0);
-    const auto go = sim.NextOf("GotoPreset", 3s);
-    ASSERT_TRUE(go);
-    EXPECT_EQ(go->values.at("token"), set->values.at("token"));
 }

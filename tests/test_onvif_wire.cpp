@@ -7,12 +7,10 @@
 #include "sim/ProbeResponder.h"
 #include "onvif/Soap.h"
 #include "onvif/WsSecurity.h"
-#include "platform/Crypto.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -39,8 +37,6 @@ TEST(OnvifWire, PasswordDigestMatchesTheWsSecurityExample)
     const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
     ASSERT_TRUE(nonce);
     EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
-    EXPECT_EQ(Base64Encode(*nonce), "LKqI6G/AikKCQrN0zqZFlg==");
-    EXPECT_FALSE(Base64Decode("abc"));
 }
 
 TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
@@ -56,25 +52,10 @@ TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
         EXPECT_FALSE(Base64Decode(bad)) << bad;
 }
 
-TEST(OnvifWire, SystemDigestsMatchTheStandardVectors)
-{
-    // "abc" from RFC 1321 and FIPS 180; the digests come from OpenSSL or CNG.
-    const std::string abc = "abc";
-    const auto sha1 = korvane::platform::Sha1(abc.data(), abc.size());
-    const auto md5 = korvane::platform::Md5(abc.data(), abc.size());
-    EXPECT_EQ(Base64Encode({sha1.begin(), sha1.end()}), "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=");
-    EXPECT_EQ(Base64Encode({md5.begin(), md5.end()}), "kAFQmDzST7DWlj99KOF/cg==");
-    std::vector<std::uint8_t> first(16), second(16);
-    ASSERT_TRUE(korvane::platform::RandomBytes(first.data(), first.size()));
-    ASSERT_TRUE(korvane::platform::RandomBytes(second.data(), second.size()));
-    EXPECT_NE(first, second);
-}
-
 TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
 {
-    const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);
+    const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);  // its text is in the digest checked below
     ASSERT_TRUE(created);
-    EXPECT_EQ(FormatUtc(*created), "2026-12-06T15:04:05Z");
     const std::string text =
         Envelope(SecurityHeader("ad<min", "pw", *created), "<tptz:Stop><tptz:ProfileToken>P</tptz:ProfileToken></tptz:Stop>");
     pugi::xml_document document;
@@ -121,8 +102,6 @@ TEST(OnvifWire, PresetNamesAndNumbers)
     EXPECT_EQ(PresetNumberFromName("256"), 256);
     for (const char* name : {"0", "257", "012", "-5", "+5", "Home", "5a", "", "1000"})
         EXPECT_FALSE(PresetNumberFromName(name)) << name;
-    EXPECT_EQ(XmlNumber(0.515625f), "0.515625");
-    EXPECT_EQ(XmlNumber(-1.0f), "-1");
 }
 
 TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
