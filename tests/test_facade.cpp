@@ -1,7 +1,7 @@
 // The exported class: dispatch by mode, unknown modes, copies that share one
 // camera, and bad input that must neither crash nor leak.
-#include "ReportCollector.h"
-#include "sim/SerialPeer.h"
+#include "SerialTestSupport.h"
+#include "TestBytes.h"
 
 #include <korvane/Korvane.h>
 
@@ -56,26 +56,19 @@ TEST(Facade, CopiesShareOneCameraAndTheLastReleasesIt)
     {
         CKorvane other(MODE_SERIAL);
         {
-            CKorvane first(MODE_SERIAL);
-            first.SetDeviceAddress(1);
-            MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
-            ASSERT_TRUE(first.SetCommDevice(peer.DeviceName().c_str(), dcb));
-            other = first;
+            auto first = korvane::test::SerialCamera(peer.DeviceName(), 1);
+            ASSERT_TRUE(first);
+            other = *first;
             other = other;  // self-assignment keeps it
-            CKorvane copy(first);
+            CKorvane copy(*first);
         }
         // The first object is gone; the copy still drives the same camera.
         EXPECT_EQ(other.MoveDown(), 1);
-        auto frame = peer.NextFrame(3s);
-        ASSERT_TRUE(frame);
-        EXPECT_EQ((*frame)[3], 0x10);
+        EXPECT_EQ(korvane::test::Got(peer.NextFrame(3s)), korvane::test::PelcoD(1, 0x00, 0x10, 0x1E, 0x1E));
         // Replacing the last holder releases the camera and frees the line.
         other = CKorvane(MODE_SERIAL);
     }
-    CKorvane again(MODE_SERIAL);
-    again.SetDeviceAddress(1);
-    MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
-    EXPECT_TRUE(again.SetCommDevice(peer.DeviceName().c_str(), dcb)) << "address 1 was released";
+    EXPECT_TRUE(korvane::test::SerialCamera(peer.DeviceName(), 1)) << "address 1 was released";
 }
 
 TEST(Facade, BadInputNeverCrashes)

@@ -65,11 +65,9 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             {[](CKorvane& c) { c.SetHorizonSpeed(30), c.ZoomMinus(); }, {B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF})}}}},
     };
     for (const auto& c : cases) {
-        CKorvane cam(MODE_SERIAL);
-        cam.SetDeviceAddress(1);
-        MYDCB dcb = Settings(PROTOCOL_PELCO_D);
-        ASSERT_TRUE(cam.SetCommDevice(line, dcb));
-        korvane::test::ExpectSteps(cam, c.steps, [&] { return Got(peer.NextFrame(3s)); }, c.name);
+        auto cam = korvane::test::SerialCamera(line, 1);
+        ASSERT_TRUE(cam);
+        korvane::test::ExpectSteps(*cam, c.steps, [&] { return Got(peer.NextFrame(3s)); }, c.name);
         EXPECT_TRUE(peer.Silent(50ms));
     }
 }
