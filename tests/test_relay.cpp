@@ -70,7 +70,6 @@ std::unique_ptr<CKorvane> RelayCamera(int type, int protocol = PROTOCOL_PELCO_D,
 struct Opened {
     std::unique_ptr<CKorvane> camera;
     std::uint16_t eventPort = 0;
-    Bytes openRequest;
 };
 
 // A relayed camera, set up and opened against the peer.
@@ -82,20 +81,9 @@ Opened OpenRelayCamera(CRelayPeer& relay, int type, int protocol, unsigned addre
     EXPECT_EQ(opened.camera->Open(), 1);
     const auto request = relay.NextOfKind(1, 3s);
     EXPECT_TRUE(request);
-    if (request) {
-        opened.openRequest = request->bytes;
-        opened.eventPort = CRelayPeer::EventPortOf(request->bytes);
-    }
+    if (request) opened.eventPort = CRelayPeer::EventPortOf(request->bytes);
     return opened;
 }
-
-// A host's reports, and how many it had when its camera's Close or destructor
-// returned: any later one is late.
-struct StressHost {
-    ReportCollector reports;
-    std::size_t atGone = 0;
-    void Gone() { atGone = reports.Count(); }
-};
 
 Bytes NextCommand(CRelayPeer& relay)
 {
@@ -300,12 +288,8 @@ TEST(Relay, OnlyTheRelayOnThisMachineIsHeard)
     ASSERT_FALSE(error);
     EXPECT_EQ(opened.get(), 0);  // no answer from the relay within 5 seconds
     cam->MoveUp();
-    stranger.non_blocking(true);
-    std::array<std::uint8_t, 64> got{};
-    boost::asio::ip::udp::endpoint from;
-    EXPECT_EQ(stranger.receive_from(boost::asio::buffer(got), from, 0, error), 0u);
-    EXPECT_EQ(error, boost::asio::error::would_block) << "the stranger received a command";
     EXPECT_TRUE(relay.NextOfKind(2, 3s));  // commands still go to the relay
+    EXPECT_EQ(stranger.available(), 0u) << "the stranger received a command";
 }
 
 TEST(Relay, CommandsWithoutSocketsShowTheSendErrorAndReturnOne)
@@ -424,31 +408,33 @@ TEST(RelayStress, CamerasOpenAndCloseWhileEventsStream)
     std::thread streamer([&] {
         std::set<std::uint16_t> ports;  // every event port announced so far
         while (!done) {
-            while (const auto datagram = relay.NextDatagram(0ms)) {
+            while (const auto datagram = relay.NextDatagram(0ms))
                 if (datagram->bytes[0] == 1) ports.insert(CRelayPeer::EventPortOf(datagram->bytes));
-            }
             for (const std::uint16_t port : ports) CRelayPeer::SendEvent(port, "APPEARS");
             std::this_thread::yield();
         }
     });
 
-    std::vector<StressHost> hosts(kWorkers * kRounds);  // outlive their cameras: late events land here
+    // Each camera's reports outlive it: late events land there. How many it
+    // had when its Close or destructor returned: any later one is late.
+    std::vector<ReportCollector> reports(kWorkers * kRounds);
+    std::vector<std::size_t> atGone(reports.size());
     std::atomic<int> missed{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&, w] {
             for (int round = 0; round < kRounds; ++round) {
-                StressHost& host = hosts[w * kRounds + round];
+                const std::size_t i = w * kRounds + round;
                 auto cam = RelayCamera(DEVICE_TYPE_4, PROTOCOL_PELCO_D, static_cast<unsigned>(w + 1));
-                host.reports.Attach(*cam);
+                reports[i].Attach(*cam);
                 ASSERT_EQ(cam->Open(), 1);
                 cam->MoveLeft();
-                if (!host.reports.WaitFor(1, 3s)) ++missed;
+                if (!reports[i].WaitFor(1, 3s)) ++missed;
                 if (round % 2 == 0)
                     cam->Close();
                 else
                     cam.reset();  // destroyed without Close
-                host.Gone();
+                atGone[i] = reports[i].Count();
                 cam.reset();
             }
         });
@@ -459,6 +445,6 @@ TEST(RelayStress, CamerasOpenAndCloseWhileEventsStream)
 
     EXPECT_EQ(missed.load(), 0);
     std::size_t late = 0;
-    for (auto& host : hosts) late += host.reports.Count() - host.atGone;
+    for (std::size_t i = 0; i < reports.size(); ++i) late += reports[i].Count() - atGone[i];
     EXPECT_EQ(late, 0u);
 }

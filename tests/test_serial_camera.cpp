@@ -131,8 +131,7 @@ TEST(SerialCamera, CommandsRightBeforeCloseStillReachTheLine)
     for (int preset = 1; preset <= 40; ++preset) cam->PreSet(preset, 0);
     cam->Close();  // at once: the queued frames go out first
     int last = 0;
-    while (auto frame = peer.NextFrame(1s)) {
+    while (auto frame = peer.NextFrame(1s))
         if (frame->size() == 7 && (*frame)[3] == 0x07) last = (*frame)[5];
-    }
     EXPECT_EQ(last, 40);
 }

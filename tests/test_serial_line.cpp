@@ -238,9 +238,8 @@ TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
         if (neighbour) peer.SendReturnCode(2, 0x55);
         ASSERT_TRUE(closing.reports.WaitFor(1));
         bool stopped = false;
-        while (auto frame = peer.NextFrame(2s)) {
+        while (auto frame = peer.NextFrame(2s))
             if ((stopped = *frame == B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}))) break;
-        }
         EXPECT_TRUE(stopped) << "the stop sent from the report reached the line";
         if (neighbour) {
             ASSERT_TRUE(other.WaitFor(1));
