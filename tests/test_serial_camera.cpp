@@ -1,9 +1,7 @@
 // A serial camera through the public interface, on a real pseudo-terminal
 // with the simulated peer at the far end: what reaches the line, byte for byte.
 #include "CommandSteps.h"
-#include "ReportCollector.h"
 #include "SerialTestSupport.h"
-#include "sim/SerialPeer.h"
 
 #include <korvane/Korvane.h>
 

@@ -166,10 +166,8 @@ int c_host_null_handle_misses(void)
     misses += korvane_get_position(none, &pan, NULL, NULL, &moving) != 0 || pan != 0.5f || moving != 7;
     korvane_set_onvif_profile(none, "Profile_1");
     korvane_set_tls_fingerprint(none, "00");
-    misses += korvane_discovery_count(NULL) != 0;
-    misses += korvane_discovery_port(NULL, 0) != 0;
-    misses += korvane_discovery_ptz(NULL, 0) != 0;
-    misses += korvane_discovery_error(NULL)[0] != 0;
+    misses += korvane_discovery_count(NULL) != 0 || korvane_discovery_error(NULL)[0] != 0;
+    misses += korvane_discovery_port(NULL, 0) != 0 || korvane_discovery_ptz(NULL, 0) != 0;
     misses += korvane_discovery_address(NULL, 0)[0] != 0 || korvane_discovery_scheme(NULL, 0)[0] != 0;
     misses += korvane_discovery_host(NULL, 0)[0] != 0 || korvane_discovery_name(NULL, 0)[0] != 0;
     misses += korvane_discovery_hardware(NULL, 0)[0] != 0 || korvane_discovery_endpoint(NULL, 0)[0] != 0;
