@@ -188,9 +188,7 @@ TEST(Tracking, LifetimesOfTheSharedService)
     refused->MoveUp();
     EXPECT_EQ(Got(peer.NextDatagram(3s)).size(), 7u) << "the service lives while any camera uses it";
     peer.SendReport(3, 1);  // nobody registered under 3 now
-    {
-        auto leaked = TrackingCamera(peer, 4, PROTOCOL_PELCO_D);  // destroyed without Close
-    }
+    TrackingCamera(peer, 4, PROTOCOL_PELCO_D);  // made and destroyed without Close
     // The address changed after set-up: Close releases what was registered.
     auto moved = TrackingCamera(peer, 6, PROTOCOL_PELCO_D);
     moved->SetDeviceAddress(7);
