@@ -45,10 +45,14 @@ public:
         return m_reports;
     }
 
-    std::size_t Count()
+    std::size_t Count() { return Reports().size(); }
+
+    // The reports' message codes, in order.
+    std::vector<unsigned int> Messages()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reports.size();
+        std::vector<unsigned int> messages;
+        for (const Report& report : Reports()) messages.push_back(report.message);
+        return messages;
     }
 
 private:

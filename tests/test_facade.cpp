@@ -1,7 +1,7 @@
 // The exported class: dispatch by mode, unknown modes, copies that share one
 // camera, and bad input that must neither crash nor leak.
-#include "ReportCollector.h"
-#include "sim/SerialPeer.h"
+#include "SerialTestSupport.h"
+#include "TestBytes.h"
 
 #include <korvane/Korvane.h>
 
@@ -27,13 +27,17 @@ const Command kCommands[] = {
 
 }  // namespace
 
-TEST(Facade, UnknownModesDoNothingAndSucceed)
+// Only a serial camera takes a serial line; a camera of an unknown mode does
+// nothing and succeeds.
+TEST(Facade, OnlySerialCamerasTakeTheLineAndUnknownModesDoNothing)
 {
+    CSerialPeer peer;
     korvane::test::MessageBoxes boxes;
-    for (int mode : {0, 4, -1, 1000}) {
+    for (const int mode : std::initializer_list<int>{MODE_NETWORK, MODE_TRACKSYSTEM, 0, 4, -1, 1000}) {
         CKorvane cam(static_cast<KORVANEMODE>(mode));
         MYDCB dcb{9600, 8, 1};
-        EXPECT_FALSE(cam.SetCommDevice("/dev/null", dcb));
+        EXPECT_FALSE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
+        if (mode == MODE_NETWORK || mode == MODE_TRACKSYSTEM) continue;  // their own links: their own tests
         cam.SetDeviceAddress(1);
         cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", 1);
         cam.SetSocketParam(PROTOCOL_PELCO_D, nullptr, 0, 0, nullptr, nullptr, nullptr);
@@ -42,19 +46,8 @@ TEST(Facade, UnknownModesDoNothingAndSucceed)
         EXPECT_EQ(cam.PreSet(1, 0), 1);
         cam.Close();
     }
-    EXPECT_TRUE(boxes.Shown().empty()) << "a camera of no mode shows nothing";
-}
-
-TEST(Facade, OtherModesRefuseTheSerialLine)
-{
-    CSerialPeer peer;
-    for (KORVANEMODE mode : {MODE_NETWORK, MODE_TRACKSYSTEM}) {
-        CKorvane cam(mode);
-        MYDCB dcb{9600, 8, 1};
-        EXPECT_FALSE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-        EXPECT_EQ(cam.MoveUp(), 1);
-    }
     EXPECT_TRUE(peer.Silent(50ms));
+    EXPECT_TRUE(boxes.Shown().empty()) << "a camera of no mode shows nothing";
 }
 
 TEST(Facade, CopiesShareOneCameraAndTheLastReleasesIt)
@@ -63,26 +56,19 @@ TEST(Facade, CopiesShareOneCameraAndTheLastReleasesIt)
     {
         CKorvane other(MODE_SERIAL);
         {
-            CKorvane first(MODE_SERIAL);
-            first.SetDeviceAddress(1);
-            MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
-            ASSERT_TRUE(first.SetCommDevice(peer.DeviceName().c_str(), dcb));
-            other = first;
+            auto first = korvane::test::SerialCamera(peer.DeviceName(), 1);
+            ASSERT_TRUE(first);
+            other = *first;
             other = other;  // self-assignment keeps it
-            CKorvane copy(first);
+            CKorvane copy(*first);
         }
         // The first object is gone; the copy still drives the same camera.
         EXPECT_EQ(other.MoveDown(), 1);
-        auto frame = peer.NextFrame(3s);
-        ASSERT_TRUE(frame);
-        EXPECT_EQ((*frame)[3], 0x10);
+        EXPECT_EQ(korvane::test::Got(peer.NextFrame(3s)), korvane::test::PelcoD(1, 0x00, 0x10, 0x1E, 0x1E));
         // Replacing the last holder releases the camera and frees the line.
         other = CKorvane(MODE_SERIAL);
     }
-    CKorvane again(MODE_SERIAL);
-    again.SetDeviceAddress(1);
-    MYDCB dcb{9600, 8, PROTOCOL_PELCO_D};
-    EXPECT_TRUE(again.SetCommDevice(peer.DeviceName().c_str(), dcb)) << "address 1 was released";
+    EXPECT_TRUE(korvane::test::SerialCamera(peer.DeviceName(), 1)) << "address 1 was released";
 }
 
 TEST(Facade, BadInputNeverCrashes)

@@ -1,9 +1,7 @@
 // A serial camera through the public interface, on a real pseudo-terminal
 // with the simulated peer at the far end: what reaches the line, byte for byte.
 #include "CommandSteps.h"
-#include "ReportCollector.h"
 #include "SerialTestSupport.h"
-#include "sim/SerialPeer.h"
 
 #include <korvane/Korvane.h>
 
@@ -16,6 +14,7 @@
 using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
 using korvane::test::B;
+using korvane::test::Got;
 using korvane::test::Step;
 using namespace std::chrono_literals;
 
@@ -23,11 +22,6 @@ namespace {
 
 MYDCB Settings(std::uint8_t protocol) { return MYDCB{9600, 8, protocol}; }
 
-Bytes Next(CSerialPeer& peer)
-{
-    auto frame = peer.NextFrame(3s);
-    return frame ? *frame : Bytes{};
-}
 
 }  // namespace
 
@@ -69,61 +63,49 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             {[](CKorvane& c) { c.SetHorizonSpeed(30), c.ZoomMinus(); }, {B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF})}}}},
     };
     for (const auto& c : cases) {
-        CKorvane cam(MODE_SERIAL);
-        cam.SetDeviceAddress(1);
-        MYDCB dcb = Settings(PROTOCOL_PELCO_D);
-        ASSERT_TRUE(cam.SetCommDevice(line, dcb));
-        korvane::test::ExpectSteps(cam, c.steps, [&] { return Next(peer); }, c.name);
+        auto cam = korvane::test::SerialCamera(line, 1);
+        ASSERT_TRUE(cam);
+        korvane::test::ExpectSteps(*cam, c.steps, [&] { return Got(peer.NextFrame(3s)); }, c.name);
         EXPECT_TRUE(peer.Silent(50ms));
     }
 }
 
-TEST(SerialCamera, ConnectTestShowsTheLinkError)
-{
-    korvane::test::MessageBoxes boxes;
-    CSerialPeer peer;
-    CKorvane cam(MODE_SERIAL);
-    cam.SetDeviceAddress(3);
-    EXPECT_EQ(cam.ConnectTest(), 1);  // no link yet: nothing sent, success text
-    MYDCB dcb = Settings(PROTOCOL_PELCO_D);
-    ASSERT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), dcb));
-    EXPECT_EQ(cam.ConnectTest(), 1);
-    EXPECT_EQ(Next(peer), B({0xAE, 0x03, 0x09, 0x00, 0x00, 0xFE}));
-    const auto shown = boxes.Shown();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].first, "提示");
-    EXPECT_FALSE(shown[1].second.empty());
-
-    CKorvane missing(MODE_SERIAL);
-    EXPECT_FALSE(missing.SetCommDevice("/dev/korvane-no-such-device", dcb));
-    missing.ConnectTest();
-    ASSERT_EQ(boxes.Shown().size(), 3u);
-    EXPECT_NE(boxes.Shown()[2].second, shown[1].second) << "the failed open's error is shown";
-}
-
 // A line that cannot be had says why (the system's cause, not a list of
-// guesses); a line whose far end is gone turns failed at the next write.
-TEST(SerialCamera, TheLinkStateNamesWhatWentWrong)
+// guesses), and so does the connection test; a line whose far end is gone
+// turns failed at the next write.
+TEST(SerialCamera, TheLinkStateAndTheConnectTestNameWhatWentWrong)
 {
     const auto link = [](const CKorvane& cam) {
         char reason[256];
         const int state = cam.GetLinkState(reason, sizeof reason);
         return std::to_string(state) + " " + reason;
     };
+    korvane::test::MessageBoxes boxes;
     auto peer = std::make_unique<CSerialPeer>();
     const std::string device = peer->DeviceName();
     MYDCB dcb = Settings(PROTOCOL_PELCO_D);
     CKorvane cam(MODE_SERIAL), same(MODE_SERIAL), missing(MODE_SERIAL), notSerial(MODE_SERIAL);
+    cam.SetDeviceAddress(3);
+    same.SetDeviceAddress(3);
+    EXPECT_EQ(cam.ConnectTest(), 1);  // no link yet: nothing sent, success text
     ASSERT_TRUE(cam.SetCommDevice(device.c_str(), dcb));
     EXPECT_EQ(link(cam), "0 ");  // a line never answers: unchecked
+    EXPECT_EQ(cam.ConnectTest(), 1);
+    EXPECT_EQ(Got(peer->NextFrame(3s)), B({0xAE, 0x03, 0x09, 0x00, 0x00, 0xFE}));
     EXPECT_FALSE(same.SetCommDevice(device.c_str(), dcb));
-    EXPECT_EQ(link(same), "2 cannot open serial device " + device + ": address 0 is already on that line");
+    EXPECT_EQ(link(same), "2 cannot open serial device " + device + ": address 3 is already on that line");
     // A COM-port pair (Windows) has no file that is not a serial device, and
     // its far end cannot hang up under the camera.
     const bool posix = device.rfind("/dev/", 0) == 0;
     const std::string absent = posix ? "/dev/korvane-no-such-device" : "COM199";
     EXPECT_FALSE(missing.SetCommDevice(absent.c_str(), dcb));
     EXPECT_EQ(link(missing), "2 cannot open serial device " + absent + ": no such device");
+    missing.ConnectTest();
+    const auto shown = boxes.Shown();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[0].first, "提示");
+    EXPECT_FALSE(shown[1].second.empty());
+    EXPECT_NE(shown[2].second, shown[1].second) << "the failed open's error is shown";
     if (!posix) {
         std::printf("skipped on a COM-port pair: a device that is no serial line, a far end that hangs up\n");
         return;
@@ -147,8 +129,7 @@ TEST(SerialCamera, CommandsRightBeforeCloseStillReachTheLine)
     for (int preset = 1; preset <= 40; ++preset) cam->PreSet(preset, 0);
     cam->Close();  // at once: the queued frames go out first
     int last = 0;
-    while (auto frame = peer.NextFrame(1s)) {
+    while (auto frame = peer.NextFrame(1s))
         if (frame->size() == 7 && (*frame)[3] == 0x07) last = (*frame)[5];
-    }
     EXPECT_EQ(last, 40);
 }

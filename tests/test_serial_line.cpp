@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 
 using korvane::sim::CSerialPeer;
@@ -23,11 +22,11 @@ namespace {
 bool DeviceIsFree(const std::string& device) { return korvane::sim::CDeviceHolder(device).Holds(); }
 
 // Wine lets a second program open a COM port that one holds without sharing
-// (WineDoesNotRefuseASecondOpenOfAHeldComPort shows it): there, a held device
-// cannot be told from a free one.
+// (WineTakesAnySpeedAndASecondOpenOfAHeldComPort shows it): there, a held
+// device cannot be told from a free one.
 bool HeldDevicesAreRefused() { return !korvane::platform::UnderWine(); }
 
-// Wine's serial driver takes any speed (WineTakesAnySpeed shows it).
+// Wine's serial driver takes any speed (shown by the same test).
 bool ImpossibleSettingsAreRefused() { return !korvane::platform::UnderWine(); }
 
 }  // namespace
@@ -62,15 +61,12 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
     peer.SendReturnCode(1, 0x57);
     ASSERT_TRUE(first.WaitFor(2));
     ASSERT_TRUE(second.WaitFor(1));
+    EXPECT_EQ(first.Messages(), (std::vector<unsigned int>{0x8400, 0x8407}));
+    EXPECT_EQ(second.Messages(), std::vector<unsigned int>{0x8406});
     const auto a = first.Reports();
     const auto b = second.Reports();
-    ASSERT_EQ(a.size(), 2u);
-    ASSERT_EQ(b.size(), 1u);
-    EXPECT_EQ(a[0].message, 0x8400u);
     EXPECT_EQ(a[0].bytes, B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
     EXPECT_EQ(a[0].context, &first);
-    EXPECT_EQ(a[1].message, 0x8407u);
-    EXPECT_EQ(b[0].message, 0x8406u);
     EXPECT_EQ(b[0].bytes[1], 0x10);
     EXPECT_EQ(b[0].context, &second);
     EXPECT_NE(a[0].thread, std::this_thread::get_id());
@@ -104,16 +100,6 @@ TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
     ASSERT_TRUE(two->SetCommDevice(peer.DeviceName().c_str(), good));
     two->MoveUp();
     EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x02, 0x00, 0x08, 0x1E, 0x1E, 0x46}));
-}
-
-TEST(SerialLine, WineDoesNotRefuseASecondOpenOfAHeldComPort)
-{
-    if (!korvane::platform::UnderWine()) GTEST_SKIP() << "shows a wine behaviour; this is not wine";
-    CSerialPeer peer;
-    korvane::sim::CDeviceHolder first(peer.DeviceName());
-    ASSERT_TRUE(first.Holds());
-    korvane::sim::CDeviceHolder second(peer.DeviceName());
-    EXPECT_TRUE(second.Holds()) << "wine now refuses it: the busy-device checks can run under wine too";
 }
 
 TEST(SerialLine, BusyDevicesAreRetriedMissingOnesFailAtOnce)
@@ -152,14 +138,20 @@ TEST(SerialLine, SettingsTheLineCannotRunAreRefused)
     EXPECT_TRUE(peer.NextFrame(3s));
 }
 
-TEST(SerialLine, WineTakesAnySpeed)
+TEST(SerialLine, WineTakesAnySpeedAndASecondOpenOfAHeldComPort)
 {
     if (!korvane::platform::UnderWine()) GTEST_SKIP() << "shows a wine behaviour; this is not wine";
     CSerialPeer peer;
-    CKorvane cam(MODE_SERIAL);
-    MYDCB oddSpeed{12345, 8, PROTOCOL_PELCO_D};
-    EXPECT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), oddSpeed))
-        << "wine refuses 12345 baud now: the speed checks can run under wine too";
+    {
+        CKorvane cam(MODE_SERIAL);
+        MYDCB oddSpeed{12345, 8, PROTOCOL_PELCO_D};
+        EXPECT_TRUE(cam.SetCommDevice(peer.DeviceName().c_str(), oddSpeed))
+            << "wine refuses 12345 baud now: the speed checks can run under wine too";
+    }
+    korvane::sim::CDeviceHolder first(peer.DeviceName());
+    ASSERT_TRUE(first.Holds());
+    EXPECT_TRUE(DeviceIsFree(peer.DeviceName()))
+        << "wine now refuses a second open: the busy-device checks can run under wine too";
 }
 
 TEST(SerialLine, AVanishedLineStopsOnlyItself)
@@ -169,15 +161,13 @@ TEST(SerialLine, AVanishedLineStopsOnlyItself)
     auto gone = std::make_unique<CSerialPeer>();
     CSerialPeer stays;
     ReportCollector goneReports, staysReports;
-    auto a = SerialCamera(gone->DeviceName(), 1, &goneReports);
-    auto b = SerialCamera(stays.DeviceName(), 1, &staysReports);
+    auto a = SerialCamera(gone->DeviceName(), 1);
+    auto b = SerialCamera(stays.DeviceName(), 1);
     ASSERT_TRUE(a && b);
-    a->SetRecvNotify(nullptr, nullptr);
-    b->SetRecvNotify(nullptr, nullptr);
     ASSERT_EQ(a->Open(), 1);
     ASSERT_EQ(b->Open(), 1);
-    a->SetRecvNotify(&ReportCollector::Notify, &goneReports);
-    b->SetRecvNotify(&ReportCollector::Notify, &staysReports);
+    goneReports.Attach(*a);  // after Open: no presets on the line
+    staysReports.Attach(*b);
     gone->Hangup();
     a->MoveUp();  // written into the void, and harmless
     stays.SendReturnCode(1, 0x50);
@@ -217,26 +207,6 @@ TEST(SerialLine, BindingsFollowTheCameraNotItsAddress)
     EXPECT_EQ(reports.Reports()[0].message, 0x8402u);
 }
 
-namespace {
-
-struct SelfClosing {
-    CKorvane* camera = nullptr;
-    std::atomic<int> calls{0};
-    std::mutex mutex;
-    std::condition_variable done;
-    static void Notify(const unsigned char*, int, unsigned int, void* ctx)
-    {
-        auto* self = static_cast<SelfClosing*>(ctx);
-        self->camera->CameraStop();  // stops and closes its own camera from the report
-        self->camera->Close();
-        std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->calls;
-        self->done.notify_all();
-    }
-};
-
-}  // namespace
-
 // Alone on its line, the close ends the device: the stop queued just before
 // must still reach it.
 TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
@@ -244,31 +214,37 @@ TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
     for (const bool alone : {true, false}) {
         SCOPED_TRACE(alone ? "alone on its line" : "beside another camera");
         CSerialPeer peer;
-        SelfClosing closing;
+        struct {
+            CKorvane* camera = nullptr;
+            ReportCollector reports;
+        } closing;
         ReportCollector other;
         auto cam = SerialCamera(peer.DeviceName(), 1);
         auto neighbour = alone ? nullptr : SerialCamera(peer.DeviceName(), 2, &other);
         ASSERT_TRUE(cam && (alone || neighbour));
         closing.camera = cam.get();
-        cam->SetRecvNotify(&SelfClosing::Notify, &closing);
+        cam->SetRecvNotify(
+            [](const unsigned char* data, int length, unsigned int message, void* context) {
+                auto* self = static_cast<decltype(closing)*>(context);
+                self->camera->CameraStop();  // stops and closes its own camera from the report
+                self->camera->Close();
+                ReportCollector::Notify(data, length, message, &self->reports);
+            },
+            &closing);
         ASSERT_EQ(cam->Open(), 1);
         if (neighbour) ASSERT_EQ(neighbour->Open(), 1);
         peer.SendReturnCode(1, 0x50);
         peer.SendReturnCode(1, 0x51);  // after the close: not delivered
         if (neighbour) peer.SendReturnCode(2, 0x55);
-        {
-            std::unique_lock<std::mutex> lock(closing.mutex);
-            ASSERT_TRUE(closing.done.wait_for(lock, 5s, [&] { return closing.calls >= 1; }));
-        }
+        ASSERT_TRUE(closing.reports.WaitFor(1));
         bool stopped = false;
-        while (auto frame = peer.NextFrame(2s)) {
+        while (auto frame = peer.NextFrame(2s))
             if ((stopped = *frame == B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}))) break;
-        }
         EXPECT_TRUE(stopped) << "the stop sent from the report reached the line";
         if (neighbour) {
             ASSERT_TRUE(other.WaitFor(1));
             EXPECT_EQ(other.Reports()[0].message, 0x8405u);
         }
-        EXPECT_EQ(closing.calls.load(), 1);
+        EXPECT_EQ(closing.reports.Count(), 1u);
     }
 }
