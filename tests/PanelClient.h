@@ -2,19 +2,16 @@
 // bounded in time, and a push channel can be dropped the hard way.
 #pragma once
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <nlohmann/json.hpp>
 
-#include <boost/asio/write.hpp>
-
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -26,6 +23,7 @@ struct HttpReply {
     int status = 0;  // 0: no answer in time
     std::string body;
     std::map<std::string, std::string> headers;
+    std::string received;  // the answer's bytes as they came
     std::string Header(const std::string& name) const
     {
         const auto found = headers.find(name);
@@ -77,13 +75,6 @@ public:
         return ended;
     }
     const std::string& Received() const { return m_received; }
-    int Status() const { return m_received.size() > 12 ? std::atoi(m_received.c_str() + 9) : 0; }
-    // What follows the header.
-    std::string Body() const
-    {
-        const std::size_t end = m_received.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : m_received.substr(end + 4);
-    }
 
 private:
     boost::asio::io_context m_io;
@@ -92,7 +83,8 @@ private:
     std::string m_received;
 };
 
-// One request, answered and closed; a chunked answer is joined by Beast's parser.
+// One request, its target and body sent as they are, answered and closed; a
+// chunked answer is joined by Beast's parser, a HEAD's ends at its header.
 inline HttpReply Http(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& body = {}, std::map<std::string, std::string> headers = {},
                       std::chrono::milliseconds limit = std::chrono::seconds(5))
@@ -107,8 +99,10 @@ inline HttpReply Http(std::uint16_t port, const std::string& method, const std::
     connection.Send(request + "\r\n" + body);
     HttpReply reply;
     if (!connection.ReadToEnd(limit)) return reply;
+    reply.received = connection.Received();
     http::response_parser<http::string_body> parser;
     parser.eager(true);
+    parser.skip(method == "HEAD");
     parser.body_limit(boost::none);
     boost::beast::error_code error;
     parser.put(boost::asio::buffer(connection.Received()), error);
@@ -124,24 +118,6 @@ inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohm
                       std::map<std::string, std::string> headers = {})
 {
     return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
-}
-
-struct RawReply {
-    int status = 0;  // 0: no answer
-    std::string received;
-    std::string body;  // what follows the header
-};
-
-// One whole request, sent as it is, answered and closed.
-inline RawReply RawRequest(std::uint16_t port, const std::string& method, const std::string& target,
-                           const std::string& body = {})
-{
-    CRawConnection connection(port);
-    connection.Send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                    "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
-                    std::to_string(body.size()) + "\r\n\r\n" + body);
-    connection.ReadToEnd();
-    return {connection.Status(), connection.Received(), connection.Body()};
 }
 
 // One page's push channel.
