@@ -146,7 +146,6 @@ public:
     }
 
     int Status() const { return m_nStatus; }
-    bool Open() const { return m_nStatus == 101; }
 
     // The next message, or nothing when none comes in time (or the channel ended).
     std::optional<nlohmann::json> Next(std::chrono::milliseconds limit = std::chrono::seconds(3))
@@ -174,13 +173,11 @@ public:
     std::optional<nlohmann::json> NextMatching(Match match, std::chrono::milliseconds limit = std::chrono::seconds(3))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            auto message = Next(left);
-            if (!message) return std::nullopt;
-            if (match(*message)) return message;
-        }
+        std::optional<nlohmann::json> message;
+        do {
+            message = Next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        } while (message && !match(*message));
+        return message;
     }
 
     bool Send(const nlohmann::json& message) { return SendText(message.dump()); }

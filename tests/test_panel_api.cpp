@@ -8,24 +8,18 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <regex>
 
 #include <signal.h>
 #include <sys/resource.h>
 
-using korvane::sim::CSerialPeer;
-using korvane::sim::DescribeFrame;
-using korvane::test::CPushClient;
-using korvane::test::CToolProcess;
-using korvane::test::Http;
-using korvane::test::Post;
-using korvane::test::CRawConnection;
+using namespace korvane::sim;
+using namespace korvane::test;
 using nlohmann::json;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -100,9 +94,9 @@ json OnvifRoom(std::uint16_t port, const json& more = json::object())
     return camera;
 }
 
-korvane::sim::OnvifCameraOptions WithPassword()
+OnvifCameraOptions WithPassword()
 {
-    korvane::sim::OnvifCameraOptions options;
+    OnvifCameraOptions options;
     options.password = kPassword;
     return options;
 }
@@ -155,7 +149,7 @@ class PanelApi : public PanelRun {
 protected:
     void SetUp() override
     {
-        m_pOnvif = std::make_unique<korvane::sim::COnvifCamera>(WithPassword());
+        m_pOnvif = std::make_unique<COnvifCamera>(WithPassword());
         ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({
             {{"name", "podium"}, {"mode", "serial"}, {"device", m_peer.DeviceName()}, {"address", 1},
              {"presets", {{"1", "lectern"}}}},
@@ -178,7 +172,7 @@ protected:
     }
 
     CSerialPeer m_peer;
-    std::unique_ptr<korvane::sim::COnvifCamera> m_pOnvif;
+    std::unique_ptr<COnvifCamera> m_pOnvif;
 };
 
 }  // namespace
@@ -398,7 +392,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     EXPECT_NE(head.Header("Content-Length"), "") << head.received;
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
-    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));)
+    for (std::optional<OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));)
         EXPECT_EQ(r->operation, "GetStatus") << "a refused command sends nothing to the ONVIF camera (a page reads where it points)";
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
     EXPECT_EQ(CPushClient(m_nPort, "/api/elsewhere").Status(), 404);
@@ -466,7 +460,7 @@ TEST_F(PanelApi, AStopOvertakesTheMovesASlowCameraHasNotSent)
     const auto released = Clock::now();
     ASSERT_TRUE(page.Send({{"op", "release"}, {"camera", "room"}}));
     int moves = 0;
-    std::optional<korvane::sim::OnvifRequest> request;
+    std::optional<OnvifRequest> request;
     // A page is open, so positions are read too: a read is no more allowed to go first than a move.
     while ((request = m_pOnvif->NextRequest(30s)) && request->operation != "Stop")
         moves += request->operation == "ContinuousMove" || request->operation == "GetStatus";
@@ -487,7 +481,7 @@ TEST_F(PanelApi, APageSeesWhereAMovingOnvifCameraPointsAndNoPageMeansNoReading)
     }
     ASSERT_EQ(pages(), 0);
     ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
-    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(1500ms));)
+    for (std::optional<OnvifRequest> r; (r = m_pOnvif->NextRequest(1500ms));)
         EXPECT_NE(r->operation, "GetStatus") << "read with no page open";
     CPushClient page(m_nPort);
     ASSERT_EQ(Post(m_nPort, "/api/cameras/room/move", {{"direction", "right"}, {"hold_ms", 1000}}).status, 200);
@@ -500,7 +494,7 @@ TEST_F(PanelApi, APageSeesWhereAMovingOnvifCameraPointsAndNoPageMeansNoReading)
             FAIL() << "no position message; seen: " << pans.size();
     EXPECT_TRUE(pans[0] < pans[1] && pans[1] < pans[2]) << pans[0] << " " << pans[1] << " " << pans[2];
     int reads = 0;
-    for (std::optional<korvane::sim::OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));) reads += r->operation == "GetStatus";
+    for (std::optional<OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));) reads += r->operation == "GetStatus";
     const double seconds = std::chrono::duration<double>(Clock::now() - held).count();
     std::printf("position read %d times in %.2f s of a held move\n", reads, seconds);
     EXPECT_LE(reads, 4 * seconds + 2);
@@ -574,20 +568,19 @@ TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
 {
     struct Case {
         std::vector<std::string> command;
-        bool terminal;
-        std::string key;    // pressed once it runs
+        std::string key;    // pressed once it runs, on a terminal
         std::string moves;  // the frame its move sends; empty: it moves nothing
     };
     const Case cases[] = {
-        {{"left", "--for", "60s"}, false, "", "pan left"},
-        {{"interactive"}, true, "\x1b[C", "pan right"},
-        {{"listen"}, false, "", ""},
+        {{"left", "--for", "60s"}, "", "pan left"},
+        {{"interactive"}, "\x1b[C", "pan right"},
+        {{"listen"}, "", ""},
     };
     for (const Case& c : cases) {
         CSerialPeer peer;
         std::vector<std::string> args = {"--serial", peer.DeviceName()};
         args.insert(args.end(), c.command.begin(), c.command.end());
-        CToolProcess tool(args, c.terminal);
+        CToolProcess tool(args, !c.key.empty());
         if (!c.key.empty()) {
             ASSERT_TRUE(tool.WaitForOutput("q (or Ctrl-C) quits")) << tool.Output();
             tool.Write(c.key);
@@ -650,24 +643,20 @@ TEST_F(PanelDiscovery, FindCamerasListsTheCameraAndTheServerAnswersMeanwhile)
 {
     if (const char* in = std::getenv("KORVANE_NETNS"); !in || std::string(in) != "1")
         GTEST_SKIP() << (std::getenv("KORVANE_NETNS_SKIP") ? std::getenv("KORVANE_NETNS_SKIP") : "multicast wants tests/in_netns.sh");
-    korvane::sim::OnvifCameraOptions options;
+    OnvifCameraOptions options;
     options.probeInterface = "127.0.0.1";
-    korvane::sim::COnvifCamera onvif(options);
+    COnvifCamera onvif(options);
     ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({OnvifRoom(onvif.Port())})));
-    std::atomic<bool> done{false};
-    korvane::test::HttpReply found;
-    std::thread search([&] {
-        found = Http(m_nPort, "POST", "/api/discover?timeout_ms=1500&interface=127.0.0.1");
-        done = true;
-    });
+    auto search = std::async(std::launch::async,
+                             [&] { return Http(m_nPort, "POST", "/api/discover?timeout_ms=1500&interface=127.0.0.1"); });
     auto slowest = 0ms;
     int answered = 0;
-    for (; !done; ++answered) {
+    for (; search.wait_for(0ms) != std::future_status::ready; ++answered) {
         const auto asked = Clock::now();
         EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
         slowest = std::max(slowest, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked));
     }
-    search.join();
+    const HttpReply found = search.get();
     std::printf("during a 1.5 s search the panel answered %d requests, the slowest in %lld ms\n", answered,
                 static_cast<long long>(slowest.count()));
     EXPECT_GE(answered, 5);
@@ -744,9 +733,8 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         const std::string output = m_pTool->Output();
         std::ifstream limits("/proc/" + std::to_string(m_pTool->Pid()) + "/limits");
         const std::string table((std::istreambuf_iterator<char>(limits)), std::istreambuf_iterator<char>());
-        EXPECT_TRUE(std::regex_search(table, std::regex("Max open files +" + std::to_string(limit.rlim_max) + " +" +
-                                                        std::to_string(limit.rlim_max))))
-            << table;
+        const std::string hard = std::to_string(limit.rlim_max);
+        EXPECT_TRUE(std::regex_search(table, std::regex("Max open files +" + hard + " +" + hard))) << table;
         std::string token = c.token;
         if (token.empty()) {
             // Listening beyond loopback without a token: one is made up and printed.
@@ -776,10 +764,10 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         EXPECT_EQ(CPushClient(m_nPort).Status(), 401);
         EXPECT_EQ(CPushClient(m_nPort, "/api/events?token=wrong").Status(), 401);
         CPushClient page(m_nPort, "/api/events?token=" + token);
-        ASSERT_TRUE(page.Open());
+        ASSERT_EQ(page.Status(), 101);
         EXPECT_TRUE(page.Next());
         CPushClient tool2(m_nPort, "/api/events", {{"Authorization", "Bearer " + token}});
-        EXPECT_TRUE(tool2.Open());
+        EXPECT_EQ(tool2.Status(), 101);
     }
     std::filesystem::remove(tokenFile);
 }
@@ -788,13 +776,9 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
 // file that shows its password to other users is warned about.
 TEST_F(PanelAccess, SecretsComeFromFilesAndTheEnvironment)
 {
-    korvane::sim::COnvifCamera onvif(WithPassword());
-    const std::string scratch = TempFile("");
-    std::filesystem::remove(scratch);
-    const auto folder = std::filesystem::path(scratch).replace_extension("");
-    std::filesystem::create_directory(folder);
-    std::ofstream(folder / "room.pass") << kPassword << "\n";
-    const std::string file = (folder / "cameras.json").string();
+    COnvifCamera onvif(WithPassword());
+    const std::string secret = TempFile(std::string(kPassword) + "\n"), file = TempFile("");
+    const std::string beside = std::filesystem::path(secret).filename().string();  // both in the temporary folder
     const auto own = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
     const auto shared = own | std::filesystem::perms::group_read | std::filesystem::perms::others_read;
     // The panel's camera: its password in a file beside the camera file, or in the camera file.
@@ -802,7 +786,7 @@ TEST_F(PanelAccess, SecretsComeFromFilesAndTheEnvironment)
         json secret;
         std::filesystem::perms mode;
         bool warned;
-    } files[] = {{{{"user", "admin"}, {"password_file", "room.pass"}}, shared, false},
+    } files[] = {{{{"user", "admin"}, {"password_file", beside}}, shared, false},
                  {{{"user", "admin"}, {"password", kPassword}}, shared, true},
                  {{{"user", "admin"}, {"password", kPassword}}, own, false}};
     for (const auto& c : files) {
@@ -820,18 +804,19 @@ TEST_F(PanelAccess, SecretsComeFromFilesAndTheEnvironment)
     const struct {
         std::vector<std::string> args;
         const char* environment;  // KORVANE_PASSWORD, or empty
-    } commands[] = {{{"--password-file", (folder / "room.pass").string(), "preset", "go", "3"}, ""},
+    } commands[] = {{{"--password-file", secret, "preset", "go", "3"}, ""},
                     {{"preset", "go", "4"}, kPassword}};
     for (const auto& c : commands) {
         std::vector<std::string> args = {"--network", "127.0.0.1", "--port", std::to_string(onvif.Port()), "--user", "admin"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         if (*c.environment) ::setenv("KORVANE_PASSWORD", c.environment, 1);
-        const auto ran = korvane::test::RunTool(args);
+        const auto ran = RunTool(args);
         ::unsetenv("KORVANE_PASSWORD");
         EXPECT_EQ(ran.exit, 0) << ran.output;
         EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s)) << ran.output;
     }
-    std::filesystem::remove_all(folder);
+    std::filesystem::remove(secret);
+    std::filesystem::remove(file);
 }
 
 TEST(PanelDemo, ServesTheSimulatedRoomReadyToTry)
