@@ -24,11 +24,6 @@ struct HttpReply {
     std::string body;
     std::map<std::string, std::string> headers;
     std::string received;  // the answer's bytes as they came
-    std::string Header(const std::string& name) const
-    {
-        const auto found = headers.find(name);
-        return found == headers.end() ? std::string() : found->second;
-    }
     nlohmann::json Json() const { return nlohmann::json::parse(body, nullptr, false); }
     std::string Error() const
     {

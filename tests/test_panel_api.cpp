@@ -382,14 +382,14 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         EXPECT_TRUE(Has(reply.Error(), c.says)) << c.target << ": " << reply.body;
     }
     // JSON answers are never sniffed nor kept; HEAD gets the page's header alone.
-    for (const auto& reply : {Http(m_nPort, "GET", "/api/cameras"), Http(m_nPort, "GET", "/api/nothing")}) {
-        EXPECT_EQ(reply.Header("X-Content-Type-Options"), "nosniff");
-        EXPECT_EQ(reply.Header("Cache-Control"), "no-store");
+    for (auto reply : {Http(m_nPort, "GET", "/api/cameras"), Http(m_nPort, "GET", "/api/nothing")}) {
+        EXPECT_EQ(reply.headers["X-Content-Type-Options"], "nosniff");
+        EXPECT_EQ(reply.headers["Cache-Control"], "no-store");
     }
-    const auto head = Http(m_nPort, "HEAD", "/");
+    auto head = Http(m_nPort, "HEAD", "/");
     EXPECT_EQ(head.status, 200) << head.received;
     EXPECT_EQ(head.received.find("\r\n\r\n") + 4, head.received.size()) << "HEAD / sent a body: " << head.received;
-    EXPECT_NE(head.Header("Content-Length"), "") << head.received;
+    EXPECT_NE(head.headers["Content-Length"], "") << head.received;
     // Nothing moved and the panel still serves.
     EXPECT_TRUE(NoCommand(m_peer));
     for (std::optional<OnvifRequest> r; (r = m_pOnvif->NextRequest(0ms));)
@@ -398,9 +398,9 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
     EXPECT_EQ(CPushClient(m_nPort, "/api/elsewhere").Status(), 404);
 
     // The page, the API and the push channel show the ONVIF camera without its password.
-    const auto page = Http(m_nPort, "GET", "/");
+    auto page = Http(m_nPort, "GET", "/");
     EXPECT_EQ(page.status, 200);
-    EXPECT_TRUE(Has(page.Header("Content-Type"), "text/html"));
+    EXPECT_TRUE(Has(page.headers["Content-Type"], "text/html"));
     EXPECT_TRUE(Has(page.body, "<script>")) << "the script is part of the page";
     CPushClient channel(m_nPort);
     const auto hello = channel.Next();
@@ -522,17 +522,13 @@ TEST_F(PanelApi, ABlockedOrClosedOutputHoldsUpNothingAndAHangupStopsEveryCamera)
     ASSERT_TRUE(Sends("podium/move", {{"direction", "left"}, {"hold_ms", 1500}}, "addr 1: pan left"));
     // Nobody reads the output any more: the line the preset prints breaks the pipe.
     m_pTool->CloseOutput();
-    const auto closed = Clock::now();
     EXPECT_EQ(Post(m_nPort, "/api/cameras/board/preset", {{"action", "set"}, {"number", 5}}).status, 200);
     ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop", 3s)) << "the lease ends the move in a panel that lives on";
-    Took("closed reader: the lease's stop after the reader went", closed);
     EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras").status, 200);
 
     ASSERT_TRUE(Sends("board/move", {{"direction", "up"}, {"hold_ms", 10000}}, "addr 2: tilt up"));
-    const auto hangup = Clock::now();
     m_pTool->Signal(SIGHUP);
     ASSERT_TRUE(FrameWith(m_peer, "addr 2: stop", 2s)) << "SIGHUP stops every camera before the panel ends";
-    Took("SIGHUP: stop after the signal", hangup);
 }
 
 // The tool's other long runs stop the camera on a closed terminal too.
@@ -587,12 +583,8 @@ TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
         }
         if (c.moves.empty()) ASSERT_TRUE(tool.WaitForOutput("listening to")) << tool.Output();
         else ASSERT_TRUE(FrameWith(peer, c.moves)) << c.command[0] << "\n" << tool.Output();
-        const auto hangup = Clock::now();
         tool.Signal(SIGHUP);
-        if (!c.moves.empty()) {
-            EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << c.command[0] << "\n" << tool.Output();
-            Took(c.command[0] + ": stop after SIGHUP", hangup);
-        }
+        if (!c.moves.empty()) EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << c.command[0] << "\n" << tool.Output();
         EXPECT_EQ(tool.WaitExit(), 0) << c.command[0] << "\n" << tool.Output();
     }
 }
@@ -755,9 +747,9 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             EXPECT_EQ(Http(m_nPort, "GET", target + "?token=" + token).status, 200) << target;
         }
         EXPECT_EQ(Http(m_nPort, "POST", "/api/discover?timeout_ms=100").status, 401) << "no search without the token";
-        const auto refused = Post(m_nPort, "/api/cameras/podium/move", {{"direction", "up"}});
+        auto refused = Post(m_nPort, "/api/cameras/podium/move", {{"direction", "up"}});
         EXPECT_EQ(refused.status, 401);
-        EXPECT_EQ(refused.Header("WWW-Authenticate"), "Bearer");
+        EXPECT_EQ(refused.headers["WWW-Authenticate"], "Bearer");
         EXPECT_TRUE(NoCommand(peer)) << "a refused request moves nothing";
         EXPECT_EQ(Post(m_nPort, "/api/cameras/podium/move", {{"direction", "up"}}, {{"Authorization", "Bearer " + token}}).status, 200);
         EXPECT_TRUE(FrameWith(peer, "addr 1: tilt up"));
