@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -12,7 +13,6 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,11 +25,7 @@ struct HttpReply {
     std::map<std::string, std::string> headers;
     std::string received;  // the answer's bytes as they came
     nlohmann::json Json() const { return nlohmann::json::parse(body, nullptr, false); }
-    std::string Error() const
-    {
-        const auto json = Json();
-        return json.is_object() && json.contains("error") ? json["error"].get<std::string>() : std::string();
-    }
+    std::string Error() const { return Json().is_object() ? Json().value("error", "") : ""; }
 };
 
 // A bare TCP connection, for bytes no well-behaved client sends: raw bytes,
@@ -50,15 +46,9 @@ public:
     bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(5))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        bool ended = false;
-        std::function<void()> read = [&] {
-            m_socket.async_read_some(boost::asio::buffer(m_chunk), [&](boost::system::error_code error, std::size_t n) {
-                m_received.append(m_chunk, n);
-                if (error) ended = true;
-                else read();
-            });
-        };
-        read();
+        bool ended = false;  // by an error: the end of the stream, or a reset
+        boost::asio::async_read(m_socket, boost::asio::dynamic_buffer(m_received),
+                                [&](boost::system::error_code, std::size_t) { ended = true; });
         m_io.restart();
         while (!ended && std::chrono::steady_clock::now() < deadline) m_io.run_one_until(deadline);
         if (!ended) {
@@ -74,7 +64,6 @@ public:
 private:
     boost::asio::io_context m_io;
     boost::asio::ip::tcp::socket m_socket;
-    char m_chunk[4096];
     std::string m_received;
 };
 
