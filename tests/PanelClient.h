@@ -2,20 +2,17 @@
 // bounded in time, and a push channel can be dropped the hard way.
 #pragma once
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
 #include <nlohmann/json.hpp>
 
-#include <boost/asio/write.hpp>
-
 #include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -26,17 +23,9 @@ struct HttpReply {
     int status = 0;  // 0: no answer in time
     std::string body;
     std::map<std::string, std::string> headers;
-    std::string Header(const std::string& name) const
-    {
-        const auto found = headers.find(name);
-        return found == headers.end() ? std::string() : found->second;
-    }
+    std::string received;  // the answer's bytes as they came
     nlohmann::json Json() const { return nlohmann::json::parse(body, nullptr, false); }
-    std::string Error() const
-    {
-        const auto json = Json();
-        return json.is_object() && json.contains("error") ? json["error"].get<std::string>() : std::string();
-    }
+    std::string Error() const { return Json().is_object() ? Json().value("error", "") : ""; }
 };
 
 // A bare TCP connection, for bytes no well-behaved client sends: raw bytes,
@@ -57,15 +46,9 @@ public:
     bool ReadToEnd(std::chrono::milliseconds limit = std::chrono::seconds(5))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        bool ended = false;
-        std::function<void()> read = [&] {
-            m_socket.async_read_some(boost::asio::buffer(m_chunk), [&](boost::system::error_code error, std::size_t n) {
-                m_received.append(m_chunk, n);
-                if (error) ended = true;
-                else read();
-            });
-        };
-        read();
+        bool ended = false;  // by an error: the end of the stream, or a reset
+        boost::asio::async_read(m_socket, boost::asio::dynamic_buffer(m_received),
+                                [&](boost::system::error_code, std::size_t) { ended = true; });
         m_io.restart();
         while (!ended && std::chrono::steady_clock::now() < deadline) m_io.run_one_until(deadline);
         if (!ended) {
@@ -77,22 +60,15 @@ public:
         return ended;
     }
     const std::string& Received() const { return m_received; }
-    int Status() const { return m_received.size() > 12 ? std::atoi(m_received.c_str() + 9) : 0; }
-    // What follows the header.
-    std::string Body() const
-    {
-        const std::size_t end = m_received.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : m_received.substr(end + 4);
-    }
 
 private:
     boost::asio::io_context m_io;
     boost::asio::ip::tcp::socket m_socket;
-    char m_chunk[4096];
     std::string m_received;
 };
 
-// One request, answered and closed; a chunked answer is joined by Beast's parser.
+// One request, its target and body sent as they are, answered and closed; a
+// chunked answer is joined by Beast's parser, a HEAD's ends at its header.
 inline HttpReply Http(std::uint16_t port, const std::string& method, const std::string& target,
                       const std::string& body = {}, std::map<std::string, std::string> headers = {},
                       std::chrono::milliseconds limit = std::chrono::seconds(5))
@@ -107,8 +83,10 @@ inline HttpReply Http(std::uint16_t port, const std::string& method, const std::
     connection.Send(request + "\r\n" + body);
     HttpReply reply;
     if (!connection.ReadToEnd(limit)) return reply;
+    reply.received = connection.Received();
     http::response_parser<http::string_body> parser;
     parser.eager(true);
+    parser.skip(method == "HEAD");
     parser.body_limit(boost::none);
     boost::beast::error_code error;
     parser.put(boost::asio::buffer(connection.Received()), error);
@@ -124,24 +102,6 @@ inline HttpReply Post(std::uint16_t port, const std::string& target, const nlohm
                       std::map<std::string, std::string> headers = {})
 {
     return Http(port, "POST", target, body.is_null() ? "" : body.dump(), std::move(headers));
-}
-
-struct RawReply {
-    int status = 0;  // 0: no answer
-    std::string received;
-    std::string body;  // what follows the header
-};
-
-// One whole request, sent as it is, answered and closed.
-inline RawReply RawRequest(std::uint16_t port, const std::string& method, const std::string& target,
-                           const std::string& body = {})
-{
-    CRawConnection connection(port);
-    connection.Send(method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                    "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: " +
-                    std::to_string(body.size()) + "\r\n\r\n" + body);
-    connection.ReadToEnd();
-    return {connection.Status(), connection.Received(), connection.Body()};
 }
 
 // One page's push channel.
@@ -170,7 +130,6 @@ public:
     }
 
     int Status() const { return m_nStatus; }
-    bool Open() const { return m_nStatus == 101; }
 
     // The next message, or nothing when none comes in time (or the channel ended).
     std::optional<nlohmann::json> Next(std::chrono::milliseconds limit = std::chrono::seconds(3))
@@ -198,13 +157,11 @@ public:
     std::optional<nlohmann::json> NextMatching(Match match, std::chrono::milliseconds limit = std::chrono::seconds(3))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            auto message = Next(left);
-            if (!message) return std::nullopt;
-            if (match(*message)) return message;
-        }
+        std::optional<nlohmann::json> message;
+        do {
+            message = Next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        } while (message && !match(*message));
+        return message;
     }
 
     bool Send(const nlohmann::json& message) { return SendText(message.dump()); }
