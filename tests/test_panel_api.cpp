@@ -453,6 +453,10 @@ TEST_F(PanelApi, AStopOvertakesTheMovesASlowCameraHasNotSent)
     CPushClient page(m_nPort);
     for (int i = 0; i < 200; ++i)
         ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "room"}, {"motion", i % 2 ? "right" : "left"}}));
+    // A page's messages are handled in order: once an unknown one is answered,
+    // the panel has taken every hold.
+    ASSERT_TRUE(page.Send({{"op", "every-hold-taken"}}));
+    ASSERT_TRUE(page.NextMatching([](const json& m) { return m["type"] == "error"; }, 10s));
     ASSERT_TRUE(m_pOnvif->NextOf("ContinuousMove", 3s));
     while (m_pOnvif->NextRequest(0ms)) {
     }
