@@ -30,6 +30,31 @@ void Collect(const nlohmann::json& value, std::vector<std::string>& texts, std::
     }
 }
 
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+// The message for the same file with that password written otherwise: the
+// message's own wording may hold the password's letters by chance.
+std::string MessageWithout(const std::string& text, const std::string& password)
+{
+    const std::string written = '"' + password + '"';
+    std::string other = text;
+    const std::size_t at = other.find(written);
+    if (at == std::string::npos) return {};  // written with escapes: no other wording to compare
+    const char filler = password.find('#') == std::string::npos ? '#' : '%';
+    other.replace(at + 1, password.size(), std::string(password.size(), filler));
+    try {
+        ParseCameraFile(other, "cameras.json");
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return {};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -55,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::size_t holders = 0;
             for (const std::string& other : texts) holders += other.find(password) != std::string::npos;
             if (holders == 1)
-                FUZZ_REQUIRE(message.find(password) == std::string::npos, "the message quotes a password: %s",
-                             message.c_str());
+                FUZZ_REQUIRE(Count(message, password) <= Count(MessageWithout(text, password), password),
+                             "the message quotes a password: %s", message.c_str());
         }
         return 0;
     }
