@@ -194,8 +194,15 @@ TEST(Tracking, LifetimesOfTheSharedService)
     moved->SetDeviceAddress(7);
     moved->Close();
     refused->Close();
-
-    // Port 10000 is free again: a new camera binds it and receives.
+    {
+        // Nothing holds port 10000 now, the camera destroyed without Close included.
+        boost::asio::io_context io;
+        boost::asio::ip::udp::socket probe(io, boost::asio::ip::udp::v4());
+        boost::system::error_code taken;
+        probe.bind({boost::asio::ip::udp::v4(), 10000}, taken);
+        EXPECT_FALSE(taken) << taken.message();
+    }
+    // A new camera binds it and receives.
     ReportCollector again;
     auto later = TrackingCamera(peer, 6, PROTOCOL_PELCO_D, &again);
     ASSERT_EQ(later->Open(), 1);
