@@ -396,6 +396,41 @@ TEST(Relay, ReplacedDestroyedAndSelfClosedCamerasLeaveTheListener)
     EXPECT_EQ(reports.Count(), 1u) << "the replaced and the destroyed camera's ports reach nothing";
 }
 
+// An event report still running when the host calls Close has ended before
+// Close returns: the host may free what the report uses.
+TEST(Relay, CloseWaitsForTheReportThatIsRunning)
+{
+    struct Gate {
+        std::promise<void> entered, release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> reports{0};
+        std::atomic<bool> closed{false}, closedWhileRunning{false};
+    } gate;
+    CRelayPeer relay;
+    // Another camera keeps the listener's thread running, so Close has no thread end to wait for.
+    const Opened other = OpenRelayCamera(relay, DEVICE_TYPE_4, PROTOCOL_PELCO_D, 2);
+    Opened cam = OpenRelayCamera(relay, DEVICE_TYPE_4, PROTOCOL_PELCO_D);
+    cam.camera->SetRecvNotify(
+        [](const unsigned char*, int, unsigned int, void* context) {
+            auto* self = static_cast<Gate*>(context);
+            if (self->reports++ > 0) return;
+            self->entered.set_value();
+            self->released.wait_for(5s);
+            self->closedWhileRunning = self->closed.load();
+        },
+        &gate);
+    relay.SendEvent(cam.eventPort, "APPEARS");
+    ASSERT_EQ(gate.entered.get_future().wait_for(3s), std::future_status::ready);
+    auto closing = std::async(std::launch::async, [&] {
+        cam.camera->Close();
+        gate.closed = true;
+    });
+    EXPECT_EQ(closing.wait_for(200ms), std::future_status::timeout) << "Close returned while the report ran";
+    gate.release.set_value();
+    closing.wait();
+    EXPECT_FALSE(gate.closedWhileRunning);
+}
+
 // Relayed cameras opening and closing while events stream to every port the
 // relay ever heard of: no event reaches a camera once its Close or destructor
 // has returned, and each open camera gets its events.
