@@ -41,12 +41,14 @@ std::size_t Count(const std::string& text, const std::string& part)
 // message's own wording may hold the password's letters by chance.
 std::string MessageWithout(const std::string& text, const std::string& password)
 {
+    // Every copy: of a key given twice, the reader keeps the last.
     const std::string written = '"' + password + '"';
-    std::string other = text;
-    const std::size_t at = other.find(written);
-    if (at == std::string::npos) return {};  // written with escapes: no other wording to compare
     const char filler = password.find('#') == std::string::npos ? '#' : '%';
-    other.replace(at + 1, password.size(), std::string(password.size(), filler));
+    std::string other = text;
+    std::size_t at = other.find(written);
+    if (at == std::string::npos) return {};  // written with escapes: no other wording to compare
+    for (; at != std::string::npos; at = other.find(written, at + written.size()))
+        other.replace(at + 1, password.size(), std::string(password.size(), filler));
     try {
         ParseCameraFile(other, "cameras.json");
     } catch (const UsageError& error) {
@@ -67,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string message = error.what();
         FUZZ_REQUIRE(message.rfind("cameras.json: ", 0) == 0, "the message does not name the file: %s",
                      message.c_str());
-        // A password that is no part of anything else in the file must not
-        // show up in the message.
+        // A password that is no part of anything else in the file shows in
+        // the message no more often than the message's own wording holds it.
         std::vector<std::string> texts, passwords;
         try {
             Collect(nlohmann::json::parse(text), texts, passwords);
