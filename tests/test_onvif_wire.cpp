@@ -72,6 +72,7 @@ TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
     const auto nonce = Base64Decode(Child(token, "Nonce").child_value());
     ASSERT_TRUE(nonce);
     EXPECT_EQ(nonce->size(), 16u);
+    EXPECT_NE(SecurityHeader("ad<min", "pw", *created), SecurityHeader("ad<min", "pw", *created)) << "one nonce twice";
     EXPECT_EQ(PasswordDigest(*nonce, "2026-12-06T15:04:05Z", "pw"), Child(token, "Password").child_value());
     EXPECT_EQ(NamespaceOf(Child(Child(envelope, "Body"), "Stop")), kNsPtz);
 }
