@@ -141,6 +141,11 @@ TEST(Relay, OpenCommandAndCloseCarryTheirFieldsAndOnlyType4GetsEvents)
         ASSERT_TRUE(notice);
         EXPECT_EQ(notice->bytes, Le32({3}) + EventPortField(eventPort));
         EXPECT_EQ(cam.Open(), 0) << "nothing is made again until the next SetDeviceType";
+        cam.SetDeviceType(static_cast<DEVICETYPE>(c.type));
+        EXPECT_EQ(cam.Open(), 1) << "which makes them again";
+        ASSERT_TRUE(relay.NextOfKind(1, 3s));
+        cam.Close();
+        ASSERT_TRUE(relay.NextOfKind(3, 3s));
     }
 }
 
@@ -425,7 +430,7 @@ TEST(Relay, CloseWaitsForTheReportThatIsRunning)
         cam.camera->Close();
         gate.closed = true;
     });
-    EXPECT_EQ(closing.wait_for(200ms), std::future_status::timeout) << "Close returned while the report ran";
+    EXPECT_EQ(closing.wait_for(500ms), std::future_status::timeout) << "Close returned while the report ran";
     gate.release.set_value();
     closing.wait();
     EXPECT_FALSE(gate.closedWhileRunning);
