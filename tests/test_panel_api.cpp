@@ -242,7 +242,10 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
 {
     CPushClient one(m_nPort), two(m_nPort);
-    for (CPushClient* page : {&one, &two}) ASSERT_TRUE(page->Next()) << "no greeting";
+    for (CPushClient* page : {&one, &two}) {
+        const auto hello = page->Next();
+        ASSERT_TRUE(hello && (*hello)["type"] == "hello") << "no greeting";
+    }
     const std::vector<std::pair<int, std::uint8_t>> sent = {{1, 0x50}, {2, 0x56}, {1, 0x52}, {2, 0x57}, {1, 0x51}};
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"podium", "target appears"}, {"board", "writing starts"}, {"podium", "close-up ready"},
