@@ -3,8 +3,8 @@
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer
 #   scripts/sanitize.sh tsan   ThreadSanitizer
 #   scripts/sanitize.sh asan|tsan REGEX   only the tests whose names match
-#                              (Panel, for the panel's tests);
-#                              SANITIZE_TARGETS="korvane panel_tests" builds only those
+#                              (e.g. Panel: the panel's tests); with
+#                              SANITIZE_TARGETS="korvane panel_tests" only those are built
 # The korvane tool and its panel are built sanitized too: their tests drive
 # cameras through them and must be as clean as the library's.
 set -euo pipefail
