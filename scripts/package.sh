@@ -10,7 +10,8 @@
 #   scripts/package.sh [deb|win64|win32]...   (default: all three)
 # Build folders: build-pkg-deb, -win64, -win32 (beside build-win, so that
 # their objects come from the compiler cache); the Windows dependencies are those of
-# scripts/test-windows.sh (build-win/deps, build-win-x86/deps), made if missing.
+# scripts/test-windows.sh (its cache, linked from build-win/deps and
+# build-win-x86/deps), made if missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/compiler-cache.sh

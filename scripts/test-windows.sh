@@ -2,6 +2,9 @@
 # The Windows build, made on Debian: installs what is missing, cross-builds
 # the dependencies from Debian's sources (once; kept in the build folder),
 # then Korvanu.dll, korvane.exe and the tests, and runs the tests under wine.
+# The dependencies are kept outside the checkout (KORVANE_WIN_DEPS_CACHE,
+# default ~/.cache/korvane/win-deps), keyed by their recipe, so a fresh clone
+# on the same machine does not build them again.
 # 64-bit: everything, every test. 32-bit (BUILD-x86): the library and the
 # tests of the frames, of the C interface and one end-to-end test per mode.
 # Then a C host built by clang as MSVC would (no MSVC runtime) links the
@@ -46,12 +49,19 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # --- dependencies, from Debian's source packages ---------------------------
-# One prefix per architecture: BUILD/deps/prefix.
+# One prefix per architecture and recipe in the cache; BUILD/deps/prefix
+# links to it. The key is this function's own text and the toolchains, so any
+# change of the recipe builds a new prefix beside the old one.
+deps_cache=${KORVANE_WIN_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane/win-deps}
 build_deps() {  # toolchain, build folder
-  local toolchain=$1 deps=$2/deps
+  local toolchain=$1
+  local recipe
+  recipe=$( { declare -f build_deps; cat "$toolchain" "$root/cmake/mingw-w64-x86_64.cmake"; } | sha1sum | cut -c1-12)
+  local deps=$deps_cache/$(basename "$toolchain" .cmake)-$recipe
   local prefix=$deps/prefix
-  # Bump when the recipe below changes, so that a kept prefix is rebuilt.
-  local recipe="1 $(cat "$toolchain" "$root/cmake/mingw-w64-x86_64.cmake" | sha1sum | cut -c1-12)"
+  mkdir -p "$2/deps"
+  [ -L "$2/deps/prefix" ] || rm -rf "$2/deps/prefix"  # a prefix of the old layout
+  ln -sfn "$prefix" "$2/deps/prefix"
   if [ "$(cat "$prefix/.recipe" 2>/dev/null)" != "$recipe" ]; then
     rm -rf "$deps"
     mkdir -p "$deps/src" "$prefix/include"
@@ -102,8 +112,8 @@ build_deps() {  # toolchain, build folder
 }
 build_deps "$toolchain" "$build"
 build_deps "$toolchain32" "$build32"
-prefix=$build/deps/prefix
-prefix32=$build32/deps/prefix
+prefix=$(realpath "$build/deps/prefix")
+prefix32=$(realpath "$build32/deps/prefix")
 # scripts/package.sh needs the prefixes only.
 [ -z "${KORVANE_WIN_DEPS_ONLY:-}" ] || exit 0
 
