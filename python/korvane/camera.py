@@ -230,15 +230,19 @@ class _Inbox:
 
     def __init__(self, size: int):
         self.callback: Optional[ReportCallable] = None
-        self.queueing = False
+        self.asked = False  # reports wanted without a callable (reports=True, reports_on)
         self.queue: Deque[Report] = collections.deque(maxlen=size)
         self.dropped = 0
         self.closed = False
         self.changed = threading.Condition()
 
+    @property
+    def on(self) -> bool:
+        return self.asked or self.callback is not None
+
     def __call__(self, report: Report) -> None:
         with self.changed:
-            if self.queueing:
+            if self.on:
                 # Full: the oldest goes, so a reader that fell behind reads the newest.
                 self.dropped += len(self.queue) == self.queue.maxlen
                 self.queue.append(report)
@@ -426,7 +430,8 @@ class Camera:
             if not cam.set_comm_device(device, baud, data_bits, protocol):
                 raise KorvaneError(cam.link_state[1] or f"cannot open serial device {device!r}")
             cam.on_report = on_report
-            cam.reports_on = reports or on_report is not None
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"serial device {device!r}")
         return cam
 
@@ -445,7 +450,8 @@ class Camera:
             cam.set_system_type(system_type)
             cam.set_system_param(protocol, host, port)
             cam.on_report = on_report
-            cam.reports_on = reports or on_report is not None
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"tracking system {host}:{port} (local UDP port 10000 taken?)")
         return cam
 
@@ -487,7 +493,8 @@ class Camera:
             cam.set_device_type(device_type)
             cam.set_socket_param(protocol, host, port, value4, user, password, text7)
             cam.on_report = on_report
-            cam.reports_on = reports or on_report is not None
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"{host}:{port} through the relay service")
         return cam
 
@@ -576,10 +583,10 @@ class Camera:
 
     @property
     def on_report(self) -> Optional[ReportCallable]:
-        """Called with a Report on one of the library's threads; setting it
-        switches reports on (see reports_on), None only drops the callable.
-        Set before open(). Exceptions it raises are printed; the report still
-        reaches reports()."""
+        """Called with a Report on one of the library's threads; a callable
+        switches reports on (see reports_on), None switches them off again
+        unless they were asked for without one. Set before open(). Exceptions
+        it raises are printed; the report still reaches reports()."""
         return self._inbox.callback
 
     @on_report.setter
@@ -589,7 +596,6 @@ class Camera:
         with self._lock:
             self._live()
             self._inbox.callback = receiver
-            self._inbox.queueing = self._inbox.queueing or receiver is not None
             self._register()
 
     @property
@@ -598,7 +604,7 @@ class Camera:
         and to the queue reports() reads. Set True before open(): a serial
         camera then sends presets 88 and 100 as it opens, the tracker's switch
         for its reports. False switches both off."""
-        return self._inbox.queueing
+        return self._inbox.on
 
     @reports_on.setter
     def reports_on(self, on: bool) -> None:
@@ -606,7 +612,7 @@ class Camera:
             raise TypeError(f"reports_on must be a bool, not {type(on).__name__}")
         with self._lock:
             self._live()
-            self._inbox.queueing = on
+            self._inbox.asked = on
             if not on:
                 self._inbox.callback = None
             self._register()
@@ -620,7 +626,7 @@ class Camera:
         them). Raises KorvaneError when reports are off (see reports_on)."""
         if timeout is not None and (isinstance(timeout, bool) or not isinstance(timeout, (int, float))):
             raise TypeError(f"timeout must be a number of seconds or None, not {type(timeout).__name__}")
-        if not self._inbox.queueing:
+        if not self._inbox.on:
             raise KorvaneError(f"reports are off for {self!r}: open it with reports=True, or set reports_on "
                                "before open()")
         return self._read_reports(timeout)

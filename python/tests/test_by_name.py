@@ -56,6 +56,7 @@ def test_reports_queue_beside_the_callable_keep_the_newest_and_end_on_close(sim)
             quiet.reports()
     inbox = Inbox()
     with Camera.serial(device, address=2, on_report=inbox, report_queue=3) as cam:
+        peer.wait_for(r"\(ff 02 00 07 00 64 6d\)")  # the report switch, preset 100, went out
         for code in ("a", "d", "a", "d", "52"):
             peer.type(code)
         assert inbox.wait(5)
@@ -74,6 +75,18 @@ def test_reports_queue_beside_the_callable_keep_the_newest_and_end_on_close(sim)
         peer.wait_for(r"\(ff 02 00 07 00 64 6d\)")
         peer.type("d")
         assert next(cam.reports(timeout=WAIT)).message is Message.TARGET_DISAPPEARS
+        cam.on_report = inbox
+        cam.on_report = None
+        assert cam.reports_on, "reports asked for stay on without the callable"
+    # A callable set and taken back leaves them off, as before: the open sends no presets.
+    with Camera(korvane.Mode.SERIAL) as cam:
+        cam.set_device_address(2)
+        assert cam.set_comm_device(device)
+        cam.on_report = inbox
+        cam.on_report = None
+        assert cam.open() and not cam.reports_on
+        cam.stop()
+        assert frame(peer) == "ff 02 00 00 00 00 02"
 
 
 def test_link_state_is_a_named_tuple_of_an_enum_and_the_reason(tmp_path):
