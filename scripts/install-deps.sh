@@ -18,6 +18,8 @@ test_packages=(
   chromium chromium-driver python3-selenium
   # the C++ wrapper under clang, the C# binding under mono, the .deb's test
   clang mono-mcs mono-runtime dpkg-dev file
+  # the docs' examples: the panel's API, a camera certificate's fingerprint
+  curl openssl
 )
 
 case "${1:-test}" in

@@ -4,6 +4,7 @@ import ctypes
 import ctypes.util
 import os
 import sys
+import sysconfig
 import threading
 from typing import Any, List, Optional, Tuple
 
@@ -80,6 +81,24 @@ _lock = threading.Lock()
 _library: Optional[ctypes.CDLL] = None
 
 
+def _prefix_folders(here: str) -> List[str]:
+    """The library folders of the prefix an installed package lies in:
+    PREFIX/lib/python3/dist-packages/korvane (Debian) or
+    PREFIX/lib/pythonX.Y/site-packages/korvane finds PREFIX/lib/MULTIARCH,
+    PREFIX/lib and PREFIX/lib64, where the same install put the library."""
+    site = os.path.dirname(here)
+    python = os.path.dirname(site)
+    if os.path.basename(site) not in ("dist-packages", "site-packages") or \
+            not os.path.basename(python).startswith("python"):
+        return []
+    prefix = os.path.dirname(os.path.dirname(python))
+    multiarch = sysconfig.get_config_var("MULTIARCH")
+    folders = [os.path.dirname(python)]
+    folders += [os.path.join(prefix, "lib", multiarch)] if multiarch else []
+    folders += [os.path.join(prefix, "lib"), os.path.join(prefix, "lib64")]
+    return list(dict.fromkeys(folders))
+
+
 def _candidates() -> List[Tuple[str, str]]:
     """(where, path) pairs in the order they are tried."""
     configured = os.environ.get("KORVANE_LIBRARY")
@@ -90,6 +109,8 @@ def _candidates() -> List[Tuple[str, str]]:
     here = os.path.dirname(os.path.abspath(__file__))
     found = [("beside the package", os.path.join(here, n)) for n in _FILE_NAMES
              if os.path.exists(os.path.join(here, n))]
+    found += [("in the package's prefix", os.path.join(folder, n)) for folder in _prefix_folders(here)
+              for n in _FILE_NAMES if os.path.exists(os.path.join(folder, n))]
     system = ctypes.util.find_library("Korvanu")
     found += [("system path", name) for name in ((system,) if system else ()) + _FILE_NAMES]
     return found
@@ -104,11 +125,16 @@ def _load() -> ctypes.CDLL:
             failures.append(f"  {where}: {path}: {error}")
     configured = os.environ.get("KORVANE_LIBRARY")
     hint = ("KORVANE_LIBRARY is set but does not name a loadable library"
-            if configured else "looked beside the package and on the system path")
+            if configured else "looked beside the package, in its install prefix and on the system path")
     raise LibraryNotFoundError(
         f"Korvanu library ({_FILE_NAMES[0]}) not found: {hint}.\n" + "\n".join(failures) +
         f"\nPoint at it with KORVANE_LIBRARY=/path/to/{_FILE_NAMES[0]} (or its folder), copy it beside "
         f"the korvane package, or install it where the system finds libraries.")
+
+
+def library_path() -> str:
+    """The file the Korvanu library was loaded from (loading it if need be)."""
+    return str(library()._name)
 
 
 def library() -> Any:

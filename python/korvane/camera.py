@@ -1,6 +1,7 @@
 """The Camera class over the C interface."""
 
 import atexit
+import collections
 import ctypes
 import itertools
 import os
@@ -9,24 +10,28 @@ import threading
 import traceback
 import weakref
 from enum import IntEnum
-from typing import Any, Callable, Dict, FrozenSet, NamedTuple, Optional, Tuple, Type, TypeVar, Union
+from typing import (Any, Callable, Deque, Dict, FrozenSet, Iterator, NamedTuple, Optional, Tuple, Type, TypeVar,
+                    Union)
 
 from ._library import MESSAGE_FN, REPORT_FN, library
 
 
 class Mode(IntEnum):
+    """How the camera is reached."""
     SERIAL = 1
     NETWORK = 2
     TRACKSYSTEM = 3
 
 
 class Protocol(IntEnum):
+    """The frames the camera takes (by name: "pelco-d", "pelco-p", "visca")."""
     PELCO_D = 1
     PELCO_P = 2
     VISCA = 3
 
 
 class DeviceType(IntEnum):
+    """A network camera's kind (by name: "onvif", "relay1", "relay2", "relay4")."""
     RELAY_1 = 1
     RELAY_2 = 2
     ONVIF = 3
@@ -34,22 +39,26 @@ class DeviceType(IntEnum):
 
 
 class TrackSystemType(IntEnum):
+    """The tracking system's type."""
     TYPE_1 = 1
 
 
 class PresetOp(IntEnum):
+    """What preset() does with the number."""
     GO = 0
     SET = 1
     CLEAR = 2
 
 
 class LinkState(IntEnum):
+    """What the library last saw of a camera's link."""
     UNCHECKED = 0  # nothing seen yet, or a link that cannot tell (tracking system, serial line)
     OK = 1         # the ONVIF camera or the relay answered
     FAILED = 2     # a request failed or timed out, a send failed
 
 
 class Message(IntEnum):
+    """What a report says."""
     TARGET_APPEARS = 0x8400
     TARGET_DISAPPEARS = 0x8401
     CLOSEUP_READY = 0x8402
@@ -61,8 +70,16 @@ class Message(IntEnum):
 
 
 class Report(NamedTuple):
+    """One report from the camera or its tracking system: what it says (a
+    Message, or the number when it is none of them) and its bytes."""
     message: Union[Message, int]
     data: bytes
+
+
+class LinkStatus(NamedTuple):
+    """Camera.link_state: the state and, when it failed, why."""
+    state: LinkState
+    reason: str
 
 
 class KorvaneError(Exception):
@@ -122,6 +139,25 @@ ReportCallable = Callable[[Report], object]
 MessageCallable = Callable[[str, str], object]
 ProtocolLike = Union[Protocol, int, str]
 DeviceTypeLike = Union[DeviceType, int, str]
+
+# Commands by name, as the tool and the panel name them.
+_MOVES = {"up": "move_up", "down": "move_down", "left": "move_left", "right": "move_right",
+          "up-left": "move_top_left", "up-right": "move_top_right", "down-left": "move_bottom_left",
+          "down-right": "move_bottom_right"}
+DIRECTIONS = tuple(_MOVES)
+_LENS = {"zoom": {"in": "zoom_plus", "out": "zoom_minus"}, "focus": {"far": "focus_plus", "near": "focus_minus"},
+         "iris": {"open": "iris_plus", "close": "iris_minus"}}
+
+
+def _choice(name: str, value: object, choices: Dict[str, str]) -> str:
+    """The method a named command stands for: "up-left", "UP_LEFT" and "top-left" alike."""
+    if not isinstance(value, str):
+        raise TypeError(f"{name} must be a str, not {type(value).__name__}")
+    key = value.strip().lower().replace("_", "-").replace("top", "up").replace("bottom", "down")
+    if key not in choices:
+        raise ValueError(f"{name} must be one of {', '.join(choices)}, not {value!r}")
+    return choices[key]
+
 
 # The library's operations (KORVANE_OP_*) by name.
 OPERATIONS = ("move", "zoom", "focus", "iris", "preset", "track", "autozoom", "autowrite", "test", "position",
@@ -184,8 +220,49 @@ def _device_type(value: object) -> DeviceType:
 # callback object collected while the library may still call it crashes the
 # process. Each camera's context is a key into _receivers, dropped only after
 # korvane_camera_free has returned (no report runs after that).
-_receivers: Dict[int, ReportCallable] = {}
 _keys = itertools.count(1)
+
+
+class _Inbox:
+    """Where a camera's reports go: its bounded queue for Camera.reports(),
+    then its report callable. Holds nothing of the camera, so a camera the
+    host lets go is still collected."""
+
+    def __init__(self, size: int):
+        self.callback: Optional[ReportCallable] = None
+        self.asked = False  # reports wanted without a callable (reports=True, reports_on)
+        self.queue: Deque[Report] = collections.deque(maxlen=size)
+        self.dropped = 0
+        self.closed = False
+        self.changed = threading.Condition()
+
+    @property
+    def on(self) -> bool:
+        return self.asked or self.callback is not None
+
+    def __call__(self, report: Report) -> None:
+        with self.changed:
+            if self.on:
+                # Full: the oldest goes, so a reader that fell behind reads the newest.
+                self.dropped += len(self.queue) == self.queue.maxlen
+                self.queue.append(report)
+                self.changed.notify_all()
+        callback = self.callback
+        if callback is not None:
+            callback(report)
+
+    def get(self, timeout: Optional[float]) -> Optional[Report]:
+        with self.changed:
+            self.changed.wait_for(lambda: self.queue or self.closed, timeout)
+            return self.queue.popleft() if self.queue else None
+
+    def close(self) -> None:
+        with self.changed:
+            self.closed = True
+            self.changed.notify_all()
+
+
+_receivers: Dict[int, _Inbox] = {}
 
 
 def _deliver(data: Any, length: int, message: int, ctx: Optional[int]) -> None:
@@ -201,7 +278,7 @@ def _deliver(data: Any, length: int, message: int, ctx: Optional[int]) -> None:
             code = message
         receiver(Report(code, payload))
     except BaseException:  # noqa: B036 - the host's error must not reach the library's thread
-        print("korvane: the report callable raised; the report is dropped:", file=sys.stderr)
+        print("korvane: the report callable raised:", file=sys.stderr)
         traceback.print_exc()
 
 
@@ -309,17 +386,26 @@ class Camera:
     operation the camera's link cannot send raises Unsupported. Calls may
     come from several threads: one runs at a time, and close() waits for the
     one running. Closing releases the camera; it is closed when collected, too.
+
+    Commands by name: move("left") (DIRECTIONS), zoom("in"), focus("far"),
+    iris("open"), beside move_left(), zoom_plus() and the rest. Reports come
+    to on_report on a library thread, and with reports=True (or reports_on)
+    also to a queue read by iterating reports(timeout).
     """
 
-    def __init__(self, mode: Union[Mode, int]):
+    def __init__(self, mode: Union[Mode, int], report_queue: int = 1000):
+        """A camera of this mode, not set up yet; report_queue bounds the
+        queue reports() reads (the oldest report goes when it is full)."""
         if isinstance(mode, bool) or not isinstance(mode, int):
             raise TypeError(f"mode must be a Mode, not {type(mode).__name__}")
+        self._inbox = _Inbox(_check_int("report_queue", report_queue, 1, 10_000_000))
         self._lock = threading.RLock()
         self._lib = library()
         self._handle: Optional[int] = self._lib.korvane_camera_new(int(mode))
         if not self._handle:
             raise MemoryError("korvane_camera_new")
         self._key = next(_keys)
+        _receivers[self._key] = self._inbox
         _open_cameras.add(self)
         self.mode: Union[Mode, int] = Mode(mode) if mode in Mode._value2member_map_ else mode
         self._where = ""
@@ -329,11 +415,14 @@ class Camera:
     @classmethod
     def serial(cls, device: Union[str, "os.PathLike[str]"], address: int = 1, baud: int = 9600,
                data_bits: int = 8, protocol: ProtocolLike = Protocol.PELCO_D, speed: Optional[int] = None,
-               on_report: Optional[ReportCallable] = None) -> "Camera":
-        """A camera on a serial line (RS-485/RS-232) at its bus address, opened."""
+               on_report: Optional[ReportCallable] = None, reports: bool = False,
+               report_queue: int = 1000) -> "Camera":
+        """A camera on a serial line (RS-485/RS-232) at its bus address, opened.
+        With on_report or reports=True, opening sends presets 88 and 100 (the
+        tracker's switch for its reports) and reports() yields them."""
         _check_text("device", device, allow_none=False)
         protocol = _protocol(protocol)
-        cam = cls(Mode.SERIAL)
+        cam = cls(Mode.SERIAL, report_queue)
         with cam._closed_on_error():
             cam.set_device_address(address)
             if speed is not None:
@@ -341,15 +430,19 @@ class Camera:
             if not cam.set_comm_device(device, baud, data_bits, protocol):
                 raise KorvaneError(cam.link_state[1] or f"cannot open serial device {device!r}")
             cam.on_report = on_report
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"serial device {device!r}")
         return cam
 
     @classmethod
     def tracking(cls, host: str, port: int, address: int = 1, protocol: ProtocolLike = Protocol.PELCO_D,
                  system_type: Union[TrackSystemType, int] = TrackSystemType.TYPE_1, speed: Optional[int] = None,
-                 on_report: Optional[ReportCallable] = None) -> "Camera":
-        """A camera reached through the tracking system at host:port (UDP), opened."""
-        cam = cls(Mode.TRACKSYSTEM)
+                 on_report: Optional[ReportCallable] = None, reports: bool = False,
+                 report_queue: int = 1000) -> "Camera":
+        """A camera reached through the tracking system at host:port (UDP),
+        opened; with reports=True, reports() yields its reports."""
+        cam = cls(Mode.TRACKSYSTEM, report_queue)
         with cam._closed_on_error():
             cam.set_device_address(address)
             if speed is not None:
@@ -357,6 +450,8 @@ class Camera:
             cam.set_system_type(system_type)
             cam.set_system_param(protocol, host, port)
             cam.on_report = on_report
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"tracking system {host}:{port} (local UDP port 10000 taken?)")
         return cam
 
@@ -383,12 +478,14 @@ class Camera:
     def relay(cls, host: str, port: int, device_type: DeviceTypeLike = DeviceType.RELAY_1, address: int = 1,
               protocol: ProtocolLike = Protocol.PELCO_D, user: str = "", password: str = "", value4: int = 0,
               text7: str = "", speed: Optional[int] = None,
-              on_report: Optional[ReportCallable] = None) -> "Camera":
-        """A device behind the relay service on this machine, opened."""
+              on_report: Optional[ReportCallable] = None, reports: bool = False,
+              report_queue: int = 1000) -> "Camera":
+        """A device behind the relay service on this machine, opened; with
+        reports=True, reports() yields its target events (relay4)."""
         device_type = _device_type(device_type)
         if device_type is DeviceType.ONVIF:
             raise ValueError("device_type must be a relayed type; use Camera.onvif for an ONVIF camera")
-        cam = cls(Mode.NETWORK)
+        cam = cls(Mode.NETWORK, report_queue)
         with cam._closed_on_error():
             cam.set_device_address(address)
             if speed is not None:
@@ -396,6 +493,8 @@ class Camera:
             cam.set_device_type(device_type)
             cam.set_socket_param(protocol, host, port, value4, user, password, text7)
             cam.on_report = on_report
+            if reports:
+                cam.reports_on = True
             cam._open_or_raise(f"{host}:{port} through the relay service")
         return cam
 
@@ -484,22 +583,71 @@ class Camera:
 
     @property
     def on_report(self) -> Optional[ReportCallable]:
-        """Called with a Report on one of the library's threads. Set before
-        open(). Exceptions it raises are printed and the report dropped."""
-        return _receivers.get(self._key)
+        """Called with a Report on one of the library's threads; a callable
+        switches reports on (see reports_on), None switches them off again
+        unless they were asked for without one. Set before open(). Exceptions
+        it raises are printed; the report still reaches reports()."""
+        return self._inbox.callback
 
     @on_report.setter
     def on_report(self, receiver: Optional[ReportCallable]) -> None:
         if receiver is not None and not callable(receiver):
             raise TypeError(f"on_report must be callable or None, not {type(receiver).__name__}")
         with self._lock:
-            handle = self._live()
-            if receiver is None:
-                self._lib.korvane_set_recv_notify(handle, ctypes.cast(0, REPORT_FN), None)
-                _receivers.pop(self._key, None)
-            else:
-                _receivers[self._key] = receiver
-                self._lib.korvane_set_recv_notify(handle, _REPORT_CALLBACK, self._key)
+            self._live()
+            self._inbox.callback = receiver
+            self._register()
+
+    @property
+    def reports_on(self) -> bool:
+        """Whether the library hands this camera's reports over, to on_report
+        and to the queue reports() reads. Set True before open(): a serial
+        camera then sends presets 88 and 100 as it opens, the tracker's switch
+        for its reports. False switches both off."""
+        return self._inbox.on
+
+    @reports_on.setter
+    def reports_on(self, on: bool) -> None:
+        if not isinstance(on, bool):
+            raise TypeError(f"reports_on must be a bool, not {type(on).__name__}")
+        with self._lock:
+            self._live()
+            self._inbox.asked = on
+            if not on:
+                self._inbox.callback = None
+            self._register()
+
+    def reports(self, timeout: Optional[float] = None) -> Iterator[Report]:
+        """The camera's reports, oldest first, as they arrive: iterating waits
+        for the next one. Ends once timeout seconds pass without a report
+        (None: never), or once the camera is closed and the queue is empty.
+        The queue is fed beside on_report and holds the last report_queue
+        reports; when it is full the oldest goes (reports_dropped counts
+        them). Raises KorvaneError when reports are off (see reports_on)."""
+        if timeout is not None and (isinstance(timeout, bool) or not isinstance(timeout, (int, float))):
+            raise TypeError(f"timeout must be a number of seconds or None, not {type(timeout).__name__}")
+        if not self._inbox.on:
+            raise KorvaneError(f"reports are off for {self!r}: open it with reports=True, or set reports_on "
+                               "before open()")
+        return self._read_reports(timeout)
+
+    def _read_reports(self, timeout: Optional[float]) -> Iterator[Report]:
+        while True:
+            report = self._inbox.get(timeout)
+            if report is None:
+                return
+            yield report
+
+    @property
+    def reports_dropped(self) -> int:
+        """How many reports the full queue let go, oldest first, unread."""
+        return self._inbox.dropped
+
+    def _register(self) -> None:
+        if self.reports_on:
+            self._lib.korvane_set_recv_notify(self._live(), _REPORT_CALLBACK, self._key)
+        else:
+            self._lib.korvane_set_recv_notify(self._live(), ctypes.cast(0, REPORT_FN), None)
 
     # --- what the link can do, and what it last did ----------------------------
     def can(self, operation: str) -> bool:
@@ -525,12 +673,13 @@ class Camera:
         return first.value, last.value
 
     @property
-    def link_state(self) -> Tuple[int, str]:
-        """(LinkState, reason): what the library last saw of the link."""
+    def link_state(self) -> LinkStatus:
+        """LinkStatus(state, reason): what the library last saw of the link;
+        state, reason = cam.link_state unpacks it."""
         reason = ctypes.create_string_buffer(512)
         with self._lock:
             state = int(self._lib.korvane_link_state(self._live(), reason, len(reason)))
-        return LinkState(state), reason.value.decode("utf-8", "replace")
+        return LinkStatus(LinkState(state), reason.value.decode("utf-8", "replace"))
 
     # --- link ----------------------------------------------------------------
     def open(self) -> bool:
@@ -553,6 +702,9 @@ class Camera:
             self._lib.korvane_close(handle)  # tells the relay service too
             self._lib.korvane_camera_free(handle)
         _receivers.pop(getattr(self, "_key", 0), None)
+        inbox = getattr(self, "_inbox", None)
+        if inbox is not None:
+            inbox.close()  # a reader of reports() ends once the queue is empty
 
     @property
     def closed(self) -> bool:
@@ -578,6 +730,23 @@ class Camera:
         return f"<korvane.Camera {mode}{where} address {self._address} {state}>"
 
     # --- commands ------------------------------------------------------------
+    def move(self, direction: str) -> None:
+        """Move until stop(): "up", "down", "left", "right", "up-left",
+        "up-right", "down-left" or "down-right" (korvane.DIRECTIONS)."""
+        self._send("move", _choice("direction", direction, _MOVES))
+
+    def zoom(self, direction: str) -> None:
+        """Zoom "in" (tele) or "out" (wide) until stop()."""
+        self._send("zoom", _choice("direction", direction, _LENS["zoom"]))
+
+    def focus(self, direction: str) -> None:
+        """Focus "far" or "near" until stop()."""
+        self._send("focus", _choice("direction", direction, _LENS["focus"]))
+
+    def iris(self, direction: str) -> None:
+        """Open ("open") or close ("close") the iris."""
+        self._send("iris", _choice("direction", direction, _LENS["iris"]))
+
     def move_up(self) -> None:
         """Tilt up until stop()."""
         self._send("move", "move_up")
