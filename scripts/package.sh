@@ -58,6 +58,21 @@ for target in "${targets[@]}"; do
         -DKORVANE_WIN_PREFIX="$root/$deps" >/dev/null
       cmake --build build-pkg-$target -j "$(nproc)"
       (cd build-pkg-$target && cpack -G ZIP >/dev/null)
+      # The licences travel with the zip; a host configured for the MSVC
+      # target (clang-cl) finds Korvanu.lib through the CMake package.
+      zip=$dist/korvane-$version-$target.zip
+      for f in LICENSE THIRD-PARTY-NOTICES.txt; do
+        unzip -l "$zip" | grep -q "korvane-$version-$target/$f\$" || { echo "$zip lacks $f"; exit 1; }
+      done
+      scratch=$(mktemp -d)
+      unzip -q "$zip" -d "$scratch"
+      if [ $target = win64 ]; then msvc=x86_64-pc-windows-msvc; else msvc=i686-pc-windows-msvc; fi
+      env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER \
+        cmake -S tests/msvc_host/find_package -B "$scratch/msvc" -DKORVANE_MSVC_TARGET=$msvc \
+        -DCMAKE_TOOLCHAIN_FILE="$root/tests/msvc_host/find_package/clang-cl.cmake" \
+        -DCMAKE_PREFIX_PATH="$scratch/korvane-$version-$target" | grep 'MSVC host links' ||
+        { rm -rf "$scratch"; echo "the Windows CMake package gives MSVC hosts no Korvanu.lib"; exit 1; }
+      rm -rf "$scratch"
       ;;
     *) echo "usage: $0 [deb|win64|win32]..." >&2; exit 2 ;;
   esac
