@@ -34,6 +34,12 @@ case "$(dpkg-deb -f "${debs[3]}" Depends)" in *libkorvanu0*python3*) ;; *) fail 
 dpkg -i "${debs[@]}" >/dev/null
 files=$(dpkg -L "${packages[@]}")
 
+# Debian's way: hardened (bind now), and no RUNPATH into the system's libdir.
+for elf in /usr/bin/korvane "$(dpkg -L libkorvanu0 | grep 'libKorvanu\.so\.[0-9.]*$' | tail -n1)"; do
+  flags=$(readelf -d "$elf")
+  ! grep -qE 'RPATH|RUNPATH' <<<"$flags" || fail "$elf has a RUNPATH"
+  grep -q BIND_NOW <<<"$flags" || fail "$elf is not linked with -z now"
+done
 tool=$(korvane --version)
 [ "$tool" = "korvane $version (library $version)" ] || fail "korvane --version: $tool"
 python=$(cd / && /usr/bin/python3 -c 'import korvane; print(korvane.__version__, korvane.library_version())')
