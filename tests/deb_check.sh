@@ -36,9 +36,9 @@ files=$(dpkg -L "${packages[@]}")
 
 # Debian's way: hardened (bind now), and no RUNPATH into the system's libdir.
 for elf in /usr/bin/korvane "$(dpkg -L libkorvanu0 | grep 'libKorvanu\.so\.[0-9.]*$' | tail -n1)"; do
-  flags=$(readelf -d "$elf")
-  ! grep -qE 'RPATH|RUNPATH' <<<"$flags" || fail "$elf has a RUNPATH"
-  grep -q BIND_NOW <<<"$flags" || fail "$elf is not linked with -z now"
+  dynamic=$(readelf -d "$elf")
+  ! grep -qE 'RPATH|RUNPATH' <<<"$dynamic" || fail "$elf has a RUNPATH"
+  grep -q BIND_NOW <<<"$dynamic" || fail "$elf is not linked with -z now"
 done
 tool=$(korvane --version)
 [ "$tool" = "korvane $version (library $version)" ] || fail "korvane --version: $tool"
@@ -64,9 +64,10 @@ cmake -S "$consumer" -B "$scratch/cmake" >/dev/null
 cmake --build "$scratch/cmake" >/dev/null
 "$scratch/cmake/consumer" && "$scratch/cmake/c_consumer"
 [ "$(pkg-config --variable=includedir korvane)" = /usr/include ] || fail "pkg-config includedir: $(pkg-config --variable=includedir korvane)"
-c++ "$consumer/main.cpp" $(pkg-config --cflags --libs korvane) -o "$scratch/pkgconfig-consumer"
+read -ra flags <<<"$(pkg-config --cflags --libs korvane)"
+c++ "$consumer/main.cpp" "${flags[@]}" -o "$scratch/pkgconfig-consumer"
 "$scratch/pkgconfig-consumer"
-cc -std=c99 -Wall -Werror "$consumer/main.c" $(pkg-config --cflags --libs korvane) -o "$scratch/pkgconfig-c-consumer"
+cc -std=c99 -Wall -Werror "$consumer/main.c" "${flags[@]}" -o "$scratch/pkgconfig-c-consumer"
 "$scratch/pkgconfig-c-consumer"
 
 dpkg --purge "${packages[@]}" >/dev/null

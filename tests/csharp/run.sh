@@ -14,7 +14,8 @@ mcs -nologo -warnaserror -r:System.Core.dll -out:"$out/KorvaneTests.exe" \
   "$here/../../bindings/csharp/Korvane.cs" "$here/KorvaneTests.cs"
 mcs -nologo -warnaserror -r:System.Core.dll -main:ExitWithoutDispose -out:"$out/ExitWithoutDispose.exe" \
   "$here/../../bindings/csharp/Korvane.cs" "$here/KorvaneTests.cs" "$here/ExitWithoutDispose.cs"
-export LD_LIBRARY_PATH=$(dirname "$library")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+LD_LIBRARY_PATH=$(dirname "$library")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+export LD_LIBRARY_PATH
 mono "$out/KorvaneTests.exe" "$tool" "$version"
 start=$SECONDS
 code=0
