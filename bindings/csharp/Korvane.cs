@@ -21,8 +21,11 @@
 // library calls one static function, alive for the whole process, with a
 // handle to the camera's report target, so no delegate it may call is ever
 // collected. An exception thrown by OnReport is written to standard error
-// and does not reach the library.
+// and does not reach the library. A camera still alive when the process ends
+// is released then (AppDomain.ProcessExit): the library's thread that
+// delivered its reports ends with it, so the runtime has none to wait for.
 using System;
+using System.Collections.Generic;
 using System.Runtime.InteropServices;
 using System.Text;
 using System.Threading;
@@ -117,10 +120,32 @@ namespace Korvane
         internal readonly ReportTarget Target = new ReportTarget();
         readonly GCHandle m_target;
 
+        // Cameras not released yet, held weakly: one the program forgot is
+        // still its finalizer's.
+        static readonly Dictionary<IntPtr, WeakReference> s_live = new Dictionary<IntPtr, WeakReference>();
+
+        static CameraHandle()
+        {
+            AppDomain.CurrentDomain.ProcessExit += (sender, args) => ReleaseLive();
+        }
+
         internal CameraHandle(IntPtr camera) : base(IntPtr.Zero, true)
         {
             m_target = GCHandle.Alloc(Target);
             SetHandle(camera);
+            lock (s_live) s_live[camera] = new WeakReference(this);
+        }
+
+        static void ReleaseLive()
+        {
+            var live = new List<CameraHandle>();
+            lock (s_live) {
+                foreach (WeakReference entry in s_live.Values) {
+                    var camera = entry.Target as CameraHandle;
+                    if (camera != null) live.Add(camera);
+                }
+            }
+            foreach (CameraHandle camera in live) camera.Dispose();
         }
 
         internal IntPtr Context { get { return GCHandle.ToIntPtr(m_target); } }
@@ -131,6 +156,7 @@ namespace Korvane
         {
             Target.Handler = null;
             IntPtr camera = handle;
+            lock (s_live) s_live.Remove(camera);
             GCHandle target = m_target;
             if (ReportTarget.Dispatching == Target) {
                 // Inside this camera's own report: the library allows a close

@@ -32,8 +32,12 @@ esac
 } >"$out/kernel32.def"
 llvm-dlltool -m $machine -k -d "$out/kernel32.def" -l "$out/kernel32.lib"
 
-# The serial check uses the last COM-port pair the Windows stage set up (the
+# The serial check uses the last COM-port pair of its own that the Windows
+# stage's emulator (scripts/com-pairs.sh) makes for this whole script (the
 # simulated peers take the first free one).
+if [ -z "${KORVANE_COM_PAIRS+set}" ] && [ "$(basename "$wine")" = wine-com-pairs ]; then
+  exec "$wine" --with-pairs bash "$0" "$@"
+fi
 pair=${KORVANE_COM_PAIRS##*,}
 [ -n "$pair" ] || { echo "KORVANE_COM_PAIRS is not set: no COM-port pair for the serial check"; exit 1; }
 flags=(--target=$target -std=c99 -O1 -Wall -Wextra -Werror -ffreestanding -mno-stack-arg-probe
