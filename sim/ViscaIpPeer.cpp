@@ -82,7 +82,9 @@ void CViscaIpPeer::Receive()
 void CViscaIpPeer::Reply(std::uint16_t type, std::uint32_t sequence, const Bytes& payload)
 {
     boost::system::error_code ignored;
-    m_socket.send_to(boost::asio::buffer(ViscaIpDatagram(type, sequence, payload)), m_sender, 0, ignored);
+    const Bytes datagram = ViscaIpDatagram(type, sequence, payload);
+    for (int copies = m_options.duplicate ? 2 : 1; copies > 0; --copies)
+        m_socket.send_to(boost::asio::buffer(datagram), m_sender, 0, ignored);
 }
 
 std::string CViscaIpPeer::Handle(const Bytes& datagram)

@@ -26,6 +26,7 @@ namespace korvane::sim {
 struct ViscaIpPeerOptions {
     bool ignoreMoves = false;  // never answers a drive that moves (a camera that lost them)
     unsigned loseEvery = 0;    // the first copy of every Nth command or inquiry goes unanswered
+    bool duplicate = false;    // every reply goes out twice, as a network may deliver it
 };
 
 class CViscaIpPeer {

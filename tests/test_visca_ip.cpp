@@ -72,6 +72,7 @@ public:
         sim::ViscaIpPeerOptions options;
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--ignore-moves") options.ignoreMoves = true;
+            if (args[i] == "--duplicate") options.duplicate = true;
             if (args[i] == "--lose-every") options.loseEvery = static_cast<unsigned>(std::stoul(args[++i]));
         }
         return options;
@@ -249,7 +250,9 @@ TEST(ViscaIpLink, AnErrorReplyFailsTheCommandWithItsMeaning)
         {B({0x81, 0x01, 0x06, 0x01, 0x0D, 0x01, 0x01, 0x03, 0x00}), false, "syntax error"},  // no terminator
         {B({0x81, 0x09, 0x7E, 0x7E, 0xFF}), true, "command not executable"},             // unknown inquiry
     };
-    CSimCamera camera;
+    // Each reply twice: the copies of the last answer wait in the socket, and
+    // must not be taken for the next message's.
+    CSimCamera camera({"--duplicate"});
     CViscaIpLink link;
     ASSERT_TRUE(link.Open("127.0.0.1", camera.Port()).ok);
     for (const Case& c : cases) {

@@ -43,6 +43,7 @@ const char* const kSimHelp =
     "  --port N           listening port (tracking, onvif, visca-ip)\n"
     "  --ignore-moves     the VISCA-over-IP camera never answers a drive that moves\n"
     "  --lose-every N     it leaves the first copy of every Nth message unanswered\n"
+    "  --duplicate        it sends every reply twice\n"
     "  --refuse           answer every open request with FAI (relay)\n"
     "  --user U --password P  the ONVIF camera's credentials (admin / secret)\n"
     "  --digest           the ONVIF camera asks for HTTP digest authentication\n"
@@ -92,6 +93,7 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
         else if (arg == "--user") options.user = next();
         else if (arg == "--password") options.password = next();
         else if (arg == "--ignore-moves") options.viscaIp.ignoreMoves = true;
+        else if (arg == "--duplicate") options.viscaIp.duplicate = true;
         else if (arg == "--lose-every") options.viscaIp.loseEvery = ParseUnsigned(arg, next(), 1000);
         else if (arg.rfind("--", 0) == 0) throw UsageError("unknown option " + arg + " for korvane sim");
         else if (options.kind.empty()) options.kind = arg;
