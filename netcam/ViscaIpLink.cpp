@@ -42,7 +42,7 @@ ViscaIpResult CViscaIpLink::Open(const std::string& host, std::uint16_t port)
         return Record({false, "cannot open a UDP socket to " + m_peer + ": " + error.message()});
     }
     m_nSequence = 0;
-    ViscaIpResult reset = Exchange(viscaip::kControl, {0x01}, ViscaIpKind::Ordered, nullptr, deadline);
+    ViscaIpResult reset = Exchange(viscaip::kControl, {0x01}, ViscaIpKind::Ordered, 0, nullptr, deadline);
     if (!reset.ok) {
         CloseSocket();
         return Record({false, "RESET not answered: " + reset.reason});
@@ -125,11 +125,19 @@ void CViscaIpLink::WakeWaiter()
 ViscaIpResult CViscaIpLink::Call(std::uint16_t type, const Frame& payload, ViscaIpKind kind, Frame* answer)
 {
     const auto deadline = Clock::now() + m_timing.callLimit;
+    const std::uint64_t stops = m_nStops.load();
     std::unique_lock<std::timed_mutex> turn(m_turn, std::defer_lock);
     if (!turn.try_lock_until(deadline))
         return Record({false, "no answer within " + Milliseconds(m_timing.callLimit) + " (link busy)"});
     if (!m_bOpen) return Record({false, "not open"});
-    return Record(Exchange(type, payload, kind, answer, deadline));
+    ViscaIpResult result = Exchange(type, payload, kind, stops, answer, deadline);
+    if (m_bOutOfSequence) {
+        m_nSequence = 0;
+        const ViscaIpResult reset = Exchange(viscaip::kControl, {0x01}, ViscaIpKind::Ordered, 0, nullptr, deadline);
+        if (!reset.ok) return Record({false, "RESET not answered: " + reset.reason});
+        result = Exchange(type, payload, kind, stops, answer, deadline);
+    }
+    return Record(std::move(result));
 }
 
 template <typename GiveWay>
@@ -162,14 +170,14 @@ CViscaIpLink::Got CViscaIpLink::Receive(Clock::time_point until, std::size_t& by
     return done ? Got::Datagram : Got::Nothing;
 }
 
-ViscaIpResult CViscaIpLink::Exchange(std::uint16_t type, const Frame& payload, ViscaIpKind kind, Frame* answer,
-                                     Clock::time_point deadline)
+ViscaIpResult CViscaIpLink::Exchange(std::uint16_t type, const Frame& payload, ViscaIpKind kind, std::uint64_t stops,
+                                     Frame* answer, Clock::time_point deadline)
 {
+    m_bOutOfSequence = false;
     const std::uint32_t sequence = m_nSequence;
     const Frame datagram = ViscaIpDatagram(type, sequence, payload);
     if (datagram.empty()) return {false, "a VISCA message holds 1 to 16 bytes"};
     ++m_nSequence;
-    const std::uint64_t stops = m_nStops.load();
     const auto giveWay = [&] { return m_bClosing.load() || (kind == ViscaIpKind::Motion && m_nStops.load() != stops); };
 
     bool acked = false;
@@ -200,6 +208,7 @@ ViscaIpResult CViscaIpLink::Exchange(std::uint16_t type, const Frame& payload, V
                 if (type == viscaip::kControl) return {true, ""};
                 break;
             case ViscaReplyKind::ControlError:
+                m_bOutOfSequence = reply->error == kControlErrorSequence;
                 return {false, std::string("the camera reports: ") + ControlErrorMeaning(reply->error)};
             case ViscaReplyKind::Error:
                 return {false, std::string("the camera refused it: ") + ViscaErrorMeaning(reply->error)};

@@ -5,7 +5,9 @@
 // waits, bounded by the call limit (5 s): no thread and no timer object of its
 // own. Calls may come from several threads; they take turns, except that a
 // stop makes a motion still waiting for its answer give way at once (its
-// resending ends and it reports "superseded by a stop").
+// resending ends and it reports "superseded by a stop"). When the camera
+// says the sequence is out of order (another controller reset it, or a
+// message was lost for good), the link sends RESET and the message again, once.
 #pragma once
 
 #include "frames/Frame.h"
@@ -66,8 +68,9 @@ private:
     enum class Got { Datagram, Nothing, Failed, GaveWay };
 
     ViscaIpResult Call(std::uint16_t type, const Frame& payload, ViscaIpKind kind, Frame* answer);
-    ViscaIpResult Exchange(std::uint16_t type, const Frame& payload, ViscaIpKind kind, Frame* answer,
-                           Clock::time_point deadline);
+    // stops: the count of stops when the call came; a motion gives way to any later one.
+    ViscaIpResult Exchange(std::uint16_t type, const Frame& payload, ViscaIpKind kind, std::uint64_t stops,
+                           Frame* answer, Clock::time_point deadline);
     template <typename GiveWay>
     Got Receive(Clock::time_point until, std::size_t& bytes, GiveWay giveWay);
     void WakeWaiter();
@@ -80,6 +83,7 @@ private:
     boost::asio::ip::udp::socket m_socket;
     std::string m_peer;            // "host:port", for reasons
     std::uint32_t m_nSequence = 0;
+    bool m_bOutOfSequence = false;  // the last exchange ended in the camera's sequence error
     std::array<std::uint8_t, 64> m_buffer{};  // larger than any valid datagram, so longer ones show
     std::atomic<std::uint64_t> m_nStops{0};   // a motion that sees it change gives way
     std::atomic<bool> m_bClosing{false};

@@ -321,6 +321,23 @@ TEST(ViscaIpLink, ALostMessageIsSentAgainWithItsSequence)
     EXPECT_NE(camera.Line(4).find("(again) -> ack, completion"), std::string::npos) << camera.Line(4);
 }
 
+// Two controllers on one camera: each RESET moves the camera's count under the
+// other, which then starts again from RESET instead of failing.
+TEST(ViscaIpLink, ASequenceErrorLeadsToResetAndTheMessageAgain)
+{
+    CSimCamera camera;
+    CViscaIpLink first, second;
+    ASSERT_TRUE(first.Open("127.0.0.1", camera.Port()).ok);
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(first.Send(kStop).ok) << first.State();
+    ASSERT_TRUE(second.Open("127.0.0.1", camera.Port()).ok);
+    EXPECT_TRUE(first.Send(kLeft).ok) << first.State();
+    // RESET, 1, 2, RESET (second), 3 out of order, RESET, 1 again.
+    EXPECT_NE(camera.Line(5).find("-> sequence error"), std::string::npos) << camera.Line(5);
+    EXPECT_EQ(camera.Datagram(6), kReset);
+    EXPECT_EQ(camera.Datagram(7), Cat(B({1, 0, 0, 9, 0, 0, 0, 1}), kLeft));
+    EXPECT_TRUE(second.Send(kStop).ok) << second.State();
+}
+
 TEST(ViscaIpLink, AStopEndsTheResendingOfAMotion)
 {
     CSimCamera camera({"--ignore-moves"});
