@@ -316,7 +316,9 @@ TEST(ViscaIpLink, ALostMessageIsSentAgainWithItsSequence)
     for (int i = 0; i < 4; ++i) {
         const Bytes sent = Cat(B({1, 0, 0, 9, 0, 0, 0, i + 1}), i % 2 ? kStop : kLeft);
         EXPECT_EQ(camera.Datagram(lineOf[i]), sent);
-        if (i % 2) EXPECT_EQ(camera.Datagram(lineOf[i] + 1), sent);
+        if (i % 2) {
+            EXPECT_EQ(camera.Datagram(lineOf[i] + 1), sent);
+        }
     }
     EXPECT_NE(camera.Line(4).find("(again) -> ack, completion"), std::string::npos) << camera.Line(4);
 }
