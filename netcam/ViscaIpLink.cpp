@@ -9,6 +9,32 @@ namespace korvane {
 
 using boost::asio::ip::udp;
 
+class CViscaIpLink::CTurn {
+public:
+    CTurn(CViscaIpLink& link, std::chrono::steady_clock::time_point deadline) : m_link(link)
+    {
+        std::unique_lock<std::mutex> lock(link.m_turnMutex);
+        m_bHeld = link.m_turnFree.wait_until(lock, deadline, [&link] { return !link.m_bTurnTaken; });
+        if (m_bHeld) link.m_bTurnTaken = true;
+    }
+    ~CTurn()
+    {
+        if (!m_bHeld) return;
+        {
+            std::lock_guard<std::mutex> lock(m_link.m_turnMutex);
+            m_link.m_bTurnTaken = false;
+        }
+        m_link.m_turnFree.notify_all();
+    }
+    CTurn(const CTurn&) = delete;
+    CTurn& operator=(const CTurn&) = delete;
+    explicit operator bool() const { return m_bHeld; }
+
+private:
+    CViscaIpLink& m_link;
+    bool m_bHeld = false;
+};
+
 namespace {
 
 std::string Milliseconds(std::chrono::milliseconds span) { return std::to_string(span.count()) + " ms"; }
@@ -22,8 +48,8 @@ CViscaIpLink::~CViscaIpLink() { Close(); }
 ViscaIpResult CViscaIpLink::Open(const std::string& host, std::uint16_t port)
 {
     const auto deadline = Clock::now() + m_timing.callLimit;
-    std::unique_lock<std::timed_mutex> turn(m_turn, std::defer_lock);
-    if (!turn.try_lock_until(deadline)) return Record({false, "another call kept the link busy"});
+    const CTurn turn(*this, deadline);
+    if (!turn) return Record({false, "another call kept the link busy"});
     CloseSocket();
     m_peer = host + ":" + std::to_string(port);
     boost::system::error_code error;
@@ -55,9 +81,15 @@ void CViscaIpLink::Close()
 {
     m_bClosing = true;
     WakeWaiter();
-    std::lock_guard<std::timed_mutex> turn(m_turn);
-    m_bClosing = false;
-    CloseSocket();
+    // The holder gives way to a close within its wait; it ends in any case
+    // within the call limit.
+    for (;;) {
+        const CTurn turn(*this, Clock::now() + m_timing.callLimit);
+        if (!turn) continue;
+        m_bClosing = false;
+        CloseSocket();
+        return;
+    }
 }
 
 void CViscaIpLink::CloseSocket()
@@ -126,8 +158,8 @@ ViscaIpResult CViscaIpLink::Call(std::uint16_t type, const Frame& payload, Visca
 {
     const auto deadline = Clock::now() + m_timing.callLimit;
     const std::uint64_t stops = m_nStops.load();
-    std::unique_lock<std::timed_mutex> turn(m_turn, std::defer_lock);
-    if (!turn.try_lock_until(deadline))
+    const CTurn turn(*this, deadline);
+    if (!turn)
         return Record({false, "no answer within " + Milliseconds(m_timing.callLimit) + " (link busy)"});
     if (!m_bOpen) return Record({false, "not open"});
     ViscaIpResult result = Exchange(type, payload, kind, stops, answer, deadline);

@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -65,6 +66,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    class CTurn;
     enum class Got { Datagram, Nothing, Failed, GaveWay };
 
     ViscaIpResult Call(std::uint16_t type, const Frame& payload, ViscaIpKind kind, Frame* answer);
@@ -78,7 +80,12 @@ private:
     void CloseSocket();
 
     const ViscaIpTiming m_timing;
-    std::timed_mutex m_turn;       // the one message outstanding; its holder runs m_io
+    // The one message outstanding: a turn, whose holder alone runs m_io. A
+    // flag under a plain mutex, so that a waiter can give up at its deadline
+    // (and the thread checkers can follow it, unlike a timed mutex).
+    std::mutex m_turnMutex;
+    std::condition_variable m_turnFree;
+    bool m_bTurnTaken = false;
     boost::asio::io_context m_io;
     boost::asio::ip::udp::socket m_socket;
     std::string m_peer;            // "host:port", for reasons
