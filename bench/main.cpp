@@ -22,7 +22,8 @@ int main(int argc, char** argv)
         std::printf("usage: korvane_bench\n"
                     "Measures command cost, report latency, report throughput, scale, idle CPU and\n"
                     "the ONVIF round trip, each against its raw baseline (write, sendto, read,\n"
-                    "recvfrom, a raw HTTP post), ONVIF set-up over HTTPS against HTTP and,\n"
+                    "recvfrom, a raw HTTP post), ONVIF set-up over HTTPS against HTTP, the\n"
+                    "VISCA-over-IP round trip against raw send/recv and,\n"
                     "inside tests/in_netns.sh, discovery's time to its first answer; and prints\n"
                     "a table with ratios and targets.\n"
                     "Needs UDP ports 10000 and 20715 free; progress goes to standard error.\n");
@@ -37,7 +38,7 @@ int main(int argc, char** argv)
     for (const Section section : {&korvane::bench::CommandCost, &korvane::bench::ReportLatency,
                                   &korvane::bench::ReportThroughput, &korvane::bench::Scale,
                                   &korvane::bench::IdleCpu, &korvane::bench::OnvifRoundTrip,
-                                  &korvane::bench::OnvifSetUp}) {
+                                  &korvane::bench::OnvifSetUp, &korvane::bench::ViscaIpRoundTrip}) {
         try {
             section(report);
         } catch (const std::exception& error) {

@@ -87,6 +87,20 @@ for name, text, port in (("appears", b"APPEARS", 20716), ("disappears-zero-junk"
                          ("appears-too-long", b"APPEARS\0" + b"x" * 1020, 20715)):
     write("relay_datagrams", name, Seed().num(port, 2).raw(text))
 
+# VISCA-over-IP replies: the datagram, then a library speed (int32 at the end).
+def visca_ip(name, type_, seq, payload, speed=32, length=None):
+    header = type_.to_bytes(2, "big") + (len(payload) if length is None else length).to_bytes(2, "big") + seq.to_bytes(4, "big")
+    write("visca_ip_replies", name, Seed().int32(speed).raw(header + bytes(payload)))
+
+visca_ip("ack", 0x0111, 1, [0x90, 0x41, 0xFF])
+visca_ip("completion", 0x0111, 2, [0x90, 0x51, 0xFF], speed=-1)
+visca_ip("pan-tilt-position", 0x0111, 3, [0x90, 0x50, 0x0F, 0x0F, 0x0F, 0x03, 0x00, 0x00, 0x01, 0x0B, 0xFF], speed=63)
+visca_ip("zoom-position", 0x0111, 4, [0x90, 0x50, 0x04, 0x00, 0x00, 0x00, 0xFF], speed=0)
+visca_ip("error-not-executable", 0x0111, 5, [0x90, 0x61, 0x41, 0xFF], speed=2**31 - 1)
+visca_ip("reset-reply", 0x0201, 0, [0x01])
+visca_ip("sequence-error", 0x0200, 0xFFFFFFFF, [0x0F, 0x01])
+visca_ip("length-field-lies", 0x0111, 6, [0x90, 0x41, 0xFF], length=0xFFFF)
+
 # WS-Security: the case first (one byte).
 write("wssecurity", "base64-bytes", Seed().num(0, 1).raw(bytes(range(40))))
 write("wssecurity", "base64-nonce", Seed().num(1, 1).raw("LKqI6G/AikKCQrN0zqZFlg=="))

@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/compiler-cache.sh
 build=${FUZZ_BUILD:-build-fuzz}
-targets=(serial_frames tracking_reports relay_datagrams wssecurity onvif_answers onvif_client probe_matches command_line camera_file panel)
+targets=(serial_frames tracking_reports relay_datagrams visca_ip_replies wssecurity onvif_answers onvif_client probe_matches command_line camera_file panel)
 
 install_missing() {
   scripts/install-deps.sh

@@ -8,6 +8,7 @@
 #include "sim/RelayPeer.h"
 #include "sim/TrackingPeer.h"
 #include "sim/SerialPeer.h"
+#include "sim/ViscaIpPeer.h"
 
 #include <cctype>
 #include <iostream>
@@ -21,7 +22,7 @@ namespace korvane::tool {
 using namespace std::chrono_literals;
 
 const char* const kSimHelp =
-    "usage: korvane sim serial|tracking|relay|onvif [options]\n"
+    "usage: korvane sim serial|tracking|relay|onvif|visca-ip [options]\n"
     "\n"
     "Runs one simulated peer in the foreground and prints what it receives, one\n"
     "line each, until Ctrl-C (or --for DURATION).\n"
@@ -33,12 +34,16 @@ const char* const kSimHelp =
     "  relay      the relay service on 127.0.0.1:20715; events go to each opened\n"
     "             camera's event port.\n"
     "  onvif      an ONVIF PTZ camera on http://127.0.0.1:PORT (default 8080).\n"
+    "  visca-ip   a VISCA-over-IP camera on 127.0.0.1:PORT (default 52381, 0: any).\n"
     "\n"
     "options:\n"
     "  --every DURATION   send a report (or event) this often: appears, then\n"
     "                     disappears, and so on (serial, tracking, relay)\n"
     "  --address N        camera address the reports are for (default 1)\n"
-    "  --port N           listening port (tracking, onvif)\n"
+    "  --port N           listening port (tracking, onvif, visca-ip)\n"
+    "  --ignore-moves     the VISCA-over-IP camera never answers a drive that moves\n"
+    "  --lose-every N     it leaves the first copy of every Nth message unanswered\n"
+    "  --duplicate        it sends every reply twice\n"
     "  --refuse           answer every open request with FAI (relay)\n"
     "  --user U --password P  the ONVIF camera's credentials (admin / secret)\n"
     "  --digest           the ONVIF camera asks for HTTP digest authentication\n"
@@ -65,6 +70,7 @@ struct SimOptions {
     std::string discoverable;
     std::string user = "admin";
     std::string password = "secret";
+    sim::ViscaIpPeerOptions viscaIp;
 };
 
 SimOptions ParseSimOptions(const std::vector<std::string>& args)
@@ -86,11 +92,14 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args)
         else if (arg == "--discoverable") options.discoverable = next();
         else if (arg == "--user") options.user = next();
         else if (arg == "--password") options.password = next();
+        else if (arg == "--ignore-moves") options.viscaIp.ignoreMoves = true;
+        else if (arg == "--duplicate") options.viscaIp.duplicate = true;
+        else if (arg == "--lose-every") options.viscaIp.loseEvery = ParseUnsigned(arg, next(), 1000);
         else if (arg.rfind("--", 0) == 0) throw UsageError("unknown option " + arg + " for korvane sim");
         else if (options.kind.empty()) options.kind = arg;
         else throw UsageError("korvane sim takes one peer, not '" + arg + "' too");
     }
-    if (options.kind.empty()) throw UsageError("korvane sim needs a peer: serial, tracking, relay or onvif");
+    if (options.kind.empty()) throw UsageError("korvane sim needs a peer: serial, tracking, relay, onvif or visca-ip");
     return options;
 }
 
@@ -251,6 +260,17 @@ int RunOnvif(const SimOptions& options, CStopper& stopper)
     return 0;
 }
 
+int RunViscaIp(const SimOptions& options, CStopper& stopper)
+{
+    sim::CViscaIpPeer camera(static_cast<std::uint16_t>(options.port.value_or(kViscaIpPort)), options.viscaIp);
+    std::cout << "simulated VISCA-over-IP camera on 127.0.0.1:" << camera.Port() << std::endl;
+    while (!stopper.Stopped()) {
+        if (auto line = camera.NextLine(100ms)) Say(*line);
+        stopper.WaitFor(0ms);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunSim(const std::vector<std::string>& args)
@@ -263,11 +283,12 @@ int RunSim(const std::vector<std::string>& args)
         if (options.kind == "tracking") return RunTracking(options, stopper, typed);
         if (options.kind == "relay") return RunRelay(options, stopper, typed);
         if (options.kind == "onvif") return RunOnvif(options, stopper);
+        if (options.kind == "visca-ip") return RunViscaIp(options, stopper);
     } catch (const std::exception& error) {
         throw RunError("cannot start the simulated " + options.kind + ": " + error.what() +
                        " (is another one running on that port?)");
     }
-    throw UsageError("unknown peer '" + options.kind + "' (serial, tracking, relay or onvif)");
+    throw UsageError("unknown peer '" + options.kind + "' (serial, tracking, relay, onvif or visca-ip)");
 }
 
 }  // namespace korvane::tool

@@ -1,4 +1,4 @@
-// "korvane sim serial|tracking|relay|onvif": one simulated peer in the
+// "korvane sim serial|tracking|relay|onvif|visca-ip": one simulated peer in the
 // foreground, printing what it receives in readable form.
 #pragma once
 
