@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <sstream>
@@ -125,28 +126,52 @@ float FloatOf(const std::string& text)
 // Pan, tilt and zoom.
 using Place = std::array<float, 3>;
 
-// Where the camera points: a place and the velocities it moves at since then.
+// Where the camera points: a place and the velocities it moves at since
+// then, until a move's timeout, if it had one, lapses.
 struct Motion {
+    using Clock = std::chrono::steady_clock;
     Place from{0.0f, 0.0f, 0.0f};
     Place velocity{0.0f, 0.0f, 0.0f};
-    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    Clock::time_point since = Clock::now();
+    std::optional<Clock::time_point> until;
 
     Place Now() const
     {
-        const float seconds = std::chrono::duration<float>(std::chrono::steady_clock::now() - since).count();
+        const Clock::time_point now = until ? std::min(Clock::now(), *until) : Clock::now();
+        const float seconds = std::chrono::duration<float>(now - since).count();
         Place at;
         for (int axis = 0; axis < 3; ++axis)
             at[axis] = std::clamp(from[axis] + velocity[axis] * seconds, axis == 2 ? 0.0f : -1.0f, 1.0f);
         return at;
     }
-    void Set(const Place& place, const Place& speed)
+    void Set(const Place& place, const Place& speed, std::optional<std::chrono::milliseconds> timeout = std::nullopt)
     {
         from = place;
         velocity = speed;
-        since = std::chrono::steady_clock::now();
+        since = Clock::now();
+        until.reset();
+        if (timeout) until = since + *timeout;
     }
-    bool Moving(int axis) const { return velocity[axis] != 0.0f; }
+    bool Moving(int axis) const { return velocity[axis] != 0.0f && (!until || Clock::now() < *until); }
 };
+
+// An xs:duration as a move's Timeout carries it: "PT1.5S", "PT2M", "PT1H0M3S".
+std::optional<std::chrono::milliseconds> ParseDuration(const std::string& text)
+{
+    if (text.rfind("PT", 0) != 0 || text.size() < 4) return std::nullopt;
+    double total = 0.0;
+    std::size_t at = 2;
+    while (at < text.size()) {
+        double value = 0.0;
+        const auto [end, error] = std::from_chars(text.data() + at, text.data() + text.size(), value);
+        if (error != std::errc() || end == text.data() + text.size()) return std::nullopt;
+        const char unit = *end;
+        total += value * (unit == 'H' ? 3600.0 : unit == 'M' ? 60.0 : unit == 'S' ? 1.0 : -1e12);
+        if (total < 0) return std::nullopt;
+        at = static_cast<std::size_t>(end - text.data()) + 1;
+    }
+    return std::chrono::milliseconds(static_cast<long long>(total * 1000.0 + 0.5));
+}
 
 }  // namespace
 
@@ -170,6 +195,8 @@ struct COnvifCamera::Impl {
     std::size_t connections = 0;
     OnvifFault fault = OnvifFault::None;
     OnvifPace pace;
+    std::map<std::string, OnvifPace> operationPaces;  // before pace, by operation
+    std::atomic<long long> clockOffset{0};             // seconds; steps at run time
     std::vector<std::string> authorizations;
     unsigned staleNonces = 0;
     std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
@@ -180,18 +207,20 @@ struct COnvifCamera::Impl {
 
     void Accept();
     // The answer, or nothing when the camera is to stay silent.
-    std::optional<Response> Handle(const Request& request);
+    // operation receives the request's operation, for its pace.
+    std::optional<Response> Handle(const Request& request, std::string& operation);
     bool HttpDigestOk(const Request& request) const;
     bool HttpBasicOk(const Request& request) const;
     onvif::UtcSeconds CameraNow() const
     {
         return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()) +
-               options.clockOffset;
+               std::chrono::seconds(clockOffset.load());
     }
-    OnvifPace Pace()
+    OnvifPace Pace(const std::string& operation)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return pace;
+        const auto found = operationPaces.find(operation);
+        return found != operationPaces.end() ? found->second : pace;
     }
     bool TokenOk(pugi::xml_node envelope) const;
     std::string Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status);
@@ -243,7 +272,8 @@ struct Session : std::enable_shared_from_this<Session<Stream>> {
 
     void Respond()
     {
-        auto answer = camera.Handle(request);
+        std::string operation;
+        auto answer = camera.Handle(request, operation);
         if (!answer) {
             Read();  // silent: the client waits until its time-out
             return;
@@ -254,7 +284,7 @@ struct Session : std::enable_shared_from_this<Session<Stream>> {
         const bool cutShort = response.has_content_length();
         response.keep_alive(!cutShort && request.keep_alive());
         if (!cutShort) response.prepare_payload();
-        pace = camera.Pace();
+        pace = camera.Pace(operation);
         if (pace.delay.count() <= 0) {
             Write();
             return;
@@ -381,7 +411,7 @@ bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
     return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
 }
 
-std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
+std::optional<Response> COnvifCamera::Impl::Handle(const Request& request, std::string& operationName)
 {
     OnvifFault mode;
     {
@@ -463,6 +493,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
         }
         break;
     }
+    operationName = record.operation;
     requests.Push(std::move(record));
     if (mode == OnvifFault::NoAnswer) return std::nullopt;
     response.result(static_cast<http::status>(status));
@@ -564,9 +595,17 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
         record.values["tilt"] = Velocity(velocity, "PanTilt", "y");
         record.values["zoom"] = Velocity(velocity, "Zoom", "x");
         record.values["space"] = Velocity(velocity, "PanTilt", "space");
+        record.values["timeout"] = Child(operation, "Timeout").child_value();
+        const auto timeout = ParseDuration(record.values["timeout"]);
+        if (!record.values["timeout"].empty() && !timeout) {
+            status = 400;
+            return Fault("Sender", "ter:InvalidArgVal", "Timeout is no duration");
+        }
         const float range = options.velocityRange;
-        motion.Set(motion.Now(), {FloatOf(record.values["pan"]) / range, FloatOf(record.values["tilt"]) / range,
-                                  FloatOf(record.values["zoom"]) / range});
+        motion.Set(motion.Now(),
+                   {FloatOf(record.values["pan"]) / range, FloatOf(record.values["tilt"]) / range,
+                    FloatOf(record.values["zoom"]) / range},
+                   timeout);
         return Answer("<ptz:ContinuousMoveResponse/>");
     }
     if (op == "Stop") {
@@ -575,7 +614,9 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
         Place velocity = motion.velocity;
         if (record.values["pantilt"] != "false") velocity[0] = velocity[1] = 0.0f;
         if (record.values["zoom"] != "false") velocity[2] = 0.0f;
+        const auto until = motion.until;
         motion.Set(motion.Now(), velocity);
+        motion.until = until;  // what still moves keeps its timeout
         return Answer("<ptz:StopResponse/>");
     }
     if (op == "GetStatus") {
@@ -630,6 +671,7 @@ std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node op
 COnvifCamera::COnvifCamera(OnvifCameraOptions options, std::uint16_t port) : m_pImpl(std::make_unique<Impl>())
 {
     m_pImpl->options = std::move(options);
+    m_pImpl->clockOffset = m_pImpl->options.clockOffset.count();
     const tcp::endpoint at(boost::asio::ip::address_v4::loopback(), port);
     m_pImpl->acceptor.open(at.protocol());
     m_pImpl->acceptor.set_option(tcp::acceptor::reuse_address(true));
@@ -680,6 +722,14 @@ void COnvifCamera::SetPace(OnvifPace pace)
     m_pImpl->pace = pace;
 }
 
+void COnvifCamera::SetPace(const std::string& operation, OnvifPace pace)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->operationPaces[operation] = pace;
+}
+
+void COnvifCamera::SetClockOffset(std::chrono::seconds offset) { m_pImpl->clockOffset = offset.count(); }
+
 std::vector<std::string> COnvifCamera::AuthorizationHeaders()
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
@@ -719,7 +769,7 @@ std::string COnvifCamera::Describe(const OnvifRequest& request)
 {
     std::string line = request.operation;
     if (!request.authorized) line += " (not authorized)";
-    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space"};
+    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space", "timeout"};
     for (const char* key : kOrder) {
         const auto found = request.values.find(key);
         if (found != request.values.end() && !found->second.empty()) line += std::string(" ") + key + " " + found->second;
