@@ -65,7 +65,7 @@ public:
         // deadline: it gets a whole budget of its own, so that it goes out.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             start + COnvifConnection::kCallBudget - std::chrono::steady_clock::now());
-        service.m_control.StartCall(stop ? COnvifConnection::kCallBudget : std::max(left, std::chrono::milliseconds(1)));
+        service.m_session.Control().StartCall(stop ? COnvifConnection::kCallBudget : std::max(left, std::chrono::milliseconds(1)));
     }
     ~CControlTurn()
     {
@@ -117,10 +117,7 @@ void CPTZService::CTurns::Give()
     m_changed.notify_all();
 }
 
-CPTZService::CPTZService()
-    : m_pClock(std::make_shared<onvif::CCameraClock>()), m_control(m_pClock), m_query(m_pClock)
-{
-}
+CPTZService::CPTZService() = default;
 
 OnvifResult CPTZService::Done(COnvifConnection& connection, int value) const
 {
@@ -136,8 +133,7 @@ void CPTZService::SetProfileToken(const std::string& token)
 void CPTZService::SetTlsFingerprint(const std::string& fingerprint)
 {
     CSetUp setUp(*this);
-    m_control.SetTlsFingerprint(fingerprint);
-    m_query.SetTlsFingerprint(fingerprint);
+    m_session.SetTlsFingerprint(fingerprint);
 }
 
 void CPTZService::ClearPresets()
@@ -151,16 +147,10 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
 {
     CSetUp setUp(*this);
     if (!setUp.Held()) return CControlTurn::Busy("set-up");
-    m_strDeviceUrl = DeviceServiceUrl(ip, port);
-    m_strUser = user ? user : "";
-    m_strPassword = password ? password : "";
-    m_strMediaUrl.clear();
-    m_strMedia2Url.clear();
-    m_strPtzUrl.clear();
-    m_control.SetClockSource(m_strDeviceUrl);
-    m_query.SetClockSource(m_strDeviceUrl);
-    if (m_strDeviceUrl.empty()) return {};
-    m_control.ForgetCameraClock();
+    m_session.SetDevice(DeviceServiceUrl(ip, port), user ? user : "", password ? password : "");
+    m_media.Clear();
+    m_ptz.Clear();
+    if (m_session.DeviceUrl().empty()) return {};
     return Discover();
 }
 
@@ -168,24 +158,19 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
 // turn and deadline the caller holds.
 OnvifResult CPTZService::Discover()
 {
-    // A camera that does not answer at all costs one time-out, not three.
-    if (m_control.LearnCameraClock(m_strDeviceUrl))
-        Onvif_device_geturls(m_control, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl,
-                             &m_strMedia2Url);
-    return Done(m_control, m_strMediaUrl.empty() ? 0 : 1);
+    CDeviceService::Discover(m_session, m_session.Control(), m_media, m_ptz);
+    return Done(m_session.Control(), m_media.HasOlder() ? 1 : 0);
 }
 
 OnvifResult CPTZService::Open()
 {
     CSetUp setUp(*this);
     if (!setUp.Held()) return CControlTurn::Busy("Open");
-    m_vecProfiles.clear();  // not ready until the end: moves stay refused
-    if ((m_strMediaUrl.empty() && m_strMedia2Url.empty()) || m_strPtzUrl.empty()) return {};
+    m_ptz.Forget();  // not ready until the end: moves stay refused
+    if (!m_media.Found() || !m_ptz.Found()) return {};
+    COnvifConnection& control = m_session.Control();
     std::vector<MediaProfile> listed;
-    if (!m_strMediaUrl.empty())
-        Onvif_media_get_profile_list(m_control, m_strMediaUrl, m_strUser, m_strPassword, listed);
-    else
-        Onvif_media2_get_profiles(m_control, m_strMedia2Url, m_strUser, m_strPassword, listed);
+    m_media.Profiles(m_session, control, listed);
     // The named profile, else the first with PTZ, else (as before) the first.
     auto chosen = std::find_if(listed.begin(), listed.end(), [&](const MediaProfile& profile) {
         return m_strProfileWanted.empty() ? profile.hasPtz : profile.token == m_strProfileWanted;
@@ -193,29 +178,16 @@ OnvifResult CPTZService::Open()
     if (chosen == listed.end() && m_strProfileWanted.empty()) chosen = listed.begin();
     if (chosen == listed.end()) {
         if (!m_strProfileWanted.empty())
-            platform::DebugOutput("ONVIF camera at " + m_strDeviceUrl + " has no profile " + m_strProfileWanted + "\n");
-        return Done(m_control, 0);
+            platform::DebugOutput("ONVIF camera at " + m_session.DeviceUrl() + " has no profile " +
+                                  m_strProfileWanted + "\n");
+        return Done(control, 0);
     }
-    const std::string profile = chosen->token;
-    m_strConfigToken.clear();
     // The newer media service names the configuration in the profile: one
     // request fewer. The older path asks as it always did.
-    if (m_strMediaUrl.empty() && !chosen->ptzConfiguration.empty()) {
-        m_strConfigToken = chosen->ptzConfiguration;
-    } else {
-        if (Onvif_ptz_getConfigurations(m_control, m_strPtzUrl, m_strUser, m_strPassword, profile,
-                                        m_strConfigToken) != kOnvifOk ||
-            m_strConfigToken.empty())
-            return Done(m_control, 0);
-        if (!chosen->ptzConfiguration.empty()) m_strConfigToken = chosen->ptzConfiguration;  // the profile's own
-    }
-    if (Onvif_ptz_getConfigurationOptions(m_control, m_strPtzUrl, m_strUser, m_strPassword, profile,
-                                          m_strConfigToken, &m_velocity) != kOnvifOk)
-        return Done(m_control, 0);
-    m_vecProfiles.push_back(profile);
-    Onvif_ptz_getPreset(m_control, m_strPtzUrl, m_strUser, m_strPassword, profile, m_mapPresets);
+    if (!m_ptz.UseProfile(m_session, control, *chosen, m_media.OnlyNewer())) return Done(control, 0);
+    m_ptz.Presets(m_session, control, m_mapPresets);
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
-    return Done(m_control, 1);
+    return Done(control, 1);
 }
 
 OnvifResult CPTZService::Test(std::string& text)
@@ -229,80 +201,76 @@ OnvifResult CPTZService::Test(std::string& text)
     {
         // An open camera is asked on the query session: no stop waits for it.
         std::lock_guard<std::mutex> lock(m_queryMutex);
-        if (HasProfile()) {
-            m_query.StartCall();
+        if (m_ptz.Ready()) {
+            m_session.Query().StartCall();
             std::map<int, std::string> presets;
-            Onvif_ptz_getPreset(m_query, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), presets);
-            return say(m_query.CallOutcome(), "GetPresets");
+            m_ptz.Presets(m_session, m_session.Query(), presets);
+            return say(m_session.Query().CallOutcome(), "GetPresets");
         }
     }
     CSetUp setUp(*this);
     if (!setUp.Held()) return CControlTurn::Busy("the test");
-    if (m_strDeviceUrl.empty()) {
+    if (m_session.DeviceUrl().empty()) {
         text = "no ONVIF camera address was given (SetSocketParam)";
         return {};
     }
     // Services not found at set-up (camera away, credentials refused): look
     // again, so that the outcome says why.
-    if (m_strMediaUrl.empty()) Discover();
+    if (!m_media.HasOlder()) Discover();
     const char* asked = "GetCapabilities";
-    if (!m_strMediaUrl.empty()) {
+    if (m_media.HasOlder()) {
         asked = "GetProfiles";
         std::vector<std::string> profiles;
-        Onvif_media_get_profiles(m_control, m_strMediaUrl, m_strUser, m_strPassword, profiles);
+        m_media.ProfileTokens(m_session, m_session.Control(), profiles);
     }
-    return say(m_control.CallOutcome(), asked);
+    return say(m_session.Control().CallOutcome(), asked);
 }
 
 OnvifResult CPTZService::ContinuousMove(float pan, float tilt, float zoom)
 {
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("ContinuousMove");
-    if (!HasProfile()) return {kRefused, std::nullopt};
-    const int result =
-        Onvif_ptz_continuousMove(m_control, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), pan, tilt,
-                                 zoom, &m_velocity, std::chrono::milliseconds(m_moveTimeoutMs.load()));
-    return Done(m_control, result);
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
+    const int result = m_ptz.Move(m_session, m_session.Control(), pan, tilt, zoom,
+                                  std::chrono::milliseconds(m_moveTimeoutMs.load()));
+    return Done(m_session.Control(), result);
 }
 
 OnvifResult CPTZService::GetStatus(PtzStatus& status)
 {
     status = {};
     std::lock_guard<std::mutex> lock(m_queryMutex);
-    if (!HasProfile()) return {};
-    m_query.StartCall();
-    const int result =
-        Onvif_ptz_getStatus(m_query, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), status);
-    return Done(m_query, result == kOnvifOk ? 1 : 0);
+    if (!m_ptz.Ready()) return {};
+    m_session.Query().StartCall();
+    const int result = m_ptz.Status(m_session, m_session.Query(), status);
+    return Done(m_session.Query(), result == kOnvifOk ? 1 : 0);
 }
 
 OnvifResult CPTZService::GotoHome(int horizontalSpeed, int verticalSpeed)
 {
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("GotoHomePosition");
-    if (!HasProfile()) return {};
-    const int result = Onvif_ptz_gotoHome(m_control, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                                          static_cast<float>(horizontalSpeed / 64.0),
-                                          static_cast<float>(verticalSpeed / 64.0), 0.0f);
-    return Done(m_control, result == kOnvifOk ? 1 : 0);
+    if (!m_ptz.Ready()) return {};
+    const int result = m_ptz.GotoHome(m_session, m_session.Control(), static_cast<float>(horizontalSpeed / 64.0),
+                                      static_cast<float>(verticalSpeed / 64.0));
+    return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
 }
 
 OnvifResult CPTZService::SetHome()
 {
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetHomePosition");
-    if (!HasProfile()) return {};
-    const int result = Onvif_ptz_setHome(m_control, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front());
-    return Done(m_control, result == kOnvifOk ? 1 : 0);
+    if (!m_ptz.Ready()) return {};
+    const int result = m_ptz.SetHome(m_session, m_session.Control());
+    return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
 }
 
 OnvifResult CPTZService::Stop()
 {
     CControlTurn turn(*this, true);
     if (!turn.Held()) return CControlTurn::Busy("Stop");
-    if (!HasProfile()) return {kRefused, std::nullopt};
-    return Done(m_control, Onvif_ptz_cameraStop(m_control, m_strPtzUrl, m_strUser, m_strPassword,
-                                                m_vecProfiles.front(), true, true));
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
+    return Done(m_session.Control(), m_ptz.Stop(m_session, m_session.Control()));
 }
 
 OnvifResult CPTZService::SetPreset(int preset)
@@ -310,15 +278,14 @@ OnvifResult CPTZService::SetPreset(int preset)
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetPreset");
-    if (!HasProfile()) return {};
-    return Done(m_control, StorePreset(preset) ? 1 : 0);
+    if (!m_ptz.Ready()) return {};
+    return Done(m_session.Control(), StorePreset(preset) ? 1 : 0);
 }
 
 bool CPTZService::StorePreset(int preset)
 {
     std::string token;
-    Onvif_ptz_setPreset(m_control, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                        std::to_string(preset), token);
+    m_ptz.SetPreset(m_session, m_session.Control(), std::to_string(preset), token);
     if (token.empty()) return false;
     m_mapPresets[preset] = token;
     m_setCleared.erase(preset);
@@ -330,14 +297,13 @@ OnvifResult CPTZService::RemovePreset(int preset)
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("RemovePreset");
-    if (!HasProfile()) return {};
+    if (!m_ptz.Ready()) return {};
     m_setCleared.insert(preset);
     const auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) return {};
-    const int result = Onvif_ptz_removePreset(m_control, m_strPtzUrl, m_strUser, m_strPassword,
-                                              m_vecProfiles.front(), found->second);
+    const int result = m_ptz.RemovePreset(m_session, m_session.Control(), found->second);
     if (result == kOnvifOk) m_mapPresets.erase(found);
-    return Done(m_control, result);
+    return Done(m_session.Control(), result);
 }
 
 OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int verticalSpeed)
@@ -345,17 +311,16 @@ OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int vertica
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("GotoPreset");
-    if (!HasProfile() || m_setCleared.count(preset)) return {};
+    if (!m_ptz.Ready() || m_setCleared.count(preset)) return {};
     auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) {
         StorePreset(preset);  // calling an unknown preset stores the present position under it
         found = m_mapPresets.find(preset);
-        if (found == m_mapPresets.end()) return Done(m_control, 0);
+        if (found == m_mapPresets.end()) return Done(m_session.Control(), 0);
     }
     const auto pan = static_cast<float>(horizontalSpeed / 64.0);
     const auto tilt = static_cast<float>(verticalSpeed / 64.0);
-    return Done(m_control, Onvif_ptz_gotoPreset(m_control, m_strPtzUrl, m_strUser, m_strPassword,
-                                                m_vecProfiles.front(), found->second, pan, tilt, 0.0f));
+    return Done(m_session.Control(), m_ptz.GotoPreset(m_session, m_session.Control(), found->second, pan, tilt));
 }
 
 }  // namespace korvane

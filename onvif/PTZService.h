@@ -1,14 +1,15 @@
-// Drives one ONVIF camera: finds its media (or newer media) and PTZ services,
-// uses the profile the host named or else the first profile with a PTZ
-// configuration, and keeps the tokens the camera hands out so that the host
-// can speak in plain preset numbers 1 to 256.
+// Drives one ONVIF camera through its session and services (Session.h):
+// finds its media (or newer media) and PTZ services, uses the profile the
+// host named or else the first profile with a PTZ configuration, and keeps
+// the tokens the camera hands out so that the host can speak in plain preset
+// numbers 1 to 256.
 //
 // Each operation is one host call: its requests share one deadline of 5
 // seconds (COnvifConnection::kCallBudget), and once a request has run out of
 // time the operation makes no more, so none blocks the calling thread longer.
 #pragma once
 
-#include "onvif/OnvifClient.h"
+#include "onvif/Session.h"
 
 #include <atomic>
 #include <chrono>
@@ -101,27 +102,17 @@ private:
 
     OnvifResult Done(onvif::COnvifConnection& connection, int value) const;
     bool StorePreset(int preset);
-    bool HasProfile() const { return !m_vecProfiles.empty() && !m_strPtzUrl.empty(); }
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
 
-    std::shared_ptr<onvif::CCameraClock> m_pClock;
-    onvif::COnvifConnection m_control;  // under m_turns
-    onvif::COnvifConnection m_query;    // under m_queryMutex
+    onvif::COnvifSession m_session;  // control under m_turns, query under m_queryMutex
     CTurns m_turns;
     std::mutex m_queryMutex;
     std::atomic<long long> m_moveTimeoutMs{0};
     // Written by set-up only, which holds both sessions.
-    std::string m_strUser;
-    std::string m_strPassword;
-    std::string m_strDeviceUrl;
-    std::string m_strMediaUrl;
-    std::string m_strMedia2Url;
-    std::string m_strPtzUrl;
-    std::string m_strConfigToken;
+    onvif::CMediaService m_media;
+    onvif::CPtzService m_ptz;
     std::string m_strProfileWanted;
-    onvif::VelocitySpaces m_velocity;
-    std::vector<std::string> m_vecProfiles;
     // The control session's.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
