@@ -270,6 +270,11 @@ void CKorvane::SetTlsFingerprint(const char* sha256)
     Forward(m_pBackend, [&](CCameraBackend& b) { b.SetTlsFingerprint(sha256); });
 }
 
+void CKorvane::SetMoveTimeout(unsigned milliseconds)
+{
+    Forward(m_pBackend, [&](CCameraBackend& b) { b.SetMoveTimeout(milliseconds); });
+}
+
 extern "C" void KorvaneSetMessageHandler(void (*handler)(const char* title, const char* text, void* ctx),
                                          void* ctx)
 {

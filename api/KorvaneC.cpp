@@ -259,4 +259,9 @@ void KORVANE_CALL korvane_set_tls_fingerprint(korvane_camera* cam, const char* s
     OnCameraVoid(cam, [&](CKorvane& c) { c.SetTlsFingerprint(sha256); });
 }
 
+void KORVANE_CALL korvane_set_move_timeout(korvane_camera* cam, unsigned milliseconds)
+{
+    OnCameraVoid(cam, [&](CKorvane& c) { c.SetMoveTimeout(milliseconds); });
+}
+
 }  // extern "C"

@@ -63,6 +63,8 @@ public:
     virtual int SetHome() { return 0; }
     virtual void SetOnvifProfile(const char*) {}
     virtual void SetTlsFingerprint(const char*) {}
+    // An ONVIF move ends by itself this long after it was sent (0: never).
+    virtual void SetMoveTimeout(unsigned) {}
     // The link as set up now, for the capability table.
     virtual LinkKind Kind() const = 0;
     const CLinkHealth& Health() const { return *m_pHealth; }

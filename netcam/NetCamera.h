@@ -1,75 +1,81 @@
-// A network camera: an ONVIF camera driven in process, or a device reached
-// through the relay service on this machine (127.0.0.1:20715), which gets the
-// camera's connection in an open request and then each Pelco frame wrapped in
-// a command datagram. Devices of type 4 also get target events from the relay
-// on an event socket of their own, read by the event listener.
+// A network camera: the device back-end chosen by the device type, a device
+// reached through the relay service (CRelayCamera) or an ONVIF camera driven
+// in process (COnvifBackend). Copies of a CKorvane share this object, so a
+// change of device type swaps the back-end in here. Settings given before
+// the swap (speeds, address, notify function, ONVIF choices) carry over.
 #pragma once
 
-#include "camera/FrameCamera.h"
-#include "netcam/RelayDatagrams.h"
-
-#include <boost/asio/ip/udp.hpp>
+#include "camera/CameraBackend.h"
 
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace korvane {
 
-class CEventListener;
-class CPTZService;
+class COnvifBackend;
+class CRelayCamera;
 
-class CNetCamera : public CFrameCamera {
+class CNetCamera : public CCameraBackend {
 public:
     CNetCamera();
     ~CNetCamera() override;
 
-    // Relayed types get a fresh socket pair (the earlier one is closed).
+    void SetDeviceAddress(std::uint32_t address) override;
+    void SetHorizonSpeed(std::int32_t speed) override;
+    void SetVertcalSpeed(std::int32_t speed) override;
+    void SetRecvNotify(RecvNotify notify, void* context) override;
     void SetDeviceType(DEVICETYPE type) override;
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int value4,
-                        const char* user, const char* password, const char* text7) override;
+                        const char* user, const char* password, const char* text7) override
+    {
+        m_pDevice->SetSocketParam(protocol, ip, port, value4, user, password, text7);
+    }
 
-    int Open() override;
-    void Close() override;
+    int Open() override { return m_pDevice->Open(); }
+    void Close() override { m_pDevice->Close(); }
 
-    int PreSet(int preset, std::uint8_t op) override;
-    int ConnectTest() override;
+    int MoveUp() override { return m_pDevice->MoveUp(); }
+    int MoveDown() override { return m_pDevice->MoveDown(); }
+    int MoveLeft() override { return m_pDevice->MoveLeft(); }
+    int MoveRight() override { return m_pDevice->MoveRight(); }
+    int MoveTopLeft() override { return m_pDevice->MoveTopLeft(); }
+    int MoveTopRight() override { return m_pDevice->MoveTopRight(); }
+    int MoveButtomLeft() override { return m_pDevice->MoveButtomLeft(); }
+    int MoveButtomRight() override { return m_pDevice->MoveButtomRight(); }
+    int CameraStop() override { return m_pDevice->CameraStop(); }
+    int ZoomPlus() override { return m_pDevice->ZoomPlus(); }
+    int ZoomMinus() override { return m_pDevice->ZoomMinus(); }
+    int FocusPlus() override { return m_pDevice->FocusPlus(); }
+    int FocusMinus() override { return m_pDevice->FocusMinus(); }
+    int IrisPlus() override { return m_pDevice->IrisPlus(); }
+    int IrisMinus() override { return m_pDevice->IrisMinus(); }
+    int PreSet(int preset, std::uint8_t op) override { return m_pDevice->PreSet(preset, op); }
+    int OpenTrack() override { return m_pDevice->OpenTrack(); }
+    int CloseTrack() override { return m_pDevice->CloseTrack(); }
+    int OpenAutoZoom() override { return m_pDevice->OpenAutoZoom(); }
+    int CloseAutoZoom() override { return m_pDevice->CloseAutoZoom(); }
+    int OpenAutoWrite() override { return m_pDevice->OpenAutoWrite(); }
+    int CloseAutoWrite() override { return m_pDevice->CloseAutoWrite(); }
+    int ConnectTest() override { return m_pDevice->ConnectTest(); }
 
-    LinkKind Kind() const override { return {MODE_NETWORK, m_encoder.Protocol(), m_nDeviceType}; }
-    int GetPosition(float& pan, float& tilt, float& zoom, int& moving) override;
-    int GotoHome() override;
-    int SetHome() override;
+    int GetPosition(float& pan, float& tilt, float& zoom, int& moving) override
+    {
+        return m_pDevice->GetPosition(pan, tilt, zoom, moving);
+    }
+    int GotoHome() override { return m_pDevice->GotoHome(); }
+    int SetHome() override { return m_pDevice->SetHome(); }
     void SetOnvifProfile(const char* token) override;
     void SetTlsFingerprint(const char* fingerprint) override;
-
-protected:
-    int Run(PtzCommand command) override;
-    int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;
-    void SendFrame(Frame frame) override;
-    std::string LastErrorText() const override;
+    void SetMoveTimeout(unsigned milliseconds) override;
+    LinkKind Kind() const override { return m_pDevice->Kind(); }
 
 private:
-    bool IsRelayed() const { return m_nDeviceType != DEVICE_ONVIF; }
-    void PrepareSockets();
-    // Closes both sockets; the event socket leaves the listener first.
-    void CloseSockets();
-    void SendToRelay(const Frame& datagram);
-    void ShowSocketError() const;
-    void RunOnvif(PtzCommand command);
-    // The link state after an ONVIF call: its requests' outcome, if any.
-    void NoteOnvifOutcome();
+    void Use(const std::shared_ptr<CCameraBackend>& device);
 
-    std::int32_t m_nDeviceType = DEVICE_TYPE_1;
-    std::shared_ptr<CEventListener> m_pListener;  // owns the sockets' io_context
-    std::optional<boost::asio::ip::udp::socket> m_sockRelay;
-    boost::asio::ip::udp::endpoint m_addrRelay;
-    std::shared_ptr<boost::asio::ip::udp::socket> m_sockEvent;
-    boost::asio::ip::udp::endpoint m_addrEvent;
-    COpenRequest m_openRequest;
-    boost::system::error_code m_lastError;  // of this camera's latest socket operation
-    std::unique_ptr<CPTZService> m_pOnvif;  // device type 3 only
-    std::string m_strOnvifProfile;          // kept for a client made again after Close
-    std::string m_strTlsFingerprint;
+    // Each made once and kept, so that switching back finds its set-up.
+    std::shared_ptr<CRelayCamera> m_pRelay;
+    std::shared_ptr<COnvifBackend> m_pOnvif;
+    std::shared_ptr<CCameraBackend> m_pDevice;  // one of the two
 };
 
 }  // namespace korvane

@@ -100,10 +100,38 @@ bool Onvif_device_geturls(COnvifConnection& connection, const std::string& devic
     return !mediaUrl.empty();
 }
 
+void CCameraClock::Learn(UtcSeconds cameraNow)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_learned = cameraNow;
+    m_learnedAt = std::chrono::steady_clock::now();
+}
+
+void CCameraClock::Forget()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_learned.reset();
+}
+
+bool CCameraClock::Known() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_learned.has_value();
+}
+
+UtcSeconds CCameraClock::Now() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_learned) return NowSeconds();
+    return *m_learned +
+           std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_learnedAt);
+}
+
 void COnvifConnection::StartCall(std::chrono::milliseconds budget)
 {
     m_deadline = std::chrono::steady_clock::now() + budget;
     m_bOutOfTime = false;
+    m_bClockRetried = false;
     m_callOutcome.reset();
 }
 
@@ -135,7 +163,11 @@ HttpReply COnvifConnection::Post(const std::string& url, const std::string& acti
 
 bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
 {
-    if (m_bClockKnown) return true;
+    return m_pClock->Known() || ReadCameraClock(deviceUrl);
+}
+
+bool COnvifConnection::ReadCameraClock(const std::string& deviceUrl)
+{
     const std::string envelope = Envelope("", "<tds:GetSystemDateAndTime/>");
     const HttpReply http = Post(deviceUrl, Action(kNsDevice, "GetSystemDateAndTime"), envelope, "", "");
     if (http.error != kNotAsked)
@@ -152,21 +184,37 @@ bool COnvifConnection::LearnCameraClock(const std::string& deviceUrl)
     const auto cameraNow = UtcFromFields(FieldOf(date, "Year"), FieldOf(date, "Month"), FieldOf(date, "Day"),
                                          FieldOf(time, "Hour"), FieldOf(time, "Minute"), FieldOf(time, "Second"));
     if (!utc || !cameraNow) return true;
-    m_clockOffset = *cameraNow - NowSeconds();
-    m_bClockKnown = true;
+    m_pClock->Learn(*cameraNow);
     return true;
 }
 
-SoapReply COnvifConnection::Call(const std::string& url, const std::string& action, const std::string& body,
+SoapReply COnvifConnection::Send(const std::string& url, const std::string& action, const std::string& body,
                                  const std::string& user, const std::string& password)
 {
-    const std::string header =
-        user.empty() ? std::string() : SecurityHeader(user, password, NowSeconds() + m_clockOffset);
+    const std::string header = user.empty() ? std::string() : SecurityHeader(user, password, m_pClock->Now());
     const HttpReply http = Post(url, action, Envelope(header, body), user, password);
     SoapReply reply = ParseSoapReply(http.status, http.body, http.error);
     if (http.error != kNotAsked) NoteOutcome(action, reply.ok ? "" : reply.error);
     if (!reply.ok) platform::DebugOutput("ONVIF " + action.substr(action.rfind('/') + 1) + " at " + url + ": " + reply.error + "\n");
     return reply;
+}
+
+SoapReply COnvifConnection::Call(const std::string& url, const std::string& action, const std::string& body,
+                                 const std::string& user, const std::string& password)
+{
+    SoapReply reply = Send(url, action, body, user, password);
+    // A camera whose clock jumped refuses tokens dated by the old one: read
+    // its clock again and ask once more, within the same call's deadline.
+    const bool refused = reply.subcode.size() >= 13 &&
+                         reply.subcode.compare(reply.subcode.size() - 13, 13, "NotAuthorized") == 0;
+    if (!refused || user.empty() || m_strClockUrl.empty() || m_bClockRetried) return reply;
+    m_bClockRetried = true;
+    const auto failure = m_callOutcome;
+    if (!ReadCameraClock(m_strClockUrl)) {
+        m_callOutcome = failure;  // the refusal is what the host should see
+        return reply;
+    }
+    return Send(url, action, body, user, password);
 }
 
 namespace {
@@ -329,7 +377,7 @@ int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl,
 
 int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                              const std::string& password, const std::string& profile, float pan, float tilt,
-                             float zoom, const VelocitySpaces* spaces)
+                             float zoom, const VelocitySpaces* spaces, std::chrono::milliseconds timeout)
 {
     const VelocitySpaces generic;
     if (!spaces) spaces = &generic;
@@ -339,8 +387,10 @@ int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& pt
                                  SpaceAttribute(spaces->zoomSpace) + "/>";
     const SoapReply reply = connection.Call(
         ptzUrl, Action(kNsPtz, "ContinuousMove"),
-        Element("tptz", "ContinuousMove", ProfileToken(profile) + Element("tptz", "Velocity", velocity)), user,
-        password);
+        Element("tptz", "ContinuousMove",
+                ProfileToken(profile) + Element("tptz", "Velocity", velocity) +
+                    (timeout.count() > 0 ? Element("tptz", "Timeout", DurationText(timeout)) : std::string())),
+        user, password);
     return reply.ok ? kOnvifOk : kOnvifFailed;
 }
 
@@ -388,6 +438,18 @@ int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl
                                                         Element("tptz", "Speed", speed)),
                                             user, password);
     return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+std::string DurationText(std::chrono::milliseconds duration)
+{
+    const auto ms = duration.count();
+    std::string text = "PT" + std::to_string(ms / 1000);
+    if (ms % 1000) {
+        std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+        while (fraction.back() == '0') fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text + "S";
 }
 
 std::string ServiceUrlOnDevice(const std::string& deviceUrl, const std::string& xaddr)

@@ -6,22 +6,48 @@
 
 #include "onvif/HttpSession.h"
 #include "onvif/Soap.h"
+#include "onvif/WsSecurity.h"
 
 #include <chrono>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace korvane::onvif {
 
-// One camera's connection: the kept-alive HTTP session and the difference
-// between the camera's clock and ours. A failed request leaves a debug line
-// (KORVANE_DEBUG) saying which request failed and why.
+// The camera's clock as UsernameTokens must carry it: read once from the
+// camera and carried forward on the monotonic clock, so that a step of this
+// host's wall clock changes nothing. Shared by a camera's connections.
+class CCameraClock {
+public:
+    // What the camera said its time is, now.
+    void Learn(UtcSeconds cameraNow);
+    void Forget();
+    bool Known() const;
+    // The camera's time now; our own wall clock while it is unknown.
+    UtcSeconds Now() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::optional<UtcSeconds> m_learned;
+    std::chrono::steady_clock::time_point m_learnedAt;
+};
+
+// One HTTP connection to one camera (a kept-alive HTTP session) with the
+// camera's clock. A failed request leaves a debug line (KORVANE_DEBUG)
+// saying which request failed and why. One thread at a time.
 class COnvifConnection {
 public:
     // The time one host call may take, whatever the camera does.
     static constexpr std::chrono::milliseconds kCallBudget = CHttpSession::kTimeout;
+
+    explicit COnvifConnection(std::shared_ptr<CCameraClock> clock = std::make_shared<CCameraClock>())
+        : m_pClock(std::move(clock))
+    {
+    }
 
     // Starts a host call: its requests share one deadline, budget from now,
     // and once one of them has run out of time the rest are not made. Until
@@ -34,7 +60,11 @@ public:
     // leaves the clock unknown: tokens then carry our own time.
     // False when no HTTP answer came at all: the camera is not reachable.
     bool LearnCameraClock(const std::string& deviceUrl);
-    void ForgetCameraClock() { m_bClockKnown = false; }
+    void ForgetCameraClock() { m_pClock->Forget(); }
+    // Where the clock is read again when the camera refuses a token
+    // (NotAuthorized): its clock may have jumped. Once per call, then the
+    // refused request is made once more. Empty: never.
+    void SetClockSource(const std::string& deviceUrl) { m_strClockUrl = deviceUrl; }
     bool SetTlsFingerprint(const std::string& fingerprint) { return m_http.SetTlsFingerprint(fingerprint); }
 
     SoapReply Call(const std::string& url, const std::string& action, const std::string& body,
@@ -47,16 +77,20 @@ public:
 
 private:
     void NoteOutcome(const std::string& action, const std::string& failure);
+    bool ReadCameraClock(const std::string& deviceUrl);
+    SoapReply Send(const std::string& url, const std::string& action, const std::string& body,
+                   const std::string& user, const std::string& password);
 
     HttpReply Post(const std::string& url, const std::string& action, const std::string& envelope,
                    const std::string& user, const std::string& password);
 
     CHttpSession m_http;
+    std::shared_ptr<CCameraClock> m_pClock;
+    std::string m_strClockUrl;
     std::optional<std::chrono::steady_clock::time_point> m_deadline;
     bool m_bOutOfTime = false;
+    bool m_bClockRetried = false;  // this call already read the clock again
     std::optional<std::string> m_callOutcome;
-    std::chrono::seconds m_clockOffset{0};  // bounded by the years 1970 to 9999: no overflow
-    bool m_bClockKnown = false;
 };
 
 constexpr int kOnvifOk = 0;
@@ -138,7 +172,10 @@ int Onvif_ptz_getPreset(COnvifConnection& connection, const std::string& ptzUrl,
                         const std::string& password, const std::string& profile, std::map<int, std::string>& presets);
 int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                              const std::string& password, const std::string& profile, float pan, float tilt,
-                             float zoom, const VelocitySpaces* spaces = nullptr);
+                             float zoom, const VelocitySpaces* spaces = nullptr,
+                             std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
+// An xs:duration of whole milliseconds, as a move's Timeout: "PT1.5S".
+std::string DurationText(std::chrono::milliseconds duration);
 int Onvif_ptz_cameraStop(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, bool panTilt, bool zoom);
 int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,

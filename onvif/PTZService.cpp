@@ -53,33 +53,124 @@ std::string DeviceServiceUrl(const char* ip, unsigned int port)
     return scheme + "://" + host + ":" + std::to_string(port) + "/onvif/device_service";
 }
 
-void CPTZService::Init(const char* ip, unsigned int port, const char* user, const char* password)
+// The control session for one operation: its turn taken, its deadline set.
+class CPTZService::CControlTurn {
+public:
+    CControlTurn(CPTZService& service, bool stop) : m_service(service)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        m_bHeld = service.m_turns.Take(stop, start + COnvifConnection::kCallBudget);
+        if (!m_bHeld) return;
+        // A stop waited only for the request in flight, which had its own
+        // deadline: it gets a whole budget of its own, so that it goes out.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            start + COnvifConnection::kCallBudget - std::chrono::steady_clock::now());
+        service.m_session.Control().StartCall(stop ? COnvifConnection::kCallBudget : std::max(left, std::chrono::milliseconds(1)));
+    }
+    ~CControlTurn()
+    {
+        if (m_bHeld) m_service.m_turns.Give();
+    }
+    CControlTurn(const CControlTurn&) = delete;
+    CControlTurn& operator=(const CControlTurn&) = delete;
+    bool Held() const { return m_bHeld; }
+    // What a caller that never got its turn reports.
+    static OnvifResult Busy(const char* operation)
+    {
+        return {0, std::string(operation) + ": not asked: an earlier request to the camera did not end in time"};
+    }
+
+private:
+    CPTZService& m_service;
+    bool m_bHeld = false;
+};
+
+// Set-up holds both sessions: nothing else runs while it changes addresses,
+// profiles and tokens.
+class CPTZService::CSetUp {
+public:
+    explicit CSetUp(CPTZService& service) : m_control(service, false), m_query(service.m_queryMutex) {}
+    bool Held() const { return m_control.Held(); }
+
+private:
+    CControlTurn m_control;
+    std::lock_guard<std::mutex> m_query;
+};
+
+bool CPTZService::CTurns::Take(bool stop, std::chrono::steady_clock::time_point until)
 {
-    m_strDeviceUrl = DeviceServiceUrl(ip, port);
-    m_strUser = user ? user : "";
-    m_strPassword = password ? password : "";
-    m_strMediaUrl.clear();
-    m_strMedia2Url.clear();
-    m_strPtzUrl.clear();
-    if (m_strDeviceUrl.empty()) return;
-    m_connection.StartCall();
-    m_connection.ForgetCameraClock();
-    // A camera that does not answer at all costs one time-out, not three.
-    if (!m_connection.LearnCameraClock(m_strDeviceUrl)) return;
-    Onvif_device_geturls(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl,
-                         &m_strMedia2Url);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (stop) ++m_nStopsWaiting;
+    const bool taken = m_changed.wait_until(lock, until, [&] { return !m_bBusy && (stop || m_nStopsWaiting == 0); });
+    if (stop) --m_nStopsWaiting;
+    if (taken) m_bBusy = true;
+    if (stop && !taken) m_changed.notify_all();  // what waited behind this stop may go
+    return taken;
 }
 
-int CPTZService::Open()
+void CPTZService::CTurns::Give()
 {
-    m_vecProfiles.clear();  // not ready until the end: moves stay refused
-    if ((m_strMediaUrl.empty() && m_strMedia2Url.empty()) || m_strPtzUrl.empty()) return 0;
-    m_connection.StartCall();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bBusy = false;
+    }
+    m_changed.notify_all();
+}
+
+CPTZService::CPTZService() = default;
+
+OnvifResult CPTZService::Done(COnvifConnection& connection, int value) const
+{
+    return {value, connection.CallOutcome()};
+}
+
+void CPTZService::SetProfileToken(const std::string& token)
+{
+    CSetUp setUp(*this);
+    m_strProfileWanted = token;
+}
+
+void CPTZService::SetTlsFingerprint(const std::string& fingerprint)
+{
+    CSetUp setUp(*this);
+    m_session.SetTlsFingerprint(fingerprint);
+}
+
+void CPTZService::ClearPresets()
+{
+    CSetUp setUp(*this);
+    m_mapPresets.clear();
+    m_setCleared.clear();
+}
+
+OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* user, const char* password)
+{
+    CSetUp setUp(*this);
+    if (!setUp.Held()) return CControlTurn::Busy("set-up");
+    m_session.SetDevice(DeviceServiceUrl(ip, port), user ? user : "", password ? password : "");
+    m_media.Clear();
+    m_ptz.Clear();
+    if (m_session.DeviceUrl().empty()) return {};
+    return Discover();
+}
+
+// The clock and the service addresses, over the control session, whose
+// turn and deadline the caller holds.
+OnvifResult CPTZService::Discover()
+{
+    CDeviceService::Discover(m_session, m_session.Control(), m_media, m_ptz);
+    return Done(m_session.Control(), m_media.HasOlder() ? 1 : 0);
+}
+
+OnvifResult CPTZService::Open()
+{
+    CSetUp setUp(*this);
+    if (!setUp.Held()) return CControlTurn::Busy("Open");
+    m_ptz.Forget();  // not ready until the end: moves stay refused
+    if (!m_media.Found() || !m_ptz.Found()) return {};
+    COnvifConnection& control = m_session.Control();
     std::vector<MediaProfile> listed;
-    if (!m_strMediaUrl.empty())
-        Onvif_media_get_profile_list(m_connection, m_strMediaUrl, m_strUser, m_strPassword, listed);
-    else
-        Onvif_media2_get_profiles(m_connection, m_strMedia2Url, m_strUser, m_strPassword, listed);
+    m_media.Profiles(m_session, control, listed);
     // The named profile, else the first with PTZ, else (as before) the first.
     auto chosen = std::find_if(listed.begin(), listed.end(), [&](const MediaProfile& profile) {
         return m_strProfileWanted.empty() ? profile.hasPtz : profile.token == m_strProfileWanted;
@@ -87,151 +178,149 @@ int CPTZService::Open()
     if (chosen == listed.end() && m_strProfileWanted.empty()) chosen = listed.begin();
     if (chosen == listed.end()) {
         if (!m_strProfileWanted.empty())
-            platform::DebugOutput("ONVIF camera at " + m_strDeviceUrl + " has no profile " + m_strProfileWanted + "\n");
-        return 0;
+            platform::DebugOutput("ONVIF camera at " + m_session.DeviceUrl() + " has no profile " +
+                                  m_strProfileWanted + "\n");
+        return Done(control, 0);
     }
-    const std::string profile = chosen->token;
-    m_strConfigToken.clear();
     // The newer media service names the configuration in the profile: one
     // request fewer. The older path asks as it always did.
-    if (m_strMediaUrl.empty() && !chosen->ptzConfiguration.empty()) {
-        m_strConfigToken = chosen->ptzConfiguration;
-    } else {
-        if (Onvif_ptz_getConfigurations(m_connection, m_strPtzUrl, m_strUser, m_strPassword, profile,
-                                        m_strConfigToken) != kOnvifOk ||
-            m_strConfigToken.empty())
-            return 0;
-        if (!chosen->ptzConfiguration.empty()) m_strConfigToken = chosen->ptzConfiguration;  // the profile's own
-    }
-    if (Onvif_ptz_getConfigurationOptions(m_connection, m_strPtzUrl, m_strUser, m_strPassword, profile,
-                                          m_strConfigToken, &m_velocity) != kOnvifOk)
-        return 0;
-    m_vecProfiles.push_back(profile);
-    Onvif_ptz_getPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, profile, m_mapPresets);
+    if (!m_ptz.UseProfile(m_session, control, *chosen, m_media.OnlyNewer())) return Done(control, 0);
+    m_ptz.Presets(m_session, control, m_mapPresets);
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
-    return 1;
+    return Done(control, 1);
 }
 
-bool CPTZService::Test(std::string& text)
+OnvifResult CPTZService::Test(std::string& text)
 {
-    if (m_strDeviceUrl.empty()) {
-        text = "no ONVIF camera address was given (SetSocketParam)";
-        return false;
+    const auto say = [&](const std::optional<std::string>& outcome, const char* asked) {
+        const bool answered = outcome && outcome->empty();
+        text = answered ? std::string("the ONVIF camera answered ") + asked + " with these credentials"
+                        : "the ONVIF camera failed the test: " + outcome.value_or("no request could be made");
+        return OnvifResult{answered ? 1 : 0, outcome};
+    };
+    {
+        // An open camera is asked on the query session: no stop waits for it.
+        std::lock_guard<std::mutex> lock(m_queryMutex);
+        if (m_ptz.Ready()) {
+            m_session.Query().StartCall();
+            std::map<int, std::string> presets;
+            m_ptz.Presets(m_session, m_session.Query(), presets);
+            return say(m_session.Query().CallOutcome(), "GetPresets");
+        }
     }
-    m_connection.StartCall();
+    CSetUp setUp(*this);
+    if (!setUp.Held()) return CControlTurn::Busy("the test");
+    if (m_session.DeviceUrl().empty()) {
+        text = "no ONVIF camera address was given (SetSocketParam)";
+        return {};
+    }
     // Services not found at set-up (camera away, credentials refused): look
     // again, so that the outcome says why.
-    if (m_strMediaUrl.empty() && m_connection.LearnCameraClock(m_strDeviceUrl))
-        Onvif_device_geturls(m_connection, m_strDeviceUrl, m_strUser, m_strPassword, m_strMediaUrl, m_strPtzUrl);
+    if (!m_media.HasOlder()) Discover();
     const char* asked = "GetCapabilities";
-    if (HasProfile()) {
-        asked = "GetPresets";
-        std::map<int, std::string> presets;
-        Onvif_ptz_getPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), presets);
-    } else if (!m_strMediaUrl.empty()) {
+    if (m_media.HasOlder()) {
         asked = "GetProfiles";
         std::vector<std::string> profiles;
-        Onvif_media_get_profiles(m_connection, m_strMediaUrl, m_strUser, m_strPassword, profiles);
+        m_media.ProfileTokens(m_session, m_session.Control(), profiles);
     }
-    const auto& outcome = m_connection.CallOutcome();
-    const bool answered = outcome && outcome->empty();
-    text = answered ? std::string("the ONVIF camera answered ") + asked + " with these credentials"
-                    : "the ONVIF camera failed the test: " + outcome.value_or("no request could be made");
-    return answered;
+    return say(m_session.Control().CallOutcome(), asked);
 }
 
-int CPTZService::ContinuousMove(float pan, float tilt, float zoom)
+OnvifResult CPTZService::ContinuousMove(float pan, float tilt, float zoom)
 {
-    if (!HasProfile()) return kRefused;
-    m_connection.StartCall();
-    return Onvif_ptz_continuousMove(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), pan,
-                                    tilt, zoom, &m_velocity);
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("ContinuousMove");
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
+    const int result = m_ptz.Move(m_session, m_session.Control(), pan, tilt, zoom,
+                                  std::chrono::milliseconds(m_moveTimeoutMs.load()));
+    return Done(m_session.Control(), result);
 }
 
-int CPTZService::GetStatus(PtzStatus& status)
+OnvifResult CPTZService::GetStatus(PtzStatus& status)
 {
     status = {};
-    if (!HasProfile()) return 0;
-    m_connection.StartCall();
-    return Onvif_ptz_getStatus(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(), status) ==
-                   kOnvifOk
-               ? 1
-               : 0;
+    std::lock_guard<std::mutex> lock(m_queryMutex);
+    if (!m_ptz.Ready()) return {};
+    m_session.Query().StartCall();
+    const int result = m_ptz.Status(m_session, m_session.Query(), status);
+    return Done(m_session.Query(), result == kOnvifOk ? 1 : 0);
 }
 
-int CPTZService::GotoHome(int horizontalSpeed, int verticalSpeed)
+OnvifResult CPTZService::GotoHome(int horizontalSpeed, int verticalSpeed)
 {
-    if (!HasProfile()) return 0;
-    m_connection.StartCall();
-    return Onvif_ptz_gotoHome(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                              static_cast<float>(horizontalSpeed / 64.0), static_cast<float>(verticalSpeed / 64.0),
-                              0.0f) == kOnvifOk
-               ? 1
-               : 0;
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("GotoHomePosition");
+    if (!m_ptz.Ready()) return {};
+    const int result = m_ptz.GotoHome(m_session, m_session.Control(), static_cast<float>(horizontalSpeed / 64.0),
+                                      static_cast<float>(verticalSpeed / 64.0));
+    return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
 }
 
-int CPTZService::SetHome()
+OnvifResult CPTZService::SetHome()
 {
-    if (!HasProfile()) return 0;
-    m_connection.StartCall();
-    return Onvif_ptz_setHome(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front()) == kOnvifOk
-               ? 1
-               : 0;
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("SetHomePosition");
+    if (!m_ptz.Ready()) return {};
+    const int result = m_ptz.SetHome(m_session, m_session.Control());
+    return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
 }
 
-int CPTZService::Stop()
+OnvifResult CPTZService::Stop()
 {
-    if (!HasProfile()) return kRefused;
-    m_connection.StartCall();
-    return Onvif_ptz_cameraStop(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                                m_bPanTilt, !m_bPanTilt);
+    CControlTurn turn(*this, true);
+    if (!turn.Held()) return CControlTurn::Busy("Stop");
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
+    return Done(m_session.Control(), m_ptz.Stop(m_session, m_session.Control()));
 }
 
-int CPTZService::SetPreset(int preset)
+OnvifResult CPTZService::SetPreset(int preset)
 {
-    if (!InRange(preset) || !HasProfile()) return 0;
-    m_connection.StartCall();
-    return StorePreset(preset) ? 1 : 0;
+    if (!InRange(preset)) return {};
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("SetPreset");
+    if (!m_ptz.Ready()) return {};
+    return Done(m_session.Control(), StorePreset(preset) ? 1 : 0);
 }
 
 bool CPTZService::StorePreset(int preset)
 {
     std::string token;
-    Onvif_ptz_setPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                        std::to_string(preset), token);
+    m_ptz.SetPreset(m_session, m_session.Control(), std::to_string(preset), token);
     if (token.empty()) return false;
     m_mapPresets[preset] = token;
     m_setCleared.erase(preset);
     return true;
 }
 
-int CPTZService::RemovePreset(int preset)
+OnvifResult CPTZService::RemovePreset(int preset)
 {
-    if (!InRange(preset) || !HasProfile()) return 0;
+    if (!InRange(preset)) return {};
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("RemovePreset");
+    if (!m_ptz.Ready()) return {};
     m_setCleared.insert(preset);
     const auto found = m_mapPresets.find(preset);
-    if (found == m_mapPresets.end() || found->second.empty()) return 0;
-    m_connection.StartCall();
-    const int result = Onvif_ptz_removePreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword,
-                                              m_vecProfiles.front(), found->second);
+    if (found == m_mapPresets.end() || found->second.empty()) return {};
+    const int result = m_ptz.RemovePreset(m_session, m_session.Control(), found->second);
     if (result == kOnvifOk) m_mapPresets.erase(found);
-    return result;
+    return Done(m_session.Control(), result);
 }
 
-int CPTZService::GotoPreset(int preset, int horizontalSpeed, int verticalSpeed)
+OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int verticalSpeed)
 {
-    if (!InRange(preset) || !HasProfile() || m_setCleared.count(preset)) return 0;
-    m_connection.StartCall();
+    if (!InRange(preset)) return {};
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("GotoPreset");
+    if (!m_ptz.Ready() || m_setCleared.count(preset)) return {};
     auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) {
         StorePreset(preset);  // calling an unknown preset stores the present position under it
         found = m_mapPresets.find(preset);
-        if (found == m_mapPresets.end()) return 0;
+        if (found == m_mapPresets.end()) return Done(m_session.Control(), 0);
     }
     const auto pan = static_cast<float>(horizontalSpeed / 64.0);
     const auto tilt = static_cast<float>(verticalSpeed / 64.0);
-    return Onvif_ptz_gotoPreset(m_connection, m_strPtzUrl, m_strUser, m_strPassword, m_vecProfiles.front(),
-                                found->second, pan, tilt, 0.0f);
+    return Done(m_session.Control(), m_ptz.GotoPreset(m_session, m_session.Control(), found->second, pan, tilt));
 }
 
 }  // namespace korvane

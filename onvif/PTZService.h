@@ -1,16 +1,21 @@
-// Drives one ONVIF camera: finds its media (or newer media) and PTZ services,
-// uses the profile the host named or else the first profile with a PTZ
-// configuration, and keeps the tokens the camera hands out so that the host
-// can speak in plain preset numbers 1 to 256.
+// Drives one ONVIF camera through its session and services (Session.h):
+// finds its media (or newer media) and PTZ services, uses the profile the
+// host named or else the first profile with a PTZ configuration, and keeps
+// the tokens the camera hands out so that the host can speak in plain preset
+// numbers 1 to 256.
 //
 // Each operation is one host call: its requests share one deadline of 5
 // seconds (COnvifConnection::kCallBudget), and once a request has run out of
 // time the operation makes no more, so none blocks the calling thread longer.
 #pragma once
 
-#include "onvif/OnvifClient.h"
+#include "onvif/Session.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,71 +23,97 @@
 
 namespace korvane {
 
+// What one operation came to: its value (1 done, 0 not, -1 refused here
+// without a request) and what its requests came to (COnvifConnection::
+// CallOutcome), which the back-end turns into the link state.
+struct OnvifResult {
+    int value = 0;
+    std::optional<std::string> outcome;
+};
+
+// Requests go over two HTTP connections, each its own curl handle: an
+// ordered control session (moves, stop, presets, home) and a query session
+// (position, connection test), so that a stop never waits behind a slow
+// position read. A stop goes before any control request still waiting its
+// turn, right after the one in flight (bounded by that request's deadline):
+// a stop on a connection of its own could be overtaken by a move still in
+// flight on the other. Stop and GetStatus may come from any thread while
+// another operation runs; set-up (Init, Open, the setters) one at a time.
 class CPTZService {
 public:
     static constexpr int kFirstPreset = 1;
     static constexpr int kLastPreset = 256;
 
-    CPTZService() = default;
+    CPTZService();
     virtual ~CPTZService() = default;
 
     // The camera at ip:port (ip may be "https://address[:port]"). The latest
     // credentials are the ones used. Asks for the camera's time and its
     // service addresses at once.
-    void Init(const char* ip, unsigned int port, const char* user, const char* password);
+    OnvifResult Init(const char* ip, unsigned int port, const char* user, const char* password);
     // Profiles, PTZ configuration and presets: 1 ready, 0 failed.
-    int Open();
+    OnvifResult Open();
 
     // The profile to use by its token (empty: the first with PTZ); read by Open.
-    void SetProfileToken(const std::string& token) { m_strProfileWanted = token; }
+    void SetProfileToken(const std::string& token);
     // The certificate an HTTPS camera must show (SHA-256, hex); before Init.
-    void SetTlsFingerprint(const std::string& fingerprint) { m_connection.SetTlsFingerprint(fingerprint); }
+    void SetTlsFingerprint(const std::string& fingerprint);
+    // A move ends by itself this long after it was sent (0: never): the
+    // camera stops even when its sender is gone.
+    void SetMoveTimeout(std::chrono::milliseconds timeout) { m_moveTimeoutMs = timeout.count(); }
     // Position and move status: 1 read, 0 not.
-    int GetStatus(onvif::PtzStatus& status);
-    int GotoHome(int horizontalSpeed, int verticalSpeed);  // 1 taken, 0 not
-    int SetHome();                                          // 1 taken, 0 not
-    // Each of these refuses (result -1, no request) while no profile is known.
-    int ContinuousMove(float pan, float tilt, float zoom);
-    int Stop();  // pan/tilt after a move, zoom after a zoom (m_bPanTilt)
-    int SetPreset(int preset);     // 1 stored, 0 not
+    OnvifResult GetStatus(onvif::PtzStatus& status);
+    OnvifResult GotoHome(int horizontalSpeed, int verticalSpeed);  // 1 taken, 0 not
+    OnvifResult SetHome();                                          // 1 taken, 0 not
+    // Each of these refuses (-1, no request) while no profile is known.
+    OnvifResult ContinuousMove(float pan, float tilt, float zoom);
+    // Every axis, whatever moved last or who started it.
+    OnvifResult Stop();
+    OnvifResult SetPreset(int preset);  // 1 stored, 0 not
     // Clears the number: the camera's preset is removed when one is known
     // (0 refused here, else the camera's result), and the number stays
     // cleared until it is stored again.
-    int RemovePreset(int preset);
+    OnvifResult RemovePreset(int preset);
     // A number never stored is stored at the present position first; a
     // cleared number sends nothing (0): it must not come back unasked.
-    int GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
+    OnvifResult GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
     // The connection test: one real request that needs the credentials (the
-    // PTZ presets once open, else the media profiles). True when answered;
-    // text says what happened, for the host's message.
-    bool Test(std::string& text);
-    // What the last operation's requests came to (COnvifConnection::CallOutcome).
-    const std::optional<std::string>& Outcome() const { return m_connection.CallOutcome(); }
+    // PTZ presets once open, else the media profiles). value 1 when
+    // answered; text says what happened, for the host's message.
+    OnvifResult Test(std::string& text);
 
-    void ClearPresets()
-    {
-        m_mapPresets.clear();
-        m_setCleared.clear();
-    }
-
-    bool m_bPanTilt = true;
+    void ClearPresets();
 
 private:
-    bool StorePreset(int preset);
-    bool HasProfile() const { return !m_vecProfiles.empty() && !m_strPtzUrl.empty(); }
-    static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
+    // The control session's turns: one request at a time, stops first.
+    class CTurns {
+    public:
+        bool Take(bool stop, std::chrono::steady_clock::time_point until);
+        void Give();
 
-    onvif::COnvifConnection m_connection;
-    std::string m_strUser;
-    std::string m_strPassword;
-    std::string m_strDeviceUrl;
-    std::string m_strMediaUrl;
-    std::string m_strMedia2Url;
-    std::string m_strPtzUrl;
-    std::string m_strConfigToken;
+    private:
+        std::mutex m_mutex;
+        std::condition_variable m_changed;
+        bool m_bBusy = false;
+        int m_nStopsWaiting = 0;
+    };
+    class CControlTurn;
+    class CSetUp;
+
+    OnvifResult Done(onvif::COnvifConnection& connection, int value) const;
+    bool StorePreset(int preset);
+    static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
+    OnvifResult Discover();
+
+    onvif::COnvifSession m_session;  // control under m_turns, query under m_queryMutex
+    CTurns m_turns;
+    std::mutex m_queryMutex;
+    std::atomic<long long> m_moveTimeoutMs{0};
+    // Written by set-up only, which holds both sessions.
+    onvif::CMediaService m_media;
+    onvif::CPtzService m_ptz;
     std::string m_strProfileWanted;
-    onvif::VelocitySpaces m_velocity;
-    std::vector<std::string> m_vecProfiles;
+    // The control session's.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
 };

@@ -82,6 +82,7 @@ SoapReply ParseSoapReply(long httpStatus, const std::string& text, const std::st
     if (const pugi::xml_node fault = Child(body, "Fault")) {
         const pugi::xml_node reason = Descendant(fault, "Text");
         const pugi::xml_node subcode = Descendant(Child(fault, "Code"), "Subcode");
+        reply.subcode = Child(subcode, "Value").child_value();
         reply.error = std::string("SOAP fault: ") + (reason ? reason.child_value() : "") +
                       (subcode ? std::string(" (") + Child(subcode, "Value").child_value() + ")" : "");
         return reply;

@@ -37,6 +37,7 @@ std::string Envelope(const std::string& header, const std::string& body);
 struct SoapReply {
     bool ok = false;
     std::string error;
+    std::string subcode;  // a fault's Subcode value as written: "ter:NotAuthorized"
     std::shared_ptr<pugi::xml_document> document;
     pugi::xml_node body;  // the first element inside Body
 };

@@ -1,5 +1,7 @@
 #include "sim/OnvifCamera.h"
 
+#include "sim/OnvifServices.h"
+
 #include "sim/Arrivals.h"
 #include "sim/ProbeResponder.h"
 #include "onvif/Soap.h"
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <sstream>
@@ -37,23 +40,6 @@ using Response = http::response<http::string_body>;
 using Request = http::request<http::string_body>;
 
 namespace {
-
-// This camera's own prefixes, unlike the client's: answers must be read by
-// local names.
-std::string Answer(const std::string& body)
-{
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"" + std::string(onvif::kNsSoap) +
-           "\" xmlns:dev=\"" + onvif::kNsDevice + "\" xmlns:med=\"" + onvif::kNsMedia + "\" xmlns:ptz=\"" +
-           onvif::kNsPtz + "\" xmlns:sch=\"" + onvif::kNsSchema +
-           "\" xmlns:ter=\"http://www.onvif.org/ver10/error\"><env:Body>" + body + "</env:Body></env:Envelope>";
-}
-
-std::string Fault(const char* code, const char* subcode, const char* reason)
-{
-    return Answer(std::string("<env:Fault><env:Code><env:Value>env:") + code + "</env:Value><env:Subcode><env:Value>" +
-                  subcode + "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" + reason +
-                  "</env:Text></env:Reason></env:Fault>");
-}
 
 std::string Md5Hex(const std::string& text)
 {
@@ -103,51 +89,6 @@ std::optional<onvif::UtcSeconds> ParseCreated(const std::string& text)
     return onvif::UtcFromFields(year, month, day, hour, minute, second);
 }
 
-std::string Velocity(pugi::xml_node parent, const char* axis, const char* attribute)
-{
-    return Child(parent, axis).attribute(attribute).value();
-}
-
-std::string Number(float value)
-{
-    char text[32];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
-    return error == std::errc() ? std::string(text, end) : std::string("0");
-}
-
-float FloatOf(const std::string& text)
-{
-    float value = 0.0f;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-// Pan, tilt and zoom.
-using Place = std::array<float, 3>;
-
-// Where the camera points: a place and the velocities it moves at since then.
-struct Motion {
-    Place from{0.0f, 0.0f, 0.0f};
-    Place velocity{0.0f, 0.0f, 0.0f};
-    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
-
-    Place Now() const
-    {
-        const float seconds = std::chrono::duration<float>(std::chrono::steady_clock::now() - since).count();
-        Place at;
-        for (int axis = 0; axis < 3; ++axis)
-            at[axis] = std::clamp(from[axis] + velocity[axis] * seconds, axis == 2 ? 0.0f : -1.0f, 1.0f);
-        return at;
-    }
-    void Set(const Place& place, const Place& speed)
-    {
-        from = place;
-        velocity = speed;
-        since = std::chrono::steady_clock::now();
-    }
-    bool Moving(int axis) const { return velocity[axis] != 0.0f; }
-};
-
 }  // namespace
 
 struct COnvifCamera::Impl {
@@ -170,31 +111,31 @@ struct COnvifCamera::Impl {
     std::size_t connections = 0;
     OnvifFault fault = OnvifFault::None;
     OnvifPace pace;
+    std::map<std::string, OnvifPace> operationPaces;  // before pace, by operation
+    std::atomic<long long> clockOffset{0};             // seconds; steps at run time
     std::vector<std::string> authorizations;
     unsigned staleNonces = 0;
-    std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
-    std::map<std::string, Place> presetPlaces;
-    int nextPreset = 100;
-    Motion motion;
-    Place home{0.0f, 0.0f, 0.0f};
+    // The services and the camera's state, under mutex.
+    std::unique_ptr<COnvifServices> services;
 
     void Accept();
     // The answer, or nothing when the camera is to stay silent.
-    std::optional<Response> Handle(const Request& request);
+    // operation receives the request's operation, for its pace.
+    std::optional<Response> Handle(const Request& request, std::string& operation);
     bool HttpDigestOk(const Request& request) const;
     bool HttpBasicOk(const Request& request) const;
     onvif::UtcSeconds CameraNow() const
     {
         return std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now()) +
-               options.clockOffset;
+               std::chrono::seconds(clockOffset.load());
     }
-    OnvifPace Pace()
+    OnvifPace Pace(const std::string& operation)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return pace;
+        const auto found = operationPaces.find(operation);
+        return found != operationPaces.end() ? found->second : pace;
     }
     bool TokenOk(pugi::xml_node envelope) const;
-    std::string Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status);
     std::string ServiceUrl(const char* service) const
     {
         return (options.serviceBase.empty() ? Origin() : options.serviceBase) + "/onvif/" + service;
@@ -243,7 +184,8 @@ struct Session : std::enable_shared_from_this<Session<Stream>> {
 
     void Respond()
     {
-        auto answer = camera.Handle(request);
+        std::string operation;
+        auto answer = camera.Handle(request, operation);
         if (!answer) {
             Read();  // silent: the client waits until its time-out
             return;
@@ -254,7 +196,7 @@ struct Session : std::enable_shared_from_this<Session<Stream>> {
         const bool cutShort = response.has_content_length();
         response.keep_alive(!cutShort && request.keep_alive());
         if (!cutShort) response.prepare_payload();
-        pace = camera.Pace();
+        pace = camera.Pace(operation);
         if (pace.delay.count() <= 0) {
             Write();
             return;
@@ -381,7 +323,7 @@ bool COnvifCamera::Impl::TokenOk(pugi::xml_node envelope) const
     return onvif::PasswordDigest(*nonceBytes, created, options.password) == password.child_value();
 }
 
-std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
+std::optional<Response> COnvifCamera::Impl::Handle(const Request& request, std::string& operationName)
 {
     OnvifFault mode;
     {
@@ -459,10 +401,11 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
             body = Fault("Sender", "ter:NotAuthorized", "Sender not Authorized");
         } else {
             std::lock_guard<std::mutex> lock(mutex);
-            body = Dispatch(record, operation, status);
+            body = services->Dispatch(record, operation, status);
         }
         break;
     }
+    operationName = record.operation;
     requests.Push(std::move(record));
     if (mode == OnvifFault::NoAnswer) return std::nullopt;
     response.result(static_cast<http::status>(status));
@@ -471,165 +414,13 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request)
     return response;
 }
 
-std::string COnvifCamera::Impl::Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status)
-{
-    const std::string& op = record.operation;
-    const std::string profile = Child(operation, "ProfileToken").child_value();
-    record.values["profile"] = profile;
-    const auto noProfile = [&] {
-        status = 400;
-        return Fault("Sender", "ter:NoProfile", "No such profile, or it has no PTZ configuration");
-    };
-    if (op == "GetSystemDateAndTime") {
-        const std::string now = onvif::FormatUtc(CameraNow());
-        int y, mo, d, h, mi, s;
-        std::sscanf(now.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s);
-        std::vector<std::string> fields = {std::to_string(y), std::to_string(mo), std::to_string(d),
-                                           std::to_string(h), std::to_string(mi), std::to_string(s)};
-        if (options.claimedDate.size() == fields.size()) fields = options.claimedDate;
-        std::ostringstream out;
-        out << "<dev:GetSystemDateAndTimeResponse><dev:SystemDateAndTime><sch:DateTimeType>NTP</sch:DateTimeType>"
-            << "<sch:UTCDateTime><sch:Time><sch:Hour>" << fields[3] << "</sch:Hour><sch:Minute>" << fields[4]
-            << "</sch:Minute><sch:Second>" << fields[5] << "</sch:Second></sch:Time><sch:Date><sch:Year>"
-            << fields[0] << "</sch:Year><sch:Month>" << fields[1] << "</sch:Month><sch:Day>" << fields[2]
-            << "</sch:Day></sch:Date></sch:UTCDateTime></dev:SystemDateAndTime></dev:GetSystemDateAndTimeResponse>";
-        return Answer(out.str());
-    }
-    if (op == "GetCapabilities" && options.answerGetCapabilities) {
-        return Answer("<dev:GetCapabilitiesResponse><dev:Capabilities><sch:Device><sch:XAddr>" +
-                      ServiceUrl("device_service") + "</sch:XAddr></sch:Device>" +
-                      (options.media1 ? "<sch:Media><sch:XAddr>" + ServiceUrl("media_service") + "</sch:XAddr></sch:Media>"
-                                      : std::string()) +
-                      "<sch:PTZ><sch:XAddr>" +
-                      ServiceUrl("ptz_service") + "</sch:XAddr></sch:PTZ></dev:Capabilities></dev:GetCapabilitiesResponse>");
-    }
-    if (op == "GetServices") {
-        return Answer("<dev:GetServicesResponse><dev:Service><dev:Namespace>" +
-                      std::string(options.media1 ? onvif::kNsMedia : onvif::kNsMedia2) +
-                      "</dev:Namespace><dev:XAddr>" + ServiceUrl(options.media1 ? "media_service" : "media2_service") +
-                      "</dev:XAddr></dev:Service><dev:Service><dev:Namespace>" + onvif::kNsPtz +
-                      "</dev:Namespace><dev:XAddr>" + ServiceUrl("ptz_service") +
-                      "</dev:XAddr></dev:Service></dev:GetServicesResponse>");
-    }
-    if (op == "GetProfiles" && record.path == "/onvif/media2_service") {
-        record.values["type"] = Child(operation, "Type").child_value();
-        return Answer("<tr2:GetProfilesResponse xmlns:tr2=\"" + std::string(onvif::kNsMedia2) +
-                      "\"><tr2:Profiles token=\"Profile_Sub\" fixed=\"true\"><tr2:Name>sub</tr2:Name>"
-                      "<tr2:Configurations/></tr2:Profiles><tr2:Profiles token=\"Profile_1\" fixed=\"true\">"
-                      "<tr2:Name>main</tr2:Name><tr2:Configurations><tr2:PTZ token=\"PTZConfig_1\"><sch:Name>ptz"
-                      "</sch:Name></tr2:PTZ></tr2:Configurations></tr2:Profiles></tr2:GetProfilesResponse>");
-    }
-    if (op == "GetProfiles") {
-        // The profile without PTZ comes first: the client must pick the next.
-        return Answer("<med:GetProfilesResponse><med:Profiles token=\"Profile_Sub\" fixed=\"true\"><sch:Name>sub"
-                      "</sch:Name></med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
-                      "</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
-                      "</sch:PTZConfiguration></med:Profiles><med:Profiles token=\"Profile_2\" fixed=\"true\">"
-                      "<sch:Name>second</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
-                      "</sch:Name></sch:PTZConfiguration></med:Profiles></med:GetProfilesResponse>");
-    }
-    if (op == "GetConfigurations") {
-        return Answer("<ptz:GetConfigurationsResponse><ptz:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
-                      "</sch:Name></ptz:PTZConfiguration></ptz:GetConfigurationsResponse>");
-    }
-    if (op == "GetConfigurationOptions") {
-        record.values["configuration"] = Child(operation, "ConfigurationToken").child_value();
-        if (record.values["configuration"] != "PTZConfig_1") {
-            status = 400;
-            return Fault("Sender", "ter:NoConfig", "No such configuration");
-        }
-        const bool generic = options.velocityRange == 1.0f;
-        const std::string low = Number(-options.velocityRange), high = Number(options.velocityRange);
-        const std::string range = "<sch:Min>" + low + "</sch:Min><sch:Max>" + high + "</sch:Max>";
-        return Answer("<ptz:GetConfigurationOptionsResponse><ptz:PTZConfigurationOptions><sch:Spaces>"
-                      "<sch:ContinuousPanTiltVelocitySpace><sch:URI>http://www.onvif.org/ver10/tptz/PanTiltSpaces/" +
-                      std::string(generic ? "VelocityGenericSpace" : "VelocitySpaceDegrees") +
-                      "</sch:URI><sch:XRange>" + range + "</sch:XRange><sch:YRange>" + range +
-                      "</sch:YRange></sch:ContinuousPanTiltVelocitySpace><sch:ContinuousZoomVelocitySpace><sch:URI>"
-                      "http://www.onvif.org/ver10/tptz/ZoomSpaces/" +
-                      (generic ? "VelocityGenericSpace" : "VelocitySpaceMillimeter") + "</sch:URI><sch:XRange>" +
-                      range + "</sch:XRange></sch:ContinuousZoomVelocitySpace></sch:Spaces>"
-                      "</ptz:PTZConfigurationOptions></ptz:GetConfigurationOptionsResponse>");
-    }
-    if (profile != "Profile_1" && profile != "Profile_2") return noProfile();
-    if (op == "GetPresets") {
-        std::string list;
-        for (const auto& [token, name] : presets)
-            list += "<ptz:Preset token=\"" + token + "\"><sch:Name>" + name + "</sch:Name></ptz:Preset>";
-        return Answer("<ptz:GetPresetsResponse>" + list + "</ptz:GetPresetsResponse>");
-    }
-    if (op == "ContinuousMove") {
-        const pugi::xml_node velocity = Child(operation, "Velocity");
-        record.values["pan"] = Velocity(velocity, "PanTilt", "x");
-        record.values["tilt"] = Velocity(velocity, "PanTilt", "y");
-        record.values["zoom"] = Velocity(velocity, "Zoom", "x");
-        record.values["space"] = Velocity(velocity, "PanTilt", "space");
-        const float range = options.velocityRange;
-        motion.Set(motion.Now(), {FloatOf(record.values["pan"]) / range, FloatOf(record.values["tilt"]) / range,
-                                  FloatOf(record.values["zoom"]) / range});
-        return Answer("<ptz:ContinuousMoveResponse/>");
-    }
-    if (op == "Stop") {
-        record.values["pantilt"] = Child(operation, "PanTilt").child_value();
-        record.values["zoom"] = Child(operation, "Zoom").child_value();
-        Place velocity = motion.velocity;
-        if (record.values["pantilt"] != "false") velocity[0] = velocity[1] = 0.0f;
-        if (record.values["zoom"] != "false") velocity[2] = 0.0f;
-        motion.Set(motion.Now(), velocity);
-        return Answer("<ptz:StopResponse/>");
-    }
-    if (op == "GetStatus") {
-        const Place at = motion.Now();
-        const auto state = [](bool moving) { return moving ? "MOVING" : "IDLE"; };
-        return Answer("<ptz:GetStatusResponse><ptz:PTZStatus><sch:Position><sch:PanTilt x=\"" + Number(at[0]) +
-                      "\" y=\"" + Number(at[1]) + "\"/><sch:Zoom x=\"" + Number(at[2]) +
-                      "\"/></sch:Position><sch:MoveStatus><sch:PanTilt>" +
-                      state(motion.Moving(0) || motion.Moving(1)) + "</sch:PanTilt><sch:Zoom>" + state(motion.Moving(2)) +
-                      "</sch:Zoom></sch:MoveStatus><sch:UtcTime>" + onvif::FormatUtc(CameraNow()) +
-                      "</sch:UtcTime></ptz:PTZStatus></ptz:GetStatusResponse>");
-    }
-    if (op == "GotoHomePosition") {
-        record.values["pan"] = Velocity(Child(operation, "Speed"), "PanTilt", "x");
-        motion.Set(home, {0.0f, 0.0f, 0.0f});
-        return Answer("<ptz:GotoHomePositionResponse/>");
-    }
-    if (op == "SetHomePosition") {
-        home = motion.Now();
-        return Answer("<ptz:SetHomePositionResponse/>");
-    }
-    if (op == "SetPreset") {
-        const std::string name = Child(operation, "PresetName").child_value();
-        record.values["name"] = name;
-        const std::string token = "Preset_" + std::to_string(nextPreset++);
-        presets[token] = name;
-        presetPlaces[token] = motion.Now();
-        record.values["token"] = token;
-        return Answer("<ptz:SetPresetResponse><ptz:PresetToken>" + token + "</ptz:PresetToken></ptz:SetPresetResponse>");
-    }
-    if (op == "RemovePreset" || op == "GotoPreset") {
-        const std::string token = Child(operation, "PresetToken").child_value();
-        record.values["token"] = token;
-        if (op == "GotoPreset") {
-            const pugi::xml_node speed = Child(operation, "Speed");
-            record.values["pan"] = Velocity(speed, "PanTilt", "x");
-            record.values["tilt"] = Velocity(speed, "PanTilt", "y");
-            record.values["zoom"] = Velocity(speed, "Zoom", "x");
-        }
-        if (!presets.count(token)) {
-            status = 400;
-            return Fault("Sender", "ter:NoToken", "No such preset");
-        }
-        if (op == "RemovePreset") presets.erase(token);
-        if (op == "GotoPreset") motion.Set(presetPlaces[token], {0.0f, 0.0f, 0.0f});
-        return Answer("<ptz:" + op + "Response/>");
-    }
-    status = 400;
-    return Fault("Sender", "ter:ActionNotSupported", "Not supported by this camera");
-}
-
 COnvifCamera::COnvifCamera(OnvifCameraOptions options, std::uint16_t port) : m_pImpl(std::make_unique<Impl>())
 {
     m_pImpl->options = std::move(options);
+    m_pImpl->clockOffset = m_pImpl->options.clockOffset.count();
+    m_pImpl->services = std::make_unique<COnvifServices>(
+        m_pImpl->options, [impl = m_pImpl.get()](const char* service) { return impl->ServiceUrl(service); },
+        [impl = m_pImpl.get()] { return impl->CameraNow(); });
     const tcp::endpoint at(boost::asio::ip::address_v4::loopback(), port);
     m_pImpl->acceptor.open(at.protocol());
     m_pImpl->acceptor.set_option(tcp::acceptor::reuse_address(true));
@@ -680,6 +471,14 @@ void COnvifCamera::SetPace(OnvifPace pace)
     m_pImpl->pace = pace;
 }
 
+void COnvifCamera::SetPace(const std::string& operation, OnvifPace pace)
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->operationPaces[operation] = pace;
+}
+
+void COnvifCamera::SetClockOffset(std::chrono::seconds offset) { m_pImpl->clockOffset = offset.count(); }
+
 std::vector<std::string> COnvifCamera::AuthorizationHeaders()
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
@@ -712,14 +511,14 @@ std::size_t COnvifCamera::ConnectionCount()
 std::map<std::string, std::string> COnvifCamera::Presets()
 {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->presets;
+    return m_pImpl->services->state.presets;
 }
 
 std::string COnvifCamera::Describe(const OnvifRequest& request)
 {
     std::string line = request.operation;
     if (!request.authorized) line += " (not authorized)";
-    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space"};
+    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space", "timeout"};
     for (const char* key : kOrder) {
         const auto found = request.values.find(key);
         if (found != request.values.end() && !found->second.empty()) line += std::string(" ") + key + " " + found->second;

@@ -4,7 +4,8 @@
 // velocities and presets, answers with SOAP faults as cameras do, and records
 // every request so that tests and the korvane tool can show what arrived.
 // Its position moves with the velocity of the last continuous move (one unit
-// a second at velocity 1), so GetStatus reads a camera that moves.
+// a second at velocity 1), so GetStatus reads a camera that moves; a move
+// with a Timeout ends by itself when it lapses.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -90,7 +91,12 @@ public:
     // Probes answered so far.
     std::size_t ProbesAnswered();
     void SetFault(OnvifFault fault);
+    // Every answer's pace, unless its operation has one of its own.
     void SetPace(OnvifPace pace);
+    void SetPace(const std::string& operation, OnvifPace pace);
+    // The camera's clock steps (against ours) from now on: tokens dated by
+    // the old clock are refused, as a camera whose clock jumped refuses them.
+    void SetClockOffset(std::chrono::seconds offset);
 
     // The next SOAP request that arrived (HTTP challenges are not counted).
     std::optional<OnvifRequest> NextRequest(std::chrono::milliseconds timeout);

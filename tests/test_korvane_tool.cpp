@@ -339,7 +339,7 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
         {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
          "protocol": "pelco-p", "address": 3, "pan_speed": 12},
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
-         "user": "admin", "password": "secret", "presets": {"1": "lectern", "256": "board"}},
+         "user": "admin", "password": "secret", "move_timeout": 1500, "presets": {"1": "lectern", "256": "board"}},
         {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
          "address": 2, "protocol": "visca"}
     ]})");
@@ -361,7 +361,7 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
 
     // The password reaches the camera (it checks it) and never the output.
     EXPECT_TRUE(Runs(Plus(cameras, {"room", "up"}), 0, {}, {"secret"}));
-    EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
+    EXPECT_EQ(onvif.NextOf("ContinuousMove", 3s).value_or(korvane::sim::OnvifRequest{}).values["timeout"], "PT1.5S");
     // Presets by the names the file gives them.
     EXPECT_TRUE(Runs(Plus(cameras, {"room", "preset", "go", "board"}), 0, {"sent: preset go 256 (board)"}));
     EXPECT_TRUE(onvif.NextOf("GotoPreset", 3s));
@@ -387,6 +387,8 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
          {"camera 'podium'", "field 'baud' must be a whole number"}},
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": 12345}]})",
          {"camera 'room'", "field 'password' must be text"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "move_timeout": "2s"}]})",
+         {"camera 'room'", "field 'move_timeout' must be milliseconds, a whole number from 0"}},
         {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
          {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4 or tracking, not 'webcam'"}},
         {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",

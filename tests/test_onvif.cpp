@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
 using korvane::sim::OnvifFault;
@@ -79,20 +81,138 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
         EXPECT_EQ(move.values["tilt"], c.tilt);
         EXPECT_EQ(move.values["zoom"], c.zoom);
     }
-    // The stop stops what moved last: the zoom here, then pan/tilt.
-    cam->CameraStop();
-    OnvifRequest stop = Next(sim, "Stop");
-    EXPECT_EQ(stop.values["pantilt"], "false");
-    EXPECT_EQ(stop.values["zoom"], "true");
-    cam->MoveUp();
-    cam->CameraStop();
-    stop = Next(sim, "Stop");
-    EXPECT_EQ(stop.values["pantilt"], "true");
-    EXPECT_EQ(stop.values["zoom"], "false");
     // Focus, iris and the special presets have no ONVIF request.
     for (const auto call : {&CKorvane::FocusPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
         (cam.get()->*call)();
     EXPECT_FALSE(sim.NextRequest(300ms));
+}
+
+// A stop stops every axis, whatever moved last and whoever moved it: a
+// camera zoomed and then panned, or moved by another process, stands still.
+TEST(Onvif, AStopStopsEveryAxis)
+{
+    struct Case {
+        const char* what;
+        std::vector<int (CKorvane::*)()> moves;
+        bool stopFromAnother;
+    };
+    const Case cases[] = {
+        {"zoom, then pan, then stop", {&CKorvane::ZoomPlus, &CKorvane::MoveRight}, false},
+        {"pan, then zoom, then stop", {&CKorvane::MoveLeft, &CKorvane::ZoomMinus}, false},
+        {"zoom, then a stop from another process", {&CKorvane::ZoomPlus}, true},
+        {"pan, then a stop from another process", {&CKorvane::MoveUp}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        COnvifCamera sim;
+        auto cam = OpenedCamera(sim);
+        auto other = OpenedCamera(sim);
+        cam->SetHorizonSpeed(10);
+        cam->SetVertcalSpeed(10);
+        for (const auto move : c.moves) (cam.get()->*move)();
+        (c.stopFromAnother ? other : cam)->CameraStop();
+        const OnvifRequest stop = Next(sim, "Stop");
+        EXPECT_EQ(stop.values.count("pantilt") ? stop.values.at("pantilt") : "", "true");
+        EXPECT_EQ(stop.values.count("zoom") ? stop.values.at("zoom") : "", "true");
+        float pan = 0, tilt = 0, zoom = 0;
+        int moving = -1;
+        ASSERT_EQ(cam->GetPosition(pan, tilt, zoom, moving), 1);
+        EXPECT_EQ(moving, 0);
+    }
+}
+
+// A stop goes on the ordered control session: it never waits for a slow
+// position read of another thread, and never overtakes the move in flight
+// (which could otherwise reach the camera after it and restart the motion).
+TEST(Onvif, AStopWaitsForTheMoveInFlightButNotForAPositionRead)
+{
+    struct Case {
+        const char* slow;
+        bool (*busy)(CKorvane&);
+        bool stopWaits;
+    };
+    const Case cases[] = {
+        {"GetStatus",
+         [](CKorvane& cam) {
+             float pan = 0, tilt = 0, zoom = 0;
+             int moving = 0;
+             return cam.GetPosition(pan, tilt, zoom, moving) == 1;
+         },
+         false},
+        {"ContinuousMove", [](CKorvane& cam) { return cam.MoveRight() == 1; }, true},
+    };
+    constexpr auto kSlow = 1500ms;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.slow);
+        COnvifCamera sim;
+        auto cam = OpenedCamera(sim);
+        sim.SetPace(c.slow, {kSlow, 0ms});
+        bool done = false;
+        std::thread busy([&] { done = c.busy(*cam); });
+        ASSERT_TRUE(sim.NextOf(c.slow, 3s));  // in flight now
+        const auto asked = std::chrono::steady_clock::now();
+        std::thread stopper([&] { cam->CameraStop(); });
+        const bool stopped = sim.NextOf("Stop", 5s).has_value();
+        const auto took = std::chrono::steady_clock::now() - asked;
+        stopper.join();
+        busy.join();
+        EXPECT_TRUE(stopped);
+        EXPECT_TRUE(done) << "the slow request was answered";
+        if (c.stopWaits)
+            EXPECT_GE(took, kSlow - 200ms);
+        else
+            EXPECT_LT(took, 250ms);
+    }
+}
+
+// Tokens are dated in the camera's time. A camera whose clock jumped refuses
+// them: the client reads its clock again and asks once more, in the same call.
+TEST(Onvif, ACameraWhoseClockJumpedIsAskedItsTimeAndTheRequestAgain)
+{
+    for (const auto jump : {std::chrono::seconds(3600), std::chrono::seconds(-600)}) {
+        SCOPED_TRACE(jump.count());
+        COnvifCamera sim;
+        auto cam = OpenedCamera(sim);
+        sim.SetClockOffset(jump);
+        EXPECT_EQ(cam->MoveRight(), 1);
+        std::vector<std::string> seen;
+        while (auto request = sim.NextRequest(300ms))
+            seen.push_back(request->operation + (request->authorized ? "" : " refused"));
+        EXPECT_EQ(seen, (std::vector<std::string>{"ContinuousMove refused", "GetSystemDateAndTime", "ContinuousMove"}));
+        EXPECT_EQ(Link(*cam), std::make_pair(int(KORVANE_LINK_OK), std::string()));
+        // Once learned, the next request goes through at once.
+        cam->CameraStop();
+        const auto stop = sim.NextRequest(3s);
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(stop->operation, "Stop");
+        EXPECT_TRUE(stop->authorized);
+    }
+}
+
+// With a move timeout the camera stops by itself when it lapses: a host that
+// dies while the camera moves leaves no camera moving. Without one, moves
+// carry no Timeout.
+TEST(Onvif, AMoveTimeoutEndsTheMoveOnTheCamera)
+{
+    const std::pair<unsigned, const char*> cases[] = {{0, ""}, {400, "PT0.4S"}, {1250, "PT1.25S"}};
+    for (const auto& [timeout, text] : cases) {
+        SCOPED_TRACE(timeout);
+        COnvifCamera sim;
+        auto cam = OpenedCamera(sim);
+        cam->SetMoveTimeout(timeout);
+        cam->SetHorizonSpeed(63);
+        const auto sent = std::chrono::steady_clock::now();
+        cam->MoveRight();
+        EXPECT_EQ(Next(sim, "ContinuousMove").values["timeout"], text);
+        float pan = 0, tilt = 0, zoom = 0;
+        int moving = 1;
+        const auto limit = std::chrono::milliseconds(timeout ? timeout + 1000 : 1000);
+        while (moving && std::chrono::steady_clock::now() - sent < limit)
+            ASSERT_EQ(cam->GetPosition(pan, tilt, zoom, moving), 1);
+        EXPECT_EQ(moving, timeout ? 0 : 1);
+        if (timeout) EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(timeout));
+        while (const auto request = sim.NextRequest(50ms)) EXPECT_NE(request->operation, "Stop");
+    }
 }
 
 TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)

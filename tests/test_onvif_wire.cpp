@@ -97,6 +97,13 @@ TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
     EXPECT_FALSE(ParseSoapReply(0, "", "Timeout was reached").ok);
 }
 
+TEST(OnvifWire, MoveTimeoutsAreDurations)
+{
+    const std::pair<long, const char*> cases[] = {
+        {1, "PT0.001S"}, {400, "PT0.4S"}, {1250, "PT1.25S"}, {60000, "PT60S"}, {3600001, "PT3600.001S"}};
+    for (const auto& [ms, text] : cases) EXPECT_EQ(DurationText(std::chrono::milliseconds(ms)), text);
+}
+
 TEST(OnvifWire, PresetNamesAndNumbers)
 {
     EXPECT_EQ(PresetNumberFromName("5"), 5);
@@ -196,7 +203,7 @@ TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
         korvane::CPTZService service;  // the whole way: services, profile, presets
         service.SetTlsFingerprint(c.pin);
         service.Init(("https://127.0.0.1:" + std::to_string(c.at.Port())).c_str(), 80, "admin", "secret");
-        EXPECT_EQ(service.Open(), c.error ? 0 : 1);
+        EXPECT_EQ(service.Open().value, c.error ? 0 : 1);
     }
     // A plain HTTP camera is no HTTPS camera: no answer is taken as one.
     korvane::sim::COnvifCamera http;

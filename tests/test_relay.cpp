@@ -193,6 +193,7 @@ TEST(Relay, EveryPelcoCommandArrivesAsItsCommandDatagram)
         Opened cam = OpenRelayCamera(relay, DEVICE_TYPE_2, protocol, 7);
         cam.camera->SetHorizonSpeed(100);
         cam.camera->SetVertcalSpeed(20);
+        cam.camera->SetMoveTimeout(500);  // ONVIF's alone: the relay's datagrams stay as they are
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
             EXPECT_EQ(c.call(*cam.camera), 1);

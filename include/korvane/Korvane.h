@@ -273,6 +273,12 @@ public:
     // allowed); then exactly that certificate is accepted, self-signed or
     // not. Null or empty: no pin. Call before SetSocketParam.
     void SetTlsFingerprint(const char* sha256);
+    // ONVIF moves end by themselves this many milliseconds after they were
+    // sent (the ContinuousMove Timeout), so that a camera stops even when
+    // the host that moved it is gone before its stop; a held move must then
+    // be sent again within that time. 0 (the default): moves last until
+    // stopped. Other links ignore it.
+    void SetMoveTimeout(unsigned milliseconds);
 
 private:
     KORVANEMODE m_eMode;

@@ -131,6 +131,8 @@ public:
                                  text7.c_str());
     }
     void SetSystemType(std::int32_t type) { korvane_set_system_type(Handle(), type); }
+    // ONVIF moves end by themselves this long after they were sent (0: never).
+    void SetMoveTimeout(std::uint32_t milliseconds) { korvane_set_move_timeout(Handle(), milliseconds); }
     void SetSystemParam(std::int32_t protocol, const std::string& ip, std::uint32_t port)
     {
         korvane_set_system_param(Handle(), protocol, ip.c_str(), port);

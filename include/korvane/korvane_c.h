@@ -290,6 +290,10 @@ KORVANE_C_API void KORVANE_CALL korvane_set_onvif_profile(korvane_camera* cam, c
  * colons allowed); null or "": verified against the system's store. Before
  * korvane_set_socket_param. */
 KORVANE_C_API void KORVANE_CALL korvane_set_tls_fingerprint(korvane_camera* cam, const char* sha256);
+/* ONVIF moves end by themselves this many milliseconds after they were sent,
+ * so a camera stops even when its host is gone; 0 (the default): never.
+ * Other links ignore it. */
+KORVANE_C_API void KORVANE_CALL korvane_set_move_timeout(korvane_camera* cam, unsigned milliseconds);
 
 /* --- finding ONVIF cameras (WS-Discovery), apart from any camera ---------
  * korvane_discover probes 239.255.255.250:3702 from the interface with this

@@ -66,6 +66,7 @@ _SIGNATURES = {
     "korvane_set_home": (_I32, [_HANDLE]),
     "korvane_set_onvif_profile": (None, [_HANDLE, _TEXT]),
     "korvane_set_tls_fingerprint": (None, [_HANDLE, _TEXT]),
+    "korvane_set_move_timeout": (None, [_HANDLE, _U32]),
     "korvane_discover": (_HANDLE, [_I32, _TEXT]),
     "korvane_discovery_count": (_I32, [_HANDLE]),
     "korvane_discovery_error": (_TEXT, [_HANDLE]),

@@ -572,6 +572,12 @@ class Camera:
         with self._lock:
             self._lib.korvane_set_tls_fingerprint(self._live(), text)
 
+    def set_move_timeout(self, milliseconds: int) -> None:
+        """ONVIF: moves end by themselves this long after they were sent (0: never)."""
+        milliseconds = _check_int("move_timeout", milliseconds, 0, 0xFFFFFFFF, " (milliseconds)")
+        with self._lock:
+            self._lib.korvane_set_move_timeout(self._live(), milliseconds)
+
     def set_system_param(self, protocol: ProtocolLike, ip: str, port: int) -> None:
         """Tracking mode: the tracking system's IPv4 address and UDP port (1 to 65535)."""
         protocol = _protocol(protocol)

@@ -91,8 +91,9 @@ def test_onvif_camera_over_http(sim):
         Camera.onvif("127.0.0.1", port, "admin", "wrong")
     with Camera.onvif("127.0.0.1", port, "admin", "secret", speed=30) as cam:
         assert cam.link_state == (korvane.LinkState.OK, "")
+        cam.set_move_timeout(1500)
         cam.zoom_plus()
-        peer.wait_for(r"ContinuousMove .*zoom 0\.484375")
+        peer.wait_for(r"ContinuousMove .*zoom 0\.484375 timeout PT1\.5S")
         cam.set_preset(2)
         peer.wait_for("SetPreset")
         cam.goto_preset(2)

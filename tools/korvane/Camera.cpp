@@ -186,6 +186,7 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
         cam.SetDeviceType(options.deviceType);
         cam.SetOnvifProfile(options.profile.c_str());
         cam.SetTlsFingerprint(options.tlsFingerprint.c_str());
+        cam.SetMoveTimeout(options.moveTimeoutMs);
         const unsigned port = options.port.value_or(options.deviceType == DEVICE_ONVIF ? 80 : 0);
         cam.SetSocketParam(options.protocol, options.target.c_str(), port, options.value4, options.user.c_str(),
                            options.password.c_str(), options.text7.c_str());

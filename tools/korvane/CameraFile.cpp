@@ -30,7 +30,7 @@ const std::map<std::string, ModeFields>& Modes()
                                                    "password", "password_file", "value4",  "text7"};
     static const std::map<std::string, ModeFields> modes = {
         {"serial", {MODE_SERIAL, DEVICE_ONVIF, {"device", "baud", "data_bits", "protocol", "address"}}},
-        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password", "password_file", "profile", "tls_fingerprint"}}},
+        {"onvif", {MODE_NETWORK, DEVICE_ONVIF, {"host", "port", "user", "password", "password_file", "profile", "tls_fingerprint", "move_timeout"}}},
         {"relay1", {MODE_NETWORK, DEVICE_TYPE_1, relay}},
         {"relay2", {MODE_NETWORK, DEVICE_TYPE_2, relay}},
         {"relay4", {MODE_NETWORK, DEVICE_TYPE_4, relay}},
@@ -187,6 +187,13 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
     options.text7 = place.Text(camera, "text7").value_or("");
     options.profile = place.Text(camera, "profile").value_or("");
     options.tlsFingerprint = place.Text(camera, "tls_fingerprint").value_or("");
+    if (const auto timeout = camera.find("move_timeout"); timeout != camera.end()) {
+        constexpr std::uint64_t kHour = 3600000;
+        if (!timeout->is_number_unsigned() || timeout->get<std::uint64_t>() > kHour)
+            place.Fail("move_timeout", "must be milliseconds, a whole number from 0 (moves last until stopped) to " +
+                                           std::to_string(kHour) + ", not " + timeout->dump());
+        options.moveTimeoutMs = static_cast<unsigned>(timeout->get<std::uint64_t>());
+    }
     if (const auto type = place.Number(camera, "system_type", 255))
         options.systemType = static_cast<TRACKSYSTEMTYPE>(*type);
 

@@ -41,6 +41,7 @@ struct CameraOptions {
     std::string text7;
     std::string profile;         // ONVIF: the media profile's token (empty: the first with PTZ)
     std::string tlsFingerprint;  // ONVIF over HTTPS: the certificate's SHA-256
+    unsigned moveTimeoutMs = 0;  // ONVIF: moves end by themselves after this (0: never)
     // tracking system
     TRACKSYSTEMTYPE systemType = TRACKSYSTEM_TYPE_1;
 

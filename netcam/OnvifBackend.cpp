@@ -1,0 +1,156 @@
+#include "netcam/OnvifBackend.h"
+
+#include "onvif/PTZService.h"
+#include "platform/Platform.h"
+
+namespace korvane {
+
+namespace {
+
+// The velocity of a speed: (s + 1) / 64 when positive, s / 64 otherwise, so
+// that 63 is full speed.
+float Velocity(std::int32_t speed)
+{
+    return static_cast<float>(speed > 0 ? (speed + 1.0) / 64.0 : speed / 64.0);
+}
+
+std::int32_t StoredProtocol(PTZPROTOCOL protocol)
+{
+    if (protocol == PROTOCOL_PELCO_D || protocol == PROTOCOL_PELCO_P) return protocol;
+    return PROTOCOL_VISCA;
+}
+
+}  // namespace
+
+COnvifBackend::COnvifBackend() = default;
+COnvifBackend::~COnvifBackend() = default;
+
+CPTZService& COnvifBackend::Service()
+{
+    if (!m_pService) {
+        m_pService = std::make_unique<CPTZService>();
+        m_pService->SetProfileToken(m_strProfile);
+        m_pService->SetTlsFingerprint(m_strTlsFingerprint);
+        m_pService->SetMoveTimeout(std::chrono::milliseconds(m_nMoveTimeoutMs));
+    }
+    return *m_pService;
+}
+
+int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
+{
+    if (result.outcome) {  // else nothing was asked
+        if (result.outcome->empty())
+            m_pHealth->Succeeded();
+        else
+            m_pHealth->Failed(*result.outcome);
+    }
+    return hostResult;
+}
+
+void COnvifBackend::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int,
+                                   const char* user, const char* password, const char*)
+{
+    m_nProtocol = StoredProtocol(protocol);
+    Finish(Service().Init(ip, port, user, password), 0);
+}
+
+int COnvifBackend::Open()
+{
+    if (!m_pService) return 0;  // Close took the client: set it up again first
+    const OnvifResult opened = m_pService->Open();
+    return Finish(opened, opened.value == 1 ? 1 : 0);
+}
+
+void COnvifBackend::Close()
+{
+    m_pHealth->Reset();
+    m_pService.reset();
+}
+
+int COnvifBackend::Move(float pan, float tilt, float zoom)
+{
+    return m_pService ? Finish(m_pService->ContinuousMove(pan, tilt, zoom), 1) : 1;
+}
+
+int COnvifBackend::MoveUp() { return Move(0.0f, Velocity(m_nVerticalSpeed), 0.0f); }
+int COnvifBackend::MoveDown() { return Move(0.0f, -Velocity(m_nVerticalSpeed), 0.0f); }
+int COnvifBackend::MoveLeft() { return Move(-Velocity(m_nHorizonSpeed), 0.0f, 0.0f); }
+int COnvifBackend::MoveRight() { return Move(Velocity(m_nHorizonSpeed), 0.0f, 0.0f); }
+int COnvifBackend::MoveTopLeft() { return Move(-Velocity(m_nHorizonSpeed), Velocity(m_nVerticalSpeed), 0.0f); }
+int COnvifBackend::MoveTopRight() { return Move(Velocity(m_nHorizonSpeed), Velocity(m_nVerticalSpeed), 0.0f); }
+int COnvifBackend::MoveButtomLeft() { return Move(-Velocity(m_nHorizonSpeed), -Velocity(m_nVerticalSpeed), 0.0f); }
+int COnvifBackend::MoveButtomRight() { return Move(Velocity(m_nHorizonSpeed), -Velocity(m_nVerticalSpeed), 0.0f); }
+// The zoom runs at the pan speed, as it always has.
+int COnvifBackend::ZoomPlus() { return Move(0.0f, 0.0f, Velocity(m_nHorizonSpeed)); }
+int COnvifBackend::ZoomMinus() { return Move(0.0f, 0.0f, -Velocity(m_nHorizonSpeed)); }
+
+int COnvifBackend::CameraStop() { return m_pService ? Finish(m_pService->Stop(), 1) : 1; }
+
+int COnvifBackend::PreSet(int preset, std::uint8_t op)
+{
+    if (!m_pService) return 1;
+    switch (op) {
+    case 0: return Finish(m_pService->GotoPreset(preset, m_nHorizonSpeed, m_nVerticalSpeed), 1);
+    case 1: return Finish(m_pService->SetPreset(preset), 1);
+    case 2: return Finish(m_pService->RemovePreset(preset), 1);
+    default: return 1;
+    }
+}
+
+int COnvifBackend::ConnectTest()
+{
+    std::string text = "no ONVIF camera was set up (SetSocketParam)";
+    if (m_pService) {
+        const OnvifResult tested = m_pService->Test(text);
+        if (tested.value == 1)
+            m_pHealth->Succeeded();
+        else
+            m_pHealth->Failed(text);
+    }
+    platform::ShowMessageBox(text);
+    return 1;
+}
+
+// Position and home report their own result and leave the link state alone:
+// a host polling the position must not hide what the last command came to.
+int COnvifBackend::GetPosition(float& pan, float& tilt, float& zoom, int& moving)
+{
+    if (!m_pService) return 0;
+    onvif::PtzStatus status;
+    if (m_pService->GetStatus(status).value != 1) return 0;
+    // An axis the camera did not report keeps the host's value.
+    if (status.hasPanTilt) {
+        pan = status.pan;
+        tilt = status.tilt;
+    }
+    if (status.hasZoom) zoom = status.zoom;
+    moving = status.moving ? 1 : 0;
+    return 1;
+}
+
+int COnvifBackend::GotoHome()
+{
+    return m_pService && m_pService->GotoHome(m_nHorizonSpeed, m_nVerticalSpeed).value == 1 ? 1 : 0;
+}
+
+int COnvifBackend::SetHome() { return m_pService && m_pService->SetHome().value == 1 ? 1 : 0; }
+
+void COnvifBackend::SetOnvifProfile(const char* token)
+{
+    m_strProfile = token ? token : "";
+    if (m_pService) m_pService->SetProfileToken(m_strProfile);
+}
+
+void COnvifBackend::SetTlsFingerprint(const char* fingerprint)
+{
+    m_strTlsFingerprint = fingerprint ? fingerprint : "";
+    if (m_pService) m_pService->SetTlsFingerprint(m_strTlsFingerprint);
+}
+
+void COnvifBackend::SetMoveTimeout(unsigned milliseconds)
+{
+    m_nMoveTimeoutMs = milliseconds;
+    if (m_pService) m_pService->SetMoveTimeout(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace korvane
