@@ -58,15 +58,17 @@ std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int addres
         }
         return port;
     }
-    if (!m_pReader->Start()) {
-        error = boost::system::errc::make_error_code(boost::system::errc::resource_unavailable_try_again);
-        return nullptr;
-    }
+    // The thread starts only for a device that opened: a failed set-up
+    // leaves no thread behind for a Close to end.
     auto port = std::make_shared<CComPort>(m_pReader, name);
     error = port->Open(settings);
     if (error) {
         platform::DebugOutput("delete CComPort\n");
         return nullptr;
+    }
+    if (!m_pReader->Start()) {
+        error = boost::system::errc::make_error_code(boost::system::errc::resource_unavailable_try_again);
+        return nullptr;  // the port closes with its last reference, here
     }
     port->BindCamera(address, std::move(camera));
     m_vecPorts.push_back(port);

@@ -1,6 +1,6 @@
 // A host that loads the library at run time and uses a camera of every mode
 // against the simulated peers:
-//   unload_host <library> cycle <n>   load, use, close, unload; n times
+//   unload_host <library> cycle <n>   load, use, close, fail a set-up, unload; n times
 //   unload_host <library> exit-open   use, then exit with every camera open
 //   unload_host <library> exit-closed use, close, exit at once
 //   unload_host <library> exit-in-report  exit while a report function waits
@@ -154,6 +154,23 @@ std::vector<korvane_camera*> OpenAll(const Api& api, Peers& peers, std::string& 
     return cameras;
 }
 
+// A serial camera whose device does not exist, closed and freed: true when
+// the set-up failed as it should.
+bool FailedSetUp(const Api& api)
+{
+#ifdef _WIN32
+    const char* const device = "COM239";
+#else
+    const char* const device = "/dev/korvane-no-such-line";
+#endif
+    korvane_camera* cam = api.korvane_camera_new(KORVANE_MODE_SERIAL);
+    api.korvane_set_device_address(cam, 1);
+    const int32_t done = api.korvane_set_comm_device(cam, device, 9600, 8, KORVANE_PELCO_D);
+    api.korvane_close(cam);
+    api.korvane_camera_free(cam);
+    return done == 0;
+}
+
 void CloseAll(const Api& api, const std::vector<korvane_camera*>& cameras)
 {
     for (korvane_camera* camera : cameras) {
@@ -193,6 +210,8 @@ int main(int argc, char** argv)
         }
         CloseAll(api, cameras);
         if (mode == "exit-closed") std::exit(0);
+        // Last, so that no later close can end what it may leave running.
+        if (!FailedSetUp(api)) return Fail("a serial camera on a device that does not exist was set up");
     }
     // Closed cameras leave nothing behind that keeps the library loaded.
     if (CLibrary::IsLoaded(path)) return Fail("the library stayed loaded after its last unload");
