@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "io/IoThread.h"
 #include "io/ProcessWide.h"
+#include "report/LogFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -98,6 +99,7 @@ void CComPortRegistry::Release(const std::shared_ptr<CComPort>& port, int addres
     // Nothing is left for an unload to wait for (a line opened meanwhile
     // ends this wait at once).
     m_pReader->WaitReleased();
+    CLogWriter::Instance()->Finish();  // the lines of the last reports
 }
 
 void CComPortRegistry::ForgetClosed()

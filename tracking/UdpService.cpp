@@ -2,6 +2,7 @@
 
 #include "io/IoThread.h"
 #include "io/ProcessWide.h"
+#include "report/LogFile.h"
 #include "platform/Platform.h"
 #include "report/ReturnCodes.h"
 
@@ -186,6 +187,7 @@ void CUdpServiceHub::Release(const std::shared_ptr<CUdpService>& service, int ad
         m_pIo->Release();
     }
     m_pIo->WaitReleased();
+    CLogWriter::Instance()->Finish();  // the lines of the last reports
 }
 
 }  // namespace korvane
