@@ -26,17 +26,15 @@ std::string LocalTimeText()
 
 }  // namespace
 
-CLogFile::CLogFile()
+CLogFile::CLogFile(const std::string& modulePath)
 {
-    if (GetLogPath())
+    if (GetLogPath(modulePath))
         m_file.open(m_strPath, std::ios::out | std::ios::app | std::ios::binary);
 }
 
-bool CLogFile::GetLogPath()
+bool CLogFile::GetLogPath(const std::string& modulePath)
 {
-    // The module does not move while loaded; the folder may come and go.
-    static const std::string kModulePath = platform::LogBaseModulePath();
-    std::string path = kModulePath;
+    std::string path = modulePath;
     const char sep = platform::PathSeparator();
     const std::size_t slash = path.find_last_of(sep);
     if (path.empty() || slash == std::string::npos) return false;
@@ -71,7 +69,8 @@ void CLogFile::Append(const std::string& line)
 
 std::shared_ptr<CLogWriter> CLogWriter::Instance() { return ProcessWide<CLogWriter>(); }
 
-CLogWriter::CLogWriter() = default;
+// The module does not move while loaded; the folder may come and go.
+CLogWriter::CLogWriter() : m_strModulePath(platform::LogBaseModulePath()) {}
 
 CLogWriter::~CLogWriter()
 {
@@ -120,7 +119,7 @@ void CLogWriter::Run()
         if (m_queue.empty()) break;
         lock.unlock();
         {
-            CLogFile file;  // may block: lines queued meanwhile go into this batch
+            CLogFile file(m_strModulePath);  // may block: lines queued meanwhile go into this batch
             lock.lock();
             std::deque<std::string> lines;
             lines.swap(m_queue);

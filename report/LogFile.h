@@ -22,7 +22,8 @@ namespace korvane {
 // constructor, closed by the destructor. Either may block.
 class CLogFile {
 public:
-    CLogFile();
+    // The log beside the file at modulePath (the library or the executable).
+    explicit CLogFile(const std::string& modulePath);
     void Append(const std::string& line);
     bool IsOn() const { return m_bOpen; }
 
@@ -31,7 +32,7 @@ public:
                                   const std::uint8_t* data, int length);
 
 private:
-    bool GetLogPath();
+    bool GetLogPath(const std::string& modulePath);
 
     bool m_bOpen = false;
     std::string m_strPath;
@@ -64,6 +65,10 @@ public:
 private:
     void Run();
 
+    // Kept here, not in a static of its own: the writer may still run while
+    // exit() destroys the library's statics, but this object is then left
+    // alone (ProcessWide).
+    const std::string m_strModulePath;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_ended;

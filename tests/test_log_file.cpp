@@ -149,6 +149,7 @@ TEST(LogFile, ALogThatBlocksHoldsNothingUp)
     const std::string text = ReadFifoUntil(fifo, "dropped", 5s);
     closing.wait();
     fs::remove_all(folder);
+    TwoReports();  // unblocked now, the writer is joined by the next close
     std::smatch note;
     ASSERT_TRUE(std::regex_search(text, note, std::regex(R"(\] (\d+) log lines dropped)"))) << text;
     const std::regex line("return codes:ff 42 ");
