@@ -1,7 +1,7 @@
-// An io_context with a thread of its own. The serial line, the tracking
-// service and the relay event listener each have one: every read, write and
-// close of their devices and sockets runs on it, so their state is touched by
-// one thread only.
+// An io_context with a thread of its own. The library's shared I/O service
+// (io/IoService.h) runs one for the serial lines, the tracking service and
+// the relay event listener: every read, write and close of their devices and
+// sockets runs on it, so their state is touched by one thread only.
 //
 // Start() keeps the thread running until Release() or Stop(). After
 // Release() it ends by itself once the work still queued has run; a later

@@ -1,6 +1,7 @@
 #include "netcam/EventListener.h"
 
 #include "io/ProcessWide.h"
+#include "io/IoService.h"
 #include "netcam/RelayDatagrams.h"
 
 #include <boost/asio/post.hpp>
@@ -27,7 +28,7 @@ bool StartEventListening(std::uint32_t key, std::shared_ptr<udp::socket> socket,
     return CEventListener::Instance()->AddSocket(key, std::move(socket), std::move(owner));
 }
 
-CEventListener::CEventListener() = default;
+CEventListener::CEventListener() : m_pIo(CIoService::Instance()) {}
 
 CEventListener::~CEventListener() { Shutdown(); }
 
@@ -41,8 +42,10 @@ bool CEventListener::AddSocket(std::uint32_t key, std::shared_ptr<udp::socket> s
 
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bShutdown || !m_mapSockets.emplace(key, entry).second) return false;
+    if (!m_bUsing) m_bUsing = m_pIo->Acquire();
+    if (!m_bUsing) return false;
     boost::asio::post(Context(), [entry] { Receive(entry); });
-    return m_thread.Start();
+    return true;
 }
 
 bool CEventListener::RemoveSocket(std::uint32_t key, const std::shared_ptr<CReportNotifier>& owner)
@@ -53,18 +56,18 @@ bool CEventListener::RemoveSocket(std::uint32_t key, const std::shared_ptr<CRepo
         if (found == m_mapSockets.end() || found->second->owner != owner) return false;
         CloseOnThread(found->second);
         m_mapSockets.erase(found);
-        if (!m_mapSockets.empty()) return true;
-        m_thread.Release();
+        if (!m_mapSockets.empty() || !m_bUsing) return true;
+        m_bUsing = false;
     }
-    // Outside the lock: a callback on the listener thread may be adding a
-    // camera right now, and a Start() meanwhile ends this wait.
-    m_thread.WaitReleased();
+    // Outside the lock: a callback on the I/O thread may be adding a camera
+    // right now, and a use taken meanwhile ends this wait.
+    m_pIo->Release();
     return true;
 }
 
 void CEventListener::CloseOnThread(std::shared_ptr<EVENTSOCKET> entry)
 {
-    if (!m_thread.IsRunning()) {
+    if (!m_pIo->Thread()->IsRunning()) {
         boost::system::error_code ignored;
         entry->socket->close(ignored);  // nobody reads it: the thread is not running
         return;
@@ -81,15 +84,23 @@ std::size_t CEventListener::SocketCount() const
     return m_mapSockets.size();
 }
 
+bool CEventListener::Idle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_bUsing && m_pIo->Idle();
+}
+
 void CEventListener::Shutdown()
 {
+    bool wasUsing = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bShutdown = true;
         for (auto& [key, entry] : m_mapSockets) CloseOnThread(entry);
         m_mapSockets.clear();
+        std::swap(wasUsing, m_bUsing);
     }
-    m_thread.Stop();
+    if (wasUsing) m_pIo->Release();
 }
 
 void CEventListener::Receive(std::shared_ptr<EVENTSOCKET> entry)

@@ -39,6 +39,9 @@ std::string SerialDevicePath(const std::string& name);
 // Serial devices: take the opened device for this process alone (another
 // process opening it reads as busy), and throw away what both queues hold.
 boost::system::error_code LockSerialDevice(boost::asio::serial_port& port);
+// Gives the device back as it was found, before it is closed: the exclusive
+// mode would otherwise outlive this process and keep other programs out.
+void UnlockSerialDevice(boost::asio::serial_port& port);
 void PurgeSerialDevice(boost::asio::serial_port& port);
 // The open failed because someone else holds the device (worth a retry).
 bool IsDeviceBusy(const boost::system::error_code& error);

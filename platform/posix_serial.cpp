@@ -1,5 +1,7 @@
 // Exclusive use of a serial device: an advisory lock that other processes
 // respect, plus TIOCEXCL so that a plain open() by a non-root program fails.
+// TIOCEXCL belongs to the terminal, not to the open file: it stays after the
+// close (until the adapter is unplugged) unless cleared.
 #include "platform/Platform.h"
 
 #include <sys/file.h>
@@ -19,6 +21,11 @@ boost::system::error_code LockSerialDevice(boost::asio::serial_port& port)
         return {errno == EWOULDBLOCK ? EBUSY : errno, boost::system::system_category()};
     ::ioctl(fd, TIOCEXCL);  // best effort: pseudo-terminals may refuse it
     return {};
+}
+
+void UnlockSerialDevice(boost::asio::serial_port& port)
+{
+    if (port.is_open()) ::ioctl(port.native_handle(), TIOCNXCL);  // the lock goes with the close
 }
 
 void PurgeSerialDevice(boost::asio::serial_port& port)

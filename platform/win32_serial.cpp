@@ -14,6 +14,8 @@ std::string SerialDevicePath(const std::string& name)
 
 boost::system::error_code LockSerialDevice(boost::asio::serial_port&) { return {}; }
 
+void UnlockSerialDevice(boost::asio::serial_port&) {}
+
 void PurgeSerialDevice(boost::asio::serial_port& port)
 {
     ::PurgeComm(port.native_handle(), PURGE_TXCLEAR | PURGE_RXCLEAR);

@@ -55,6 +55,7 @@ CComPort::CComPort(std::shared_ptr<CIoThread> reader, std::string name)
 CComPort::~CComPort()
 {
     boost::system::error_code ignored;
+    platform::UnlockSerialDevice(m_port);
     m_port.close(ignored);
 }
 
@@ -77,6 +78,7 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
         error = Configure(m_port, settings);
         if (error) {
             boost::system::error_code ignored;
+            platform::UnlockSerialDevice(m_port);
             m_port.close(ignored);
         } else {
             platform::PurgeSerialDevice(m_port);
@@ -276,6 +278,7 @@ void CComPort::CloseNow()
 void CComPort::CloseDevice()
 {
     boost::system::error_code ignored;
+    platform::UnlockSerialDevice(m_port);
     m_port.close(ignored);  // the pending write's handler releases its frame
     m_bClosing = false;
     if (m_bClosedSet) return;

@@ -1,7 +1,7 @@
 #include "serial/ComPortRegistry.h"
 
 #include "platform/Platform.h"
-#include "io/IoThread.h"
+#include "io/IoService.h"
 #include "io/ProcessWide.h"
 
 #include <algorithm>
@@ -19,11 +19,15 @@ namespace korvane {
 
 std::shared_ptr<CComPortRegistry> CComPortRegistry::Instance() { return ProcessWide<CComPortRegistry>(); }
 
-CComPortRegistry::CComPortRegistry() : m_pReader(std::make_shared<CIoThread>()) {}
+CComPortRegistry::CComPortRegistry() : m_pIo(CIoService::Instance()) {}
 
-CComPortRegistry::~CComPortRegistry() { m_pReader->Stop(); }
+CComPortRegistry::~CComPortRegistry() = default;
 
-bool CComPortRegistry::Idle() const { return !m_pReader->IsRunning(); }
+bool CComPortRegistry::Idle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_vecPorts.empty() && m_pIo->Idle();
+}
 
 std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int address, const MYDCB& settings,
                                                     std::shared_ptr<CReportNotifier> camera,
@@ -45,7 +49,7 @@ std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int addres
         for (const auto& port : m_vecClosing)
             if (port->Name() == name) closing = port;
     }
-    if (closing && !m_pReader->InThread() &&
+    if (closing && !m_pIo->Thread()->InThread() &&
         closing->Closed().wait_for(kCloseLimit) != std::future_status::ready)
         closing->CloseNow();  // its drain took too long
 
@@ -58,15 +62,17 @@ std::shared_ptr<CComPort> CComPortRegistry::Acquire(const char* name, int addres
         }
         return port;
     }
-    if (!m_pReader->Start()) {
-        error = boost::system::errc::make_error_code(boost::system::errc::resource_unavailable_try_again);
-        return nullptr;
-    }
-    auto port = std::make_shared<CComPort>(m_pReader, name);
+    // The thread starts only for a device that opened: a failed set-up
+    // leaves no thread behind for a Close to end.
+    auto port = std::make_shared<CComPort>(m_pIo->Thread(), name);
     error = port->Open(settings);
     if (error) {
         platform::DebugOutput("delete CComPort\n");
         return nullptr;
+    }
+    if (!m_pIo->Acquire()) {
+        error = boost::system::errc::make_error_code(boost::system::errc::resource_unavailable_try_again);
+        return nullptr;  // the port closes with its last reference, here
     }
     port->BindCamera(address, std::move(camera));
     m_vecPorts.push_back(port);
@@ -90,12 +96,8 @@ void CComPortRegistry::Release(const std::shared_ptr<CComPort>& port, int addres
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ForgetClosed();
-        if (!m_vecPorts.empty()) return;  // another line opened meanwhile
-        m_pReader->Release();
     }
-    // Nothing is left for an unload to wait for (a line opened meanwhile
-    // ends this wait at once).
-    m_pReader->WaitReleased();
+    m_pIo->Release();  // the line's use: the last one leaves nothing for an unload to wait for
 }
 
 void CComPortRegistry::ForgetClosed()

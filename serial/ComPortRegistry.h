@@ -1,6 +1,6 @@
 // Every open serial line of the process, found by device name. Cameras on one
-// line share its port; the last camera to leave closes the device, and the
-// last line to close ends the I/O thread (the next open starts it again).
+// line share its port; the last camera to leave closes the device. Each open
+// line is one use of the library's I/O service.
 #pragma once
 
 #include "serial/ComPort.h"
@@ -13,7 +13,7 @@
 
 namespace korvane {
 
-class CIoThread;
+class CIoService;
 
 class CComPortRegistry {
 public:
@@ -41,7 +41,7 @@ public:
 private:
     void ForgetClosed();  // under m_mutex
 
-    std::shared_ptr<CIoThread> m_pReader;
+    std::shared_ptr<CIoService> m_pIo;
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<CComPort>> m_vecPorts;
     // Left by their last camera, their device maybe not closed yet.

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
@@ -21,6 +23,17 @@ using namespace std::chrono_literals;
 namespace {
 
 MYDCB Settings(std::uint8_t protocol) { return MYDCB{9600, 8, protocol}; }
+
+// Opens the device read-write as the unprivileged user nobody: 0 when the open
+// succeeds, -1 when no such user or tool exists here.
+int OpenAsNobody(const std::string& device)
+{
+    if (std::system("id -u | grep -qx 0 && id nobody >/dev/null 2>&1 && command -v setpriv >/dev/null") != 0)
+        return -1;
+    const std::string open = "setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c ': <> \"$0\"' " + device +
+                             " 2>/dev/null";
+    return std::system(open.c_str());
+}
 
 
 }  // namespace
@@ -132,4 +145,27 @@ TEST(SerialCamera, CommandsRightBeforeCloseStillReachTheLine)
     while (auto frame = peer.NextFrame(1s))
         if (frame->size() == 7 && (*frame)[3] == 0x07) last = (*frame)[5];
     EXPECT_EQ(last, 40);
+}
+
+// The line is left as found: another program may open it once the camera is
+// gone, as it could before and could not while the camera held it.
+TEST(SerialCamera, TheLineIsLeftForOtherProgramsAfterClose)
+{
+    CSerialPeer peer;
+    namespace fs = std::filesystem;
+    std::error_code ignored;  // when not root the test is skipped below
+    fs::permissions(peer.DeviceName(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                           fs::perms::group_write | fs::perms::others_read | fs::perms::others_write,
+                    ignored);
+    const int before = OpenAsNobody(peer.DeviceName());
+    if (before < 0) GTEST_SKIP() << "needs root, the user nobody and setpriv";
+    ASSERT_EQ(before, 0) << "nobody cannot open a line nobody uses";
+    auto cam = korvane::test::SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(cam);
+    ASSERT_EQ(cam->Open(), 1);
+    const bool heldWhileOpen = OpenAsNobody(peer.DeviceName()) != 0;
+    cam->Close();
+    cam.reset();
+    EXPECT_TRUE(heldWhileOpen) << "the camera keeps the line for itself while open";
+    EXPECT_EQ(OpenAsNobody(peer.DeviceName()), 0) << "busy after the camera closed the line";
 }

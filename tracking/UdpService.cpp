@@ -1,6 +1,6 @@
 #include "tracking/UdpService.h"
 
-#include "io/IoThread.h"
+#include "io/IoService.h"
 #include "io/ProcessWide.h"
 #include "platform/Platform.h"
 #include "report/ReturnCodes.h"
@@ -139,30 +139,41 @@ void CUdpService::HandleDatagram(const std::uint8_t* data, std::size_t bytes,
 
 std::shared_ptr<CUdpServiceHub> CUdpServiceHub::Instance() { return ProcessWide<CUdpServiceHub>(); }
 
-CUdpServiceHub::CUdpServiceHub() : m_pIo(std::make_shared<CIoThread>()) {}
+CUdpServiceHub::CUdpServiceHub() : m_pIo(CIoService::Instance()) {}
 
-CUdpServiceHub::~CUdpServiceHub() { m_pIo->Stop(); }
+CUdpServiceHub::~CUdpServiceHub() = default;
 
-bool CUdpServiceHub::Idle() const { return !m_pIo->IsRunning(); }
+bool CUdpServiceHub::Idle() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_pService && m_pIo->Idle();
+}
 
 std::shared_ptr<CUdpService> CUdpServiceHub::Acquire(std::shared_ptr<CReportNotifier> camera, int address,
                                                      boost::system::error_code& error)
 {
     error = {};
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_pService) {
-        if (!m_pIo->Start()) {
-            error = boost::asio::error::no_memory;
-            return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_pService) {
+            if (!m_pIo->Acquire()) {
+                error = boost::asio::error::no_memory;
+                return nullptr;
+            }
+            auto service = std::make_shared<CUdpService>(m_pIo->Thread(), kLocalPort);
+            error = service->Start();
+            if (!error) m_pService = service;
         }
-        auto service = std::make_shared<CUdpService>(m_pIo, kLocalPort);
-        error = service->Start();
-        if (error) return nullptr;
-        m_pService = service;
+        if (m_pService) {
+            ++m_nUsers;
+            m_pService->Attach(address, std::move(camera));
+            return m_pService;
+        }
     }
-    ++m_nUsers;
-    m_pService->Attach(address, std::move(camera));
-    return m_pService;
+    // The port could not be had: the use taken for it goes back, outside the
+    // lock (the last use waits for the thread).
+    m_pIo->Release();
+    return nullptr;
 }
 
 void CUdpServiceHub::Release(const std::shared_ptr<CUdpService>& service, int address,
@@ -180,12 +191,7 @@ void CUdpServiceHub::Release(const std::shared_ptr<CUdpService>& service, int ad
     // Outside the lock: stopping waits for the I/O thread, whose callbacks
     // may themselves acquire or release.
     stopping->Stop();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_pService) return;  // started again meanwhile
-        m_pIo->Release();
-    }
-    m_pIo->WaitReleased();
+    m_pIo->Release();  // the stopped service's use; a service started meanwhile has its own
 }
 
 }  // namespace korvane

@@ -18,6 +18,7 @@
 
 namespace korvane {
 
+class CIoService;
 class CIoThread;
 
 class CUdpService : public std::enable_shared_from_this<CUdpService> {
@@ -55,7 +56,8 @@ private:
     bool m_bOpen = false;
 };
 
-// The process-wide owner of the tracking service and its I/O thread.
+// The process-wide owner of the tracking service: while it runs, one use of
+// the library's I/O service.
 class CUdpServiceHub {
 public:
     static std::shared_ptr<CUdpServiceHub> Instance();
@@ -69,8 +71,8 @@ public:
     // Null when the service cannot be started; error says why.
     std::shared_ptr<CUdpService> Acquire(std::shared_ptr<CReportNotifier> camera, int address,
                                          boost::system::error_code& error);
-    // Ends one use; the last use stops the service, frees the port and ends
-    // the I/O thread (the next use starts it again).
+    // Ends one use; the last use stops the service, frees the port and gives
+    // back its use of the I/O service (the next use starts it again).
     void Release(const std::shared_ptr<CUdpService>& service, int address,
                  const std::shared_ptr<CReportNotifier>& camera);
 
@@ -78,7 +80,7 @@ public:
     bool Idle() const;
 
 private:
-    std::shared_ptr<CIoThread> m_pIo;
+    std::shared_ptr<CIoService> m_pIo;
     mutable std::mutex m_mutex;
     std::shared_ptr<CUdpService> m_pService;
     int m_nUsers = 0;

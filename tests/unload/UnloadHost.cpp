@@ -1,6 +1,6 @@
 // A host that loads the library at run time and uses a camera of every mode
 // against the simulated peers:
-//   unload_host <library> cycle <n>   load, use, close, unload; n times
+//   unload_host <library> cycle <n>   load, use, close, fail a set-up, unload; n times
 //   unload_host <library> exit-open   use, then exit with every camera open
 //   unload_host <library> exit-closed use, close, exit at once
 //   unload_host <library> exit-in-report  exit while a report function waits
@@ -11,6 +11,8 @@
 #include "sim/SerialPeer.h"
 #include "sim/TrackingPeer.h"
 #include "tests/unload/Library.h"
+
+#include <boost/asio/ip/udp.hpp>
 
 #include <korvane/korvane_c.h>
 
@@ -154,6 +156,37 @@ std::vector<korvane_camera*> OpenAll(const Api& api, Peers& peers, std::string& 
     return cameras;
 }
 
+// Cameras whose set-up fails, closed and freed: a serial camera on a device
+// that does not exist, a tracking camera whose local port another program
+// holds. True when both failed as they should.
+bool FailedSetUps(const Api& api)
+{
+#ifdef _WIN32
+    const char* const device = "COM239";
+#else
+    const char* const device = "/dev/korvane-no-such-line";
+#endif
+    korvane_camera* serial = api.korvane_camera_new(KORVANE_MODE_SERIAL);
+    api.korvane_set_device_address(serial, 1);
+    const int32_t set = api.korvane_set_comm_device(serial, device, 9600, 8, KORVANE_PELCO_D);
+    api.korvane_close(serial);
+    api.korvane_camera_free(serial);
+
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket holder(io, boost::asio::ip::udp::v4());
+    boost::system::error_code error;
+    holder.bind({boost::asio::ip::udp::v4(), 10000}, error);
+    if (error) return false;
+    korvane_camera* tracking = api.korvane_camera_new(KORVANE_MODE_TRACKSYSTEM);
+    api.korvane_set_device_address(tracking, 1);
+    api.korvane_set_system_type(tracking, KORVANE_TRACKSYSTEM_TYPE_1);
+    api.korvane_set_system_param(tracking, KORVANE_PELCO_D, "127.0.0.1", 9);
+    const int32_t opened = api.korvane_open(tracking);
+    api.korvane_close(tracking);
+    api.korvane_camera_free(tracking);
+    return set == 0 && opened == 0;
+}
+
 void CloseAll(const Api& api, const std::vector<korvane_camera*>& cameras)
 {
     for (korvane_camera* camera : cameras) {
@@ -193,6 +226,8 @@ int main(int argc, char** argv)
         }
         CloseAll(api, cameras);
         if (mode == "exit-closed") std::exit(0);
+        // Last, so that no later close can end what it may leave running.
+        if (!FailedSetUps(api)) return Fail("a camera whose device or port cannot be had was set up");
     }
     // Closed cameras leave nothing behind that keeps the library loaded.
     if (CLibrary::IsLoaded(path)) return Fail("the library stayed loaded after its last unload");
