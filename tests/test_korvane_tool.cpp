@@ -334,7 +334,7 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
     korvane::sim::COnvifCamera onvif;  // wants admin / secret
     const CCameraFile file(R"({"cameras": [
         {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
-         "protocol": "pelco-p", "address": 3, "pan_speed": 12},
+         "protocol": "pelco-p", "address": 3, "pan_speed": 12, "reports": false},
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
          "user": "admin", "password": "secret", "presets": {"1": "lectern", "256": "board"}},
         {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
@@ -405,6 +405,13 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "10.0.0.2\u0000x", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "reports": "no"}]})",
+         {"camera 'podium'", "field 'reports' must be true or false"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": 1234}]})",
+         {"camera 'podium'", "field 'baud' must be a line speed"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "tls_fingerprint": ")" +
+             std::string(64, 'a') + R"("}]})",
+         {"camera 'room'", "field 'tls_fingerprint' pins an HTTPS camera's certificate"}},
         // Beyond a double: the JSON reader's out-of-range error, not a parse error.
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",
          {"not valid JSON", "number out of range"}},
