@@ -190,7 +190,7 @@ TEST(Discovery, HostileAnswersAreCleanedAndNeverBlockTheOthers)
         return std::vector<std::string>{
             Answer(probe, "http://\x1b]0;pwned\x07/onvif"),
             Answer(probe, "http://cam.local:8080/onvif",
-                   "onvif://www.onvif.org/name/Evil%C2%9B2J%FF%1B%5B2Jcam onvif://www.onvif.org/hardware/%E2%80%AEx")}};
+                   "onvif://www.onvif.org/name/Evil%C2%9B2J%FF%1B%5B2Jcam")};
     });
     const std::string file = testing::TempDir() + "hostile.json";
     std::filesystem::remove(file);
@@ -207,7 +207,7 @@ TEST(Discovery, HostileAnswersAreCleanedAndNeverBlockTheOthers)
         EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
         EXPECT_EQ(output.find("\xc2\x9b"), std::string::npos) << output;
     }
-    EXPECT_NE(listed.output.find("Evil2J[2Jcam"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("Evil2J\xef\xbf\xbd[2Jcam"), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("left out cam.local:8080"), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("2 camera(s) added"), std::string::npos) << listed.output;
     // What was written is a camera file the tool reads: both cameras open as far as asking for credentials.
