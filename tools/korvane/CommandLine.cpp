@@ -72,15 +72,15 @@ std::string OptionFor(const CameraOptions& options, const std::string& field)
     return "--" + field;
 }
 
-// The rates a serial port's settings name (termios' B50 to B4000000; Windows
-// takes the same): any other number fails only when the line is opened.
+// The line speeds termios names (B50 to B4000000): any other number would
+// fail only when the line is opened, after the command line was accepted.
 constexpr unsigned kLineSpeeds[] = {50,     75,     110,    134,     150,     200,     300,     600,
                                     1200,   1800,   2400,   4800,    9600,    19200,   38400,   57600,
                                     115200, 230400, 460800, 500000,  576000,  921600,  1000000, 1152000,
                                     1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
-// The speed a move's direction goes at: left and right pan, up and down tilt,
-// diagonals both.
+// The option that left a move at speed 0 on an axis it moves (left and right
+// pan, up and down tilt, diagonals both); nothing for other commands.
 std::optional<std::string> StoppedMove(const CameraOptions& options)
 {
     if (options.words.empty()) return std::nullopt;
