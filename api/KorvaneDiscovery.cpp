@@ -71,6 +71,12 @@ int CKorvaneDiscovery::Port(int i) const
     return device ? static_cast<int>(device->port) : 0;
 }
 
+double CKorvaneDiscovery::AnsweredAfter(int i) const
+{
+    const FoundDevice* device = m_pResult ? m_pResult->At(i) : nullptr;
+    return device ? std::chrono::duration<double>(device->after).count() : 0.0;
+}
+
 bool CKorvaneDiscovery::Ptz(int i) const
 {
     const FoundDevice* device = m_pResult ? m_pResult->At(i) : nullptr;

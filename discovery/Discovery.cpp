@@ -83,9 +83,11 @@ std::vector<FoundDevice> Discover(const DiscoveryOptions& options, std::string& 
                 return device.endpoint.empty() ? other.address == device.address : other.endpoint == device.endpoint;
             });
             if (seen) continue;
+            device.after = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
             found.push_back(std::move(device));
             if (onFound) onFound(found.back());
             if (options.enough && found.size() >= options.enough) return found;
+            if (found.size() >= kMostCameras) return found;
         }
     }
     return found;

@@ -11,6 +11,10 @@
 
 namespace korvane::discovery {
 
+// A search keeps at most this many cameras: a flood of answers (or a peer
+// that answers with a new address each time) ends the search there.
+constexpr std::size_t kMostCameras = 1000;
+
 struct DiscoveryOptions {
     std::chrono::milliseconds timeout{3000};
     // The IPv4 address of the interface to probe from; empty: the system's
@@ -21,7 +25,8 @@ struct DiscoveryOptions {
 };
 
 // Probes and collects the cameras that answer, each once (by endpoint, else
-// address), in the order they answered. onFound sees each as it arrives.
+// address), in the order they answered, at most kMostCameras. onFound sees
+// each as it arrives.
 // Returns within the time-out; error says why nothing could be sent or
 // received (empty when the probe went out, whether or not anyone answered).
 std::vector<FoundDevice> Discover(const DiscoveryOptions& options, std::string& error,

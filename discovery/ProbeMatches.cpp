@@ -53,6 +53,14 @@ std::string PercentDecoded(const std::string& text)
     return out;
 }
 
+// A host as a URL writes it: an IP address or a DNS name (an IPv6 zone after %).
+bool IsHostText(const std::string& host)
+{
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == ':' || c == '-' || c == '%' || c == '_';
+    });
+}
+
 std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -64,7 +72,9 @@ std::string Lower(std::string text)
 bool SplitAddress(const std::string& url, FoundDevice& device)
 {
     const std::size_t colon = url.find("://");
-    if (colon == std::string::npos) return false;
+    if (colon == std::string::npos || url.size() > 2048) return false;
+    for (const char c : url)
+        if (static_cast<unsigned char>(c) <= 0x20 || static_cast<unsigned char>(c) >= 0x7f) return false;
     const std::string scheme = Lower(url.substr(0, colon));
     if (scheme != "http" && scheme != "https") return false;
     const std::size_t start = colon + 3;
@@ -89,7 +99,7 @@ bool SplitAddress(const std::string& url, FoundDevice& device)
         const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
         if (error != std::errc() || end != port.data() + port.size() || number == 0 || number > 65535) return false;
     }
-    if (host.empty()) return false;
+    if (!IsHostText(host)) return false;
     device.address = scheme + url.substr(colon);  // "HTTP://" as "http://"
     device.scheme = scheme;
     device.host = host;
@@ -98,6 +108,34 @@ bool SplitAddress(const std::string& url, FoundDevice& device)
 }
 
 }  // namespace
+
+std::string CleanText(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // The length of a well-formed UTF-8 sequence starting here, or 0.
+        std::size_t length = byte < 0x80 ? 1 : byte >= 0xc2 && byte <= 0xdf ? 2 : byte >= 0xe0 && byte <= 0xef ? 3
+                             : byte >= 0xf0 && byte <= 0xf4 ? 4 : 0;
+        if (i + length > text.size()) length = 0;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) length = 0;
+        if (length >= 3) {  // no overlong forms, no surrogates, nothing past U+10FFFF
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            if ((byte == 0xe0 && second < 0xa0) || (byte == 0xed && second >= 0xa0) ||
+                (byte == 0xf0 && second < 0x90) || (byte == 0xf4 && second >= 0x90))
+                length = 0;
+        }
+        const std::string piece = length ? text.substr(i, length) : "\xef\xbf\xbd";
+        i += length ? length : 1;
+        const bool control = (length == 1 && (byte < 0x20 || byte == 0x7f)) ||
+                             (length == 2 && byte == 0xc2 && static_cast<unsigned char>(piece[1]) < 0xa0);
+        if (control) continue;
+        if (out.size() + piece.size() > kLongestText) break;
+        out += piece;
+    }
+    return out;
+}
 
 std::string ProbeMessage(const std::string& messageId)
 {
@@ -122,11 +160,12 @@ std::vector<FoundDevice> ParseProbeMatches(const std::string& datagram, const st
     for (pugi::xml_node match : Child(Child(envelope, "Body"), "ProbeMatches").children()) {
         if (match.type() != pugi::node_element || std::string(LocalName(match)) != "ProbeMatch") continue;
         FoundDevice device;
-        device.endpoint = Trimmed(Descendant(Child(match, "EndpointReference"), "Address").child_value());
+        device.endpoint = CleanText(Trimmed(Descendant(Child(match, "EndpointReference"), "Address").child_value()));
         device.xaddrs = Words(Child(match, "XAddrs").child_value());
         for (const std::string& xaddr : device.xaddrs)
             if (SplitAddress(xaddr, device)) break;
         if (device.address.empty()) continue;
+        for (std::string& xaddr : device.xaddrs) xaddr = CleanText(xaddr);
         for (const std::string& type : Words(Child(match, "Types").child_value()))
             if (Lower(type).find("ptz") != std::string::npos) device.ptz = true;
         for (const std::string& scope : Words(Child(match, "Scopes").child_value())) {
@@ -134,9 +173,9 @@ std::vector<FoundDevice> ParseProbeMatches(const std::string& datagram, const st
             const std::string base = "onvif://www.onvif.org/";
             if (lower.rfind(base, 0) != 0) continue;
             const std::string rest = scope.substr(base.size());
-            if (Lower(rest).rfind("name/", 0) == 0 && device.name.empty()) device.name = PercentDecoded(rest.substr(5));
+            if (Lower(rest).rfind("name/", 0) == 0 && device.name.empty()) device.name = CleanText(PercentDecoded(rest.substr(5)));
             if (Lower(rest).rfind("hardware/", 0) == 0 && device.hardware.empty())
-                device.hardware = PercentDecoded(rest.substr(9));
+                device.hardware = CleanText(PercentDecoded(rest.substr(9)));
             if (Lower(rest) == "type/ptz") device.ptz = true;
         }
         found.push_back(std::move(device));

@@ -32,7 +32,7 @@ inline void CheckAcceptedLink(const tool::CameraOptions& options)
     boost::system::error_code error;
     switch (options.mode) {
     case MODE_SERIAL:
-        FUZZ_REQUIRE(options.baud >= 1 && options.baud <= 4000000, "baud %u", options.baud);
+        FUZZ_REQUIRE(tool::IsLineSpeed(options.baud), "baud %u", options.baud);
         FUZZ_REQUIRE(options.dataBits >= 5 && options.dataBits <= 8, "%u data bits", options.dataBits);
         break;
     case MODE_NETWORK:
@@ -53,6 +53,15 @@ inline void CheckAcceptedLink(const tool::CameraOptions& options)
         break;
     }
     default: FUZZ_REQUIRE(false, "mode %d", static_cast<int>(options.mode));
+    }
+    // A pin is a SHA-256, on an HTTPS camera only: never ignored beside plain HTTP.
+    if (!options.tlsFingerprint.empty()) {
+        FUZZ_REQUIRE(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF, "a pin on a %s link",
+                     options.Describe().c_str());
+        FUZZ_REQUIRE(tool::NormalFingerprint(options.tlsFingerprint) == options.tlsFingerprint,
+                     "pin '%s' is not 64 lower-case hex digits", options.tlsFingerprint.c_str());
+        FUZZ_REQUIRE(tool::OnvifOrigin(options).rfind("https://", 0) == 0, "a pin beside plain HTTP: %s",
+                     tool::OnvifOrigin(options).c_str());
     }
     FUZZ_REQUIRE(!options.Describe().empty(), "no description");
 }

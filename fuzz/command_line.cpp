@@ -49,6 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             valid = false;
         }
         if (valid) korvane::fuzz::CheckAcceptedLink(options);
+        // No move goes out at speed 0 on an axis it moves.
+        if (valid && !options.words.empty()) {
+            const std::string& verb = options.words[0];
+            const bool move = verb == "up" || verb == "down" || verb == "left" || verb == "right" ||
+                              verb == "up-left" || verb == "up-right" || verb == "down-left" || verb == "down-right";
+            const bool pans = verb.find("left") != std::string::npos || verb.find("right") != std::string::npos;
+            const bool tilts = verb.rfind("up", 0) == 0 || verb.rfind("down", 0) == 0;
+            FUZZ_REQUIRE(!move || ((!pans || options.panSpeed > 0) && (!tilts || options.tiltSpeed > 0)),
+                         "'%s' accepted at pan speed %d, tilt speed %d", verb.c_str(), options.panSpeed,
+                         options.tiltSpeed);
+        }
     }
 
     // Words that are no options come through in order; option values never do.

@@ -3,14 +3,23 @@
 // leaves it. Outside one these tests skip.
 #include "ToolProcess.h"
 #include "sim/OnvifCamera.h"
+#include "sim/ProbeResponder.h"
 
 #include <korvane/Korvane.h>
 
+#include <boost/asio/ip/multicast.hpp>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <set>
+#include <sstream>
+#include <thread>
 
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
@@ -35,6 +44,77 @@ OnvifCameraOptions Discoverable(const std::string& scopes = "")
     options.probeInterface = "127.0.0.1";
     options.scopes = scopes;
     return options;
+}
+
+// Answers each probe heard on the loopback's group with the datagrams that
+// answer(probe, n) makes for the n-th probe (from 0): cameras no simulated
+// camera would be, hostile ones, floods.
+class CAnswers {
+public:
+    using Make = std::function<std::vector<std::string>(const std::string& probe, std::size_t n)>;
+    explicit CAnswers(Make make) : m_make(std::move(make)), m_socket(m_io)
+    {
+        using boost::asio::ip::udp;
+        const auto group = boost::asio::ip::make_address_v4("239.255.255.250");
+        m_socket.open(udp::v4());
+        m_socket.set_option(udp::socket::reuse_address(true));
+        m_socket.bind(udp::endpoint(group, 3702));
+        m_socket.set_option(boost::asio::ip::multicast::join_group(group, boost::asio::ip::make_address_v4("127.0.0.1")));
+        Receive();
+        m_thread = std::thread([this] { m_io.run(); });
+    }
+    ~CAnswers()
+    {
+        m_io.stop();
+        m_thread.join();
+    }
+
+private:
+    void Receive()
+    {
+        m_socket.async_receive_from(boost::asio::buffer(m_buffer), m_from, [this](boost::system::error_code error, std::size_t length) {
+            if (error) return;
+            const std::string probe(m_buffer.data(), length);
+            if (probe.find("Probe</") != std::string::npos)
+                for (const std::string& datagram : m_make(probe, m_nProbes++))
+                    m_socket.send_to(boost::asio::buffer(datagram), m_from, 0, error);
+            Receive();
+        });
+    }
+
+    Make m_make;
+    boost::asio::io_context m_io;
+    boost::asio::ip::udp::socket m_socket;
+    std::array<char, 65536> m_buffer{};
+    boost::asio::ip::udp::endpoint m_from;
+    std::size_t m_nProbes = 0;
+    std::thread m_thread;
+};
+
+// One camera's answer to the probe.
+std::string Answer(const std::string& probe, const std::string& xaddr, const std::string& scopes = "")
+{
+    return korvane::sim::CProbeResponder::Answer(probe, "", xaddr, scopes);
+}
+
+// The answer with count matches, from 10.<first + i>.
+std::string ManyMatches(const std::string& probe, std::size_t first, std::size_t count)
+{
+    const std::string one = Answer(probe, "http://10.0.0.1/");
+    const std::size_t begin = one.find("<disc:ProbeMatch>"), end = one.find("</disc:ProbeMatches>");
+    std::string matches;
+    for (std::size_t i = first; i < first + count; ++i)
+        matches += "<disc:ProbeMatch><disc:XAddrs>http://10." + std::to_string(i / 65536) + "." +
+                   std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + "/</disc:XAddrs></disc:ProbeMatch>";
+    return one.substr(0, begin) + matches + one.substr(end);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 }  // namespace
@@ -93,5 +173,113 @@ TEST(Discovery, TheToolListsAndAddsCamerasToTheFileOnce)
     EXPECT_NE(status.output.find("did not open"), std::string::npos) << status.output;
     const auto badInterface = korvane::test::RunTool({"discover", "--interface", "eth0"});
     EXPECT_EQ(badInterface.exit, 2);
+}
+#endif
+
+#ifndef _WIN32
+// Texts from an answer reach no terminal raw and never break --json; an
+// answer the camera file cannot hold (a host name) is left out, the others
+// written, an HTTPS camera in the form the file's own check takes.
+TEST(Discovery, HostileAnswersAreCleanedAndNeverBlockTheOthers)
+{
+    if (!InNamespace()) GTEST_SKIP() << WhyNoNamespace();
+    OnvifCameraOptions secureOptions = Discoverable();
+    secureOptions.tls = true;
+    COnvifCamera plain(Discoverable()), secure(secureOptions);
+    CAnswers hostile([](const std::string& probe, std::size_t) {
+        return std::vector<std::string>{
+            Answer(probe, "http://\x1b]0;pwned\x07/onvif"),
+            Answer(probe, "http://cam.local:8080/onvif",
+                   "onvif://www.onvif.org/name/Evil%C2%9B2J%FF%1B%5B2Jcam")};
+    });
+    const std::string file = testing::TempDir() + "hostile.json";
+    std::filesystem::remove(file);
+    const std::vector<std::string> discover = {"discover", "--timeout", "600ms", "--interface", "127.0.0.1"};
+    const auto json = korvane::test::RunTool({"discover", "--timeout", "600ms", "--interface", "127.0.0.1", "--json"});
+    ASSERT_EQ(json.exit, 0) << json.output;
+    const auto cameras = nlohmann::json::parse(json.output)["cameras"];
+    ASSERT_EQ(cameras.size(), 3u) << json.output;  // the escape sequence in a host is no address
+    std::vector<std::string> written = discover;
+    written.insert(written.end(), {"--write", file});
+    const auto listed = korvane::test::RunTool(written);
+    EXPECT_EQ(listed.exit, 0) << listed.output;
+    for (const auto& output : {json.output, listed.output, ReadFile(file)}) {
+        EXPECT_EQ(output.find('\x1b'), std::string::npos) << output;
+        EXPECT_EQ(output.find("\xc2\x9b"), std::string::npos) << output;
+    }
+    EXPECT_NE(listed.output.find("Evil2J\xef\xbf\xbd[2Jcam"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("left out cam.local:8080"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("2 camera(s) added"), std::string::npos) << listed.output;
+    // What was written is a camera file the tool reads: both cameras open as far as asking for credentials.
+    const auto file_cameras = nlohmann::json::parse(ReadFile(file))["cameras"];
+    ASSERT_EQ(file_cameras.size(), 2u);
+    for (const auto& camera : file_cameras) {
+        const auto status = korvane::test::RunTool({"--cameras", file, "--camera", camera["name"], "status"});
+        EXPECT_EQ(status.exit, 1) << camera.dump() << status.output;
+        EXPECT_NE(status.output.find("did not open"), std::string::npos) << status.output;
+    }
+    std::set<std::string> hosts;
+    for (const auto& camera : file_cameras) hosts.insert(camera["host"].get<std::string>() + (camera.contains("port") ? ":" + camera["port"].dump() : ""));
+    EXPECT_EQ(hosts, (std::set<std::string>{"127.0.0.1:" + std::to_string(plain.Port()),
+                                            "https://127.0.0.1:" + std::to_string(secure.Port())}));
+}
+
+// The listing says how soon the first camera answered, not how long it
+// waited; a flood of answers stops at 1000 cameras, with a note.
+TEST(Discovery, TheFirstAnswerIsTimedAndAFloodIsCapped)
+{
+    if (!InNamespace()) GTEST_SKIP() << WhyNoNamespace();
+    CAnswers flood([](const std::string& probe, std::size_t) {
+        return std::vector<std::string>{ManyMatches(probe, 0, 600), ManyMatches(probe, 600, 600)};
+    });
+    CKorvaneDiscovery finder;
+    EXPECT_EQ(finder.Run(1000, "127.0.0.1"), 1000);
+    EXPECT_LT(finder.AnsweredAfter(0), 0.5);
+    const auto listed = korvane::test::RunTool({"discover", "--timeout", "2s", "--interface", "127.0.0.1"});
+    EXPECT_EQ(listed.exit, 0);
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(listed.output, first, std::regex(R"(1000 ONVIF camera\(s\) answered, the first after ([0-9.]+) ms)")))
+        << listed.output.substr(0, 400);
+    EXPECT_LT(std::stod(first[1]), 1000.0);
+    EXPECT_NE(listed.output.find("the search stopped at 1000 cameras"), std::string::npos);
+}
+
+// discover --write replaces the camera file whole, under a lock: writers at
+// once each add their camera, and a full disk leaves the old file.
+TEST(Discovery, TheCameraFileIsWrittenWholeOrNotAtAll)
+{
+    if (!InNamespace()) GTEST_SKIP() << WhyNoNamespace();
+    CAnswers cameras([](const std::string& probe, std::size_t n) {
+        return std::vector<std::string>{Answer(probe, "http://10.0.1." + std::to_string(n + 1) + "/onvif")};
+    });
+    const std::string folder = testing::TempDir() + "korvane-whole";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string file = folder + "/cameras.json";
+    {
+        std::vector<std::unique_ptr<korvane::test::CToolProcess>> writers;
+        for (int i = 0; i < 6; ++i)
+            writers.push_back(std::make_unique<korvane::test::CToolProcess>(std::vector<std::string>{
+                "discover", "--timeout", "300ms", "--interface", "127.0.0.1", "--write", file}));
+        for (auto& writer : writers) EXPECT_EQ(writer->WaitExit(), 0) << writer->Output();
+    }
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(file))["cameras"].size(), 6u) << ReadFile(file);
+
+    if (std::system("unshare -m true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no mount namespace ('unshare -m' needs root): the full-disk case is not run";
+    const std::string old = R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/ttyUSB0"}]})";
+    const std::string full = folder + "/full";
+    std::filesystem::create_directories(full);
+    const std::string script =
+        "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 9; printf '%s' \"$2\" > \"$1/cameras.json\"; "
+        "dd if=/dev/zero of=\"$1/fill\" bs=4k 2>/dev/null; \"$3\" discover --timeout 300ms --interface 127.0.0.1 "
+        "--write \"$1/cameras.json\"; echo \"exit=$?\"; cat \"$1/cameras.json\"; echo; ls \"$1\"";
+    const std::string out = folder + "/out.txt";
+    const std::string command = "unshare -m sh -c '" + script + "' sh '" + full + "' '" + old + "' '" +
+                                KORVANE_TOOL_PATH + "' >'" + out + "' 2>&1";
+    std::system(command.c_str());
+    const std::string result = ReadFile(out);
+    EXPECT_NE(result.find("cannot write " + full + "/cameras.json"), std::string::npos) << result;
+    EXPECT_NE(result.find("exit=1\n" + old + "\ncameras.json\ncameras.json.lock\nfill\n"), std::string::npos) << result;
 }
 #endif

@@ -146,8 +146,8 @@ TEST(KorvaneTool, MistakesAndWhatWouldSendNothingAreRefusedAndNeverSaySent)
 }
 
 // Each command sends exactly its frames. Opening with a report function sends
-// go to preset 88 and 100: only the commands that show reports (a move with
-// --for, the connection test) may do that, and they say so.
+// go to preset 88 and 100: only listen and interactive may do that; a move
+// with --for and the connection test send nothing but their own frames.
 TEST(KorvaneTool, SerialCommandsSendExactlyTheirFramesAndFailuresSayWhy)
 {
     CSerialPeer peer;
@@ -161,11 +161,8 @@ TEST(KorvaneTool, SerialCommandsSendExactlyTheirFramesAndFailuresSayWhy)
         {{"--address", "3", "preset", "go", "5"}, "pelco-d addr 3: go to preset 5\n", "sent: "},
         {{"--protocol", "pelco-p", "preset", "go", "5"}, "pelco-p addr 1: go to preset 5\n", "sent: "},
         {{"--address", "2", "--speed", "20", "left", "--for", "300ms"},
-         "pelco-d addr 2: go to preset 88\npelco-d addr 2: go to preset 100\npelco-d addr 2: pan left speed 20\n"
-         "pelco-d addr 2: stop\n",
-         "reports on: opening sends go to preset 88 and 100"},
-        {{"test"}, "pelco-d addr 1: go to preset 88\npelco-d addr 1: go to preset 100\nconnection test addr 1\n",
-         "connection test: Success"},
+         "pelco-d addr 2: pan left speed 20\npelco-d addr 2: stop\n", "sent: stop"},
+        {{"test"}, "connection test addr 1\n", "connection test: Success"},
     };
     for (const Case& c : cases) {
         const auto result = RunTool(Plus({"--serial", peer.DeviceName()}, c.args));
@@ -337,7 +334,7 @@ TEST(KorvaneTool, CamerasByNameFromTheCameraFile)
     korvane::sim::COnvifCamera onvif;  // wants admin / secret
     const CCameraFile file(R"({"cameras": [
         {"name": "podium", "mode": "serial", "device": ")" + serial.DeviceName() + R"(", "baud": 9600,
-         "protocol": "pelco-p", "address": 3, "pan_speed": 12},
+         "protocol": "pelco-p", "address": 3, "pan_speed": 12, "reports": false},
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": )" + std::to_string(onvif.Port()) + R"(,
          "user": "admin", "password": "secret", "move_timeout": 1500, "presets": {"1": "lectern", "256": "board"}},
         {"name": "desk", "mode": "tracking", "host": "127.0.0.1", "port": )" + std::to_string(tracking.Port()) + R"(,
@@ -410,6 +407,13 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "10.0.0.2\u0000x", "port": 5000}]})",
          {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "reports": "no"}]})",
+         {"camera 'podium'", "field 'reports' must be true or false"}},
+        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": 1234}]})",
+         {"camera 'podium'", "field 'baud' must be a line speed"}},
+        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "tls_fingerprint": ")" +
+             std::string(64, 'a') + R"("}]})",
+         {"camera 'room'", "field 'tls_fingerprint' pins an HTTPS camera's certificate"}},
         // Beyond a double: the JSON reader's out-of-range error, not a parse error.
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",
          {"not valid JSON", "number out of range"}},
@@ -472,4 +476,50 @@ TEST(KorvaneTool, EveryFrontEndAgreesOnWhatALinkCanSend)
                 EXPECT_TRUE(Runs(Plus(args, words.at(op)), can(op) ? 0 : 2, {why})) << name;
         }
     }
+}
+
+// Command-line mistakes found only once the camera answered, or never: each is
+// exit 2 before the line or the camera sees anything.
+TEST(KorvaneToolCommandLine, MistakesAreExitTwoBeforeAnythingIsSent)
+{
+    CSerialPeer serial;
+    korvane::sim::COnvifCamera onvif;
+    const std::string dev = serial.DeviceName();
+    const std::string http = "http://127.0.0.1:" + std::to_string(onvif.Port());
+    const std::string pin(64, 'a');
+    const std::vector<std::string> camera = {"--user", "admin", "--password", "secret"};
+    const Said refused[] = {
+        {{"--network", "https://127.0.0.1:1", "--tls-fingerprint", "ab:cd", "up"}, "64 hex digits"},
+        {{"--network", "https://127.0.0.1:1", "--tls-fingerprint", "sha1 Fingerprint=" + pin, "up"}, "64 hex digits"},
+        {{"--network", "https://127.0.0.1:1", "--tls-fingerprint", pin + "g", "up"}, "64 hex digits"},
+        {Plus({"--network", http, "--tls-fingerprint", pin, "up"}, camera), "is plain HTTP"},
+        {Plus({"--network", "127.0.0.1", "--port", std::to_string(onvif.Port()), "--tls-fingerprint", pin, "up"},
+              camera),
+         "is plain HTTP"},
+        {{"--serial", dev, "--tls-fingerprint", pin, "up"}, "for ONVIF cameras over HTTPS only"},
+        {Plus({"--network", http, "--speed", "0", "left"}, camera), "--speed 0 would send 'left'"},
+        {{"--serial", dev, "--pan-speed", "0", "up-left"}, "--pan-speed 0"},
+        {{"--serial", dev, "--tilt-speed", "0", "down", "--for", "1s"}, "--tilt-speed 0"},
+        {{"--serial", dev, "--baud", "1234", "up"}, "--baud must be a line speed"},
+    };
+    for (const Said& c : refused) EXPECT_TRUE(Runs(c.args, 2, {c.says}, {"sent:"}));
+    EXPECT_EQ(FramesOn(serial, 300ms), "");
+    EXPECT_FALSE(onvif.NextOf("GetSystemDateAndTime", 300ms)) << "no ONVIF camera was opened";
+
+    // What stays allowed: a speed 0 on the axis the move does not use, and a
+    // fingerprint as openssl prints it, which the HTTPS camera then matches.
+    EXPECT_TRUE(Runs({"--serial", dev, "--tilt-speed", "0", "left"}, 0, {"sent: "}));
+    EXPECT_EQ(FramesOn(serial), "pelco-d addr 1: pan left speed 32\n");
+    korvane::sim::OnvifCameraOptions tls;
+    tls.tls = true;
+    korvane::sim::COnvifCamera secure(tls);
+    std::string openssl = "sha256 Fingerprint=";
+    for (std::size_t i = 0; i < secure.TlsFingerprint().size(); i += 2)
+        openssl += (i ? ":" : "") + secure.TlsFingerprint().substr(i, 2);
+    std::transform(openssl.begin() + 19, openssl.end(), openssl.begin() + 19, ::toupper);
+    EXPECT_TRUE(Runs(Plus({"--network", "https://127.0.0.1:" + std::to_string(secure.Port()), "--tls-fingerprint",
+                           openssl, "up"},
+                          camera),
+                     0, {"sent: "}));
+    EXPECT_TRUE(secure.NextOf("ContinuousMove", 3s));
 }

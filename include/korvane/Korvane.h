@@ -295,7 +295,9 @@ private:
 //
 // A camera found is opened as MODE_NETWORK, DEVICE_ONVIF, with Host (or
 // "https://" Host for Scheme "https") and Port. Texts stay valid until the
-// next Run or the object's end; an index out of range gives "" (0).
+// next Run or the object's end; an index out of range gives "" (0). Texts
+// from the answers are valid UTF-8 without control characters; a search
+// keeps at most 1000 cameras.
 class KORVANE_API CKorvaneDiscovery {
 public:
     CKorvaneDiscovery();
@@ -319,6 +321,7 @@ public:
     const char* Hardware(int index) const;  // from its scopes; may be ""
     bool Ptz(int index) const;              // it advertises PTZ
     const char* Endpoint(int index) const;  // "urn:uuid:..."
+    double AnsweredAfter(int index) const;  // seconds from the probe to its answer
 
 private:
     std::unique_ptr<korvane::CDiscoveryResult> m_pResult;

@@ -114,7 +114,12 @@ class FoundCamera(NamedTuple):
 def discover(timeout: float = 3.0, interface: Optional[str] = None) -> "list[FoundCamera]":
     """Probe the local network for ONVIF cameras (WS-Discovery) for timeout
     seconds, from the interface with this IPv4 address (None: the system's
-    choice). Raises KorvaneError when the probe could not be sent."""
+    choice). Raises KorvaneError when the probe could not be sent, ValueError
+    for a timeout that is no number of seconds from 0 to 60."""
+    if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
+        raise TypeError(f"timeout must be a number of seconds, not {type(timeout).__name__}")
+    if not 0 <= timeout <= 60:  # NaN and infinities fail this too
+        raise ValueError(f"timeout must be 0 to 60 seconds, not {timeout!r}")
     lib = library()
     found = lib.korvane_discover(int(timeout * 1000), _check_text("interface", interface))
     if not found:

@@ -41,7 +41,8 @@ const std::map<std::string, ModeFields>& Modes()
 
 bool IsField(const std::string& name)
 {
-    if (name == "name" || name == "mode" || name == "pan_speed" || name == "tilt_speed" || name == "presets")
+    if (name == "name" || name == "mode" || name == "pan_speed" || name == "tilt_speed" || name == "presets" ||
+        name == "reports")
         return true;
     for (const auto& [mode, fields] : Modes())
         if (std::find(fields.fields.begin(), fields.fields.end(), name) != fields.fields.end()) return true;
@@ -147,7 +148,9 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
     const ModeFields& kind = mode->second;
     for (const auto& item : camera.items()) {
         const std::string& key = item.key();
-        if (key == "name" || key == "mode" || key == "pan_speed" || key == "tilt_speed" || key == "presets") continue;
+        if (key == "name" || key == "mode" || key == "pan_speed" || key == "tilt_speed" || key == "presets" ||
+            key == "reports")
+            continue;
         if (std::find(kind.fields.begin(), kind.fields.end(), key) == kind.fields.end())
             place.Fail(key, "does not belong to a camera of mode " + *modeName);
     }
@@ -201,8 +204,13 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
         if (problem->missing) place.Fail(problem->field, "is missing: " + problem->message);
         place.Fail(problem->field, problem->message);
     }
+    if (!options.tlsFingerprint.empty()) options.tlsFingerprint = *NormalFingerprint(options.tlsFingerprint);
     if (const auto presets = camera.find("presets"); presets != camera.end())
         options.presetNames = ReadPresetNames(*presets, options, place);
+    if (const auto reports = camera.find("reports"); reports != camera.end()) {
+        if (!reports->is_boolean()) place.Fail("reports", "must be true or false");
+        options.reports = reports->get<bool>();
+    }
     return options;
 }
 

@@ -2,6 +2,8 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
@@ -66,10 +68,62 @@ std::string OptionFor(const CameraOptions& options, const std::string& field)
     if (field == "pan_speed") return "--pan-speed";
     if (field == "tilt_speed") return "--tilt-speed";
     if (field == "system_type") return "--system-type";
+    if (field == "tls_fingerprint") return "--tls-fingerprint";
     return "--" + field;
 }
 
+// The line speeds termios names (B50 to B4000000): any other number would
+// fail only when the line is opened, after the command line was accepted.
+constexpr unsigned kLineSpeeds[] = {50,     75,     110,    134,     150,     200,     300,     600,
+                                    1200,   1800,   2400,   4800,    9600,    19200,   38400,   57600,
+                                    115200, 230400, 460800, 500000,  576000,  921600,  1000000, 1152000,
+                                    1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+
+// The option that left a move at speed 0 on an axis it moves (left and right
+// pan, up and down tilt, diagonals both); nothing for other commands.
+std::optional<std::string> StoppedMove(const CameraOptions& options)
+{
+    if (options.words.empty()) return std::nullopt;
+    const std::string& verb = options.words[0];
+    const bool pans = verb == "left" || verb == "right" || verb.find('-') != std::string::npos;
+    const bool tilts = verb.rfind("up", 0) == 0 || verb.rfind("down", 0) == 0;
+    static const char* const kMoves[] = {"up", "down", "left", "right", "up-left", "up-right", "down-left", "down-right"};
+    if (std::find(std::begin(kMoves), std::end(kMoves), verb) == std::end(kMoves)) return std::nullopt;
+    if (pans && options.panSpeed == 0) return std::string(options.given.count("--pan-speed") ? "--pan-speed" : "--speed");
+    if (tilts && options.tiltSpeed == 0) return std::string(options.given.count("--tilt-speed") ? "--tilt-speed" : "--speed");
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> NormalFingerprint(const std::string& text)
+{
+    std::string rest = text;
+    std::string lower;
+    for (const char c : rest) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // openssl x509 -fingerprint -sha256 prints "sha256 Fingerprint=AB:CD:..." (SHA256 in older versions).
+    const std::size_t equals = lower.find("fingerprint=");
+    if (equals != std::string::npos) {
+        const std::string label = lower.substr(0, equals);
+        if (label.find_first_not_of(" \t") != std::string::npos && label.find("sha256") == std::string::npos &&
+            label.find("sha-256") == std::string::npos)
+            return std::nullopt;  // another digest's fingerprint
+        rest = rest.substr(equals + 12);
+    }
+    std::string hex;
+    for (const char c : rest) {
+        if (c == ':' || c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 64) return std::nullopt;
+    return hex;
+}
+
+bool IsLineSpeed(unsigned baud)
+{
+    return std::find(std::begin(kLineSpeeds), std::end(kLineSpeeds), baud) != std::end(kLineSpeeds);
+}
 
 const char* DeviceTypeName(DEVICETYPE type)
 {
@@ -136,7 +190,11 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
     if (options.port && *options.port > 65535) return LinkProblem{"port", "must be 1 to 65535"};
     switch (options.mode) {
     case MODE_SERIAL:
-        if (options.baud == 0) return LinkProblem{"baud", "must be a line speed such as 9600, not 0"};
+        if (!options.tlsFingerprint.empty())
+            return LinkProblem{"tls_fingerprint", "is for ONVIF cameras over HTTPS only"};
+        if (!IsLineSpeed(options.baud))
+            return LinkProblem{"baud", "must be a line speed such as 9600 (1200, 2400, 4800, 19200, 38400, 57600, "
+                                       "115200, ...), not " + std::to_string(options.baud)};
         if (options.dataBits < 5 || options.dataBits > 8) return LinkProblem{"data_bits", "must be 5 to 8"};
         break;
     case MODE_NETWORK:
@@ -146,12 +204,26 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
                                            " (no names), not '" + target + "'"};
         if (options.deviceType == DEVICE_ONVIF && options.port && target.find("://") != std::string::npos)
             return LinkProblem{"port", "is not used with an address such as https://IP: write https://IP:PORT"};
+        if (!options.tlsFingerprint.empty()) {
+            if (options.deviceType != DEVICE_ONVIF)
+                return LinkProblem{"tls_fingerprint", "is for ONVIF cameras over HTTPS only"};
+            if (!NormalFingerprint(options.tlsFingerprint))
+                return LinkProblem{"tls_fingerprint", "must be a certificate's SHA-256: 64 hex digits (colons and "
+                                                      "openssl's 'sha256 Fingerprint=' may stay)"};
+            // Pinned but plain HTTP: the password would go out unencrypted.
+            if (OnvifOrigin(options).rfind("https://", 0) != 0)
+                return LinkProblem{"tls_fingerprint", "pins an HTTPS camera's certificate, but " + OnvifOrigin(options) +
+                                                          " is plain HTTP: write https://" +
+                                                          ParseOnvifAddress(target)->ip + " (or the camera's HTTPS port)"};
+        }
         // A link on which the library sends nothing at all (the relay with VISCA).
         if (char why[256]; CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType,
                                                    options.systemType, OP_MOVE, why, sizeof why))
             return LinkProblem{"protocol", why};
         break;
     case MODE_TRACKSYSTEM:
+        if (!options.tlsFingerprint.empty())
+            return LinkProblem{"tls_fingerprint", "is for ONVIF cameras over HTTPS only"};
         // The library's tracking socket is IPv4 and takes no names: anything
         // else is accepted by Open and then every command is dropped.
         if (!IsIpv4(target))
@@ -168,6 +240,9 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
 
 void ValidateLink(const CameraOptions& options)
 {
+    if (const auto option = StoppedMove(options))
+        throw UsageError(*option + " 0 would send '" + options.words[0] +
+                         "' at speed 0, which moves nothing: give a speed from 1 to 63");
     const auto problem = CheckLink(options);
     if (!problem) return;
     const std::string option = OptionFor(options, problem->field);
@@ -284,7 +359,15 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         else if (arg == "--value4") options.value4 = ParseUnsigned(arg, next(), 0xFFFFFFFFu);
         else if (arg == "--text7") options.text7 = next();
         else if (arg == "--profile") options.profile = next();
-        else if (arg == "--tls-fingerprint") options.tlsFingerprint = next();
+        else if (arg == "--tls-fingerprint") {
+            const std::string text = next();
+            const auto fingerprint = NormalFingerprint(text);
+            if (!fingerprint)
+                throw UsageError("--tls-fingerprint wants the certificate's SHA-256 as 64 hex digits (colons, "
+                                 "spaces and openssl's 'sha256 Fingerprint=AB:CD:...' may stay), not '" +
+                                 text.substr(0, 120) + "'");
+            options.tlsFingerprint = *fingerprint;
+        }
         else if (arg == "--system-type") options.systemType = static_cast<TRACKSYSTEMTYPE>(ParseUnsigned(arg, next(), 255));
         else if (arg == "--for") options.duration = ParseDuration(next());
         else if (arg == "--camera") {

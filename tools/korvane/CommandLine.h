@@ -53,6 +53,10 @@ struct CameraOptions {
     std::string camerasFile = "cameras.json";   // --cameras FILE
     std::set<std::string> given;                // the options named on the command line ("--port")
     std::map<int, std::string> presetNames;     // the camera file's names of presets ("lectern")
+    // The camera file's "reports": false: a camera whose reports nobody wants
+    // is opened without a report function (a serial one then gets no presets
+    // 88 and 100 as it opens).
+    bool reports = true;
 
     // "serial /dev/ttyUSB0 addr 1 pelco-d" and the like.
     std::string Describe() const;
@@ -72,8 +76,16 @@ struct LinkProblem {
 // The one check of a link's settings, for the command line and the camera
 // file alike: settings with which the library would send nothing at all.
 std::optional<LinkProblem> CheckLink(const CameraOptions& options);
-// CheckLink for the command line: throws UsageError naming the option.
+// CheckLink for the command line: throws UsageError naming the option. Also
+// refuses a move at speed 0 (it would go out as a stop that says "sent").
 void ValidateLink(const CameraOptions& options);
+
+// A certificate's SHA-256 as 64 lower-case hex digits, from hex with colons or
+// spaces in any case, openssl's "sha256 Fingerprint=AA:BB:..." included;
+// nothing for anything else.
+std::optional<std::string> NormalFingerprint(const std::string& text);
+// Whether a serial port takes this line speed (the standard rates).
+bool IsLineSpeed(unsigned baud);
 
 // An ONVIF address: an IP address, or "http(s)://IP[:port]" (IPv6 in
 // brackets); the scheme and port it names, if any.

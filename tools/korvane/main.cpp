@@ -73,8 +73,8 @@ const char* const kUsage =
     "  korvane --tracking 192.168.1.20 --port 5000 listen\n"
     "  korvane --camera podium preset go 2\n"
     "\n"
-    "A single command sends only that command; listen, interactive, test and --for\n"
-    "switch reports on (a serial camera is sent go to preset 88 and 100 as it opens).\n"
+    "A command, test and --for send only that command (and its stop); listen and\n"
+    "interactive switch reports on: a serial camera is sent go to preset 88 and 100.\n"
     "A link or command with which nothing would go out is refused before anything\n"
     "is sent (--tracking takes an IPv4 address, ports are 1-65535, ONVIF has no\n"
     "focus, VISCA no test frame, ...).\n"
@@ -120,8 +120,12 @@ const std::map<std::string, const char*>& CommandHelp()
         {"discover", kDiscoverHelp},
         {"listen", "korvane [link] listen [--for DURATION]\n"
                    "Opens the camera and prints each report as it arrives, one line each:\n"
-                   "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"},
-        {"interactive", "korvane [link] interactive\nDrives the camera from the keyboard.\n"},
+                   "time, camera, event name and the report's bytes. Ends on Ctrl-C.\n"
+                   "Switching reports on sends a serial camera go to preset 88 and then 100 (the\n"
+                   "tracker's report switch): a camera without a tracker moves to those presets.\n"},
+        {"interactive", "korvane [link] interactive\nDrives the camera from the keyboard, with its reports shown.\n"
+                        "Switching reports on sends a serial camera go to preset 88 and then 100 (the\n"
+                        "tracker's report switch): a camera without a tracker moves to those presets.\n"},
         {"cameras",
          "korvane --camera NAME [--cameras FILE] COMMAND\n"
          "Takes the camera's link from a JSON file (default ./cameras.json) instead of the\n"
@@ -239,8 +243,8 @@ int RunCamera(const CameraOptions& options)
     std::optional<Action> action;
     if (verb != "listen" && verb != "interactive") action = FindAction(options.words, options);
     else if (options.words.size() != 1) throw UsageError("korvane " + verb + " takes no arguments");
-    // Reports only where they are shown; see ReportMode.
-    const bool reports = !action || verb == "test" || (options.duration && action->keepsMoving);
+    // Reports only where they are the point (listen, interactive); see ReportMode.
+    const bool reports = !action;
 
     COutput output;
     // Lives to the end of the process: a library thread may call the handler
