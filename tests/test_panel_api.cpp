@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <random>
 #include <regex>
@@ -237,6 +238,44 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
     EXPECT_TRUE(m_peer.Silent(300ms)) << "the first page's release must not stop the second page's move";
     ASSERT_TRUE(second.Send({{"op", "release"}, {"camera", "podium"}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 300ms));
+}
+
+// However a page's press ends (its stop or release on the push channel, a
+// stop through the API, letting go of everything), a renewal of that press
+// still on its way moves the camera no more; a new press, or another page's,
+// does.
+TEST_F(PanelApi, ARenewalOfAPressThatAStopEndedDoesNotRestartTheMove)
+{
+    CPushClient page(m_nPort), other(m_nPort);
+    const auto hold = [](std::uint64_t press) {
+        return json{{"op", "hold"}, {"camera", "podium"}, {"motion", "left"}, {"press", press}};
+    };
+    const std::pair<const char*, std::function<bool(std::uint64_t)>> enders[] = {
+        {"stop on the push channel", [&](std::uint64_t p) { return page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", p}}); }},
+        {"release", [&](std::uint64_t p) { return page.Send({{"op", "release"}, {"camera", "podium"}, {"press", p}}); }},
+        {"stop through the API", [&](std::uint64_t) { return Post(m_nPort, "/api/cameras/podium/stop").status == 200; }},
+        {"release-all", [&](std::uint64_t) { return page.Send({{"op", "release-all"}, {"why", "test"}}); }},
+    };
+    std::uint64_t press = 0;
+    for (const auto& [how, end] : enders) {
+        ASSERT_TRUE(page.Send(hold(++press)));
+        ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << how;
+        ASSERT_TRUE(end(press)) << how;
+        ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop")) << how;
+        ASSERT_TRUE(page.Send(hold(press)));  // the renewal that was on its way
+        EXPECT_TRUE(NoCommand(m_peer)) << how << ": a late renewal restarted the move";
+        EXPECT_TRUE(page.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "already stopped"); }))
+            << how;
+    }
+    // Press numbers are each page's own.
+    ASSERT_TRUE(other.Send(hold(press)));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    ASSERT_TRUE(other.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+    ASSERT_TRUE(page.Send(hold(++press)));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << "a new press moves again";
+    ASSERT_TRUE(page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)

@@ -143,6 +143,8 @@ struct CRoom::Camera {
     bool checked = false; // the link answered once (the library saw it)
     std::string motion;  // held now, or empty
     std::string holder;
+    std::uint64_t press = 0;  // the holder's press that holds it (0: none given)
+    std::map<std::string, std::uint64_t> ended;  // holder -> the last press a stop or release ended
     Clock::time_point deadline;
     int panSpeed = 32;
     int tiltSpeed = 32;
@@ -236,6 +238,23 @@ struct CRoom::Camera {
 
 namespace {
 
+// The press the holder had on the camera is over: no later word of it moves
+// the camera again. With the room's m_mutex held.
+void EndPress(CRoom::Camera& camera, const std::string& holder, std::uint64_t press)
+{
+    if (press == 0) return;
+    std::uint64_t& ended = camera.ended[holder];
+    ended = std::max(ended, press);
+}
+
+// Whatever holds the camera lets go of it.
+void EndHold(CRoom::Camera& camera)
+{
+    if (!camera.motion.empty()) EndPress(camera, camera.holder, camera.press);
+    camera.motion.clear();
+    camera.press = 0;
+}
+
 void OnMessage(const char*, const char* text, void*)
 {
     const MessageTarget& target = t_messageTarget;
@@ -265,7 +284,7 @@ CRoom::~CRoom()
         m_bClosing = true;
         for (const auto& camera : m_cameras)
             if (!camera->motion.empty()) {
-                camera->motion.clear();
+                EndHold(*camera);
                 Camera& cam = *camera;
                 cam.WantStop();
             }
@@ -403,7 +422,7 @@ json CRoom::Snapshot() const
 }
 
 void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
-                 std::chrono::milliseconds lease)
+                 std::chrono::milliseconds lease, std::uint64_t press)
 {
     const auto found = Motions().find(motion);
     if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
@@ -411,6 +430,16 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         std::lock_guard<std::mutex> lock(m_mutex);
         Camera& camera = FindOpen(name);
         camera.Check(OperationOf(motion));
+        if (press != 0) {
+            const auto ended = camera.ended.find(holder);
+            if (ended != camera.ended.end() && press <= ended->second)
+                throw RoomError(409, "press " + std::to_string(press) + " on camera '" + name +
+                                         "' was already stopped: it moves nothing again");
+        }
+        // A newer press of the same holder ends the one it replaces.
+        if (!camera.motion.empty() && camera.holder == holder && camera.press != press)
+            EndPress(camera, holder, camera.press);
+        camera.press = press;
         camera.deadline = Clock::now() + lease;
         camera.pollUntil = camera.deadline + kPollSettle;
         if (camera.motion != motion || camera.holder != holder) {
@@ -423,34 +452,39 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
     m_leaseChanged.notify_all();
 }
 
-void CRoom::Release(const std::string& name, const std::string& holder)
+void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = Find(name);
+    EndPress(camera, holder, press);
     if (camera.motion.empty() || camera.holder != holder) return;
-    camera.motion.clear();
+    EndHold(camera);
     camera.WantStop();
     PublishState(camera);
 }
 
-void CRoom::ReleaseAll(const std::string& holder, const std::string& why)
+void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool gone)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const auto& each : m_cameras) {
         Camera& camera = *each;
-        if (camera.motion.empty() || camera.holder != holder) continue;
-        camera.motion.clear();
-        camera.WantStop();
-        PublishState(camera);
-        Note(camera.name, "stopped: " + why);
+        const bool holds = !camera.motion.empty() && camera.holder == holder;
+        if (holds) {
+            EndHold(camera);
+            camera.WantStop();
+            PublishState(camera);
+            Note(camera.name, "stopped: " + why);
+        }
+        if (gone) camera.ended.erase(holder);  // its name is never used again
     }
 }
 
-void CRoom::Stop(const std::string& name)
+void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
-    camera.motion.clear();
+    EndPress(camera, holder, press);
+    EndHold(camera);
     camera.WantStop();
     PublishState(camera);
 }
@@ -609,7 +643,7 @@ void CRoom::Watchdog()
             Camera& camera = *each;
             if (camera.motion.empty()) continue;
             if (camera.deadline <= now) {
-                camera.motion.clear();
+                EndHold(camera);
                 camera.WantStop();
                 PublishState(camera);
                 Note(camera.name, "stopped: its holder stopped renewing the move");

@@ -12,7 +12,8 @@
 
   const cards = new Map();  // camera name -> card element
   const states = new Map(); // camera name -> its last state message
-  const held = new Map();   // camera name -> { motion, button, byKey }
+  const held = new Map();   // camera name -> { motion, button, byKey, press }
+  let presses = 0;          // numbers each press, so that the panel refuses a renewal of one already stopped
   let socket = null;
   let connected = false;
   let leaseMs = 700;
@@ -318,7 +319,11 @@
     if (hold) hold.button.classList.remove('pressed');
     held.delete(name);
     if (held.size === 0) stopRenewing();
-    command(name, 'stop', null, 'stopped');
+    // On the push channel, behind every renewal already sent: none of them can overtake it.
+    const message = { op: 'stop', camera: name };
+    if (hold) message.press = hold.press;
+    send(message);
+    say(cards.get(name), 'stopped');
   }
 
   // --- held moves ----------------------------------------------------------------------
@@ -332,9 +337,10 @@
     const before = held.get(name);
     if (before && before.motion === motion && before.byKey === byKey) return true;
     if (before) before.button.classList.remove('pressed');
-    held.set(name, { motion: motion, button: button, byKey: byKey });
+    const press = ++presses;
+    held.set(name, { motion: motion, button: button, byKey: byKey, press: press });
     button.classList.add('pressed');
-    send({ op: 'hold', camera: name, motion: motion });
+    send({ op: 'hold', camera: name, motion: motion, press: press });
     if (!renewTimer) renewTimer = setInterval(renew, Math.max(100, Math.floor(leaseMs / 4)));
     return true;
   }
@@ -344,7 +350,7 @@
     if (!now || (button && now.button !== button)) return;
     now.button.classList.remove('pressed');
     held.delete(name);
-    send({ op: 'release', camera: name });
+    send({ op: 'release', camera: name, press: now.press });
     if (held.size === 0) stopRenewing();
   }
 
@@ -367,7 +373,7 @@
   }
 
   function renew() {
-    for (const [name, each] of held) send({ op: 'hold', camera: name, motion: each.motion });
+    for (const [name, each] of held) send({ op: 'hold', camera: name, motion: each.motion, press: each.press });
   }
 
   function stopRenewing() {
