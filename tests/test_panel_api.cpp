@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <random>
 #include <regex>
 
@@ -605,33 +607,93 @@ TEST_F(PanelApi, HalfSentRequestsNeitherStarveTheServerNorLinger)
     EXPECT_LT(held, 7s);
 }
 
-TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
-{
-    struct Case {
-        std::vector<std::string> command;
-        std::string key;    // pressed once it runs, on a terminal
-        std::string moves;  // the frame its move sends; empty: it moves nothing
-    };
-    const Case cases[] = {
-        {{"left", "--for", "60s"}, "", "pan left"},
-        {{"interactive"}, "\x1b[C", "pan right"},
-        {{"listen"}, "", ""},
-    };
-    for (const Case& c : cases) {
-        CSerialPeer peer;
-        std::vector<std::string> args = {"--serial", peer.DeviceName()};
-        args.insert(args.end(), c.command.begin(), c.command.end());
-        CToolProcess tool(args, !c.key.empty());
-        if (!c.key.empty()) {
-            ASSERT_TRUE(tool.WaitForOutput("q (or Ctrl-C) quits")) << tool.Output();
-            tool.Write(c.key);
-        }
-        if (c.moves.empty()) ASSERT_TRUE(tool.WaitForOutput("listening to")) << tool.Output();
-        else ASSERT_TRUE(FrameWith(peer, c.moves)) << c.command[0] << "\n" << tool.Output();
-        tool.Signal(SIGHUP);
-        if (!c.moves.empty()) EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << c.command[0] << "\n" << tool.Output();
-        EXPECT_EQ(tool.WaitExit(), 0) << c.command[0] << "\n" << tool.Output();
+// What a parent leaves to the tool for one signal: as it comes, ignored, or
+// blocked in the mask. Set on this thread while the child starts (it inherits both).
+class CInherited {
+public:
+    enum How { Default, Ignored, Blocked };
+    CInherited(int signal, How how) : m_nSignal(signal)
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(signal, how == Ignored ? &ignore : nullptr, &m_old);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal);
+        ::pthread_sigmask(how == Blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, &m_mask);
     }
+    ~CInherited()
+    {
+        ::sigaction(m_nSignal, &m_old, nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &m_mask, nullptr);
+    }
+
+private:
+    int m_nSignal;
+    struct sigaction m_old {};
+    sigset_t m_mask;
+};
+
+// Every signal that ends the tool stops the camera first, in each long run
+// and whatever the parent left; a closed pipe (SIGPIPE) ends none of them.
+TEST(PanelTool, EverySignalThatEndsTheToolStopsTheCameraFirst)
+{
+    struct Mode {
+        const char* name;
+        std::vector<std::string> command;  // after the serial link; "panel" serves it from a camera file
+        std::string key;                   // pressed once it runs, on a terminal
+        std::string moves;                 // the frame its move sends; empty: it moves nothing
+    };
+    const Mode modes[] = {
+        {"--for", {"left", "--for", "60s"}, "", "pan left"},
+        {"interactive", {"interactive"}, "\x1b[C", "pan right"},
+        {"listen", {"listen"}, "", ""},
+        {"panel", {"panel"}, "", "pan left"},
+    };
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE};
+    int row = 0;
+    for (const Mode& mode : modes)
+        for (const int signal : signals) {
+            const auto how = static_cast<CInherited::How>(row++ % 3);
+            const std::string label = std::string(mode.name) + " " + strsignal(signal) + " inherited " +
+                                      std::to_string(how) + "\n";
+            CSerialPeer peer;
+            std::vector<std::string> args = {"--serial", peer.DeviceName()};
+            args.insert(args.end(), mode.command.begin(), mode.command.end());
+            std::string file;
+            if (mode.command[0] == "panel") {
+                file = TempFile(json{{"cameras", {{{"name", "podium"}, {"mode", "serial"}, {"device", peer.DeviceName()}}}}}.dump());
+                args = {"panel", "--cameras", file, "--listen", "127.0.0.1:0"};
+            }
+            std::optional<CToolProcess> tool;
+            {
+                const CInherited inherited(signal, how);
+                tool.emplace(args, !mode.key.empty());
+            }
+            if (!mode.key.empty()) {
+                ASSERT_TRUE(tool->WaitForOutput("q (or Ctrl-C) quits")) << label << tool->Output();
+                tool->Write(mode.key);
+            }
+            if (!file.empty()) {
+                const std::uint16_t port = PanelPort(*tool);
+                std::filesystem::remove(file);
+                CPushClient page(port);
+                ASSERT_EQ(SettledStates(page)["podium"], "open") << label << tool->Output();
+                ASSERT_EQ(Post(port, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 10000}}).status, 200)
+                    << label << tool->Output();
+            }
+            if (mode.moves.empty()) ASSERT_TRUE(tool->WaitForOutput("listening to")) << label << tool->Output();
+            else ASSERT_TRUE(FrameWith(peer, mode.moves)) << label << tool->Output();
+            tool->Signal(signal);
+            if (signal == SIGPIPE) {
+                // It goes on as if nothing came; a stop signal still ends it properly.
+                EXPECT_TRUE(NoCommand(peer)) << label;
+                EXPECT_FALSE(tool->WaitExit(0ms)) << label << tool->Output();
+                tool->Signal(SIGTERM);
+            }
+            if (!mode.moves.empty()) EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << label << tool->Output();
+            EXPECT_EQ(tool->WaitExit(), 0) << label << tool->Output();
+        }
 }
 
 TEST_F(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenOnceItAnswers)
