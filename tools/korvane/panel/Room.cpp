@@ -158,7 +158,9 @@ struct CRoom::Camera {
     // is not queued: only the latest wanted one is kept, and it goes before
     // any other job, so that a stop never waits behind moves a slow camera
     // has not sent yet.
-    void Post(std::function<void()> job)
+    // A job gets the camera it runs on: none keeps a reference of its own.
+    using Job = std::function<void(Camera&)>;
+    void Post(Job job)
     {
         {
             std::lock_guard<std::mutex> lock(queueMutex);
@@ -179,7 +181,7 @@ struct CRoom::Camera {
     {
         t_messageTarget = {&room, name};
         for (;;) {
-            std::function<void()> job;
+            Job job;
             CRoom::Call motion = nullptr;
             {
                 std::unique_lock<std::mutex> lock(queueMutex);
@@ -196,7 +198,7 @@ struct CRoom::Camera {
             }
             try {
                 if (motion) Send(motion);
-                else job();
+                else job(*this);
                 room.FollowLink(*this);
             } catch (const std::exception& error) {
                 // One failed job ends neither the camera's thread nor the process.
@@ -228,7 +230,7 @@ struct CRoom::Camera {
 
     std::mutex queueMutex;
     std::condition_variable queued;
-    std::deque<std::function<void()>> jobs;
+    std::deque<Job> jobs;
     CRoom::Call wanted = nullptr;  // the motion or stop to send next
     bool quit = false;
     CRoom::Call sent = nullptr;  // the camera's thread only: the motion under way
@@ -267,11 +269,14 @@ CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
     : m_output(output), m_publish(std::move(publish)), m_feedLimit(feedLimit)
 {
     KorvaneSetMessageHandler(&OnMessage, nullptr);
-    for (NamedCamera& named : cameras) m_cameras.push_back(std::make_unique<Camera>(std::move(named)));
-    for (const auto& camera : m_cameras) {
-        Camera& cam = *camera;
-        cam.thread = std::thread([this, &cam] { cam.Run(*this); });
-        cam.Post([this, &cam] { Open(cam); });
+    for (NamedCamera& named : cameras) {
+        const auto camera = std::make_shared<Camera>(std::move(named));
+        camera->Post([this](Camera& opening) { Open(opening); });
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_cameras.push_back(camera);
+        }
+        camera->thread = std::thread([this, camera] { camera->Run(*this); });
     }
     m_watchdog = std::thread([this] { Watchdog(); });
     m_poller = std::thread([this] { Poller(); });
@@ -279,21 +284,22 @@ CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
 
 CRoom::~CRoom()
 {
+    std::vector<std::shared_ptr<Camera>> cameras;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        cameras = m_cameras;
         m_bClosing = true;
         for (const auto& camera : m_cameras)
             if (!camera->motion.empty()) {
                 EndHold(*camera);
-                Camera& cam = *camera;
-                cam.WantStop();
+                camera->WantStop();
             }
     }
     m_leaseChanged.notify_all();
     m_pollChanged.notify_all();
     m_watchdog.join();
     m_poller.join();
-    for (const auto& camera : m_cameras) camera->Quit();
+    for (const auto& camera : cameras) camera->Quit();
     KorvaneSetMessageHandler(nullptr, nullptr);
 }
 
@@ -322,13 +328,15 @@ void CRoom::Open(Camera& camera)
 
 bool CRoom::Has(const std::string& name) const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const auto& camera) { return camera->name == name; });
 }
 
+// With m_mutex held.
 CRoom::Camera& CRoom::Find(const std::string& name) const
 {
     for (const auto& camera : m_cameras)
-        if (camera->name == name) return *camera;
+        if (camera->name == name) return *camera;  // lives while listed: jobs never outlive its thread
     throw RoomError(404, "no camera named '" + name + "'");
 }
 
@@ -494,7 +502,7 @@ void CRoom::Preset(const std::string& name, int number, int op)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.CheckPreset(number);
-    camera.Post([&camera, number, op] {
+    camera.Post([number, op](Camera& camera) {
         if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
     });
     if (op == 0) camera.pollUntil = Clock::now() + kPollSettle;
@@ -510,7 +518,7 @@ void CRoom::Switch(const std::string& name, const std::string& what, bool on)
     Camera& camera = FindOpen(name);
     camera.Check(SwitchOperation(what));
     const Call call = on ? found->second.first : found->second.second;
-    camera.Post([&camera, call] { camera.Call(call); });
+    camera.Post([call](Camera& camera) { camera.Call(call); });
     camera.switches[what] = on;
     PublishState(camera);
 }
@@ -525,7 +533,7 @@ void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional
     if (pan) camera.panSpeed = *pan;
     if (tilt) camera.tiltSpeed = *tilt;
     const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
-    camera.Post([&camera, panSpeed, tiltSpeed] {
+    camera.Post([panSpeed, tiltSpeed](Camera& camera) {
         if (!camera.link) return;
         camera.link->Camera().SetHorizonSpeed(panSpeed);
         camera.link->Camera().SetVertcalSpeed(tiltSpeed);
@@ -545,11 +553,11 @@ void CRoom::Test(const std::string& name)
         camera.state = "opening";
         camera.reason.clear();
         PublishState(camera);
-        camera.Post([this, &camera] { Open(camera); });
+        camera.Post([this](Camera& opening) { Open(opening); });
         return;
     }
     // The library says how the test went in its message, and in the link's state.
-    camera.Post([&camera] { camera.Call(&CKorvane::ConnectTest); });
+    camera.Post([](Camera& camera) { camera.Call(&CKorvane::ConnectTest); });
 }
 
 void CRoom::Home(const std::string& name, bool set)
@@ -557,7 +565,7 @@ void CRoom::Home(const std::string& name, bool set)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.Check(OP_HOME);
-    camera.Post([&camera, set] { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
+    camera.Post([set](Camera& camera) { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
     if (set) Note(name, "stored the home position");
     else camera.pollUntil = Clock::now() + kPollSettle;
 }
@@ -590,7 +598,7 @@ void CRoom::Poller()
             if (camera.pollQueued || now >= camera.pollUntil || now - camera.polled < kPollEvery) continue;
             camera.pollQueued = true;
             camera.polled = now;
-            camera.Post([this, &camera] {
+            camera.Post([this](Camera& camera) {
                 float pan = 0, tilt = 0, zoom = 0;
                 int moving = 0;
                 const bool read = camera.link && camera.link->Camera().GetPosition(pan, tilt, zoom, moving);

@@ -119,8 +119,10 @@ private:
     Publish m_publish;
     std::size_t m_feedLimit;
 
-    mutable std::mutex m_mutex;  // camera states and holds
-    std::vector<std::unique_ptr<Camera>> m_cameras;
+    // The registry: the cameras, their states and holds. Each camera is
+    // shared with its own thread, which ends (Quit) before the room lets go.
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<Camera>> m_cameras;
 
     mutable std::mutex m_feedMutex;  // the sequence, the feed, the order of published messages
     std::uint64_t m_nSequence = 0;
