@@ -321,7 +321,10 @@ TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
 
 TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
 {
-    // Each command reaches its camera: a frame on the line, or the ONVIF camera's request.
+    // Each command reaches its camera: a frame on the line, or the ONVIF camera's
+    // request; every other one comes from a page, as {"op", "camera", ...the body}.
+    CPushClient page(m_nPort);
+    bool byPage = false;
     const struct {
         const char* command;
         json body;
@@ -341,7 +344,11 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
                  {"room/home", {{"action", "set"}}, "SetHomePosition"},
                  {"room/move", {{"direction", "up"}}, "ContinuousMove"}};
     for (const auto& step : steps) {
-        ASSERT_EQ(Post(m_nPort, std::string("/api/cameras/") + step.command, step.body).status, 200) << step.command;
+        const std::string command = step.command, camera = command.substr(0, command.find('/'));
+        json message = step.body.is_null() ? json::object() : step.body;
+        message.update({{"op", command.substr(camera.size() + 1)}, {"camera", camera}});
+        if ((byPage = !byPage)) ASSERT_TRUE(page.Send(message)) << step.command;
+        else ASSERT_EQ(Post(m_nPort, "/api/cameras/" + command, step.body).status, 200) << step.command;
         if (Has(step.command, "room/")) EXPECT_TRUE(m_pOnvif->NextOf(step.arrives, 3s)) << step.command;
         else if (*step.arrives) EXPECT_TRUE(FrameWith(m_peer, step.arrives)) << step.command;
     }
