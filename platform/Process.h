@@ -8,11 +8,17 @@
 
 namespace korvane::platform {
 
-// The signals after which the tool stops every camera and ends: Ctrl-C,
-// termination, and a closed terminal (SIGHUP) where there is one.
+// Every signal that would otherwise end the tool with a camera moving: the
+// tool stops every camera first, then ends. Ctrl-C, termination, Ctrl-\, a
+// closed terminal, the user signals and an alarm where the system has them.
 std::vector<int> StopSignals();
+// Lets the stop signals in, whatever the parent left: unblocked in this
+// thread's mask (and so in every thread started after it). A parent's
+// "ignore" needs nothing here: watching a signal takes it over. Called
+// first thing in main.
+void AcceptStopSignals();
 // A reader of the output that went away is output lost, not the end of the
-// process (no SIGPIPE).
+// process: a closed pipe (SIGPIPE, also when sent) never ends the tool.
 void IgnoreBrokenPipe();
 // Raises the soft limit on open descriptors to the hard one, so that a busy
 // server meets the limit as late as the system allows.

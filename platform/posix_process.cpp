@@ -1,5 +1,6 @@
 #include "Process.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +10,15 @@
 
 namespace korvane::platform {
 
-std::vector<int> StopSignals() { return {SIGINT, SIGTERM, SIGHUP}; }
+std::vector<int> StopSignals() { return {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}; }
+
+void AcceptStopSignals()
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : StopSignals()) sigaddset(&stops, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+}
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 

@@ -8,6 +8,9 @@ namespace korvane::platform {
 
 std::vector<int> StopSignals() { return {SIGINT, SIGTERM, SIGBREAK}; }
 
+// A parent may have started the tool with Ctrl-C turned off (a new process group).
+void AcceptStopSignals() { ::SetConsoleCtrlHandler(nullptr, FALSE); }
+
 void IgnoreBrokenPipe() {}  // a broken pipe is an error from the write, never a signal
 
 void RaiseDescriptorLimit() {}  // sockets are handles, without a per-process limit to raise

@@ -9,9 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <optional>
 #include <random>
 #include <regex>
 
@@ -239,6 +242,44 @@ TEST_F(PanelApi, APageThatGoesAwayStopsWhatItHolds)
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop", 300ms));
 }
 
+// However a page's press ends (its stop or release on the push channel, a
+// stop through the API, letting go of everything), a renewal of that press
+// still on its way moves the camera no more; a new press, or another page's,
+// does.
+TEST_F(PanelApi, ARenewalOfAPressThatAStopEndedDoesNotRestartTheMove)
+{
+    CPushClient page(m_nPort), other(m_nPort);
+    const auto hold = [](std::uint64_t press) {
+        return json{{"op", "hold"}, {"camera", "podium"}, {"motion", "left"}, {"press", press}};
+    };
+    const std::pair<const char*, std::function<bool(std::uint64_t)>> enders[] = {
+        {"stop on the push channel", [&](std::uint64_t p) { return page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", p}}); }},
+        {"release", [&](std::uint64_t p) { return page.Send({{"op", "release"}, {"camera", "podium"}, {"press", p}}); }},
+        {"stop through the API", [&](std::uint64_t) { return Post(m_nPort, "/api/cameras/podium/stop").status == 200; }},
+        {"release-all", [&](std::uint64_t) { return page.Send({{"op", "release-all"}, {"why", "test"}}); }},
+    };
+    std::uint64_t press = 0;
+    for (const auto& [how, end] : enders) {
+        ASSERT_TRUE(page.Send(hold(++press)));
+        ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << how;
+        ASSERT_TRUE(end(press)) << how;
+        ASSERT_TRUE(FrameWith(m_peer, "addr 1: stop")) << how;
+        ASSERT_TRUE(page.Send(hold(press)));  // the renewal that was on its way
+        EXPECT_TRUE(NoCommand(m_peer)) << how << ": a late renewal restarted the move";
+        EXPECT_TRUE(page.NextMatching([](const json& m) { return m["type"] == "error" && Has(m["message"], "already stopped"); }))
+            << how;
+    }
+    // Press numbers are each page's own.
+    ASSERT_TRUE(other.Send(hold(press)));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    ASSERT_TRUE(other.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+    ASSERT_TRUE(page.Send(hold(++press)));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << "a new press moves again";
+    ASSERT_TRUE(page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+}
+
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
 {
     CPushClient one(m_nPort), two(m_nPort);
@@ -280,7 +321,10 @@ TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
 
 TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
 {
-    // Each command reaches its camera: a frame on the line, or the ONVIF camera's request.
+    // Each command reaches its camera: a frame on the line, or the ONVIF camera's
+    // request; every other one comes from a page, as {"op", "camera", ...the body}.
+    CPushClient page(m_nPort);
+    bool byPage = false;
     const struct {
         const char* command;
         json body;
@@ -300,7 +344,11 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
                  {"room/home", {{"action", "set"}}, "SetHomePosition"},
                  {"room/move", {{"direction", "up"}}, "ContinuousMove"}};
     for (const auto& step : steps) {
-        ASSERT_EQ(Post(m_nPort, std::string("/api/cameras/") + step.command, step.body).status, 200) << step.command;
+        const std::string command = step.command, camera = command.substr(0, command.find('/'));
+        json message = step.body.is_null() ? json::object() : step.body;
+        message.update({{"op", command.substr(camera.size() + 1)}, {"camera", camera}});
+        if ((byPage = !byPage)) ASSERT_TRUE(page.Send(message)) << step.command;
+        else ASSERT_EQ(Post(m_nPort, "/api/cameras/" + command, step.body).status, 200) << step.command;
         if (Has(step.command, "room/")) EXPECT_TRUE(m_pOnvif->NextOf(step.arrives, 3s)) << step.command;
         else if (*step.arrives) EXPECT_TRUE(FrameWith(m_peer, step.arrives)) << step.command;
     }
@@ -566,33 +614,93 @@ TEST_F(PanelApi, HalfSentRequestsNeitherStarveTheServerNorLinger)
     EXPECT_LT(held, 7s);
 }
 
-TEST(PanelTool, AClosedTerminalStopsInteractiveListenAndForMoves)
-{
-    struct Case {
-        std::vector<std::string> command;
-        std::string key;    // pressed once it runs, on a terminal
-        std::string moves;  // the frame its move sends; empty: it moves nothing
-    };
-    const Case cases[] = {
-        {{"left", "--for", "60s"}, "", "pan left"},
-        {{"interactive"}, "\x1b[C", "pan right"},
-        {{"listen"}, "", ""},
-    };
-    for (const Case& c : cases) {
-        CSerialPeer peer;
-        std::vector<std::string> args = {"--serial", peer.DeviceName()};
-        args.insert(args.end(), c.command.begin(), c.command.end());
-        CToolProcess tool(args, !c.key.empty());
-        if (!c.key.empty()) {
-            ASSERT_TRUE(tool.WaitForOutput("q (or Ctrl-C) quits")) << tool.Output();
-            tool.Write(c.key);
-        }
-        if (c.moves.empty()) ASSERT_TRUE(tool.WaitForOutput("listening to")) << tool.Output();
-        else ASSERT_TRUE(FrameWith(peer, c.moves)) << c.command[0] << "\n" << tool.Output();
-        tool.Signal(SIGHUP);
-        if (!c.moves.empty()) EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << c.command[0] << "\n" << tool.Output();
-        EXPECT_EQ(tool.WaitExit(), 0) << c.command[0] << "\n" << tool.Output();
+// What a parent leaves to the tool for one signal: as it comes, ignored, or
+// blocked in the mask. Set on this thread while the child starts (it inherits both).
+class CInherited {
+public:
+    enum How { Default, Ignored, Blocked };
+    CInherited(int signal, How how) : m_nSignal(signal)
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(signal, how == Ignored ? &ignore : nullptr, &m_old);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal);
+        ::pthread_sigmask(how == Blocked ? SIG_BLOCK : SIG_UNBLOCK, &set, &m_mask);
     }
+    ~CInherited()
+    {
+        ::sigaction(m_nSignal, &m_old, nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &m_mask, nullptr);
+    }
+
+private:
+    int m_nSignal;
+    struct sigaction m_old {};
+    sigset_t m_mask;
+};
+
+// Every signal that ends the tool stops the camera first, in each long run
+// and whatever the parent left; a closed pipe (SIGPIPE) ends none of them.
+TEST(PanelTool, EverySignalThatEndsTheToolStopsTheCameraFirst)
+{
+    struct Mode {
+        const char* name;
+        std::vector<std::string> command;  // after the serial link; "panel" serves it from a camera file
+        std::string key;                   // pressed once it runs, on a terminal
+        std::string moves;                 // the frame its move sends; empty: it moves nothing
+    };
+    const Mode modes[] = {
+        {"--for", {"left", "--for", "60s"}, "", "pan left"},
+        {"interactive", {"interactive"}, "\x1b[C", "pan right"},
+        {"listen", {"listen"}, "", ""},
+        {"panel", {"panel"}, "", "pan left"},
+    };
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE};
+    int row = 0;
+    for (const Mode& mode : modes)
+        for (const int signal : signals) {
+            const auto how = static_cast<CInherited::How>(row++ % 3);
+            const std::string label = std::string(mode.name) + " " + strsignal(signal) + " inherited " +
+                                      std::to_string(how) + "\n";
+            CSerialPeer peer;
+            std::vector<std::string> args = {"--serial", peer.DeviceName()};
+            args.insert(args.end(), mode.command.begin(), mode.command.end());
+            std::string file;
+            if (mode.command[0] == "panel") {
+                file = TempFile(json{{"cameras", {{{"name", "podium"}, {"mode", "serial"}, {"device", peer.DeviceName()}}}}}.dump());
+                args = {"panel", "--cameras", file, "--listen", "127.0.0.1:0"};
+            }
+            std::optional<CToolProcess> tool;
+            {
+                const CInherited inherited(signal, how);
+                tool.emplace(args, !mode.key.empty());
+            }
+            if (!mode.key.empty()) {
+                ASSERT_TRUE(tool->WaitForOutput("q (or Ctrl-C) quits")) << label << tool->Output();
+                tool->Write(mode.key);
+            }
+            if (!file.empty()) {
+                const std::uint16_t port = PanelPort(*tool);
+                std::filesystem::remove(file);
+                CPushClient page(port);
+                ASSERT_EQ(SettledStates(page)["podium"], "open") << label << tool->Output();
+                ASSERT_EQ(Post(port, "/api/cameras/podium/move", {{"direction", "left"}, {"hold_ms", 10000}}).status, 200)
+                    << label << tool->Output();
+            }
+            if (mode.moves.empty()) ASSERT_TRUE(tool->WaitForOutput("listening to")) << label << tool->Output();
+            else ASSERT_TRUE(FrameWith(peer, mode.moves)) << label << tool->Output();
+            tool->Signal(signal);
+            if (signal == SIGPIPE) {
+                // It goes on as if nothing came; a stop signal still ends it properly.
+                EXPECT_TRUE(NoCommand(peer)) << label;
+                EXPECT_FALSE(tool->WaitExit(0ms)) << label << tool->Output();
+                tool->Signal(SIGTERM);
+            }
+            if (!mode.moves.empty()) EXPECT_TRUE(FrameWith(peer, "addr 1: stop", 2s)) << label << tool->Output();
+            EXPECT_EQ(tool->WaitExit(), 0) << label << tool->Output();
+        }
 }
 
 TEST_F(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenOnceItAnswers)

@@ -113,7 +113,7 @@ int RunInteractive(CCameraLink& link, COutput& output)
     if (!CRawTerminal::IsTerminal()) throw RunError("interactive mode needs a terminal on standard input and output");
     CRawTerminal terminal;
     CSession session(link, output);
-    // A closed terminal (SIGHUP) or SIGTERM ends the session as q does: with a stop.
+    // A stop signal (a closed terminal, SIGTERM, Ctrl-\ from outside, ...) ends the session as q does: with a stop.
     CStopper stopper;
     output.Line(kInteractiveKeys);
     session.ShowStatus();

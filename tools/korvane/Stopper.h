@@ -1,6 +1,7 @@
-// Waiting until Ctrl-C, SIGTERM, a closed terminal (SIGHUP) or a time limit,
-// without spinning. While one lives, those signals no longer end the process
-// at once: the tool stops its cameras first.
+// Waiting until a stop signal (platform::StopSignals: Ctrl-C, SIGTERM, a
+// closed terminal, Ctrl-\, ...) or a time limit, without spinning. While one
+// lives, those signals no longer end the process at once: the tool stops its
+// cameras first.
 #pragma once
 
 #include <boost/asio/io_context.hpp>

@@ -318,6 +318,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     // A closed reader of the output loses the output, not the cameras' stops.
     korvane::platform::IgnoreBrokenPipe();
+    // Before any thread starts: each inherits the mask that lets the stop signals in.
+    korvane::platform::AcceptStopSignals();
     try {
         if (!args.empty() && args[0] == "sim") {
             const std::vector<std::string> rest(args.begin() + 1, args.end());

@@ -1,6 +1,4 @@
-#include "Room.h"
-
-#include <korvane/korvane_c.h>
+#include "RoomCamera.h"
 
 #include <algorithm>
 #include <array>
@@ -8,37 +6,9 @@
 
 namespace korvane::tool::panel {
 
-using nlohmann::json;
-using Clock = std::chrono::steady_clock;
 using Call = CRoom::Call;
 
 namespace {
-
-// Positions are read at most this often, and for this long after a camera
-// was last driven (it may still coast, or travel to a preset or home).
-constexpr std::chrono::milliseconds kPollEvery{250};
-constexpr std::chrono::milliseconds kPollSettle{1000};
-
-const std::map<std::string, Call>& Motions()
-{
-    static const std::map<std::string, Call> motions = {
-        {"up", &CKorvane::MoveUp},
-        {"down", &CKorvane::MoveDown},
-        {"left", &CKorvane::MoveLeft},
-        {"right", &CKorvane::MoveRight},
-        {"up-left", &CKorvane::MoveTopLeft},
-        {"up-right", &CKorvane::MoveTopRight},
-        {"down-left", &CKorvane::MoveButtomLeft},
-        {"down-right", &CKorvane::MoveButtomRight},
-        {"zoom-in", &CKorvane::ZoomPlus},
-        {"zoom-out", &CKorvane::ZoomMinus},
-        {"focus-far", &CKorvane::FocusPlus},
-        {"focus-near", &CKorvane::FocusMinus},
-        {"iris-open", &CKorvane::IrisPlus},
-        {"iris-close", &CKorvane::IrisMinus},
-    };
-    return motions;
-}
 
 const std::map<std::string, std::pair<Call, Call>>& Switches()
 {
@@ -50,23 +20,6 @@ const std::map<std::string, std::pair<Call, Call>>& Switches()
     return switches;
 }
 
-// The room whose camera thread is running: the library's message box (the
-// connection test's result) is shown on the thread that made the call.
-struct MessageTarget {
-    CRoom* room = nullptr;
-    std::string camera;
-};
-thread_local MessageTarget t_messageTarget;
-
-// The library's operation a held motion belongs to: the lens's, or a move.
-KORVANEOPERATION OperationOf(const std::string& motion)
-{
-    if (motion.rfind("zoom-", 0) == 0) return OP_ZOOM;
-    if (motion.rfind("focus-", 0) == 0) return OP_FOCUS;
-    if (motion.rfind("iris-", 0) == 0) return OP_IRIS;
-    return OP_MOVE;
-}
-
 KORVANEOPERATION SwitchOperation(const std::string& what)
 {
     return what == "track" ? OP_TRACK : what == "autozoom" ? OP_AUTOZOOM : OP_AUTOWRITE;
@@ -75,166 +28,6 @@ KORVANEOPERATION SwitchOperation(const std::string& what)
 const char* const kUnchecked =
     "unchecked: this link has not answered (a serial line or a tracking system never does), "
     "so a command that does not arrive is not seen here";
-
-// What the library says the link can send, asked once: it depends on the
-// link's settings only. {"can": [names], "cannot": {name: why},
-// "presets": {first, last, names: {"1": "lectern"}}}.
-json Capabilities(const CameraOptions& options)
-{
-    json can = json::array(), cannot = json::object();
-    for (std::int32_t op = OP_MOVE; korvane_operation_name(op); ++op) {
-        std::array<char, 256> why{};
-        const auto operation = static_cast<KORVANEOPERATION>(op);
-        if (CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType, options.systemType, operation,
-                                    why.data(), static_cast<int>(why.size())))
-            cannot[korvane_operation_name(op)] = why.data();
-        else
-            can.push_back(korvane_operation_name(op));
-    }
-    int first = 0, last = -1;
-    json presets = json::object();
-    if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last)) {
-        presets = {{"first", first}, {"last", last}, {"names", json::object()}};
-        for (const auto& [number, label] : options.presetNames) presets["names"][std::to_string(number)] = label;
-    }
-    return {{"can", can}, {"cannot", cannot}, {"presets", presets}};
-}
-
-}  // namespace
-
-bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
-
-struct CRoom::Camera {
-    Camera(NamedCamera named)
-        : name(std::move(named.name)), options(std::move(named.options)), capabilities(Capabilities(options)),
-          readsPosition(!capabilities["cannot"].contains(korvane_operation_name(OP_POSITION)))
-    {
-        panSpeed = options.panSpeed;
-        tiltSpeed = options.tiltSpeed;
-    }
-
-    // Throws RoomError 422 when the link sends nothing for op.
-    void Check(KORVANEOPERATION op) const
-    {
-        const char* opName = korvane_operation_name(op);
-        const json& cannot = capabilities["cannot"];
-        if (cannot.contains(opName))
-            throw RoomError(422, "camera '" + name + "' cannot " + opName + ": " + cannot[opName].get<std::string>());
-    }
-    void CheckPreset(int number) const
-    {
-        Check(OP_PRESET);
-        const json& range = capabilities["presets"];
-        if (number < range.value("first", 0) || number > range.value("last", -1))
-            throw RoomError(422, "camera '" + name + "' has presets " + std::to_string(range.value("first", 0)) +
-                                     " to " + std::to_string(range.value("last", -1)) + ", not " +
-                                     std::to_string(number));
-    }
-
-    const std::string name;
-    const CameraOptions options;
-    const json capabilities;
-    const bool readsPosition;
-
-    // Guarded by the room's m_mutex.
-    std::string state = "opening";
-    std::string reason;
-    bool opened = false;  // the link exists: commands go to it, whatever the state says
-    bool checked = false; // the link answered once (the library saw it)
-    std::string motion;  // held now, or empty
-    std::string holder;
-    Clock::time_point deadline;
-    int panSpeed = 32;
-    int tiltSpeed = 32;
-    std::map<std::string, bool> switches;
-    json position;  // {pan, tilt, zoom, moving} as last read, or null
-    Clock::time_point pollUntil;  // read the position until then
-    Clock::time_point polled;     // when a read was last asked for
-    bool pollQueued = false;
-
-    // The camera's own thread and what it is to do. A held motion or a stop
-    // is not queued: only the latest wanted one is kept, and it goes before
-    // any other job, so that a stop never waits behind moves a slow camera
-    // has not sent yet.
-    void Post(std::function<void()> job)
-    {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            jobs.push_back(std::move(job));
-        }
-        queued.notify_one();
-    }
-    void Want(CRoom::Call call)
-    {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            wanted = call;
-        }
-        queued.notify_one();
-    }
-    void WantStop() { Want(&CKorvane::CameraStop); }
-    void Run(CRoom& room)
-    {
-        t_messageTarget = {&room, name};
-        for (;;) {
-            std::function<void()> job;
-            CRoom::Call motion = nullptr;
-            {
-                std::unique_lock<std::mutex> lock(queueMutex);
-                queued.wait(lock, [&] { return quit || wanted || !jobs.empty(); });
-                if (wanted) {
-                    motion = wanted;
-                    wanted = nullptr;
-                } else if (!jobs.empty()) {
-                    job = std::move(jobs.front());
-                    jobs.pop_front();
-                } else {
-                    break;
-                }
-            }
-            try {
-                if (motion) Send(motion);
-                else job();
-                room.FollowLink(*this);
-            } catch (const std::exception& error) {
-                // One failed job ends neither the camera's thread nor the process.
-                room.NoteFromCamera(name, std::string("a command failed: ") + error.what());
-            }
-        }
-        link.reset();  // closed on the thread that opened it
-    }
-    void Quit()
-    {
-        {
-            std::lock_guard<std::mutex> lock(queueMutex);
-            quit = true;
-        }
-        queued.notify_one();
-        if (thread.joinable()) thread.join();
-    }
-    // On the camera's thread only.
-    void Call(CRoom::Call call)
-    {
-        if (link) (link->Camera().*call)();
-    }
-    // A motion or stop, remembered so that a new speed applies to what the camera does now.
-    void Send(CRoom::Call motion)
-    {
-        sent = motion == &CKorvane::CameraStop ? nullptr : motion;
-        Call(motion);
-    }
-
-    std::mutex queueMutex;
-    std::condition_variable queued;
-    std::deque<std::function<void()>> jobs;
-    CRoom::Call wanted = nullptr;  // the motion or stop to send next
-    bool quit = false;
-    CRoom::Call sent = nullptr;  // the camera's thread only: the motion under way
-    std::unique_ptr<CCameraLink> link;  // the camera's thread only
-    std::thread thread;
-};
-
-namespace {
 
 void OnMessage(const char*, const char* text, void*)
 {
@@ -248,11 +41,14 @@ CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
     : m_output(output), m_publish(std::move(publish)), m_feedLimit(feedLimit)
 {
     KorvaneSetMessageHandler(&OnMessage, nullptr);
-    for (NamedCamera& named : cameras) m_cameras.push_back(std::make_unique<Camera>(std::move(named)));
-    for (const auto& camera : m_cameras) {
-        Camera& cam = *camera;
-        cam.thread = std::thread([this, &cam] { cam.Run(*this); });
-        cam.Post([this, &cam] { Open(cam); });
+    for (NamedCamera& named : cameras) {
+        const auto camera = std::make_shared<Camera>(std::move(named));
+        camera->Post([this](Camera& opening) { Open(opening); });
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_cameras.push_back(camera);
+        }
+        camera->thread = std::thread([this, camera] { camera->Run(*this); });
     }
     m_watchdog = std::thread([this] { Watchdog(); });
     m_poller = std::thread([this] { Poller(); });
@@ -260,21 +56,22 @@ CRoom::CRoom(std::vector<NamedCamera> cameras, COutput& output, Publish publish,
 
 CRoom::~CRoom()
 {
+    std::vector<std::shared_ptr<Camera>> cameras;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        cameras = m_cameras;
         m_bClosing = true;
         for (const auto& camera : m_cameras)
             if (!camera->motion.empty()) {
-                camera->motion.clear();
-                Camera& cam = *camera;
-                cam.WantStop();
+                EndHold(*camera);
+                camera->WantStop();
             }
     }
     m_leaseChanged.notify_all();
     m_pollChanged.notify_all();
     m_watchdog.join();
     m_poller.join();
-    for (const auto& camera : m_cameras) camera->Quit();
+    for (const auto& camera : cameras) camera->Quit();
     KorvaneSetMessageHandler(nullptr, nullptr);
 }
 
@@ -303,13 +100,15 @@ void CRoom::Open(Camera& camera)
 
 bool CRoom::Has(const std::string& name) const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     return std::any_of(m_cameras.begin(), m_cameras.end(), [&](const auto& camera) { return camera->name == name; });
 }
 
+// With m_mutex held.
 CRoom::Camera& CRoom::Find(const std::string& name) const
 {
     for (const auto& camera : m_cameras)
-        if (camera->name == name) return *camera;
+        if (camera->name == name) return *camera;  // lives while listed: jobs never outlive its thread
     throw RoomError(404, "no camera named '" + name + "'");
 }
 
@@ -402,65 +201,12 @@ json CRoom::Snapshot() const
     return {{"cameras", cameras}, {"feed", json(m_feed)}, {"seq", m_nSequence}};
 }
 
-void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
-                 std::chrono::milliseconds lease)
-{
-    const auto found = Motions().find(motion);
-    if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Camera& camera = FindOpen(name);
-        camera.Check(OperationOf(motion));
-        camera.deadline = Clock::now() + lease;
-        camera.pollUntil = camera.deadline + kPollSettle;
-        if (camera.motion != motion || camera.holder != holder) {
-            camera.motion = motion;
-            camera.holder = holder;
-            camera.Want(found->second);
-            PublishState(camera);
-        }
-    }
-    m_leaseChanged.notify_all();
-}
-
-void CRoom::Release(const std::string& name, const std::string& holder)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Camera& camera = Find(name);
-    if (camera.motion.empty() || camera.holder != holder) return;
-    camera.motion.clear();
-    camera.WantStop();
-    PublishState(camera);
-}
-
-void CRoom::ReleaseAll(const std::string& holder, const std::string& why)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& each : m_cameras) {
-        Camera& camera = *each;
-        if (camera.motion.empty() || camera.holder != holder) continue;
-        camera.motion.clear();
-        camera.WantStop();
-        PublishState(camera);
-        Note(camera.name, "stopped: " + why);
-    }
-}
-
-void CRoom::Stop(const std::string& name)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Camera& camera = FindOpen(name);
-    camera.motion.clear();
-    camera.WantStop();
-    PublishState(camera);
-}
-
 void CRoom::Preset(const std::string& name, int number, int op)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.CheckPreset(number);
-    camera.Post([&camera, number, op] {
+    camera.Post([number, op](Camera& camera) {
         if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
     });
     if (op == 0) camera.pollUntil = Clock::now() + kPollSettle;
@@ -476,7 +222,7 @@ void CRoom::Switch(const std::string& name, const std::string& what, bool on)
     Camera& camera = FindOpen(name);
     camera.Check(SwitchOperation(what));
     const Call call = on ? found->second.first : found->second.second;
-    camera.Post([&camera, call] { camera.Call(call); });
+    camera.Post([call](Camera& camera) { camera.Call(call); });
     camera.switches[what] = on;
     PublishState(camera);
 }
@@ -491,7 +237,7 @@ void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional
     if (pan) camera.panSpeed = *pan;
     if (tilt) camera.tiltSpeed = *tilt;
     const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
-    camera.Post([&camera, panSpeed, tiltSpeed] {
+    camera.Post([panSpeed, tiltSpeed](Camera& camera) {
         if (!camera.link) return;
         camera.link->Camera().SetHorizonSpeed(panSpeed);
         camera.link->Camera().SetVertcalSpeed(tiltSpeed);
@@ -511,11 +257,11 @@ void CRoom::Test(const std::string& name)
         camera.state = "opening";
         camera.reason.clear();
         PublishState(camera);
-        camera.Post([this, &camera] { Open(camera); });
+        camera.Post([this](Camera& opening) { Open(opening); });
         return;
     }
     // The library says how the test went in its message, and in the link's state.
-    camera.Post([&camera] { camera.Call(&CKorvane::ConnectTest); });
+    camera.Post([](Camera& camera) { camera.Call(&CKorvane::ConnectTest); });
 }
 
 void CRoom::Home(const std::string& name, bool set)
@@ -523,61 +269,9 @@ void CRoom::Home(const std::string& name, bool set)
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.Check(OP_HOME);
-    camera.Post([&camera, set] { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
+    camera.Post([set](Camera& camera) { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
     if (set) Note(name, "stored the home position");
     else camera.pollUntil = Clock::now() + kPollSettle;
-}
-
-void CRoom::Watch(int change)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_nWatchers += change;
-    // A new page is shown where each camera points now.
-    if (change > 0)
-        for (const auto& camera : m_cameras) camera->pollUntil = std::max(camera->pollUntil, Clock::now() + kPollEvery);
-    m_pollChanged.notify_all();
-}
-
-void CRoom::Poller()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_bClosing) {
-        if (m_nWatchers <= 0) {
-            m_pollChanged.wait(lock);
-            continue;
-        }
-        const auto now = Clock::now();
-        for (const auto& each : m_cameras) {
-            Camera& camera = *each;
-            if (!camera.readsPosition || !camera.opened) continue;
-            // A camera held or reported moving is read until it has settled.
-            if (!camera.motion.empty() || (camera.position.is_object() && camera.position.value("moving", false)))
-                camera.pollUntil = std::max(camera.pollUntil, now + kPollSettle);
-            if (camera.pollQueued || now >= camera.pollUntil || now - camera.polled < kPollEvery) continue;
-            camera.pollQueued = true;
-            camera.polled = now;
-            camera.Post([this, &camera] {
-                float pan = 0, tilt = 0, zoom = 0;
-                int moving = 0;
-                const bool read = camera.link && camera.link->Camera().GetPosition(pan, tilt, zoom, moving);
-                Positioned(camera, read, pan, tilt, zoom, moving);
-            });
-        }
-        m_pollChanged.wait_for(lock, kPollEvery);
-    }
-}
-
-void CRoom::Positioned(Camera& camera, bool read, float pan, float tilt, float zoom, int moving)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    camera.pollQueued = false;
-    if (!read) return;
-    const json position = {{"pan", pan}, {"tilt", tilt}, {"zoom", zoom}, {"moving", moving != 0}};
-    if (position == camera.position) return;
-    camera.position = position;
-    json message = position;
-    message.update({{"type", "position"}, {"camera", camera.name}});
-    Emit(std::move(message), false);
 }
 
 void CRoom::FollowLink(Camera& camera)
@@ -597,29 +291,6 @@ void CRoom::FollowLink(Camera& camera)
     camera.reason = reason;
     camera.checked = checked;
     PublishState(camera);
-}
-
-void CRoom::Watchdog()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_bClosing) {
-        std::optional<Clock::time_point> next;
-        const auto now = Clock::now();
-        for (const auto& each : m_cameras) {
-            Camera& camera = *each;
-            if (camera.motion.empty()) continue;
-            if (camera.deadline <= now) {
-                camera.motion.clear();
-                camera.WantStop();
-                PublishState(camera);
-                Note(camera.name, "stopped: its holder stopped renewing the move");
-            } else if (!next || camera.deadline < *next) {
-                next = camera.deadline;
-            }
-        }
-        if (next) m_leaseChanged.wait_until(lock, *next);
-        else m_leaseChanged.wait(lock);
-    }
 }
 
 }  // namespace korvane::tool::panel

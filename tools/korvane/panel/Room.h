@@ -61,15 +61,21 @@ public:
     nlohmann::json Snapshot() const;
 
     // Starts a held motion, or renews it when the holder already holds the
-    // same motion. Throws RoomError (404 unknown camera, 409 not open, 422 an
-    // operation the camera's link cannot send; so do the other commands).
+    // same motion. press (0: none) numbers one press of a page's button: a
+    // press that a stop or release has ended moves nothing again (409), so a
+    // renewal still on its way when the button was let go restarts no camera.
+    // Throws RoomError (404 unknown camera, 409 not open, 422 an operation the
+    // camera's link cannot send; so do the other commands).
     void Hold(const std::string& name, const std::string& motion, const std::string& holder,
-              std::chrono::milliseconds lease);
-    // Stops the camera if this holder still holds it.
-    void Release(const std::string& name, const std::string& holder);
-    // Stops every camera the holder holds (its page went away).
-    void ReleaseAll(const std::string& holder, const std::string& why);
-    void Stop(const std::string& name);
+              std::chrono::milliseconds lease, std::uint64_t press = 0);
+    // Stops the camera if this holder still holds it; ends the press either way.
+    void Release(const std::string& name, const std::string& holder, std::uint64_t press = 0);
+    // Stops every camera the holder holds (its page let go, or went away:
+    // gone forgets the holder).
+    void ReleaseAll(const std::string& holder, const std::string& why, bool gone = false);
+    // Stops the camera whoever holds it, and ends that press; the caller's
+    // own press too when it names one.
+    void Stop(const std::string& name, const std::string& holder = "", std::uint64_t press = 0);
     // op: 0 go, 1 set, 2 clear; 422 for a number outside the link's presets.
     void Preset(const std::string& name, int number, int op);
     // what: "track", "autozoom", "autowrite".
@@ -113,8 +119,10 @@ private:
     Publish m_publish;
     std::size_t m_feedLimit;
 
-    mutable std::mutex m_mutex;  // camera states and holds
-    std::vector<std::unique_ptr<Camera>> m_cameras;
+    // The registry: the cameras, their states and holds. Each camera is
+    // shared with its own thread, which ends (Quit) before the room lets go.
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<Camera>> m_cameras;
 
     mutable std::mutex m_feedMutex;  // the sequence, the feed, the order of published messages
     std::uint64_t m_nSequence = 0;

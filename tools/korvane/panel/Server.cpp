@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include "Operations.h"
 #include "PanelDiscovery.h"
 #include "Room.h"
 #include "WebAssets.h"
@@ -18,7 +19,6 @@
 #include <deque>
 #include <list>
 #include <map>
-#include <set>
 #include <sstream>
 #include <thread>
 
@@ -197,20 +197,15 @@ struct CPanelServer::Impl {
 
 namespace {
 
-// One message from a page; the error to answer it with, if any. Nothing it
-// holds escapes as an exception.
+// One message from a page, run as the operation it names; the error to
+// answer it with, if any. Nothing it holds escapes as an exception.
 std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text)
 {
     const auto error = [](const std::string& message) { return Dump({{"type", "error"}, {"message", message}}); };
     try {
         const json message = json::parse(text);
         if (!message.is_object()) return error("a message is a JSON object, e.g. {\"op\": \"hold\", ...}");
-        const std::string op = message.value("op", "");
-        const std::string camera = message.value("camera", "");
-        if (op == "hold") room.Hold(camera, message.value("motion", ""), holder, kPageLease);
-        else if (op == "release") room.Release(camera, holder);
-        else if (op == "release-all") room.ReleaseAll(holder, "the page let go (" + message.value("why", std::string("no reason")) + ")");
-        else throw RoomError(400, "unknown op '" + op + "'");
+        RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), message.value("camera", ""), message);
     } catch (const RoomError& failure) {
         return error(failure.what());
     } catch (const json::exception& failure) {
@@ -298,7 +293,7 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
     void Gone()
     {
         closed = true;
-        server->room->ReleaseAll(holder, "the page that held it went away");
+        server->room->ReleaseAll(holder, "the page that held it went away", true);
         if (watching) server->room->Watch(-1);
         watching = false;
     }
@@ -548,90 +543,7 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
         }
         if (!body.is_object()) throw RoomError(400, "the body is a JSON object, e.g. {\"direction\": \"left\"}");
     }
-    const auto text = [&](const char* field, const std::string& example) {
-        if (!body.contains(field) || !body[field].is_string())
-            throw RoomError(400, std::string("wants \"") + field + "\": " + example);
-        return body[field].get<std::string>();
-    };
-    const auto number = [&](const char* field, int low, int high, std::optional<int> otherwise) -> std::optional<int> {
-        if (!body.contains(field)) {
-            if (otherwise) return otherwise;
-            throw RoomError(400, std::string("wants \"") + field + "\": a number from " + std::to_string(low) +
-                                     " to " + std::to_string(high));
-        }
-        if (!body[field].is_number_integer() || body[field].get<long long>() < low || body[field].get<long long>() > high)
-            throw RoomError(400, std::string("\"") + field + "\" wants a whole number from " + std::to_string(low) +
-                                     " to " + std::to_string(high));
-        return static_cast<int>(body[field].get<long long>());
-    };
-    json done = {{"ok", true}, {"camera", name}};
-    static const std::map<std::string, std::pair<std::string, std::string>> held = {
-        {"zoom", {"in", "out"}}, {"focus", {"far", "near"}}, {"iris", {"open", "close"}}};
-    if (action == "move" || held.count(action)) {
-        std::string motion;
-        if (action == "move") {
-            motion = text("direction", "up, down, left, right, up-left, up-right, down-left or down-right");
-            static const std::set<std::string> directions = {"up",      "down",     "left",      "right",
-                                                             "up-left", "up-right", "down-left", "down-right"};
-            if (!directions.count(motion))
-                throw RoomError(400, "unknown direction '" + motion +
-                                         "' (up, down, left, right, up-left, up-right, down-left, down-right)");
-        } else {
-            const auto& [first, second] = held.at(action);
-            const std::string direction = text("direction", "\"" + first + "\" or \"" + second + "\"");
-            if (direction != first && direction != second)
-                throw RoomError(400, "unknown direction '" + direction + "' for " + action + " (" + first + " or " +
-                                         second + ")");
-            motion = action + "-" + direction;
-        }
-        const int lease = *number("hold_ms", 100, 10000, static_cast<int>(kApiLease.count()));
-        room->Hold(name, motion, "api", std::chrono::milliseconds(lease));
-        done["moving"] = motion;
-        done["hold_ms"] = lease;
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "stop") {
-        room->Stop(name);
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "preset") {
-        static const std::map<std::string, int> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
-        const std::string op = text("action", "\"go\", \"set\" or \"clear\"");
-        if (!ops.count(op)) throw RoomError(400, "unknown preset action '" + op + "' (go, set or clear)");
-        // The camera's own range is the room's to check (422).
-        const int preset = *number("number", 0, 9999, std::nullopt);
-        room->Preset(name, preset, ops.at(op));
-        done["preset"] = preset;
-        done["action"] = op;
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "track" || action == "autozoom" || action == "autowrite") {
-        if (!body.contains("on") || !body["on"].is_boolean()) throw RoomError(400, "wants \"on\": true or false");
-        room->Switch(name, action, body["on"].get<bool>());
-        done["on"] = body["on"];
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "speed") {
-        const auto pan = number("pan", 0, 63, -1);
-        const auto tilt = number("tilt", 0, 63, -1);
-        if (*pan < 0 && *tilt < 0) throw RoomError(400, "wants \"pan\" or \"tilt\": a number from 0 to 63");
-        room->Speed(name, *pan < 0 ? std::nullopt : pan, *tilt < 0 ? std::nullopt : tilt);
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "test") {
-        room->Test(name);
-        return Answer(request, http::status::ok, done);
-    }
-    if (action == "home") {
-        // Going home is the plain case; storing it must be asked for by name.
-        const std::string op = body.contains("action") ? text("action", "\"go\" or \"set\"") : "go";
-        if (op != "go" && op != "set") throw RoomError(400, "unknown home action '" + op + "' (go or set)");
-        room->Home(name, op == "set");
-        done["action"] = op;
-        return Answer(request, http::status::ok, done);
-    }
-    throw RoomError(404, "no command '" + action +
-                             "' (move, stop, zoom, focus, iris, preset, track, autozoom, autowrite, speed, test, home)");
+    return Answer(request, http::status::ok, RunOperation(*room, Caller{"api", kApiLease, true}, action, name, body));
 }
 
 bool CPanelServer::Impl::Discover(const Request& request, const Target& target,

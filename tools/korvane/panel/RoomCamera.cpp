@@ -1,0 +1,30 @@
+#include "RoomCamera.h"
+
+#include <array>
+
+namespace korvane::tool::panel {
+
+thread_local MessageTarget t_messageTarget;
+
+json Capabilities(const CameraOptions& options)
+{
+    json can = json::array(), cannot = json::object();
+    for (std::int32_t op = OP_MOVE; korvane_operation_name(op); ++op) {
+        std::array<char, 256> why{};
+        const auto operation = static_cast<KORVANEOPERATION>(op);
+        if (CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType, options.systemType, operation,
+                                    why.data(), static_cast<int>(why.size())))
+            cannot[korvane_operation_name(op)] = why.data();
+        else
+            can.push_back(korvane_operation_name(op));
+    }
+    int first = 0, last = -1;
+    json presets = json::object();
+    if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last)) {
+        presets = {{"first", first}, {"last", last}, {"names", json::object()}};
+        for (const auto& [number, label] : options.presetNames) presets["names"][std::to_string(number)] = label;
+    }
+    return {{"can", can}, {"cannot", cannot}, {"presets", presets}};
+}
+
+}  // namespace korvane::tool::panel

@@ -1,0 +1,138 @@
+// The room's control of motion: held moves as leases, their stops, the
+// presses a stop has ended, and the watchdog that stops a lapsed lease.
+#include "RoomCamera.h"
+
+#include <map>
+
+namespace korvane::tool::panel {
+
+using Call = CRoom::Call;
+
+namespace {
+
+const std::map<std::string, Call>& Motions()
+{
+    static const std::map<std::string, Call> motions = {
+        {"up", &CKorvane::MoveUp},
+        {"down", &CKorvane::MoveDown},
+        {"left", &CKorvane::MoveLeft},
+        {"right", &CKorvane::MoveRight},
+        {"up-left", &CKorvane::MoveTopLeft},
+        {"up-right", &CKorvane::MoveTopRight},
+        {"down-left", &CKorvane::MoveButtomLeft},
+        {"down-right", &CKorvane::MoveButtomRight},
+        {"zoom-in", &CKorvane::ZoomPlus},
+        {"zoom-out", &CKorvane::ZoomMinus},
+        {"focus-far", &CKorvane::FocusPlus},
+        {"focus-near", &CKorvane::FocusMinus},
+        {"iris-open", &CKorvane::IrisPlus},
+        {"iris-close", &CKorvane::IrisMinus},
+    };
+    return motions;
+}
+
+// The library's operation a held motion belongs to: the lens's, or a move.
+KORVANEOPERATION OperationOf(const std::string& motion)
+{
+    if (motion.rfind("zoom-", 0) == 0) return OP_ZOOM;
+    if (motion.rfind("focus-", 0) == 0) return OP_FOCUS;
+    if (motion.rfind("iris-", 0) == 0) return OP_IRIS;
+    return OP_MOVE;
+}
+
+}  // namespace
+
+bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
+
+void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
+                 std::chrono::milliseconds lease, std::uint64_t press)
+{
+    const auto found = Motions().find(motion);
+    if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = FindOpen(name);
+        camera.Check(OperationOf(motion));
+        if (press != 0) {
+            const auto ended = camera.ended.find(holder);
+            if (ended != camera.ended.end() && press <= ended->second)
+                throw RoomError(409, "press " + std::to_string(press) + " on camera '" + name +
+                                         "' was already stopped: it moves nothing again");
+        }
+        // A newer press of the same holder ends the one it replaces.
+        if (!camera.motion.empty() && camera.holder == holder && camera.press != press)
+            EndPress(camera, holder, camera.press);
+        camera.press = press;
+        camera.deadline = Clock::now() + lease;
+        camera.pollUntil = camera.deadline + kPollSettle;
+        if (camera.motion != motion || camera.holder != holder) {
+            camera.motion = motion;
+            camera.holder = holder;
+            camera.Want(found->second);
+            PublishState(camera);
+        }
+    }
+    m_leaseChanged.notify_all();
+}
+
+void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = Find(name);
+    EndPress(camera, holder, press);
+    if (camera.motion.empty() || camera.holder != holder) return;
+    EndHold(camera);
+    camera.WantStop();
+    PublishState(camera);
+}
+
+void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool gone)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& each : m_cameras) {
+        Camera& camera = *each;
+        const bool holds = !camera.motion.empty() && camera.holder == holder;
+        if (holds) {
+            EndHold(camera);
+            camera.WantStop();
+            PublishState(camera);
+            Note(camera.name, "stopped: " + why);
+        }
+        if (gone) camera.ended.erase(holder);  // its name is never used again
+    }
+}
+
+void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Camera& camera = FindOpen(name);
+    EndPress(camera, holder, press);
+    EndHold(camera);
+    camera.WantStop();
+    PublishState(camera);
+}
+
+void CRoom::Watchdog()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_bClosing) {
+        std::optional<Clock::time_point> next;
+        const auto now = Clock::now();
+        for (const auto& each : m_cameras) {
+            Camera& camera = *each;
+            if (camera.motion.empty()) continue;
+            if (camera.deadline <= now) {
+                EndHold(camera);
+                camera.WantStop();
+                PublishState(camera);
+                Note(camera.name, "stopped: its holder stopped renewing the move");
+            } else if (!next || camera.deadline < *next) {
+                next = camera.deadline;
+            }
+        }
+        if (next) m_leaseChanged.wait_until(lock, *next);
+        else m_leaseChanged.wait(lock);
+    }
+}
+
+}  // namespace korvane::tool::panel
