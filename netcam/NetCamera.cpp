@@ -13,7 +13,6 @@ using boost::asio::ip::udp;
 
 namespace {
 
-ViscaPreambleFlags g_unusedFlags;  // the relay carries Pelco only
 constexpr auto kOpenAnswerLimit = std::chrono::seconds(5);
 constexpr std::size_t kOpenAnswerMax = 5;
 
@@ -32,7 +31,7 @@ float OnvifVelocity(std::int32_t speed)
 
 }  // namespace
 
-CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
+CNetCamera::CNetCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard}, 32) {}
 
 CNetCamera::~CNetCamera()
 {
@@ -199,11 +198,12 @@ void CNetCamera::Close()
     CloseSockets();
 }
 
-void CNetCamera::SendFrame(Frame frame)
+Result CNetCamera::SendFrame(Frame frame)
 {
-    if (!IsRelayed()) return;
+    if (!IsRelayed()) return Result::Ok();
     SendToRelay(CommandDatagram(DeviceKind(m_nDeviceType), m_openRequest.DevicePort(),
                                 m_openRequest.EventPortField(), frame));
+    return Result::Ok();  // a failure is shown and kept in the link state
 }
 
 void CNetCamera::SendToRelay(const Frame& datagram)

@@ -45,7 +45,7 @@ public:
 protected:
     int Run(PtzCommand command) override;
     int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;
-    void SendFrame(Frame frame) override;
+    Result SendFrame(Frame frame) override;
     std::string LastErrorText() const override;
 
 private:
