@@ -33,7 +33,7 @@ CFrameCamera::CFrameCamera(const EncoderTraits& traits, std::int32_t defaultSpee
 
 Result CFrameCamera::Submit(std::int32_t op, LaneCommand command, LaneKind kind)
 {
-    const std::string why = WhyCannot(Kind(), op);
+    const std::string why = RefusesUnsent() ? WhyCannot(Kind(), op) : std::string();
     if (!why.empty()) return Result::Fail(Outcome::Unsupported, why);
     Result ready = Ready();
     if (!ready.Succeeded()) return ready;
@@ -68,6 +68,7 @@ int CFrameCamera::Run(PtzCommand command)
 
 int CFrameCamera::PreSet(int preset, std::uint8_t op)
 {
+    if (op > 2 && !RefusesUnsent()) return Report(Result::Ok());  // nothing to send
     if (op > 2) return Report(Result::Fail(Outcome::Unsupported, "preset operation " + std::to_string(op) +
                                                                      " is none of go to (0), set (1) and clear (2)"));
     LaneCommand intent;

@@ -57,6 +57,9 @@ protected:
     virtual std::string LastErrorText() const = 0;
     // Whether a command may be submitted now (a link is set up).
     virtual Result Ready() const { return Result::Ok(); }
+    // An operation the link cannot send fails with the capability rules'
+    // reason; otherwise (the relay) it sends nothing and succeeds.
+    virtual bool RefusesUnsent() const { return true; }
     // The lane has a new entry: a link that pulls is told; by default the
     // entries go out at once, on this thread.
     virtual Result Deliver();

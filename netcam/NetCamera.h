@@ -46,6 +46,7 @@ protected:
     int Run(PtzCommand command) override;
     int SendSpecialPreset(std::uint8_t preset, bool viscaRecall) override;
     Result SendFrame(Frame frame) override;
+    bool RefusesUnsent() const override { return false; }
     std::string LastErrorText() const override;
 
 private:

@@ -35,8 +35,8 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             EXPECT_EQ(c.SetCommDevice(device, dcb), bound);
         };
     };
-    const auto preset = [](int number, int op) {
-        return [=](CKorvane& c) { EXPECT_EQ(c.PreSet(number, static_cast<unsigned char>(op)), 1); };
+    const auto preset = [](int number, int op, int result = 1) {
+        return [=](CKorvane& c) { EXPECT_EQ(c.PreSet(number, static_cast<unsigned char>(op)), result); };
     };
     CSerialPeer peer;
     const char* line = peer.DeviceName().c_str();
@@ -47,7 +47,7 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
         {"pelco-d", {
             {[](CKorvane& c) { EXPECT_EQ(c.Open(), 1); }, {}},  // no notify function: no presets
             {&CKorvane::MoveUp, {B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45})}},
-            {preset(5, 3), {}},
+            {preset(5, 3, 0), {}},  // no such operation: nothing, and 0
             {&CKorvane::OpenTrack, {B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58})}}}},
         // A second SetCommDevice only changes the protocol; 0 or 4 leave it
         // as it is, and a null name changes nothing.
@@ -87,7 +87,7 @@ TEST(SerialCamera, TheLinkStateAndTheConnectTestNameWhatWentWrong)
     CKorvane cam(MODE_SERIAL), same(MODE_SERIAL), missing(MODE_SERIAL), notSerial(MODE_SERIAL);
     cam.SetDeviceAddress(3);
     same.SetDeviceAddress(3);
-    EXPECT_EQ(cam.ConnectTest(), 1);  // no link yet: nothing sent, success text
+    EXPECT_EQ(cam.ConnectTest(), 0);  // no link yet: nothing sent, 0, success text
     ASSERT_TRUE(cam.SetCommDevice(device.c_str(), dcb));
     EXPECT_EQ(link(cam), "0 ");  // a line never answers: unchecked
     EXPECT_EQ(cam.ConnectTest(), 1);
