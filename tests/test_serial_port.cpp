@@ -42,6 +42,50 @@ LaneCommand Preset(int number)
 
 }  // namespace
 
+// The lane's rules, as the line would take the entries: a newer motion
+// replaces one not yet taken (behind what was ordered before it), a stop
+// removes pending motions and goes first, ordered entries keep their order,
+// and a full lane refuses ordered entries only.
+TEST(CommandLane, StopsGoFirstMotionsAreReplacedOrderedEntriesKeepOrder)
+{
+    struct Submit {
+        char kind;  // 's' stop, 'm' motion (preset go), 'o' ordered (preset set)
+        int preset;
+    };
+    const struct {
+        std::vector<Submit> submits;
+        std::vector<int> taken;  // preset numbers; 0 for the stop
+    } cases[] = {
+        {{{'m', 1}, {'m', 2}, {'m', 3}}, {3}},
+        {{{'o', 1}, {'m', 2}, {'o', 3}, {'m', 4}}, {1, 3, 4}},
+        {{{'m', 1}, {'o', 2}, {'s', 0}, {'o', 3}}, {0, 2, 3}},
+        {{{'s', 0}, {'s', 0}, {'m', 5}}, {0, 5}},
+        {{{'o', 1}, {'m', 2}, {'s', 0}, {'m', 4}}, {0, 1, 4}},
+    };
+    for (const auto& c : cases) {
+        CCommandLane lane(korvane::EncoderTraits{true, korvane::ViscaZoom::Variable});
+        for (const Submit& submit : c.submits) {
+            LaneCommand command = Preset(submit.preset);
+            if (submit.kind == 's') command.type = LaneCommand::Type::Ptz;
+            command.op = submit.kind == 'o' ? 1 : 0;
+            const LaneKind kind = submit.kind == 's' ? LaneKind::Stop : submit.kind == 'm' ? LaneKind::Motion : LaneKind::Ordered;
+            EXPECT_TRUE(lane.Submit(command, kind).Succeeded());
+        }
+        std::vector<int> taken;
+        std::vector<korvane::Frame> frames;
+        while (lane.Take(frames)) {
+            ASSERT_EQ(frames.size(), 1u);
+            taken.push_back(frames[0][3] == 0x00 ? 0 : frames[0][5]);  // pelco-d: stop, or preset number
+        }
+        EXPECT_EQ(taken, c.taken) << c.submits.size() << " submits";
+    }
+    CCommandLane small(korvane::EncoderTraits{true, korvane::ViscaZoom::Variable}, 2);
+    EXPECT_TRUE(small.Submit(Preset(1), LaneKind::Ordered).Succeeded());
+    EXPECT_TRUE(small.Submit(Preset(2), LaneKind::Ordered).Succeeded());
+    EXPECT_EQ(small.Submit(Preset(3), LaneKind::Ordered).outcome, korvane::Outcome::QueueFull);
+    EXPECT_TRUE(small.Submit(Preset(4), LaneKind::Stop).Succeeded()) << "a stop always has room";
+}
+
 // A line that fails while commands wait: they are dropped, not sent ahead of
 // later commands, and the error is kept for the connection test.
 TEST(SerialPort, AWriteErrorDropsWhatWaitsInTheLanes)
