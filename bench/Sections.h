@@ -12,5 +12,6 @@ void Scale(CReport& report);
 void IdleCpu(CReport& report);
 void OnvifRoundTrip(CReport& report);
 void OnvifSetUp(CReport& report);
+void StopUnderPressure(CReport& report);
 
 }  // namespace korvane::bench

@@ -8,6 +8,7 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,7 +52,7 @@ private:
     void ReleaseService();
     std::shared_ptr<CUdpService> Service() const;
 
-    std::int32_t m_nSystemType = TRACKSYSTEM_TYPE_1;
+    std::atomic<std::int32_t> m_nSystemType{TRACKSYSTEM_TYPE_1};
     // Where datagrams go, worked out once per SetSystemParam; when the ip is
     // no address, why every send fails.
     boost::asio::ip::udp::endpoint m_target;
