@@ -358,7 +358,8 @@ TEST(SerialLine, AStopOvertakesTwoThousandQueuedMoves)
     ASSERT_EQ(mover->CameraStop(), 1);
     const auto arrived = line.WaitFor(B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}), 30s);
     ASSERT_TRUE(arrived);
-    EXPECT_LT(*arrived - stopped, 250ms) << "the stop waited behind the moves";
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(*arrived - stopped).count(), 250)
+        << "ms: the stop waited behind the moves";
 
     ASSERT_TRUE(line.WaitFor(B({0xFF, 0x02, 0x00, 0x03, 0x00, 0x14, 0x19}), 10s)) << "the last preset";
     int direction = 0, preset = 0;
