@@ -71,7 +71,9 @@ std::vector<Frame> CCommandLane::Encode(const LaneCommand& command)
     m_encoder.SetAddress(command.address);
     m_encoder.SetHorizonSpeed(command.hSpeed);
     m_encoder.SetVertcalSpeed(command.vSpeed);
-    const auto one = [](Frame frame) { return frame.empty() ? std::vector<Frame>{} : std::vector<Frame>{std::move(frame)}; };
+    const auto one = [](Frame frame) {
+        return frame.empty() ? std::vector<Frame>{} : std::vector<Frame>{std::move(frame)};
+    };
     switch (command.type) {
     case LaneCommand::Type::Ptz: return m_encoder.Command(command.command).Frames();
     case LaneCommand::Type::Preset: return one(m_encoder.Preset(command.preset, command.op));

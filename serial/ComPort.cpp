@@ -166,7 +166,8 @@ void CComPort::Pump()
                                  [](const Lane& entry) { return entry.leaving && entry.lane->Empty(); }),
                   m_lanes.end());
     if (!m_port.is_open()) return;
-    const bool idle = std::all_of(m_lanes.begin(), m_lanes.end(), [](const Lane& entry) { return entry.lane->Empty(); });
+    const bool idle =
+        std::all_of(m_lanes.begin(), m_lanes.end(), [](const Lane& entry) { return entry.lane->Empty(); });
     if (idle) {
         if (m_bClosing) CloseDevice();  // drained: the close goes on
         return;

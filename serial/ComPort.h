@@ -6,8 +6,8 @@
 // in the driver), so a stop overtakes whatever the host had asked before.
 //
 // Host threads call AddLane, Pull, BindCamera and UnbindCamera; everything
-// that touches the device runs on the reader's I/O thread. Handlers hold the port
-// alive, so a port outlives its last pending operation.
+// that touches the device runs on the reader's I/O thread. Handlers hold the
+// port alive, so a port outlives its last pending operation.
 #pragma once
 
 #include "frames/Frame.h"
@@ -63,8 +63,8 @@ public:
     // Starts receiving, once; a second call is harmless.
     bool StartReading();
     // Closes the device and drops every binding. Commands waiting in the
-    // lanes go out first, from whichever thread closes. A host thread waits for that at
-    // most a short while, then closes anyway. The I/O thread (a report
+    // lanes go out first, from whichever thread closes. A host thread waits
+    // for that at most a short while, then closes anyway. The I/O thread (a report
     // function closing its camera) cannot wait for its own writes: there the
     // device closes once they are done, which a line without flow control
     // does at its speed. The pending read ends.

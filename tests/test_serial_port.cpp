@@ -68,7 +68,9 @@ TEST(CommandLane, StopsGoFirstMotionsAreReplacedOrderedEntriesKeepOrder)
             LaneCommand command = Preset(submit.preset);
             if (submit.kind == 's') command.type = LaneCommand::Type::Ptz;
             command.op = submit.kind == 'o' ? 1 : 0;
-            const LaneKind kind = submit.kind == 's' ? LaneKind::Stop : submit.kind == 'm' ? LaneKind::Motion : LaneKind::Ordered;
+            const LaneKind kind = submit.kind == 's'   ? LaneKind::Stop
+                                  : submit.kind == 'm' ? LaneKind::Motion
+                                                       : LaneKind::Ordered;
             EXPECT_TRUE(lane.Submit(command, kind).Succeeded());
         }
         std::vector<int> taken;
