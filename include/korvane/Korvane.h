@@ -28,9 +28,10 @@
 // zoom and focus; with none known, pan-tilt and zoom).
 //
 // Threads. Configuration and command calls may come from any host thread, one
-// call at a time per camera, except that a stop (or any other call) may be
-// made while another call of the same camera runs on another thread; they do
-// not wait for the device, except in the
+// call at a time per camera, except that a stop may be made while another
+// call of the same camera (any call: a command, a configuration call, Close)
+// runs on another thread, in the serial and tracking modes; they do not wait
+// for the device, except in the
 // network mode: Open of a relayed device waits up to 5 seconds for the relay,
 // and an ONVIF call (SetSocketParam, Open, every command) returns once the
 // camera has answered its requests, within 5 seconds (and a few milliseconds)

@@ -34,8 +34,9 @@
  * fields to the relay.
  *
  * Threads. Calls may come from any host thread, one call at a time per
- * camera, except that a stop (or any other call) may be made while another
- * call of the same camera runs on another thread. They return without waiting for the device, except in the network
+ * camera, except that korvane_stop may be called while another call of the
+ * same camera (any call) runs on another thread, in the serial and tracking
+ * modes. They return without waiting for the device, except in the network
  * mode (korvane_open of a relayed device waits up to 5 seconds for the relay;
  * an ONVIF camera answers each request, each bounded by 5 seconds). Reports
  * arrive on one of the library's own threads, never on the calling thread.
