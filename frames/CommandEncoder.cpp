@@ -65,8 +65,8 @@ CCommandEncoder::CCommandEncoder(const CCommandEncoder& other)
 EncodedCommand CCommandEncoder::Command(PtzCommand command)
 {
     switch (m_nProtocol) {
-    case PROTOCOL_PELCO_D: return {{}, PelcoD(command)};
-    case PROTOCOL_PELCO_P: return {{}, PelcoP(command)};
+    case PROTOCOL_PELCO_D: return {{}, PelcoD(command), {}};
+    case PROTOCOL_PELCO_P: return {{}, PelcoP(command), {}};
     case PROTOCOL_VISCA: return m_traits.visca ? Visca(command) : EncodedCommand{};
     default: return {};
     }
