@@ -4,6 +4,7 @@
 
 #include "camera/CameraBackend.h"
 #include "camera/Capabilities.h"
+#include "camera/Result.h"
 #include "netcam/NetCamera.h"
 #include "platform/Platform.h"
 #include "serialcam/SerialCamera.h"
@@ -25,26 +26,46 @@ std::shared_ptr<CCameraBackend> MakeBackend(KORVANEMODE mode)
     }
 }
 
-// Runs call on the back-end; without one, or when it fails, the result is
-// the value given for that case.
-template <typename Result, typename Call>
-Result Forward(const std::shared_ptr<CCameraBackend>& backend, Result fallback, Call call) noexcept
+// Why a call failed when nothing inside said more.
+constexpr const char* kFailedText = "the call failed; GetLinkState tells what the library last saw of the link";
+
+void ReportFailure(const char* reason) noexcept
 {
+    try {
+        korvane::Report(korvane::Result::Fail(korvane::Outcome::LinkFailed, reason));
+    } catch (...) {
+        korvane::ClearLastResult();  // no memory even for the reason
+    }
+}
+
+// Runs call on the back-end; without one the result is the value given. The
+// calling thread's last error starts afresh and ends with the call's reason.
+template <typename Value, typename Call>
+Value Forward(const std::shared_ptr<CCameraBackend>& backend, Value fallback, Call call) noexcept
+{
+    korvane::ClearLastResult();
     if (!backend) return fallback;
     try {
-        return call(*backend);
+        const Value value = call(*backend);
+        if (!value && korvane::LastOutcome() == korvane::Outcome::Ok) ReportFailure(kFailedText);
+        return value;
+    } catch (const std::bad_alloc&) {
+        ReportFailure("out of memory");
     } catch (...) {
-        return fallback;
+        ReportFailure("an internal error stopped the call");
     }
+    return Value{};
 }
 
 template <typename Call>
 void Forward(const std::shared_ptr<CCameraBackend>& backend, Call call) noexcept
 {
+    korvane::ClearLastResult();
     if (!backend) return;
     try {
         call(*backend);
     } catch (...) {
+        ReportFailure("an internal error stopped the call");
     }
 }
 
@@ -241,6 +262,16 @@ int CKorvane::GetLinkState(char* reason, int size) const
         korvane::CopyText("", reason, size);
         return KORVANE_LINK_UNCHECKED;
     }
+}
+
+static_assert(static_cast<int>(korvane::Outcome::QueueFull) == KORVANE_RESULT_QUEUE_FULL &&
+                  static_cast<int>(korvane::Outcome::Superseded) == KORVANE_RESULT_SUPERSEDED,
+              "the outcomes are the host's KORVANE_RESULT_* numbers");
+
+int CKorvane::LastError(char* text, int size) const
+{
+    korvane::CopyText(korvane::LastReason(), text, size);
+    return static_cast<int>(korvane::LastOutcome());
 }
 
 // --- end of capabilities and link state -------------------------------------------

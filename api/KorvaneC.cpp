@@ -5,6 +5,7 @@
 #include <korvane/korvane_c.h>
 
 #include "camera/Capabilities.h"
+#include "camera/Result.h"
 
 #include <memory>
 #include <type_traits>
@@ -22,7 +23,14 @@ namespace {
 template <typename Call>
 std::int32_t OnCamera(korvane_camera* cam, Call call) noexcept
 {
-    if (!cam) return 0;
+    if (!cam) {
+        korvane::ClearLastResult();
+        try {
+            return korvane::Report(korvane::Result::Fail(korvane::Outcome::NotOpen, "no camera (a null handle)"));
+        } catch (...) {
+            return 0;
+        }
+    }
     try {
         return call(cam->camera);
     } catch (...) {
@@ -220,6 +228,12 @@ std::int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* re
         return KORVANE_LINK_UNCHECKED;
     }
     return cam->camera.GetLinkState(reason, size);
+}
+
+std::int32_t KORVANE_CALL korvane_last_error(char* text, std::int32_t size)
+{
+    korvane::CopyText(korvane::LastReason(), text, size);
+    return static_cast<std::int32_t>(korvane::LastOutcome());
 }
 
 // --- end of capabilities and link state -------------------------------------------

@@ -13,5 +13,6 @@ void IdleCpu(CReport& report);
 void OnvifRoundTrip(CReport& report);
 void OnvifSetUp(CReport& report);
 void ViscaIpRoundTrip(CReport& report);
+void StopUnderPressure(CReport& report);
 
 }  // namespace korvane::bench

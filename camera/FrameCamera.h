@@ -1,13 +1,16 @@
 // The command side shared by the back-ends that send frames (serial line,
-// tracking system, relay): every operation encodes its frames through the
-// one command table and hands them to the back-end's link.
+// tracking system, relay): every operation becomes an entry of the camera's
+// command lane, encoded through the one command table when its link takes it.
 #pragma once
 
 #include "camera/CameraBackend.h"
+#include "camera/CommandLane.h"
+#include "camera/Result.h"
 #include "frames/CommandEncoder.h"
 #include "report/ReportNotifier.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace korvane {
@@ -47,20 +50,36 @@ public:
 protected:
     CFrameCamera(const EncoderTraits& traits, std::int32_t defaultSpeed);
 
-    // Hands one frame to the link, which owns it from here on; without a link
-    // the frame is dropped.
-    virtual void SendFrame(Frame frame) = 0;
+    // Sends one frame on the link, which owns it from here on (links that
+    // are always ready: the lane is emptied on the submitting thread).
+    virtual Result SendFrame(Frame frame) = 0;
     // The system's text for the link's most recent error ("Success" if none).
     virtual std::string LastErrorText() const = 0;
+    // Whether a command may be submitted now (a link is set up).
+    virtual Result Ready() const { return Result::Ok(); }
+    // An operation the link cannot send fails with the capability rules'
+    // reason; otherwise (the relay) it sends nothing and succeeds.
+    virtual bool RefusesUnsent() const { return true; }
+    // The lane has a new entry: a link that pulls is told; by default the
+    // entries go out at once, on this thread.
+    virtual Result Deliver();
 
     virtual int Run(PtzCommand command);
     virtual int SendSpecialPreset(std::uint8_t preset, bool viscaRecall);
-    void SendIfAny(Frame frame);
+    // Checks the operation against the link, then submits the command with
+    // the settings in force now.
+    Result Submit(std::int32_t op, LaneCommand command, LaneKind kind);
 
+    // The settings in force (protocol, address, speeds): read at submit.
     CCommandEncoder m_encoder;
+    // Shared with a link that pulls, which may still hold it after the camera.
+    const std::shared_ptr<CCommandLane> m_pLane;
     // Shared with the receive side, which may still hold it while a report
     // for this camera is delivered.
     std::shared_ptr<CReportNotifier> m_pNotifier = std::make_shared<CReportNotifier>();
+
+private:
+    std::mutex m_sendMutex;  // frames of one camera leave in lane order
 };
 
 }  // namespace korvane

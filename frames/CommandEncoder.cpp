@@ -2,6 +2,8 @@
 
 #include <korvane/Korvane.h>
 
+#include <iterator>
+
 namespace korvane {
 
 namespace {
@@ -32,16 +34,39 @@ bool IsDiagonal(const PelcoMotion& motion) { return motion.pan && motion.tilt; }
 
 }  // namespace
 
+std::vector<Frame> EncodedCommand::Frames() &&
+{
+    std::vector<Frame> frames;
+    if (!preamble.empty()) frames.push_back(std::move(preamble));
+    if (!frame.empty()) frames.push_back(std::move(frame));
+    for (Frame& more : after)
+        if (!more.empty()) frames.push_back(std::move(more));
+    return frames;
+}
+
 CCommandEncoder::CCommandEncoder(const EncoderTraits& traits)
     : m_traits(traits), m_nProtocol(PROTOCOL_PELCO_D), m_nAddress(0), m_nHSpeed(30), m_nVSpeed(30)
+{
+}
+
+CCommandEncoder::CCommandEncoder(const CCommandEncoder& other)
+    : m_traits(other.m_traits),
+      m_nProtocol(other.m_nProtocol.load()),
+      m_nAddress(other.m_nAddress.load()),
+      m_nHSpeed(other.m_nHSpeed.load()),
+      m_nVSpeed(other.m_nVSpeed.load()),
+      m_preambles(other.m_preambles),
+      m_cmdPelcoD(other.m_cmdPelcoD),
+      m_cmdPelcoP(other.m_cmdPelcoP),
+      m_cmdVisca(other.m_cmdVisca)
 {
 }
 
 EncodedCommand CCommandEncoder::Command(PtzCommand command)
 {
     switch (m_nProtocol) {
-    case PROTOCOL_PELCO_D: return {{}, PelcoD(command)};
-    case PROTOCOL_PELCO_P: return {{}, PelcoP(command)};
+    case PROTOCOL_PELCO_D: return {{}, PelcoD(command), {}};
+    case PROTOCOL_PELCO_P: return {{}, PelcoP(command), {}};
     case PROTOCOL_VISCA: return m_traits.visca ? Visca(command) : EncodedCommand{};
     default: return {};
     }
@@ -95,8 +120,8 @@ Frame CCommandEncoder::PelcoP(PtzCommand command)
 
 Frame CCommandEncoder::ViscaPreamble(PtzCommand command)
 {
-    ViscaPreambleFlags& flags = *m_traits.preambles;
-    std::atomic<bool>* flag = nullptr;
+    ViscaPreambleFlags& flags = m_preambles;
+    bool* flag = nullptr;
     bool focus = true;
     switch (command) {
     case PtzCommand::FocusFar: flag = &flags.focusFar; break;
@@ -105,8 +130,8 @@ Frame CCommandEncoder::ViscaPreamble(PtzCommand command)
     case PtzCommand::IrisClose: flag = &flags.irisClose; focus = false; break;
     default: return {};
     }
-    // exchange: exactly one caller in the process sends the preamble.
-    if (flag->exchange(true)) return {};
+    if (*flag) return {};
+    *flag = true;
     return focus ? ViscaFrame(AddressByte(), {0x01, 0x04, 0x38, 0x03})   // manual focus
                  : ViscaFrame(AddressByte(), {0x01, 0x04, 0x39, 0x0B});  // iris priority
 }
@@ -119,7 +144,12 @@ EncodedCommand CCommandEncoder::Visca(PtzCommand command)
     EncodedCommand out;
     out.preamble = ViscaPreamble(command);
     switch (command) {
-    case PtzCommand::Stop: out.frame = ViscaStop(m_cmdVisca, a); break;
+    case PtzCommand::Stop: {
+        std::vector<Frame> stops = ViscaStopAll(m_cmdVisca, a);
+        out.frame = std::move(stops.front());
+        out.after.assign(std::make_move_iterator(stops.begin() + 1), std::make_move_iterator(stops.end()));
+        return out;
+    }
     case PtzCommand::Up: out.frame = ViscaTilt(m_cmdVisca, a, kViscaUp, m_nVSpeed); break;
     case PtzCommand::Down: out.frame = ViscaTilt(m_cmdVisca, a, kViscaDown, m_nVSpeed); break;
     case PtzCommand::Left: out.frame = ViscaPan(m_cmdVisca, a, kViscaLeft, m_nHSpeed); break;
@@ -149,8 +179,12 @@ EncodedCommand CCommandEncoder::Visca(PtzCommand command)
     case PtzCommand::IrisOpen:
     case PtzCommand::IrisClose:
         out.frame = ViscaLens(m_cmdVisca, a, 0x0B, command == PtzCommand::IrisOpen ? 0x02 : 0x03);
-        break;
+        return out;
     }
+    m_cmdVisca.started |= command == PtzCommand::ZoomTele || command == PtzCommand::ZoomWide ? kViscaMotionZoom
+                          : command == PtzCommand::FocusFar || command == PtzCommand::FocusNear
+                              ? kViscaMotionFocus
+                              : kViscaMotionDrive;
     return out;
 }
 
@@ -164,7 +198,10 @@ Frame CCommandEncoder::Preset(std::int32_t preset, std::uint8_t op)
     switch (m_nProtocol) {
     case PROTOCOL_PELCO_D: return PelcoDCommand(m_cmdPelcoD, a, 0x00, kPelcoCommand[op], 0x00, n);
     case PROTOCOL_PELCO_P: return PelcoPCommand(m_cmdPelcoP, a, 0x00, kPelcoCommand[op], 0x00, n);
-    case PROTOCOL_VISCA: return m_traits.visca ? ViscaMemory(m_cmdVisca, a, n, kViscaOperation[op]) : Frame{};
+    case PROTOCOL_VISCA:
+        if (!m_traits.visca) return {};
+        m_cmdVisca.started = 0;  // a recall replaces any motion; a store ends one
+        return ViscaMemory(m_cmdVisca, a, n, kViscaOperation[op]);
     default: return {};
     }
 }

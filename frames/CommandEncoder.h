@@ -34,32 +34,39 @@ enum class PtzCommand {
 // the tracking system relays the standard-speed command.
 enum class ViscaZoom { Variable, Standard };
 
-// The first focus or iris command of a process on a back-end kind sends a
-// mode-setting preamble ahead of it (manual focus, iris priority). One set of
-// flags per back-end kind, never reset.
+// The first focus or iris command of a camera sends a mode-setting preamble
+// ahead of it (manual focus, iris priority). Each encoder keeps its own flags,
+// set when the command is encoded, which is when it goes out.
 struct ViscaPreambleFlags {
-    std::atomic<bool> focusFar{false};
-    std::atomic<bool> focusNear{false};
-    std::atomic<bool> irisOpen{false};
-    std::atomic<bool> irisClose{false};
+    bool focusFar = false;
+    bool focusNear = false;
+    bool irisOpen = false;
+    bool irisClose = false;
 };
 
 struct EncoderTraits {
-    bool visca;                     // false: VISCA sends nothing
+    bool visca;  // false: VISCA sends nothing
     ViscaZoom viscaZoom;
-    ViscaPreambleFlags* preambles;  // process-wide, per back-end kind
 };
 
-// What one operation puts on the wire, in order; either may be empty.
+// What one operation puts on the wire, in order; any may be empty.
 struct EncodedCommand {
     Frame preamble;
     Frame frame;
+    std::vector<Frame> after;  // a VISCA stop's stops of the other motions
+
+    // The non-empty frames in order.
+    std::vector<Frame> Frames() &&;
 };
 
 class CCommandEncoder {
 public:
     explicit CCommandEncoder(const EncoderTraits& traits);
+    CCommandEncoder(const CCommandEncoder& other);
+    CCommandEncoder& operator=(const CCommandEncoder&) = delete;
 
+    // The settings may be set while another thread encodes (a stop beside a
+    // running call); the records below belong to whoever encodes.
     void SetProtocol(std::int32_t protocol) { m_nProtocol = protocol; }
     std::int32_t Protocol() const { return m_nProtocol; }
     void SetAddress(std::uint32_t address) { m_nAddress = address; }
@@ -88,10 +95,11 @@ private:
     std::uint8_t AddressByte() const { return LowByte(m_nAddress); }
 
     EncoderTraits m_traits;
-    std::int32_t m_nProtocol;
-    std::uint32_t m_nAddress;
-    std::int32_t m_nHSpeed;
-    std::int32_t m_nVSpeed;
+    std::atomic<std::int32_t> m_nProtocol;
+    std::atomic<std::uint32_t> m_nAddress;
+    std::atomic<std::int32_t> m_nHSpeed;
+    std::atomic<std::int32_t> m_nVSpeed;
+    ViscaPreambleFlags m_preambles;
     PELCODCMD m_cmdPelcoD{};
     PELCOPCMD m_cmdPelcoP{};
     VISCACMD m_cmdVisca{};

@@ -60,4 +60,22 @@ Frame ViscaStop(VISCACMD& cmd, std::uint8_t address)
     return {};
 }
 
+std::vector<Frame> ViscaStopAll(VISCACMD& cmd, std::uint8_t address)
+{
+    std::vector<Frame> stops;
+    std::uint8_t pending = cmd.started ? cmd.started : (kViscaMotionDrive | kViscaMotionZoom);
+    Frame first = ViscaStop(cmd, address);
+    if (!first.empty()) {
+        const bool drive = first.size() == kDriveLength;
+        pending &= static_cast<std::uint8_t>(
+            ~(drive ? kViscaMotionDrive : first[3] == kViscaLensZoom ? kViscaMotionZoom : kViscaMotionFocus));
+        stops.push_back(std::move(first));
+    }
+    if (pending & kViscaMotionDrive) stops.push_back(ViscaDrive(cmd, address, 0x00, 0x00, kViscaHold, kViscaHold));
+    if (pending & kViscaMotionZoom) stops.push_back(ViscaLens(cmd, address, kViscaLensZoom, 0x00));
+    if (pending & kViscaMotionFocus) stops.push_back(ViscaLens(cmd, address, kViscaLensFocus, 0x00));
+    cmd.started = 0;
+    return stops;
+}
+
 }  // namespace korvane

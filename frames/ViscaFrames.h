@@ -6,13 +6,20 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 namespace korvane {
 
 struct VISCACMD {
     std::uint32_t length;
     std::uint8_t lensKind;  // 7 zoom, 8 focus, 0 none yet; set by callers
+    std::uint8_t started;   // kViscaMotion* bits since the last stop; set by callers
 };
+
+// The motions a stop has to end.
+constexpr std::uint8_t kViscaMotionDrive = 0x01;
+constexpr std::uint8_t kViscaMotionZoom = 0x02;
+constexpr std::uint8_t kViscaMotionFocus = 0x04;
 
 constexpr std::uint8_t kViscaLensZoom = 0x07;
 constexpr std::uint8_t kViscaLensFocus = 0x08;
@@ -44,5 +51,10 @@ Frame ViscaLens(VISCACMD& cmd, std::uint8_t address, std::uint8_t byte3, std::ui
 // The stop matching the last command: pan-tilt after a drive, focus or zoom
 // after a lens command, nothing (an empty frame) otherwise.
 Frame ViscaStop(VISCACMD& cmd, std::uint8_t address);
+// The stops of every motion started since the last stop: the one ViscaStop
+// picks first (so a single-axis stop is the same bytes), then the others as
+// drive, zoom, focus. With none recorded (a fresh camera, or presets since),
+// the pan-tilt stop and the zoom stop. Clears the started motions.
+std::vector<Frame> ViscaStopAll(VISCACMD& cmd, std::uint8_t address);
 
 }  // namespace korvane

@@ -44,7 +44,11 @@ void CIoThread::Run()
     m_threadId = std::this_thread::get_id();
     for (;;) {
         try {
-            m_io.run();
+            for (;;) {
+                const auto next = RunDueDeadlines();
+                const std::size_t ran = next ? m_io.run_one_until(*next) : m_io.run_one();
+                if (ran == 0 && m_io.stopped()) break;
+            }
         } catch (...) {
             continue;  // a failing handler must not end receiving for everyone
         }
@@ -57,6 +61,36 @@ void CIoThread::Run()
             return;
         }
         m_io.restart();  // a Start() came back before this thread ended
+    }
+}
+
+void CIoThread::At(std::chrono::steady_clock::time_point when, std::function<void()> work)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_deadlineMutex);
+        m_deadlines.emplace(when, std::move(work));
+        if (!m_deadlineWork) m_deadlineWork.emplace(boost::asio::make_work_guard(m_io));
+    }
+    // Wakes a loop waiting for a later time, or for work.
+    if (!InThread()) boost::asio::post(m_io, [] {});
+}
+
+std::optional<std::chrono::steady_clock::time_point> CIoThread::RunDueDeadlines()
+{
+    for (;;) {
+        std::function<void()> due;
+        {
+            std::lock_guard<std::mutex> lock(m_deadlineMutex);
+            if (m_deadlines.empty()) {
+                m_deadlineWork.reset();
+                return std::nullopt;
+            }
+            const auto first = m_deadlines.begin();
+            if (first->first > std::chrono::steady_clock::now()) return first->first;
+            due = std::move(first->second);
+            m_deadlines.erase(first);
+        }
+        due();
     }
 }
 
@@ -92,6 +126,12 @@ void CIoThread::Stop()
         m_work.reset();
         m_io.stop();
         thread = std::move(m_thread);
+    }
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_deadlineMutex);
+        dropped.swap(m_deadlines);
+        m_deadlineWork.reset();
     }
     if (!thread.joinable()) return;
     if (thread.get_id() == std::this_thread::get_id()) {

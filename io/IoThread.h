@@ -17,6 +17,8 @@
 #include <boost/asio/io_context.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -56,8 +58,16 @@ public:
     // queued when it ends runs later.
     void RunOnThread(std::function<void()> work);
 
+    // Runs work on the I/O thread once the time has come (a line has drained).
+    // No Asio timer: on Windows those run a thread of their own, which an
+    // unload would have to join; the loop waits with run_one_until instead.
+    // A pending deadline keeps the thread running; Stop drops it unrun.
+    void At(std::chrono::steady_clock::time_point when, std::function<void()> work);
+
 private:
     void Run();
+    // Runs the deadlines that are due; the earliest left, if any.
+    std::optional<std::chrono::steady_clock::time_point> RunDueDeadlines();
 
     boost::asio::io_context m_io;
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_work;
@@ -68,6 +78,11 @@ private:
     std::atomic<std::thread::id> m_threadId{};
     std::atomic<bool> m_bRunning{false};
     bool m_bHoldsModule = false;
+
+    std::mutex m_deadlineMutex;
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_deadlines;
+    // Keeps run_one_until waiting (not returning at once) while deadlines wait.
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> m_deadlineWork;
 };
 
 }  // namespace korvane

@@ -38,13 +38,19 @@ CPTZService& COnvifBackend::Service()
 
 int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
 {
-    if (result.outcome) {  // else nothing was asked
-        if (result.outcome->empty())
-            m_pHealth->Succeeded();
-        else
-            m_pHealth->Failed(*result.outcome);
+    if (!result.outcome) return hostResult;  // nothing was asked
+    if (result.outcome->empty()) {
+        m_pHealth->Succeeded();
+        return hostResult;
     }
-    return hostResult;
+    m_pHealth->Failed(*result.outcome);
+    // The request failed, faulted or timed out: the call says so.
+    return Report(Result::Fail(Outcome::LinkFailed, *result.outcome));
+}
+
+int COnvifBackend::NotOpen()
+{
+    return Report(Result::Fail(Outcome::NotOpen, "the ONVIF camera is not set up or was closed"));
 }
 
 void COnvifBackend::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int,
@@ -69,7 +75,7 @@ void COnvifBackend::Close()
 
 int COnvifBackend::Move(float pan, float tilt, float zoom)
 {
-    return m_pService ? Finish(m_pService->ContinuousMove(pan, tilt, zoom), 1) : 1;
+    return m_pService ? Finish(m_pService->ContinuousMove(pan, tilt, zoom), 1) : NotOpen();
 }
 
 int COnvifBackend::MoveUp() { return Move(0.0f, Velocity(m_nVerticalSpeed), 0.0f); }
@@ -84,11 +90,11 @@ int COnvifBackend::MoveButtomRight() { return Move(Velocity(m_nHorizonSpeed), -V
 int COnvifBackend::ZoomPlus() { return Move(0.0f, 0.0f, Velocity(m_nHorizonSpeed)); }
 int COnvifBackend::ZoomMinus() { return Move(0.0f, 0.0f, -Velocity(m_nHorizonSpeed)); }
 
-int COnvifBackend::CameraStop() { return m_pService ? Finish(m_pService->Stop(), 1) : 1; }
+int COnvifBackend::CameraStop() { return m_pService ? Finish(m_pService->Stop(), 1) : NotOpen(); }
 
 int COnvifBackend::PreSet(int preset, std::uint8_t op)
 {
-    if (!m_pService) return 1;
+    if (!m_pService) return NotOpen();
     switch (op) {
     case 0: return Finish(m_pService->GotoPreset(preset, m_nHorizonSpeed, m_nVerticalSpeed), 1);
     case 1: return Finish(m_pService->SetPreset(preset), 1);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "camera/CameraBackend.h"
+#include "camera/Result.h"
 
 #include <atomic>
 #include <memory>
@@ -67,8 +68,11 @@ private:
     // A continuous move at these velocities (-1 to 1).
     int Move(float pan, float tilt, float zoom);
     // The host's result of an operation, its outcome noted in the link state
-    // when it asked the camera anything.
+    // when it asked the camera anything; a request that failed makes it 0,
+    // with the camera's reason as the calling thread's last error.
     int Finish(const OnvifResult& result, int hostResult);
+    // 0, and why: no client (never set up, or closed).
+    static int NotOpen();
     CPTZService& Service();
 
     std::atomic<std::int32_t> m_nHorizonSpeed{0};

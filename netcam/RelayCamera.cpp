@@ -12,7 +12,6 @@ using boost::asio::ip::udp;
 
 namespace {
 
-ViscaPreambleFlags g_unusedFlags;  // the relay carries Pelco only
 constexpr auto kOpenAnswerLimit = std::chrono::seconds(5);
 constexpr std::size_t kOpenAnswerMax = 5;
 
@@ -24,7 +23,7 @@ std::int32_t StoredProtocol(PTZPROTOCOL protocol)
 
 }  // namespace
 
-CRelayCamera::CRelayCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard, &g_unusedFlags}, 32) {}
+CRelayCamera::CRelayCamera() : CFrameCamera(EncoderTraits{false, ViscaZoom::Standard}, 32) {}
 
 CRelayCamera::~CRelayCamera()
 {
@@ -158,13 +157,15 @@ void CRelayCamera::Close()
     CloseSockets();
 }
 
-void CRelayCamera::SendFrame(Frame frame)
+Result CRelayCamera::SendFrame(Frame frame)
 {
-    SendToRelay(CommandDatagram(DeviceKind(m_nDeviceType), m_openRequest.DevicePort(),
-                                m_openRequest.EventPortField(), frame));
+    if (SendToRelay(CommandDatagram(DeviceKind(m_nDeviceType), m_openRequest.DevicePort(),
+                                    m_openRequest.EventPortField(), frame)))
+        return Result::Ok();
+    return Result::Fail(Outcome::LinkFailed, "sending to the relay service: " + LastErrorText());
 }
 
-void CRelayCamera::SendToRelay(const Frame& datagram)
+bool CRelayCamera::SendToRelay(const Frame& datagram)
 {
     if (m_sockRelay)
         m_sockRelay->send_to(boost::asio::buffer(datagram), m_addrRelay, 0, m_lastError);
@@ -173,9 +174,10 @@ void CRelayCamera::SendToRelay(const Frame& datagram)
     if (m_lastError) {
         m_pHealth->Failed("sending to the relay service: " + LastErrorText());
         ShowSocketError();
-    } else {
-        m_pHealth->Sent();  // the relay answers no command: a send that went out is all there is to see
+        return false;
     }
+    m_pHealth->Sent();  // the relay answers no command: a send that went out is all there is to see
+    return true;
 }
 
 void CRelayCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }

@@ -37,14 +37,18 @@ public:
     void Release() { CloseSockets(); }
 
 protected:
-    void SendFrame(Frame frame) override;
+    Result SendFrame(Frame frame) override;
+    // What the relay cannot carry (VISCA, focus on some types) is dropped
+    // quietly, as the relay always did.
+    bool RefusesUnsent() const override { return false; }
     std::string LastErrorText() const override;
 
 private:
     void PrepareSockets();
     // Closes both sockets; the event socket leaves the listener first.
     void CloseSockets();
-    void SendToRelay(const Frame& datagram);
+    // False (and the link state says why) when the datagram did not go out.
+    bool SendToRelay(const Frame& datagram);
     void ShowSocketError() const;
 
     std::int32_t m_nDeviceType = DEVICE_TYPE_1;

@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <chrono>
+#include <cstddef>
 #include <ctime>
 #include <string>
 
@@ -43,6 +44,9 @@ boost::system::error_code LockSerialDevice(boost::asio::serial_port& port);
 // mode would otherwise outlive this process and keep other programs out.
 void UnlockSerialDevice(boost::asio::serial_port& port);
 void PurgeSerialDevice(boost::asio::serial_port& port);
+// Bytes written and still in the driver's output queue (0 when it cannot
+// tell: a pseudo-terminal passes them on at once).
+std::size_t SerialOutputQueued(boost::asio::serial_port& port);
 // The open failed because someone else holds the device (worth a retry).
 bool IsDeviceBusy(const boost::system::error_code& error);
 // Why a serial device could not be opened and set up, in the user's terms

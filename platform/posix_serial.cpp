@@ -33,6 +33,13 @@ void PurgeSerialDevice(boost::asio::serial_port& port)
     ::tcflush(port.native_handle(), TCIOFLUSH);
 }
 
+std::size_t SerialOutputQueued(boost::asio::serial_port& port)
+{
+    int queued = 0;
+    if (::ioctl(port.native_handle(), TIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+    return static_cast<std::size_t>(queued);
+}
+
 bool IsDeviceBusy(const boost::system::error_code& error)
 {
     return error == boost::system::errc::device_or_resource_busy;

@@ -21,6 +21,14 @@ void PurgeSerialDevice(boost::asio::serial_port& port)
     ::PurgeComm(port.native_handle(), PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
+std::size_t SerialOutputQueued(boost::asio::serial_port& port)
+{
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!::ClearCommError(port.native_handle(), &errors, &status)) return 0;
+    return status.cbOutQue;
+}
+
 bool IsDeviceBusy(const boost::system::error_code& error)
 {
     return error.value() == ERROR_ACCESS_DENIED;

@@ -7,6 +7,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -84,6 +85,8 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
             platform::PurgeSerialDevice(m_port);
         }
     }
+    // Start, data and stop bits of each byte.
+    if (!error) m_byteTime = std::chrono::nanoseconds(1000000000LL * (settings.ByteSize + 2) / settings.BaudRate);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lastError = error;
     m_bOpen = !error;
@@ -93,55 +96,122 @@ boost::system::error_code CComPort::Open(const MYDCB& settings)
 namespace {
 // Long enough for a full queue at 2400 baud, short enough for a host's Close.
 constexpr auto kDrainLimit = std::chrono::seconds(2);
+// About two frames in the driver: enough to keep the line busy, little for a
+// stop to wait behind.
+constexpr std::size_t kBytesAhead = 16;
 }  // namespace
 
-bool CComPort::Write(Frame frame)
+void CComPort::AddLane(std::shared_ptr<CCommandLane> lane)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_bOpen) return false;
-    }
-    boost::asio::post(m_pReader->Context(), [self = shared_from_this(), frame = std::move(frame)]() mutable {
-        if (!self->m_port.is_open()) return;
-        self->m_writeQueue.push_back(std::move(frame));
-        if (!self->m_bWriting) self->StartNextWrite();
+    boost::asio::post(m_pReader->Context(), [self = shared_from_this(), lane = std::move(lane)]() mutable {
+        self->m_lanes.push_back({std::move(lane), false});
     });
+}
+
+void CComPort::RemoveLane(const std::shared_ptr<CCommandLane>& lane)
+{
+    boost::asio::post(m_pReader->Context(), [self = shared_from_this(), lane] {
+        for (Lane& entry : self->m_lanes)
+            if (entry.lane == lane) entry.leaving = true;
+        self->Pump();
+    });
+}
+
+bool CComPort::Pull()
+{
+    if (!IsOpen()) return false;
+    // One pump waiting to run serves every submit before it.
+    if (!m_bPumpPosted.exchange(true))
+        boost::asio::post(m_pReader->Context(), [self = shared_from_this()] {
+            self->m_bPumpPosted = false;
+            self->Pump();
+        });
     return true;
 }
 
-// One write at a time, so frames reach the line whole and in order.
-void CComPort::StartNextWrite()
+bool CComPort::IsOpen() const
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bOpen;
+}
+
+std::size_t CComPort::BytesInLine(std::chrono::steady_clock::time_point now)
+{
+    const std::size_t driver = platform::SerialOutputQueued(m_port);
+    if (m_lineFreeAt <= now || m_byteTime.count() <= 0) return driver;
+    const auto estimate = static_cast<std::size_t>((m_lineFreeAt - now) / m_byteTime) + 1;
+    return std::max(driver, estimate);
+}
+
+bool CComPort::TakeNext(std::vector<Frame>& frames)
+{
+    const std::size_t count = m_lanes.size();
+    // A stop of any camera first, then each lane in turn.
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t index = (m_nNextLane + i) % count;
+            CCommandLane& lane = *m_lanes[index].lane;
+            if (pass == 0 && !lane.HasStop()) continue;
+            if (!lane.Take(frames)) continue;
+            m_nNextLane = (index + 1) % count;
+            return true;
+        }
+    return false;
+}
+
+// One write at a time, so frames reach the line whole and in order; the next
+// is taken only when the line has room for it.
+void CComPort::Pump()
+{
+    if (m_bWriting || m_bPumpWaits) return;
+    m_lanes.erase(std::remove_if(m_lanes.begin(), m_lanes.end(),
+                                 [](const Lane& entry) { return entry.leaving && entry.lane->Empty(); }),
+                  m_lanes.end());
+    if (!m_port.is_open()) return;
+    const bool idle =
+        std::all_of(m_lanes.begin(), m_lanes.end(), [](const Lane& entry) { return entry.lane->Empty(); });
+    if (idle) {
+        if (m_bClosing) CloseDevice();  // drained: the close goes on
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const std::size_t inLine = BytesInLine(now);
+    if (inLine >= kBytesAhead) {
+        m_bPumpWaits = true;
+        const auto wait = std::max<std::chrono::nanoseconds>(m_byteTime * (inLine - kBytesAhead + 1),
+                                                             std::chrono::microseconds(200));
+        m_pReader->At(now + wait, [self = shared_from_this()] {
+            self->m_bPumpWaits = false;
+            self->Pump();
+        });
+        return;
+    }
+    m_writing.clear();
+    std::vector<Frame> frames;
+    while (m_writing.empty() && TakeNext(frames))
+        for (const Frame& frame : frames) m_writing.insert(m_writing.end(), frame.begin(), frame.end());
+    if (m_writing.empty()) {
+        if (m_bClosing) CloseDevice();  // drained: the close goes on
+        return;
+    }
+    m_lineFreeAt = std::max(m_lineFreeAt, now) + m_byteTime * m_writing.size();
     m_bWriting = true;
-    boost::asio::async_write(m_port, boost::asio::buffer(m_writeQueue.front()),
+    boost::asio::async_write(m_port, boost::asio::buffer(m_writing),
                              [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                                 self->m_writeQueue.pop_front();  // the frame is released here
                                  self->m_bWriting = false;
                                  if (error) {
                                      // What waited behind the failed frame is stale by the
                                      // time the line works again: drop it, so the next
                                      // command is the next thing the camera sees.
                                      self->SetLastError(error);
-                                     self->m_writeQueue.clear();
+                                     for (Lane& entry : self->m_lanes) entry.lane->Drop();
                                      self->m_pHealth->Failed("writing to " + self->m_strPort + ": " +
                                                              platform::ErrorText(error));
                                  } else {
                                      self->m_pHealth->Sent();
                                  }
-                                 if (!error && !self->m_writeQueue.empty() && self->m_port.is_open()) {
-                                     self->StartNextWrite();
-                                     return;
-                                 }
-                                 if (self->m_bClosing) self->CloseDevice();  // drained: the close goes on
+                                 self->Pump();
                              });
-}
-
-std::size_t CComPort::QueuedFrames()
-{
-    // Shared: a wait that runs out leaves the work to run later.
-    auto queued = std::make_shared<std::atomic<std::size_t>>(0);
-    m_pReader->RunOnThread([self = shared_from_this(), queued] { *queued = self->m_writeQueue.size(); });
-    return *queued;
 }
 
 boost::system::error_code CComPort::LastError() const
@@ -251,8 +321,8 @@ void CComPort::Close()
         CloseDevice();  // nothing runs on the port
         return;
     }
-    // Behind every frame queued before it: a command followed at once by
-    // Close still reaches the line, whichever thread closes.
+    // Behind every pull asked before it: a command followed at once by Close
+    // still reaches the line, whichever thread closes.
     boost::asio::post(m_pReader->Context(), [self = shared_from_this()] { self->CloseWhenDrained(); });
     if (m_pReader->InThread()) return;
     if (Closed().wait_for(kDrainLimit) != std::future_status::ready) CloseNow();
@@ -264,10 +334,10 @@ void CComPort::Close()
 void CComPort::CloseWhenDrained()
 {
     // No timer bounds this here: on Windows Asio's timers run a thread of
-    // their own, which an unload would have to join. The write in progress
-    // closes the device once the queue is empty.
+    // their own, which an unload would have to join. The pump closes the
+    // device once the lanes are empty.
     m_bClosing = true;
-    if (!m_bWriting) CloseDevice();
+    Pump();
 }
 
 void CComPort::CloseNow()

@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <memory>
+#include <mutex>
 
 namespace korvane {
 
@@ -26,16 +27,21 @@ public:
 
     LinkKind Kind() const override { return {MODE_SERIAL, m_encoder.Protocol()}; }
 
-    static ViscaPreambleFlags& PreambleFlags();
-
 protected:
-    void SendFrame(Frame frame) override;
+    // The line pulls the lane; nothing is sent on the submitting thread.
+    Result SendFrame(Frame) override { return Result::Ok(); }
     std::string LastErrorText() const override;
+    Result Ready() const override;
+    Result Deliver() override;
 
 private:
     void ReleasePort();
+    std::shared_ptr<CComPort> Port() const;
 
     std::shared_ptr<CComPortRegistry> m_pRegistry;
+    // Set up and released by configuration calls; a stop on another thread
+    // reads it meanwhile.
+    mutable std::mutex m_portMutex;
     std::shared_ptr<CComPort> m_pPort;
     int m_nBoundAddress = 0;  // released by the address it was bound under
     boost::system::error_code m_lastError;

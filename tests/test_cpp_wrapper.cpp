@@ -68,6 +68,9 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     korvane::Camera cam(std::move(first));
     EXPECT_EQ(first.Handle(), nullptr);
     EXPECT_FALSE(first.MoveUp()) << "a moved-from camera does nothing";
+    std::int32_t outcome = -1;
+    EXPECT_EQ(korvane::LastError(&outcome), "no camera (a null handle)");
+    EXPECT_EQ(outcome, KORVANE_RESULT_NOT_OPEN);
     const struct {
         bool (korvane::Camera::*command)();
         Bytes frame;
@@ -86,6 +89,9 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     ASSERT_TRUE(peer.SendReturnCode(1, 0x50) && peer.SendReturnCode(1, 0x57));
     ASSERT_TRUE(seen.WaitFor(2));
     cam.Close();
+    EXPECT_FALSE(cam.Stop()) << "closed";
+    EXPECT_EQ(korvane::Camera::LastError().rfind("the camera has no serial line", 0), 0u) << korvane::LastError();
+    EXPECT_TRUE(cam.Handle() && !cam.ConnectTest());
     ASSERT_TRUE(peer.SendReturnCode(1, 0x51));
     // The address is free again: a camera that takes it over gets the next
     // report, and the closed one does not.

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 #include <thread>
 
 using korvane::sim::CSerialPeer;
@@ -84,8 +86,13 @@ TEST(Facade, BadInputNeverCrashes)
     cam.SetRecvNotify(nullptr, nullptr);
     cam.SetDeviceType(static_cast<DEVICETYPE>(99));
     cam.SetSystemType(static_cast<TRACKSYSTEMTYPE>(-5));
-    for (Command command : kCommands) EXPECT_EQ((cam.*command)(), 1);
-    for (int op = 0; op < 256; op += 51) EXPECT_EQ(cam.PreSet(-1, static_cast<unsigned char>(op)), 1);
+    // A serial camera without a port: every command fails and says why.
+    char why[128];
+    for (Command command : kCommands) {
+        EXPECT_EQ((cam.*command)(), 0);
+        EXPECT_EQ(cam.LastError(why, sizeof why), KORVANE_RESULT_NOT_OPEN) << why;
+    }
+    for (int op = 0; op < 256; op += 51) EXPECT_EQ(cam.PreSet(-1, static_cast<unsigned char>(op)), 0);
     EXPECT_EQ(cam.Open(), 0) << "a serial camera without a port";
     cam.Close();
     cam.Close();
@@ -152,4 +159,46 @@ TEST(Facade, AReplacedMessageHandlerHasFinishedWhenTheSetterReturns)
         EXPECT_GE(g_handlerCalls.load(), 3) << "the handlers ran";
     }
     EXPECT_EQ(g_lateCalls.load(), 0);
+}
+
+// A command's 0 says why, read right after it on the same thread; a success
+// leaves no reason behind. The reasons are the capability rules' own words.
+TEST(Facade, AFailedCommandSaysWhyOnItsOwnThread)
+{
+    CSerialPeer peer;
+    auto visca = korvane::test::SerialCamera(peer.DeviceName(), 1, nullptr, PROTOCOL_VISCA);
+    auto pelco = korvane::test::SerialCamera(peer.DeviceName(), 2);
+    ASSERT_TRUE(visca && pelco);
+    CKorvane closed(MODE_SERIAL);
+    const std::string noLine =
+        "the camera has no serial line (SetCommDevice failed or was not called, or the camera was closed)";
+    const struct {
+        CKorvane* cam;
+        std::function<int(CKorvane&)> call;
+        int result, outcome;
+        std::string reason;
+    } cases[] = {
+        {visca.get(), [](CKorvane& c) { return c.ConnectTest(); }, 0, KORVANE_RESULT_UNSUPPORTED,
+         "VISCA has no connection-test frame"},
+        {visca.get(), [](CKorvane& c) { return c.MoveUp(); }, 1, KORVANE_RESULT_OK, ""},
+        {visca.get(), [](CKorvane& c) { return c.OpenAutoWrite(); }, 0, KORVANE_RESULT_UNSUPPORTED,
+         "autowrite is a Pelco preset; VISCA has none"},
+        {pelco.get(), [](CKorvane& c) { return c.PreSet(3, 9); }, 0, KORVANE_RESULT_UNSUPPORTED,
+         "preset operation 9 is none of go to (0), set (1) and clear (2)"},
+        {pelco.get(), [](CKorvane& c) { return c.MoveLeft() + c.MoveRight(); }, 2, KORVANE_RESULT_OK, ""},
+        {&closed, [](CKorvane& c) { return c.CameraStop(); }, 0, KORVANE_RESULT_NOT_OPEN, noLine},
+        {pelco.get(), [](CKorvane& c) { return c.Close(), c.CameraStop(); }, 0, KORVANE_RESULT_NOT_OPEN, noLine},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(*c.cam), c.result) << c.reason;
+        char why[256] = "unchanged";
+        EXPECT_EQ(c.cam->LastError(why, sizeof why), c.outcome) << c.reason;
+        EXPECT_EQ(why, c.reason);
+        // Another thread's calls keep their own last error.
+        std::thread([] {
+            char other[8] = "x";
+            EXPECT_EQ(CKorvane(MODE_SERIAL).LastError(other, sizeof other), KORVANE_RESULT_OK);
+            EXPECT_STREQ(other, "");
+        }).join();
+    }
 }

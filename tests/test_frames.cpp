@@ -14,10 +14,9 @@ constexpr auto Bytes = &korvane::test::B;
 
 namespace {
 
-CCommandEncoder Make(ViscaPreambleFlags& flags, ViscaZoom zoom, std::int32_t protocol, std::uint32_t address,
-                     std::int32_t hs, std::int32_t vs)
+CCommandEncoder Make(ViscaZoom zoom, std::int32_t protocol, std::uint32_t address, std::int32_t hs, std::int32_t vs)
 {
-    CCommandEncoder encoder(EncoderTraits{true, zoom, &flags});
+    CCommandEncoder encoder(EncoderTraits{true, zoom});
     encoder.SetProtocol(protocol);
     encoder.SetAddress(address);
     encoder.SetHorizonSpeed(hs);
@@ -25,18 +24,15 @@ CCommandEncoder Make(ViscaPreambleFlags& flags, ViscaZoom zoom, std::int32_t pro
     return encoder;
 }
 
-// A VISCA encoder of the back-end kind whose preamble flags are given.
-CCommandEncoder Visca(ViscaPreambleFlags& flags, ViscaZoom zoom, std::uint32_t address = 1, std::int32_t hs = 30,
-                      std::int32_t vs = 30)
+// A VISCA encoder: one camera's records and preamble flags.
+CCommandEncoder Visca(ViscaZoom zoom, std::uint32_t address = 1, std::int32_t hs = 30, std::int32_t vs = 30)
 {
-    return Make(flags, zoom, PROTOCOL_VISCA, address, hs, vs);
+    return Make(zoom, PROTOCOL_VISCA, address, hs, vs);
 }
-
-ViscaPreambleFlags g_flags;
 
 CCommandEncoder Encoder(std::int32_t protocol, std::uint32_t address, std::int32_t hs = 30, std::int32_t vs = 30)
 {
-    return Make(g_flags, ViscaZoom::Variable, protocol, address, hs, vs);
+    return Make(ViscaZoom::Variable, protocol, address, hs, vs);
 }
 
 }  // namespace
@@ -97,9 +93,8 @@ TEST(ViscaOperations, DrivesAndDiagonals)
         {PtzCommand::DownRight, Bytes({0x81, 0x01, 0x06, 0x01, 0x64, 0x2C, 0x02, 0x02, 0xFF})},
         {PtzCommand::Stop, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF})},
     };
-    ViscaPreambleFlags flags;
     for (const std::uint32_t address : {1u, 0x81u, 0x7Fu}) {
-        auto e = Visca(flags, ViscaZoom::Variable, address, 100, 300);
+        auto e = Visca(ViscaZoom::Variable, address, 100, 300);
         for (auto [command, frame] : cases) {
             frame[0] = static_cast<std::uint8_t>(0x80 + address);
             EXPECT_EQ(e.Command(command).frame, frame) << "address " << address;
@@ -109,23 +104,21 @@ TEST(ViscaOperations, DrivesAndDiagonals)
 
 TEST(ViscaOperations, VariableZoomSpeedComesFromPanSpeed)
 {
-    ViscaPreambleFlags flags;
     const std::pair<std::int32_t, int> cases[] = {{30, 0x23}, {100, 0x27}, {0, 0x20}, {63, 0x27}, {62, 0x26},
                                                   {9, 0x21},  {8, 0x20},   {-9, 0x27}};
     for (auto [speed, tele] : cases) {
-        auto e = Visca(flags, ViscaZoom::Variable, 1, speed);
+        auto e = Visca(ViscaZoom::Variable, 1, speed);
         EXPECT_EQ(e.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele, 0xFF})) << speed;
         EXPECT_EQ(e.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele + 0x10, 0xFF}));
     }
-    auto standard = Visca(flags, ViscaZoom::Standard, 1, 63);
+    auto standard = Visca(ViscaZoom::Standard, 1, 63);
     EXPECT_EQ(standard.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x02, 0xFF}));
     EXPECT_EQ(standard.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x03, 0xFF}));
 }
 
 TEST(ViscaOperations, StopAfterLensCommands)
 {
-    ViscaPreambleFlags flags;
-    auto e = Visca(flags, ViscaZoom::Variable);
+    auto e = Visca(ViscaZoom::Variable);
     e.Command(PtzCommand::ZoomWide);
     EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
     e.Command(PtzCommand::FocusNear);
@@ -135,23 +128,54 @@ TEST(ViscaOperations, StopAfterLensCommands)
     e.Command(PtzCommand::ZoomTele);
     e.Command(PtzCommand::IrisClose);
     EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
-    e.Preset(4, 0);
-    EXPECT_TRUE(e.Command(PtzCommand::Stop).frame.empty());
 }
 
-TEST(ViscaOperations, PreamblesOncePerOperationAndKind)
+// A stop ends every motion started since the last stop, the one today's
+// single-axis rule picks first; with none known, pan-tilt and zoom.
+TEST(ViscaOperations, StopEndsEveryMotionStarted)
 {
-    ViscaPreambleFlags serialKind, trackingKind;
-    auto first = Visca(serialKind, ViscaZoom::Variable);
-    auto second = Visca(serialKind, ViscaZoom::Variable, 2);
-    auto other = Visca(trackingKind, ViscaZoom::Standard);
+    const Frame driveStop = Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF});
+    const Frame zoomStop = Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+    const Frame focusStop = Bytes({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF});
+    const Frame preset = Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x04, 0xFF});
+    struct Case {
+        std::vector<PtzCommand> before;  // PtzCommand::Stop here: go to preset 4 instead
+        std::vector<Frame> stop;
+    };
+    const Case cases[] = {
+        {{}, {driveStop, zoomStop}},
+        {{PtzCommand::Stop}, {driveStop, zoomStop}},
+        {{PtzCommand::Left, PtzCommand::Stop}, {driveStop, zoomStop}},
+        {{PtzCommand::ZoomTele, PtzCommand::Left}, {driveStop, zoomStop}},
+        {{PtzCommand::Left, PtzCommand::ZoomWide}, {zoomStop, driveStop}},
+        {{PtzCommand::FocusFar, PtzCommand::ZoomTele, PtzCommand::Up}, {driveStop, zoomStop, focusStop}},
+        {{PtzCommand::FocusNear, PtzCommand::Right, PtzCommand::IrisOpen}, {focusStop, driveStop}},
+        {{PtzCommand::ZoomTele, PtzCommand::ZoomWide}, {zoomStop}},
+    };
+    for (const Case& c : cases) {
+        auto e = Visca(ViscaZoom::Variable);
+        for (PtzCommand command : c.before)
+            if (command == PtzCommand::Stop)
+                EXPECT_EQ(e.Preset(4, 0), preset);
+            else
+                e.Command(command);
+        EXPECT_EQ(e.Command(PtzCommand::Stop).Frames(), c.stop) << c.before.size() << " commands before";
+        // The stop is over: the next one has nothing recorded.
+        EXPECT_EQ(e.Command(PtzCommand::Stop).Frames().size(), 2u);
+    }
+}
+
+TEST(ViscaOperations, PreamblesOncePerOperationAndCamera)
+{
+    auto first = Visca(ViscaZoom::Variable);
+    auto second = Visca(ViscaZoom::Variable, 2);
 
     EncodedCommand c = first.Command(PtzCommand::IrisOpen);
     EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
     EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF}));
     EXPECT_TRUE(first.Command(PtzCommand::IrisOpen).preamble.empty());
-    EXPECT_TRUE(second.Command(PtzCommand::IrisOpen).preamble.empty());  // same kind, other camera
-    // Each operation has its own flag.
+    // Each camera has its own flags, each operation its own flag.
+    EXPECT_EQ(second.Command(PtzCommand::IrisOpen).preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
     c = second.Command(PtzCommand::IrisClose);
     EXPECT_EQ(c.preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
     EXPECT_EQ(c.frame, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF}));
@@ -161,20 +185,16 @@ TEST(ViscaOperations, PreamblesOncePerOperationAndKind)
     c = first.Command(PtzCommand::FocusNear);
     EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
     EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF}));
-    // Another back-end kind has flags of its own.
-    EXPECT_FALSE(other.Command(PtzCommand::FocusFar).preamble.empty());
     // Preambles leave the record alone: a stop after the first iris of a
-    // fresh kind still has nothing to stop.
-    ViscaPreambleFlags fresh;
-    auto e = Visca(fresh, ViscaZoom::Variable);
+    // fresh camera knows of no motion.
+    auto e = Visca(ViscaZoom::Variable);
     e.Command(PtzCommand::IrisOpen);
-    EXPECT_TRUE(e.Command(PtzCommand::Stop).frame.empty());
+    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}));
 }
 
 TEST(ViscaOperations, MemoriesAndSpecialPresets)
 {
-    ViscaPreambleFlags flags;
-    auto e = Visca(flags, ViscaZoom::Variable);
+    auto e = Visca(ViscaZoom::Variable);
     EXPECT_EQ(e.Preset(5, 0), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x05, 0xFF}));
     EXPECT_EQ(e.Preset(5, 1), Bytes({0x81, 0x01, 0x04, 0x3F, 0x01, 0x05, 0xFF}));
     EXPECT_EQ(e.Preset(261, 2), Bytes({0x81, 0x01, 0x04, 0x3F, 0x00, 0x05, 0xFF}));

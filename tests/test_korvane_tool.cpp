@@ -275,7 +275,8 @@ TEST(KorvaneTool, InteractiveModeOnATerminal)
     EXPECT_TRUE(visca.WaitForOutput("autozoom on: not sent, autozoom is a Pelco preset")) << visca.Output();
     visca.Write("q");
     EXPECT_EQ(visca.WaitExit().value_or(-1), 0) << visca.Output();
-    EXPECT_EQ(FramesOn(peer, 300ms), "");
+    // Quitting stops the camera: knowing no motion, VISCA stops pan-tilt and zoom.
+    EXPECT_EQ(FramesOn(peer, 300ms), "visca addr 2: pan-tilt stop\nvisca addr 2: zoom stop\n");
 
     // Without a terminal the mode refuses.
     EXPECT_TRUE(Runs({"--serial", peer.DeviceName(), "interactive"}, 1, {"needs a terminal"}));

@@ -24,6 +24,9 @@ namespace {
 
 MYDCB Settings(std::uint8_t protocol) { return MYDCB{9600, 8, protocol}; }
 
+const Bytes kPanTiltStop = B({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF});
+const Bytes kZoomStop = B({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+
 // Opens the device read-write as the unprivileged user nobody: 0 when the open
 // succeeds, -1 when no such user or tool exists here.
 int OpenAsNobody(const std::string& device)
@@ -48,8 +51,8 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             EXPECT_EQ(c.SetCommDevice(device, dcb), bound);
         };
     };
-    const auto preset = [](int number, int op) {
-        return [=](CKorvane& c) { EXPECT_EQ(c.PreSet(number, static_cast<unsigned char>(op)), 1); };
+    const auto preset = [](int number, int op, int result = 1) {
+        return [=](CKorvane& c) { EXPECT_EQ(c.PreSet(number, static_cast<unsigned char>(op)), result); };
     };
     CSerialPeer peer;
     const char* line = peer.DeviceName().c_str();
@@ -60,7 +63,7 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
         {"pelco-d", {
             {[](CKorvane& c) { EXPECT_EQ(c.Open(), 1); }, {}},  // no notify function: no presets
             {&CKorvane::MoveUp, {B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45})}},
-            {preset(5, 3), {}},
+            {preset(5, 3, 0), {}},  // no such operation: nothing, and 0
             {&CKorvane::OpenTrack, {B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58})}}}},
         // A second SetCommDevice only changes the protocol; 0 or 4 leave it
         // as it is, and a null name changes nothing.
@@ -74,6 +77,18 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             {preset(81, 0), {B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF})}},
             // the serial line's zoom speed follows the pan speed (30 -> 3)
             {[](CKorvane& c) { c.SetHorizonSpeed(30), c.ZoomMinus(); }, {B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF})}}}},
+        // A VISCA stop ends every motion started since the last stop, the
+        // last one first; knowing none, it stops pan-tilt and zoom.
+        {"visca stops", {
+            {settings(line, PROTOCOL_VISCA, true), {}},
+            {&CKorvane::CameraStop, {kPanTiltStop, kZoomStop}},
+            {&CKorvane::ZoomPlus, {B({0x81, 0x01, 0x04, 0x07, 0x23, 0xFF})}},
+            {&CKorvane::MoveLeft, {B({0x81, 0x01, 0x06, 0x01, 0x1E, 0x01, 0x01, 0x03, 0xFF})}},
+            {&CKorvane::CameraStop, {kPanTiltStop, kZoomStop}},
+            {&CKorvane::FocusPlus, {B({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}), B({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF})}},
+            {&CKorvane::CameraStop, {B({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF})}},
+            {preset(2, 0), {B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x02, 0xFF})}},
+            {&CKorvane::CameraStop, {kPanTiltStop, kZoomStop}}}},
     };
     for (const auto& c : cases) {
         auto cam = korvane::test::SerialCamera(line, 1);
@@ -100,7 +115,7 @@ TEST(SerialCamera, TheLinkStateAndTheConnectTestNameWhatWentWrong)
     CKorvane cam(MODE_SERIAL), same(MODE_SERIAL), missing(MODE_SERIAL), notSerial(MODE_SERIAL);
     cam.SetDeviceAddress(3);
     same.SetDeviceAddress(3);
-    EXPECT_EQ(cam.ConnectTest(), 1);  // no link yet: nothing sent, success text
+    EXPECT_EQ(cam.ConnectTest(), 0);  // no link yet: nothing sent, 0, success text
     ASSERT_TRUE(cam.SetCommDevice(device.c_str(), dcb));
     EXPECT_EQ(link(cam), "0 ");  // a line never answers: unchecked
     EXPECT_EQ(cam.ConnectTest(), 1);

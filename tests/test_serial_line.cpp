@@ -8,13 +8,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 using korvane::sim::CSerialPeer;
 using korvane::test::ReportCollector;
 using korvane::test::SerialCamera;
 using korvane::test::B;
+using korvane::sim::Bytes;
 using namespace std::chrono_literals;
+using Command = int (CKorvane::*)();
 
 namespace {
 
@@ -40,20 +49,40 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
     ASSERT_TRUE(one && ten);
     ASSERT_EQ(one->Open(), 1);
     ASSERT_EQ(ten->Open(), 1);
-    // Each Open with a notify function sends its two presets.
-    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x58, 0x60}));
-    EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x64, 0x6C}));
-    EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x58, 0xAF, 0x5A}));
-    EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x64, 0xAF, 0x66}));
+    // Each Open with a notify function sends its two presets; the line takes
+    // the cameras' commands in turn, each camera's in its order.
+    std::map<int, std::vector<Bytes>> sent;  // by address byte: 0x01 pelco-d 1, 0x0A pelco-p 10
+    for (int i = 0; i < 4; ++i) {
+        const auto frame = peer.NextFrame(3s);
+        ASSERT_TRUE(frame);
+        sent[(*frame)[1]].push_back(*frame);
+    }
+    EXPECT_EQ(sent[0x01], (std::vector<Bytes>{B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x58, 0x60}),
+                                              B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x64, 0x6C})}));
+    EXPECT_EQ(sent[0x0A], (std::vector<Bytes>{B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x58, 0xAF, 0x5A}),
+                                              B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x64, 0xAF, 0x66})}));
 
+    // Back to back: a newer move replaces one not yet sent, so fewer frames
+    // go out, but each camera's in order, and neither the last move nor a
+    // stop is lost: camera 10's last frame is its stop, never a move before it.
+    sent.clear();
     for (int i = 0; i < 20; ++i) {
+        one->SetHorizonSpeed(i);
         one->MoveRight();
+        ten->MoveUp();
         ten->CameraStop();
     }
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(*peer.NextFrame(3s), B({0xFF, 0x01, 0x00, 0x02, 0x1E, 0x1E, 0x3F}));
-        EXPECT_EQ(*peer.NextFrame(3s), B({0xA0, 0x0A, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x05}));
+    for (auto frame = peer.NextFrame(3s); frame; frame = peer.NextFrame(300ms)) sent[(*frame)[1]].push_back(*frame);
+    ASSERT_FALSE(sent[0x01].empty());
+    ASSERT_FALSE(sent[0x0A].empty());
+    int lastSpeed = -1;
+    for (const Bytes& frame : sent[0x01]) {
+        EXPECT_EQ(frame[3], 0x02) << "a move right";
+        EXPECT_GT(frame[4], lastSpeed) << "moves keep their order";
+        lastSpeed = frame[4];
     }
+    EXPECT_EQ(lastSpeed, 19) << "the last move went out";
+    EXPECT_EQ(sent[0x0A].back(), B({0xA0, 0x0A, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x05}));
 
     // Address byte 0x10 is camera 10, not 16.
     peer.SendReturnCode(10, 0x56);
@@ -247,4 +276,126 @@ TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
         }
         EXPECT_EQ(closing.reports.Count(), 1u);
     }
+}
+
+namespace {
+
+// The far end as a UART at 9600 baud, 8N1: a frame is taken no sooner than
+// its bytes could have crossed the line after the one before (waiting for the
+// line's rate is what is emulated here, not a wait for the library). Each
+// frame is kept with the time it came.
+class CPacedLine {
+public:
+    explicit CPacedLine(CSerialPeer& peer) : m_thread([this, &peer] { Read(peer); }) {}
+    ~CPacedLine()
+    {
+        m_bDone = true;
+        m_thread.join();
+    }
+    // The first frame from index on equal to frame, waiting at most limit.
+    std::optional<std::chrono::steady_clock::time_point> WaitFor(const Bytes& frame, std::chrono::seconds limit)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        std::optional<std::chrono::steady_clock::time_point> at;
+        m_arrived.wait_for(lock, limit, [&] {
+            for (const auto& [bytes, when] : m_frames)
+                if (bytes == frame) at = when;
+            return at.has_value();
+        });
+        return at;
+    }
+    std::vector<Bytes> Frames()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Bytes> frames;
+        for (const auto& entry : m_frames) frames.push_back(entry.first);
+        return frames;
+    }
+
+private:
+    void Read(CSerialPeer& peer)
+    {
+        constexpr auto kFrameTime = std::chrono::microseconds(7 * 10 * 1000000 / 9600);
+        auto free = std::chrono::steady_clock::now();
+        while (!m_bDone) {
+            Bytes frame = peer.ReadBytes(7, 50ms);
+            if (frame.size() < 7) continue;  // every frame here is pelco-d, 7 bytes
+            free = std::max(free, std::chrono::steady_clock::now()) + kFrameTime;
+            std::this_thread::sleep_until(free);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_frames.emplace_back(std::move(frame), free);
+            m_arrived.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<std::pair<Bytes, std::chrono::steady_clock::time_point>> m_frames;
+    std::atomic<bool> m_bDone{false};
+    std::thread m_thread;
+};
+
+}  // namespace
+
+// 2,000 moves queued at 9600 baud (15 s of line time), then a stop: the stop
+// overtakes them and reaches the far end within a few frames' time; the moves
+// that went out before it kept their order, and another camera's presets on
+// the same line all went out, in order.
+TEST(SerialLine, AStopOvertakesTwoThousandQueuedMoves)
+{
+    CSerialPeer peer;
+    auto mover = SerialCamera(peer.DeviceName(), 1);
+    auto other = SerialCamera(peer.DeviceName(), 2);
+    ASSERT_TRUE(mover && other);
+    CPacedLine line(peer);
+    for (int preset = 1; preset <= 20; ++preset) other->PreSet(preset, 1);
+    // Four runs of moves, each its own direction (bits 0x02, 0x04, 0x08, 0x10).
+    for (int i = 0; i < 2000; ++i) {
+        const Command moves[] = {&CKorvane::MoveRight, &CKorvane::MoveLeft, &CKorvane::MoveUp, &CKorvane::MoveDown};
+        EXPECT_EQ(((*mover).*moves[i / 500])(), 1);
+    }
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(mover->CameraStop(), 1);
+    const auto arrived = line.WaitFor(B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}), 30s);
+    ASSERT_TRUE(arrived);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(*arrived - stopped).count(), 250)
+        << "ms: the stop waited behind the moves";
+
+    ASSERT_TRUE(line.WaitFor(B({0xFF, 0x02, 0x00, 0x03, 0x00, 0x14, 0x19}), 10s)) << "the last preset";
+    int direction = 0, preset = 0;
+    for (const Bytes& frame : line.Frames()) {
+        if (frame[1] == 0x02) {
+            EXPECT_EQ(frame, B({0xFF, 0x02, 0x00, 0x03, 0x00, static_cast<std::uint8_t>(preset + 1),
+                                static_cast<std::uint8_t>(0x05 + preset + 1)}));
+            ++preset;
+        } else if (frame[3] != 0x00) {
+            EXPECT_GE(frame[3], direction) << "moves out of order";
+            direction = frame[3];
+        }
+    }
+    EXPECT_EQ(preset, 20);
+}
+
+// A stop from a second thread while the first sends moves and changes speeds
+// (ThreadSanitizer checks the rest): the last thing on the line is a stop.
+TEST(SerialLine, AStopFromAnotherThreadWhileMovesAreSent)
+{
+    CSerialPeer peer;
+    auto cam = SerialCamera(peer.DeviceName(), 1);
+    ASSERT_TRUE(cam);
+    std::atomic<bool> done{false};
+    std::thread mover([&] {
+        for (int i = 0; !done; ++i) {
+            cam->SetHorizonSpeed(i % 64);
+            cam->MoveLeft();
+            cam->ZoomPlus();
+        }
+    });
+    for (int i = 0; i < 300; ++i) EXPECT_EQ(cam->CameraStop(), 1);
+    done = true;
+    mover.join();
+    EXPECT_EQ(cam->CameraStop(), 1);
+    std::optional<Bytes> last;
+    for (auto frame = peer.NextFrame(3s); frame; frame = peer.NextFrame(300ms)) last = frame;
+    EXPECT_EQ(last, B({0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01}));
 }

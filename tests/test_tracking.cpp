@@ -223,7 +223,7 @@ TEST(Tracking, BadSettingsOrATakenPortSendNothing)
     CKorvane cam(MODE_TRACKSYSTEM);
     cam.SetDeviceAddress(1);
     EXPECT_EQ(cam.Open(), 0) << "no SetSystemParam, no service";
-    EXPECT_EQ(cam.MoveUp(), 1);
+    EXPECT_EQ(cam.MoveUp(), 0);
     const std::uint16_t port = peer.Port();
     const std::tuple<int, const char*, unsigned> settings[] = {
         {PROTOCOL_PELCO_D, "", port},          {PROTOCOL_PELCO_D, "not-an-address", port},
@@ -231,7 +231,8 @@ TEST(Tracking, BadSettingsOrATakenPortSendNothing)
         {PROTOCOL_PELCO_D, "127.0.0.1", 0},    {9, "127.0.0.1", port}};
     for (const auto& [protocol, ip, to] : settings) {
         cam.SetSystemParam(static_cast<PTZPROTOCOL>(protocol), ip, to);
-        EXPECT_EQ(cam.MoveUp(), 1);
+        // No address or protocol: nothing to send (0); port 0: the send fails (0).
+        EXPECT_EQ(cam.MoveUp(), 0) << (ip ? ip : "null") << " port " << to;
     }
     EXPECT_TRUE(peer.Silent(50ms));
     // The port keeps its low 16 bits: port + 65536 reaches the same peer.
@@ -244,7 +245,7 @@ TEST(Tracking, BadSettingsOrATakenPortSendNothing)
     boost::asio::ip::udp::socket squatter(io, {boost::asio::ip::udp::v4(), 10000});
     cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", port);
     EXPECT_EQ(cam.Open(), 0) << "port 10000 is taken";
-    EXPECT_EQ(cam.MoveUp(), 1);
+    EXPECT_EQ(cam.MoveUp(), 0);
     EXPECT_TRUE(peer.Silent(50ms));
     squatter.close();
     cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", port);

@@ -5,57 +5,103 @@
 
 namespace korvane {
 
-ViscaPreambleFlags& CTrackSystem::PreambleFlags()
-{
-    static ViscaPreambleFlags flags;
-    return flags;
-}
-
-CTrackSystem::CTrackSystem() : CFrameCamera(EncoderTraits{true, ViscaZoom::Standard, &PreambleFlags()}, 32) {}
+CTrackSystem::CTrackSystem() : CFrameCamera(EncoderTraits{true, ViscaZoom::Standard}, 32) {}
 
 CTrackSystem::~CTrackSystem() { ReleaseService(); }
 
 void CTrackSystem::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned int port)
 {
     m_encoder.SetProtocol(protocol);
-    const auto host = boost::asio::ip::make_address(ip ? ip : "", m_targetError);
-    m_target = boost::asio::ip::udp::endpoint(m_targetError ? boost::asio::ip::address() : host,
-                                              static_cast<std::uint16_t>(port & 0xFFFFu));
+    boost::system::error_code targetError;
+    const auto host = boost::asio::ip::make_address(ip ? ip : "", targetError);
+    const boost::asio::ip::udp::endpoint target(targetError ? boost::asio::ip::address() : host,
+                                                static_cast<std::uint16_t>(port & 0xFFFFu));
     ReleaseService();
     if (!m_pHub) m_pHub = CUdpServiceHub::Instance();
     const int address = static_cast<int>(m_encoder.Address());
-    m_pService = m_pHub->Acquire(m_pNotifier, address, m_lastError);
-    m_nRegisteredAddress = address;
+    boost::system::error_code error;
+    std::shared_ptr<CUdpService> service = m_pHub->Acquire(m_pNotifier, address, error);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_target = target;
+        m_targetError = targetError;
+        m_lastError = error;
+        m_pService = std::move(service);
+        m_nRegisteredAddress = address;
+    }
     m_pNotifier->Enable();
 }
 
-int CTrackSystem::Open() { return m_pService ? 1 : 0; }  // SetSystemParam turned reports on
+int CTrackSystem::Open() { return Service() ? 1 : 0; }  // SetSystemParam turned reports on
 
 void CTrackSystem::Close() { ReleaseService(); }
+
+std::shared_ptr<CUdpService> CTrackSystem::Service() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pService;
+}
 
 void CTrackSystem::ReleaseService()
 {
     // No report for this camera runs once this returns.
     m_pNotifier->Disable();
-    if (m_pService) m_pHub->Release(m_pService, m_nRegisteredAddress, m_pNotifier);
-    m_pService.reset();
+    std::shared_ptr<CUdpService> service;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        service.swap(m_pService);
+    }
+    if (service) m_pHub->Release(service, m_nRegisteredAddress, m_pNotifier);
 }
 
-void CTrackSystem::Send(const Frame& datagram)
+Result CTrackSystem::Ready() const
 {
-    if (!m_pService) return;
-    m_lastError = m_targetError ? m_targetError : m_pService->SendTo(m_target, datagram.data(), datagram.size());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_pService)
+        return Result::Fail(Outcome::NotOpen, "the camera has no tracking-system link (SetSystemParam not called, "
+                                              "local UDP port 10000 taken, or the camera was closed)");
+    if (m_targetError)
+        return Result::Fail(Outcome::NotOpen, "the tracking system's address is no IPv4 address: " +
+                                                  platform::ErrorText(m_targetError));
+    return Result::Ok();
 }
 
-void CTrackSystem::SendFrame(Frame frame) { Send(frame); }
+Result CTrackSystem::SendFrame(Frame frame)
+{
+    std::shared_ptr<CUdpService> service;
+    boost::asio::ip::udp::endpoint target;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_pService || m_targetError) return Ready();
+        service = m_pService;
+        target = m_target;
+    }
+    const boost::system::error_code error = service->SendTo(target, frame.data(), frame.size());
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError = error;
+    }
+    if (!error) {
+        m_pHealth->Sent();
+        return Result::Ok();
+    }
+    const std::string reason = "sending to the tracking system: " + platform::ErrorText(error);
+    m_pHealth->Failed(reason);
+    return Result::Fail(Outcome::LinkFailed, reason);
+}
 
 int CTrackSystem::SendTrackPacket(std::uint8_t value)
 {
-    if (m_nSystemType != TRACKSYSTEM_TYPE_1) return 1;
-    Send(Frame{0xAA, 0x40, 0x02, LowByte(m_encoder.Address()), value});
-    return 1;
+    LaneCommand intent;
+    intent.type = LaneCommand::Type::Raw;
+    intent.raw = Frame{0xAA, 0x40, 0x02, LowByte(m_encoder.Address()), value};
+    return Report(Submit(OP_TRACK, std::move(intent), LaneKind::Ordered));
 }
 
-std::string CTrackSystem::LastErrorText() const { return platform::ErrorText(m_lastError); }
+std::string CTrackSystem::LastErrorText() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return platform::ErrorText(m_targetError ? m_targetError : m_lastError);
+}
 
 }  // namespace korvane

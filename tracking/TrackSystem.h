@@ -8,7 +8,9 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace korvane {
@@ -31,36 +33,32 @@ public:
     void Close() override;
 
     // Track on/off are the tracking system's own packets (system type 1).
+    // The capability rules refuse the auto-zoom and auto-write switches.
     int OpenTrack() override { return SendTrackPacket(0x00); }
     int CloseTrack() override { return SendTrackPacket(0x01); }
-    // The tracking system has no auto-zoom or auto-write switch.
-    int OpenAutoZoom() override { return 1; }
-    int CloseAutoZoom() override { return 1; }
-    int OpenAutoWrite() override { return 1; }
-    int CloseAutoWrite() override { return 1; }
 
     LinkKind Kind() const override
     {
         return {MODE_TRACKSYSTEM, m_encoder.Protocol(), DEVICE_TYPE_1, m_nSystemType};
     }
 
-    static ViscaPreambleFlags& PreambleFlags();
-
 protected:
-    void SendFrame(Frame frame) override;
+    Result SendFrame(Frame frame) override;
     std::string LastErrorText() const override;
+    Result Ready() const override;
 
 private:
     int SendTrackPacket(std::uint8_t value);
-    void Send(const Frame& datagram);
     void ReleaseService();
+    std::shared_ptr<CUdpService> Service() const;
 
-    std::int32_t m_nSystemType = TRACKSYSTEM_TYPE_1;
+    std::atomic<std::int32_t> m_nSystemType{TRACKSYSTEM_TYPE_1};
     // Where datagrams go, worked out once per SetSystemParam; when the ip is
     // no address, why every send fails.
     boost::asio::ip::udp::endpoint m_target;
     boost::system::error_code m_targetError;
     std::shared_ptr<CUdpServiceHub> m_pHub;
+    mutable std::mutex m_mutex;  // the service and the errors: a stop may come from another thread
     std::shared_ptr<CUdpService> m_pService;
     int m_nRegisteredAddress = 0;  // released by the address it was registered under
     boost::system::error_code m_lastError;

@@ -11,13 +11,27 @@
 //   if (cam.Open()) { cam.MoveUp(); cam.CameraStop(); }
 //   cam.Close();
 //
-// Results. Nothing throws. Command operations return 1 whether or not a frame
-// could be sent (a camera without a link drops its frames). Open returns 1 on
-// success and 0 on failure. SetCommDevice returns false when the serial line
-// cannot be had. Calls that do not apply to the camera's mode are ignored.
+// Results. Nothing throws. A command returns 1 when it is done, or queued on a
+// healthy serial line (a move replaced by a newer one before it went out
+// counts as done: the newer one won); 0 when it failed, and why is in
+// LastError, read right after the call on the same thread: no link (not set
+// up, closed), a link that failed, an operation the link cannot send (see
+// WhyCannot), a full command queue. Open returns 1 on success and 0 on
+// failure. SetCommDevice returns false when the serial line cannot be had.
+// Calls that do not apply to the camera's mode are ignored.
+//
+// Serial lines: each camera's commands wait in a queue of their own and the
+// line takes them only as fast as it sends them, so a stop overtakes what
+// waits: it removes the moves not yet sent and goes next. A newer move
+// replaces one not yet sent; presets set or cleared and switches keep their
+// order. A stop ends every motion started since the last stop (VISCA: drive,
+// zoom and focus; with none known, pan-tilt and zoom).
 //
 // Threads. Configuration and command calls may come from any host thread, one
-// call at a time per camera; they do not wait for the device, except in the
+// call at a time per camera, except that a stop may be made while another
+// call of the same camera (any call: a command, a configuration call, Close)
+// runs on another thread, in the serial and tracking modes; they do not wait
+// for the device, except in the
 // network mode: Open of a relayed device waits up to 5 seconds for the relay,
 // and an ONVIF call (SetSocketParam, Open, every command) returns once the
 // camera has answered its requests, within 5 seconds (and a few milliseconds)
@@ -197,7 +211,7 @@ public:
     int Open();
     void Close();
 
-    // --- commands: each returns 1 ---------------------------------------------
+    // --- commands: 1 done (or queued on a healthy line), 0 failed (LastError) --
     int MoveUp();
     int MoveDown();
     int MoveLeft();
@@ -213,7 +227,7 @@ public:
     int FocusMinus();
     int IrisPlus();
     int IrisMinus();
-    // PresetOp: 0 go to, 1 set, 2 clear; other values send nothing.
+    // PresetOp: 0 go to, 1 set, 2 clear; other values send nothing and give 0.
     int PreSet(int preset, unsigned char PresetOp);
     int OpenTrack();
     int CloseTrack();
@@ -251,6 +265,10 @@ public:
     // cannot answer (tracking system, serial line) whose last send went out.
     // A later success turns a failed link back. reason may be null.
     int GetLinkState(char* reason, int size) const;
+    // Why the calling thread's last call failed: its outcome (KORVANE_RESULT_*)
+    // and reason (UTF-8, cut to size bytes with its terminating zero; "" after
+    // a success). Read it right after the call, on the same thread.
+    int LastError(char* text, int size) const;
     // --- end of capabilities and link state ----------------------------------
     // --- ONVIF: position, home, profile, certificate ----------------------------
     // ONVIF cameras only; the other links send nothing and return 0.

@@ -11,7 +11,8 @@
 //       cam.MoveLeft(), cam.Stop();
 //
 // Errors are results, as in the C interface: Open and SetCommDevice return
-// false on failure, commands return whether the library took them. Nothing
+// false on failure; commands return true when done or queued on a healthy
+// serial line, false when they failed, and LastError() then says why. Nothing
 // throws except the constructor, with std::bad_alloc when the library has no
 // memory for a camera. A report function must not throw: an exception from it
 // is caught and dropped so that it never unwinds through the library.
@@ -38,6 +39,16 @@ namespace korvane {
 
 // The library's version, e.g. "0.2.0".
 inline std::string Version() { return korvane_version(); }
+
+// Why the calling thread's last call failed ("" after a success), and its
+// outcome (KORVANE_RESULT_*) when outcome is given.
+inline std::string LastError(std::int32_t* outcome = nullptr)
+{
+    char text[512];
+    const std::int32_t result = korvane_last_error(text, static_cast<std::int32_t>(sizeof text));
+    if (outcome) *outcome = result;
+    return text;
+}
 
 // A report as the library hands it over; data is valid only during the call.
 struct Report {
@@ -185,6 +196,10 @@ public:
     bool OpenAutoWrite() { return korvane_open_auto_write(Handle()) == 1; }
     bool CloseAutoWrite() { return korvane_close_auto_write(Handle()) == 1; }
     bool ConnectTest() { return korvane_connect_test(Handle()) == 1; }
+
+    // Why the calling thread's last call of the library failed ("" after a
+    // success): read it right after the call that returned false.
+    static std::string LastError() { return korvane::LastError(); }
 
 private:
     // Declared before the camera, so destroyed after it: the library may call

@@ -23,15 +23,20 @@
  *
  * Results. Nothing fails loudly: no function throws, aborts or exits. Every
  * function accepts a null handle and does nothing; those that return an
- * int32_t then return 0. With a camera, commands return 1 whether or not a
- * frame could be sent; korvane_open and korvane_set_comm_device return 1 on
- * success and 0 on failure. A null text counts as an empty one: a null
+ * int32_t then return 0. With a camera, commands return 1 when done, or
+ * queued on a healthy serial line (a move replaced by a newer one before it
+ * went out counts as done), and 0 when they failed: korvane_last_error, read
+ * right after the call on the same thread, says why (no link, a failed link,
+ * an operation the link cannot send, a full queue). korvane_open and
+ * korvane_set_comm_device return 1 on success and 0 on failure. A null text counts as an empty one: a null
  * device name makes korvane_set_comm_device return 0, a tracking or ONVIF
  * camera without an address has no peer, and a relayed camera sends empty
  * fields to the relay.
  *
  * Threads. Calls may come from any host thread, one call at a time per
- * camera. They return without waiting for the device, except in the network
+ * camera, except that korvane_stop may be called while another call of the
+ * same camera (any call) runs on another thread, in the serial and tracking
+ * modes. They return without waiting for the device, except in the network
  * mode (korvane_open of a relayed device waits up to 5 seconds for the relay;
  * an ONVIF camera answers each request, each bounded by 5 seconds). Reports
  * arrive on one of the library's own threads, never on the calling thread.
@@ -199,7 +204,8 @@ KORVANE_C_API int32_t KORVANE_CALL korvane_open(korvane_camera* cam);
 /* Closes the link; the camera may be set up and opened again. */
 KORVANE_C_API void KORVANE_CALL korvane_close(korvane_camera* cam);
 
-/* --- commands: each returns 1 (0 for a null handle) ------------------------ */
+/* --- commands: 1 done or queued on a healthy line; 0 failed (see
+ * korvane_last_error; a null handle too) ----------------------------------- */
 KORVANE_C_API int32_t KORVANE_CALL korvane_move_up(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_move_down(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_move_left(korvane_camera* cam);
@@ -273,6 +279,21 @@ enum {
  * cut to size bytes; reason may be null). A later success turns a failed link
  * back. Null handle: KORVANE_LINK_UNCHECKED. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_link_state(const korvane_camera* cam, char* reason, int32_t size);
+/* What became of the calling thread's last call. */
+enum {
+    KORVANE_RESULT_OK = 0,
+    KORVANE_RESULT_SUPERSEDED = 1,  /* a newer command took its place: success */
+    KORVANE_RESULT_UNSUPPORTED = 2, /* the link cannot send it (korvane_why_cannot) */
+    KORVANE_RESULT_NOT_OPEN = 3,    /* no link set up, or closed */
+    KORVANE_RESULT_LINK_FAILED = 4, /* the send failed, or the line is failing */
+    KORVANE_RESULT_TIMED_OUT = 5,
+    KORVANE_RESULT_REFUSED = 6,     /* the camera answered no */
+    KORVANE_RESULT_QUEUE_FULL = 7   /* too many commands wait for the line */
+};
+/* The outcome of the calling thread's last korvane_* call and why it failed
+ * (UTF-8, cut to size bytes with its terminating zero; "" after a success;
+ * text may be null). Read it right after the call, on the same thread. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_last_error(char* text, int32_t size);
 /* --- end of capabilities and link state ------------------------------------ */
 /* --- ONVIF: position, home, profile, certificate ---------------------------
  * ONVIF cameras only; the other links send nothing and return 0. */

@@ -185,10 +185,12 @@ int c_host_null_text_misses(uint16_t relayed_device_port)
     korvane_camera* relayed = korvane_camera_new(KORVANE_MODE_NETWORK);
 
     misses += korvane_set_comm_device(serial, NULL, 9600, 8, KORVANE_PELCO_D) != 0;
-    // Without an address the tracking camera has nowhere to send; it still
-    // takes its registration on port 10000.
+    // Without an address the tracking camera has nowhere to send (0, and
+    // korvane_last_error says so); it still takes its registration on port
+    // 10000.
     korvane_set_system_param(tracking, KORVANE_PELCO_D, NULL, 5000);
-    misses += korvane_move_up(tracking) != 1;
+    misses += korvane_move_up(tracking) != 0;
+    misses += korvane_last_error(NULL, 0) != KORVANE_RESULT_NOT_OPEN;
     // Null texts reach the relay as empty fields.
     korvane_set_device_type(relayed, KORVANE_DEVICE_RELAY_1);
     korvane_set_socket_param(relayed, KORVANE_PELCO_D, NULL, relayed_device_port, 0, NULL, NULL, NULL);

@@ -16,6 +16,7 @@
 
 #include <boost/system/error_code.hpp>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -227,7 +228,11 @@ void Send(CKorvane& camera, const std::string& label, const std::function<int(CK
           const CMessages& messages, COutput& output, const CameraOptions& options)
 {
     const std::size_t before = messages.Count();
-    run(camera);
+    if (run(camera) == 0) {
+        std::array<char, 512> reason{};
+        camera.LastError(reason.data(), static_cast<int>(reason.size()));
+        throw RunError("not sent: " + label + " (" + options.Describe() + "): " + reason.data());
+    }
     if (const auto failure = messages.LastSince(before))
         throw RunError("not sent: " + label + " (" + options.Describe() + "): " + *failure);
     output.Line("sent: " + label + " (" + options.Describe() + ")");
