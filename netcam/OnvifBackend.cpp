@@ -38,7 +38,8 @@ CPTZService& COnvifBackend::Service()
 
 int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
 {
-    if (!result.outcome) return hostResult;  // nothing was asked
+    // Nothing was asked: refused here (no opened PTZ profile) is a failure.
+    if (!result.outcome) return result.value < 0 ? NotOpen() : hostResult;
     if (result.outcome->empty()) {
         m_pHealth->Succeeded();
         return hostResult;
@@ -50,7 +51,7 @@ int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
 
 int COnvifBackend::NotOpen()
 {
-    return Report(Result::Fail(Outcome::NotOpen, "the ONVIF camera is not set up or was closed"));
+    return Report(Result::Fail(Outcome::NotOpen, "the ONVIF camera is not open (no PTZ profile), or was closed"));
 }
 
 void COnvifBackend::SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port, unsigned int,

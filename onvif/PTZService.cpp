@@ -250,7 +250,7 @@ OnvifResult CPTZService::GotoHome(int horizontalSpeed, int verticalSpeed)
 {
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("GotoHomePosition");
-    if (!m_ptz.Ready()) return {};
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
     const int result = m_ptz.GotoHome(m_session, m_session.Control(), static_cast<float>(horizontalSpeed / 64.0),
                                       static_cast<float>(verticalSpeed / 64.0));
     return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
@@ -260,7 +260,7 @@ OnvifResult CPTZService::SetHome()
 {
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetHomePosition");
-    if (!m_ptz.Ready()) return {};
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
     const int result = m_ptz.SetHome(m_session, m_session.Control());
     return Done(m_session.Control(), result == kOnvifOk ? 1 : 0);
 }
@@ -278,7 +278,7 @@ OnvifResult CPTZService::SetPreset(int preset)
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetPreset");
-    if (!m_ptz.Ready()) return {};
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
     return Done(m_session.Control(), StorePreset(preset) ? 1 : 0);
 }
 
@@ -297,7 +297,7 @@ OnvifResult CPTZService::RemovePreset(int preset)
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("RemovePreset");
-    if (!m_ptz.Ready()) return {};
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
     m_setCleared.insert(preset);
     const auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) return {};
@@ -311,7 +311,8 @@ OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int vertica
     if (!InRange(preset)) return {};
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("GotoPreset");
-    if (!m_ptz.Ready() || m_setCleared.count(preset)) return {};
+    if (!m_ptz.Ready()) return {kRefused, std::nullopt};
+    if (m_setCleared.count(preset)) return {};
     auto found = m_mapPresets.find(preset);
     if (found == m_mapPresets.end() || found->second.empty()) {
         StorePreset(preset);  // calling an unknown preset stores the present position under it

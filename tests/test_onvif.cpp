@@ -274,10 +274,13 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfileAndTheLatestCredentialsCount)
     auto cam = OnvifCamera("127.0.0.1", sim.Port());
     while (sim.NextRequest(200ms)) {
     }
+    // Refused without a request, and the call says so.
     for (const auto call : {&CKorvane::MoveUp, &CKorvane::CameraStop, &CKorvane::ZoomPlus})
-        EXPECT_EQ((cam.get()->*call)(), 1);
-    EXPECT_EQ(cam->PreSet(5, 0), 1);
-    EXPECT_EQ(cam->PreSet(5, 1), 1);
+        EXPECT_EQ((cam.get()->*call)(), 0);
+    EXPECT_EQ(cam->PreSet(5, 0), 0);
+    EXPECT_EQ(cam->PreSet(5, 1), 0);
+    char reason[128] = {};
+    EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_NOT_OPEN) << reason;
     EXPECT_FALSE(sim.NextRequest(300ms));
 
     cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "wrong", "");
@@ -291,7 +294,8 @@ TEST(Onvif, NothingIsSentWithoutAnOpenedProfileAndTheLatestCredentialsCount)
     while (auto request = sim.NextRequest(200ms)) EXPECT_NE(request->operation, "ContinuousMove");
 
     cam->Close();
-    EXPECT_EQ(cam->MoveUp(), 1);
+    EXPECT_EQ(cam->MoveUp(), 0);  // a closed camera fails, and says why
+    EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_NOT_OPEN) << reason;
     EXPECT_EQ(cam->Open(), 0);  // the client went with Close
     EXPECT_FALSE(sim.NextRequest(300ms));
 }
@@ -307,18 +311,22 @@ TEST(Onvif, BadAnswersFailOpenAndNothingBreaks)
         sim.SetFault(fault);
         EXPECT_EQ(cam->Open(), 0);
         EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
-        EXPECT_EQ(cam->MoveUp(), 1);
-        EXPECT_EQ(cam->PreSet(3, 0), 1);
+        EXPECT_EQ(cam->MoveUp(), 0);
+        EXPECT_EQ(cam->PreSet(3, 0), 0);
         // Good again: the same camera opens, and says so.
         sim.SetFault(OnvifFault::None);
         EXPECT_EQ(cam->Open(), 1);
         EXPECT_EQ(Link(*cam), std::make_pair(int(KORVANE_LINK_OK), std::string()));
         sim.SetFault(fault);
-        EXPECT_EQ(cam->MoveUp(), 1);
+        // A request that failed is a failed call, with the camera's reason.
+        EXPECT_EQ(cam->MoveUp(), 0);
+        char reason[256] = {};
+        EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_LINK_FAILED);
+        EXPECT_NE(std::string(reason).find("ContinuousMove: "), std::string::npos) << reason;
         EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
         EXPECT_NE(Link(*cam).second.find("ContinuousMove: "), std::string::npos) << Link(*cam).second;
-        EXPECT_EQ(cam->PreSet(3, 1), 1);
-        EXPECT_EQ(cam->PreSet(3, 0), 1);
+        EXPECT_EQ(cam->PreSet(3, 1), 0);
+        EXPECT_EQ(cam->PreSet(3, 0), 0);
     }
 }
 
@@ -334,7 +342,7 @@ TEST(Onvif, UnreachableOrInvalidAddressesFailOpen)
         const auto start = std::chrono::steady_clock::now();
         const auto cam = OnvifCamera(ip, port);
         EXPECT_EQ(cam->Open(), 0);
-        EXPECT_EQ(cam->MoveUp(), 1);
+        EXPECT_EQ(cam->MoveUp(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     }
 }

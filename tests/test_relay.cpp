@@ -298,13 +298,16 @@ TEST(Relay, OnlyTheRelayOnThisMachineIsHeard)
     EXPECT_EQ(stranger.available(), 0u) << "the stranger received a command";
 }
 
-TEST(Relay, CommandsWithoutSocketsShowTheSendErrorAndReturnOne)
+TEST(Relay, CommandsWithoutSocketsShowTheSendErrorAndFail)
 {
     CRelayPeer relay;
     MessageBoxes boxes;
     CKorvane cam(MODE_NETWORK);
     cam.SetDeviceAddress(1);
-    EXPECT_EQ(cam.MoveUp(), 1);
+    EXPECT_EQ(cam.MoveUp(), 0);
+    char reason[256] = {};
+    EXPECT_EQ(cam.LastError(reason, sizeof reason), KORVANE_RESULT_LINK_FAILED);
+    EXPECT_NE(std::string(reason).find("sending to the relay service"), std::string::npos) << reason;
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].first, "提示");
     // The system's own wording of the error, whichever system this is.
