@@ -135,7 +135,6 @@ TEST(KorvaneTool, MistakesAndWhatWouldSendNothingAreRefusedAndNeverSaySent)
         {{"--network", "127.0.0.1", "--device-type", "relay4", "--protocol", "visca", "up"},
          "relay service carries pelco-d and pelco-p only"},
         {{"--serial", dev, "--protocol", "visca", "--address", "8", "up"}, "address is 1 to 7"},
-        {{"--serial", dev, "--protocol", "visca", "stop"}, "a VISCA stop needs the move it ends"},
         {{"--serial", dev, "preset", "go", "256"}, "presets on this link are 0 to 255, not 256"},
         {Plus(onvifLink, {"preset", "go", "0"}), "presets on this link are 1 to 256, not 0"},
     };
@@ -163,6 +162,9 @@ TEST(KorvaneTool, SerialCommandsSendExactlyTheirFramesAndFailuresSayWhy)
         {{"--address", "2", "--speed", "20", "left", "--for", "300ms"},
          "pelco-d addr 2: pan left speed 20\npelco-d addr 2: stop\n", "sent: stop"},
         {{"test"}, "connection test addr 1\n", "connection test: Success"},
+        // A stop from a process that sent no move still stops every motion.
+        {{"--protocol", "visca", "--address", "2", "stop"}, "visca addr 2: pan-tilt stop\nvisca addr 2: zoom stop\n",
+         "sent: stop"},
     };
     for (const Case& c : cases) {
         const auto result = RunTool(Plus({"--serial", peer.DeviceName()}, c.args));

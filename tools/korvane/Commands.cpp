@@ -107,7 +107,7 @@ KORVANEOPERATION OperationOf(const std::string& verb)
     return found == operations.end() ? OP_MOVE : found->second;  // the moves and stop
 }
 
-std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once)
+std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link)
 {
     // What the link carries is the library's to say.
     char why[256];
@@ -121,11 +121,6 @@ std::optional<std::string> Unsendable(const Action& action, const CameraOptions&
             return "presets on this link are " + std::to_string(first) + " to " + std::to_string(last) + ", not " +
                    std::to_string(action.preset);
     }
-    // A VISCA stop repeats the kind of the last move sent (pan/tilt, zoom or
-    // focus); a fresh process has sent none.
-    const bool frames = !(link.mode == MODE_NETWORK && link.deviceType == DEVICE_ONVIF);
-    if (frames && link.protocol == PROTOCOL_VISCA && action.verb == "stop" && once)
-        return "a VISCA stop needs the move it ends: use --for with the move, or interactive";
     return std::nullopt;
 }
 
@@ -146,7 +141,7 @@ Action FindAction(const std::vector<std::string>& words, const CameraOptions& li
     }
     Action action = FindAction(named);
     if (named != words) action.label += " (" + words[2] + ")";
-    if (const auto why = Unsendable(action, link, true))
+    if (const auto why = Unsendable(action, link))
         throw UsageError("nothing would go out for '" + action.label + "' to " + link.Describe() + ": " + *why);
     return action;
 }

@@ -31,9 +31,8 @@ KORVANEOPERATION OperationOf(const std::string& verb);
 
 // Why the library would send nothing for the action on this link (its
 // capability table: ONVIF has no focus, VISCA no test frame, Pelco no preset
-// 256, ...), or nothing when it sends. once: a single command from a fresh process (a VISCA stop then
-// has no move to stop).
-std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link, bool once);
+// 256, ...), or nothing when it sends.
+std::optional<std::string> Unsendable(const Action& action, const CameraOptions& link);
 
 // FindAction, refusing with UsageError what the link would not send.
 Action FindAction(const std::vector<std::string>& words, const CameraOptions& link);

@@ -32,7 +32,7 @@ private:
     void Do(const std::vector<std::string>& words)
     {
         const Action action = FindAction(words);
-        if (const auto why = Unsendable(action, m_link.Options(), false)) {
+        if (const auto why = Unsendable(action, m_link.Options())) {
             m_strLast = action.label + ": not sent, " + *why;
             return;
         }
