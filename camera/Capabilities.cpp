@@ -64,10 +64,13 @@ const Transport kTransports[] = {
     // the camera.
     {[](const LinkKind& link) { return link.mode == MODE_NETWORK && link.deviceType == DEVICE_ONVIF; },
      [](const LinkKind&) { return std::string("ONVIF camera"); },
-     [](const LinkKind&, std::int32_t op, const std::string& verb) {
-         if (op == OP_FOCUS || op == OP_IRIS || op == OP_TRACK || IsSwitch(op))
+     [](const LinkKind& link, std::int32_t op, const std::string& verb) {
+         if (op == OP_IRIS || op == OP_TRACK || IsSwitch(op))
              return "the library sends an ONVIF camera no " + verb +
-                    " command (moves, zoom, stop, presets, test, position and home only)";
+                    " command (moves, zoom, focus, stop, presets, test, position and home only)";
+         // Focus goes through the camera's Imaging service, which Open looks for.
+         if (op == OP_FOCUS && link.noFocus)
+             return std::string("this ONVIF camera offers no Imaging service for its profile's video source: no focus");
          return std::string();
      },
      CPTZService::kFirstPreset, CPTZService::kLastPreset},

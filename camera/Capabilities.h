@@ -14,6 +14,9 @@ struct LinkKind {
     std::int32_t protocol = PROTOCOL_PELCO_D;
     std::int32_t deviceType = DEVICE_TYPE_1;      // network mode only
     std::int32_t systemType = TRACKSYSTEM_TYPE_1;  // tracking mode only
+    // An open ONVIF camera that showed no focus (no Imaging service): what
+    // the camera itself said at Open, where the link alone says "may focus".
+    bool noFocus = false;
 };
 
 // Why nothing would go out for op on this link; empty when it is sent.

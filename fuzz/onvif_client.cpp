@@ -1,5 +1,5 @@
 // The ONVIF client's whole flow against a camera whose every answer is the
-// fuzzer's: set-up, open, then a run of moves and preset calls. Every request
+// fuzzer's: set-up, open, then a run of moves, focus, stops and preset calls. Every request
 // must be a well-formed, signed envelope sent to the device service or to a
 // path the camera handed out, on the host and port the host gave; no call may send more than a few requests;
 // a camera that is not ready refuses moves without sending anything.
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int preset = call >> 3;  // 0 to 31: out of range at 0
         std::size_t made = 0;
         int result = 0;
-        switch (call & 7) {
+        switch (call % 9) {
         case 0:
             result = camera.ContinuousMove(0.5f, -0.5f, 0.0f).value;
             made = CheckCall("ContinuousMove", from, 1 + kRetry, user, password);
@@ -137,12 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 1:
             result = camera.Stop().value;
-            made = CheckCall("Stop", from, 1 + kRetry, user, password);
+            // The PTZ stop, and the Imaging one after a focus move.
+            made = CheckCall("Stop", from, 2 + kRetry, user, password);
             if (known) FUZZ_REQUIRE((ready ? made >= 1 : made == 0) && (ready || result == -1),
                                     "a %s camera: %zu stops sent, result %d", ready ? "ready" : "closed", made, result);
             for (std::size_t i = from; i < fuzz::Http().requests.size(); ++i)
                 FUZZ_REQUIRE(fuzz::Http().requests[i].envelope.find(kEveryAxis) != std::string::npos ||
-                                 fuzz::Http().requests[i].action.find("GetSystemDateAndTime") != std::string::npos,
+                                 fuzz::Http().requests[i].action.find("GetSystemDateAndTime") != std::string::npos ||
+                                 fuzz::Http().requests[i].action == std::string(onvif::kNsImaging) + "/Stop",
                              "a stop that does not stop every axis");
             break;
         case 2:
@@ -171,6 +173,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             camera.Init("192.0.2.10", 8080, user.c_str(), password.c_str());
             known = false;
             CheckCall("Init", from, 3 + kRetry, user, password);
+            break;
+        case 8:
+            result = camera.Focus(-0.25f).value;
+            made = CheckCall("Focus", from, 1 + kRetry, user, password);
+            // Only an open camera that showed an Imaging service is asked.
+            if (known && (!ready || !camera.HasFocus()))
+                FUZZ_REQUIRE(made == 0 && result == -1, "focus on a camera without it: %zu sent, result %d", made,
+                             result);
             break;
         }
     }

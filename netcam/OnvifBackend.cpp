@@ -65,6 +65,7 @@ int COnvifBackend::Open()
 {
     if (!m_pService) return 0;  // Close took the client: set it up again first
     const OnvifResult opened = m_pService->Open();
+    m_bNoFocus = opened.value == 1 && !m_pService->HasFocus();
     return Finish(opened, opened.value == 1 ? 1 : 0);
 }
 
@@ -72,6 +73,14 @@ void COnvifBackend::Close()
 {
     m_pHealth->Reset();
     m_pService.reset();
+    m_bNoFocus = false;
+}
+
+LinkKind COnvifBackend::Kind() const
+{
+    LinkKind kind{MODE_NETWORK, m_nProtocol, DEVICE_ONVIF};
+    kind.noFocus = m_bNoFocus.load();
+    return kind;
 }
 
 int COnvifBackend::Move(float pan, float tilt, float zoom)
@@ -90,6 +99,19 @@ int COnvifBackend::MoveButtomRight() { return Move(Velocity(m_nHorizonSpeed), -V
 // The zoom runs at the pan speed, as it always has.
 int COnvifBackend::ZoomPlus() { return Move(0.0f, 0.0f, Velocity(m_nHorizonSpeed)); }
 int COnvifBackend::ZoomMinus() { return Move(0.0f, 0.0f, -Velocity(m_nHorizonSpeed)); }
+
+int COnvifBackend::Focus(float speed)
+{
+    if (!m_pService) return NotOpen();
+    // A camera without an Imaging service: nothing is sent, and the call says why.
+    if (const std::string why = WhyCannot(Kind(), OP_FOCUS); !why.empty())
+        return Report(Result::Fail(Outcome::Unsupported, why));
+    return Finish(m_pService->Focus(speed), 1);
+}
+
+// Focus runs at the pan speed, as the zoom does.
+int COnvifBackend::FocusPlus() { return Focus(Velocity(m_nHorizonSpeed)); }
+int COnvifBackend::FocusMinus() { return Focus(-Velocity(m_nHorizonSpeed)); }
 
 int COnvifBackend::CameraStop() { return m_pService ? Finish(m_pService->Stop(), 1) : NotOpen(); }
 

@@ -42,9 +42,10 @@ public:
     int CameraStop() override;
     int ZoomPlus() override;
     int ZoomMinus() override;
-    // Focus, iris and the tracking switches have no ONVIF PTZ request.
-    int FocusPlus() override { return 1; }
-    int FocusMinus() override { return 1; }
+    // Focus through the Imaging service, where the camera has one; iris and
+    // the tracking switches have no ONVIF request.
+    int FocusPlus() override;
+    int FocusMinus() override;
     int IrisPlus() override { return 1; }
     int IrisMinus() override { return 1; }
     int OpenTrack() override { return 1; }
@@ -62,11 +63,12 @@ public:
     void SetOnvifProfile(const char* token) override;
     void SetTlsFingerprint(const char* fingerprint) override;
     void SetMoveTimeout(unsigned milliseconds) override;
-    LinkKind Kind() const override { return {MODE_NETWORK, m_nProtocol, DEVICE_ONVIF}; }
+    LinkKind Kind() const override;
 
 private:
     // A continuous move at these velocities (-1 to 1).
     int Move(float pan, float tilt, float zoom);
+    int Focus(float speed);
     // The host's result of an operation, its outcome noted in the link state
     // when it asked the camera anything; a request that failed makes it 0,
     // with the camera's reason as the calling thread's last error.
@@ -80,6 +82,9 @@ private:
     std::int32_t m_nProtocol = PROTOCOL_PELCO_D;
     unsigned m_nMoveTimeoutMs = 0;
     std::unique_ptr<CPTZService> m_pService;  // made again after Close
+    // What the last Open learned: the camera has no focus (no Imaging
+    // service, or no video source in the profile). Read by Kind from any thread.
+    std::atomic<bool> m_bNoFocus{false};
     std::string m_strProfile;                 // kept for a client made again after Close
     std::string m_strTlsFingerprint;
 };

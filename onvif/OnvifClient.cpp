@@ -72,17 +72,21 @@ UtcSeconds NowSeconds() { return std::chrono::time_point_cast<std::chrono::secon
 
 bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
                           const std::string& password, std::string& mediaUrl, std::string& ptzUrl,
-                          std::string* media2Url)
+                          std::string* media2Url, std::string* imagingUrl)
 {
     mediaUrl.clear();
     ptzUrl.clear();
     if (media2Url) media2Url->clear();
+    if (imagingUrl) imagingUrl->clear();
     const SoapReply capabilities = connection.Call(
         deviceUrl, Action(kNsDevice, "GetCapabilities"),
         "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", user, password);
     if (capabilities.ok) {
         mediaUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "Media"), "XAddr").child_value());
         ptzUrl = ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "PTZ"), "XAddr").child_value());
+        if (imagingUrl)
+            *imagingUrl =
+                ServiceUrlOnDevice(deviceUrl, Child(Descendant(capabilities.body, "Imaging"), "XAddr").child_value());
         if (!mediaUrl.empty() && !ptzUrl.empty()) return true;
     }
     // Cameras that only answer the newer request.
@@ -93,7 +97,11 @@ bool Onvif_device_geturls(COnvifConnection& connection, const std::string& devic
         for (pugi::xml_node service : services.body.children()) {
             if (std::string(LocalName(service)) != "Service") continue;
             const std::string ns = Child(service, "Namespace").child_value();
-            std::string* url = ns == kNsMedia ? &mediaUrl : ns == kNsPtz ? &ptzUrl : ns == kNsMedia2 ? media2Url : nullptr;
+            std::string* url = ns == kNsMedia     ? &mediaUrl
+                               : ns == kNsPtz     ? &ptzUrl
+                               : ns == kNsMedia2  ? media2Url
+                               : ns == kNsImaging ? imagingUrl
+                                                  : nullptr;
             if (url && url->empty()) *url = ServiceUrlOnDevice(deviceUrl, Child(service, "XAddr").child_value());
         }
     }
@@ -220,9 +228,9 @@ SoapReply COnvifConnection::Call(const std::string& url, const std::string& acti
 namespace {
 
 // The Profiles elements of a GetProfiles answer; ptz finds a profile's PTZ
-// configuration element.
-template <typename FindPtz>
-void ReadProfiles(const SoapReply& reply, std::vector<MediaProfile>& profiles, FindPtz ptz)
+// configuration element, source its video source configuration.
+template <typename FindPtz, typename FindSource>
+void ReadProfiles(const SoapReply& reply, std::vector<MediaProfile>& profiles, FindPtz ptz, FindSource source)
 {
     for (pugi::xml_node profile : reply.body.children()) {
         if (std::string(LocalName(profile)) != "Profiles") continue;
@@ -232,6 +240,7 @@ void ReadProfiles(const SoapReply& reply, std::vector<MediaProfile>& profiles, F
         const pugi::xml_node configuration = ptz(profile);
         read.hasPtz = static_cast<bool>(configuration);
         read.ptzConfiguration = configuration.attribute("token").value();
+        read.videoSource = Child(source(profile), "SourceToken").child_value();
         profiles.push_back(std::move(read));
     }
 }
@@ -246,7 +255,9 @@ bool Onvif_media_get_profile_list(COnvifConnection& connection, const std::strin
     const SoapReply reply =
         connection.Call(mediaUrl, Action(kNsMedia, "GetProfiles"), "<trt:GetProfiles/>", user, password);
     if (!reply.ok) return false;
-    ReadProfiles(reply, profiles, [](pugi::xml_node profile) { return Child(profile, "PTZConfiguration"); });
+    ReadProfiles(
+        reply, profiles, [](pugi::xml_node profile) { return Child(profile, "PTZConfiguration"); },
+        [](pugi::xml_node profile) { return Child(profile, "VideoSourceConfiguration"); });
     return true;
 }
 
@@ -258,8 +269,9 @@ bool Onvif_media2_get_profiles(COnvifConnection& connection, const std::string& 
                                             "<tr2:GetProfiles><tr2:Type>All</tr2:Type></tr2:GetProfiles>", user,
                                             password);
     if (!reply.ok) return false;
-    ReadProfiles(reply, profiles,
-                 [](pugi::xml_node profile) { return Child(Child(profile, "Configurations"), "PTZ"); });
+    ReadProfiles(
+        reply, profiles, [](pugi::xml_node profile) { return Child(Child(profile, "Configurations"), "PTZ"); },
+        [](pugi::xml_node profile) { return Child(Child(profile, "Configurations"), "VideoSource"); });
     return true;
 }
 
@@ -437,6 +449,25 @@ int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl
                                                         Element("tptz", "PresetToken", XmlEscape(token)) +
                                                         Element("tptz", "Speed", speed)),
                                             user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_imaging_focusMove(COnvifConnection& connection, const std::string& imagingUrl, const std::string& user,
+                            const std::string& password, const std::string& videoSource, float speed)
+{
+    const std::string focus = Element("timg", "Focus", Element("tt", "Continuous", Element("tt", "Speed", XmlNumber(speed))));
+    const SoapReply reply = connection.Call(
+        imagingUrl, Action(kNsImaging, "Move"),
+        Element("timg", "Move", Element("timg", "VideoSourceToken", XmlEscape(videoSource)) + focus), user, password);
+    return reply.ok ? kOnvifOk : kOnvifFailed;
+}
+
+int Onvif_imaging_stop(COnvifConnection& connection, const std::string& imagingUrl, const std::string& user,
+                       const std::string& password, const std::string& videoSource)
+{
+    const SoapReply reply = connection.Call(
+        imagingUrl, Action(kNsImaging, "Stop"),
+        Element("timg", "Stop", Element("timg", "VideoSourceToken", XmlEscape(videoSource))), user, password);
     return reply.ok ? kOnvifOk : kOnvifFailed;
 }
 

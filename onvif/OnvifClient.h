@@ -102,6 +102,7 @@ struct MediaProfile {
     std::string token;
     bool hasPtz = false;
     std::string ptzConfiguration;
+    std::string videoSource;  // the source its video configuration reads: what Imaging requests name
 };
 
 // One axis of a continuous velocity space the camera advertises.
@@ -139,10 +140,11 @@ struct PtzStatus {
 // ptzUrl stays empty when the camera has no PTZ service.
 // media2Url, when given, receives the newer media service's address a
 // GetServices answer lists (it is asked only when GetCapabilities did not
-// give both addresses).
+// give both addresses); imagingUrl, when given, the Imaging service's
+// address from whichever answer was read (empty: the camera has none).
 bool Onvif_device_geturls(COnvifConnection& connection, const std::string& deviceUrl, const std::string& user,
                           const std::string& password, std::string& mediaUrl, std::string& ptzUrl,
-                          std::string* media2Url = nullptr);
+                          std::string* media2Url = nullptr, std::string* imagingUrl = nullptr);
 // The profile for PTZ control (one with a PTZ configuration) first; empty
 // when none could be read.
 void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& mediaUrl, const std::string& user,
@@ -186,6 +188,13 @@ int Onvif_ptz_removePreset(COnvifConnection& connection, const std::string& ptzU
 int Onvif_ptz_gotoPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, const std::string& token,
                          float pan, float tilt, float zoom);
+
+// Imaging: a continuous focus move at speed (-1 near to 1 far) of one video
+// source, and the stop of every focus move of that source.
+int Onvif_imaging_focusMove(COnvifConnection& connection, const std::string& imagingUrl, const std::string& user,
+                            const std::string& password, const std::string& videoSource, float speed);
+int Onvif_imaging_stop(COnvifConnection& connection, const std::string& imagingUrl, const std::string& user,
+                       const std::string& password, const std::string& videoSource);
 
 // The address to use for a service the camera advertises at xaddr: the
 // scheme, host and port of the device service address the host gave, with

@@ -150,6 +150,8 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
     m_session.SetDevice(DeviceServiceUrl(ip, port), user ? user : "", password ? password : "");
     m_media.Clear();
     m_ptz.Clear();
+    m_imaging.Clear();
+    m_bHasFocus = false;
     if (m_session.DeviceUrl().empty()) return {};
     return Discover();
 }
@@ -158,7 +160,7 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
 // turn and deadline the caller holds.
 OnvifResult CPTZService::Discover()
 {
-    CDeviceService::Discover(m_session, m_session.Control(), m_media, m_ptz);
+    CDeviceService::Discover(m_session, m_session.Control(), m_media, m_ptz, m_imaging);
     return Done(m_session.Control(), m_media.HasOlder() ? 1 : 0);
 }
 
@@ -167,6 +169,8 @@ OnvifResult CPTZService::Open()
     CSetUp setUp(*this);
     if (!setUp.Held()) return CControlTurn::Busy("Open");
     m_ptz.Forget();  // not ready until the end: moves stay refused
+    m_imaging.Forget();
+    m_bHasFocus = false;
     if (!m_media.Found() || !m_ptz.Found()) return {};
     COnvifConnection& control = m_session.Control();
     std::vector<MediaProfile> listed;
@@ -185,6 +189,9 @@ OnvifResult CPTZService::Open()
     // The newer media service names the configuration in the profile: one
     // request fewer. The older path asks as it always did.
     if (!m_ptz.UseProfile(m_session, control, *chosen, m_media.OnlyNewer())) return Done(control, 0);
+    // Focus is the chosen profile's video source's, when the camera has Imaging.
+    m_imaging.UseSource(chosen->videoSource);
+    m_bHasFocus = m_imaging.Ready();
     m_ptz.Presets(m_session, control, m_mapPresets);
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
     return Done(control, 1);
@@ -270,7 +277,26 @@ OnvifResult CPTZService::Stop()
     CControlTurn turn(*this, true);
     if (!turn.Held()) return CControlTurn::Busy("Stop");
     if (!m_ptz.Ready()) return {kRefused, std::nullopt};
-    return Done(m_session.Control(), m_ptz.Stop(m_session, m_session.Control()));
+    COnvifConnection& control = m_session.Control();
+    const int stopped = m_ptz.Stop(m_session, control);
+    if (!m_bFocusMoved || !m_imaging.Ready()) return Done(control, stopped);
+    // The host sees the first failure of the two, not a later success.
+    const OnvifResult axes = Done(control, stopped);
+    const int focus = m_imaging.Stop(m_session, control);
+    if (focus == kOnvifOk) m_bFocusMoved = false;  // else the next stop tries again
+    if (stopped != kOnvifOk) return axes;
+    return Done(control, focus);
+}
+
+OnvifResult CPTZService::Focus(float speed)
+{
+    CControlTurn turn(*this, false);
+    if (!turn.Held()) return CControlTurn::Busy("Move");
+    if (!m_ptz.Ready() || !m_imaging.Ready()) return {kRefused, std::nullopt};
+    // Noted before the answer: a move the camera took but whose answer was
+    // lost must still be stopped.
+    m_bFocusMoved = true;
+    return Done(m_session.Control(), m_imaging.Focus(m_session, m_session.Control(), speed));
 }
 
 OnvifResult CPTZService::SetPreset(int preset)

@@ -67,8 +67,15 @@ public:
     OnvifResult SetHome();                                          // 1 taken, 0 not
     // Each of these refuses (-1, no request) while no profile is known.
     OnvifResult ContinuousMove(float pan, float tilt, float zoom);
-    // Every axis, whatever moved last or who started it.
+    // Every axis, whatever moved last or who started it, and the focus when
+    // a focus move went out since the last stop that reached the camera.
     OnvifResult Stop();
+    // A continuous focus move (-1 near to 1 far) through the Imaging
+    // service; refused (-1, no request) when the open camera has none.
+    OnvifResult Focus(float speed);
+    // Whether the last Open found an Imaging service for the profile's
+    // video source. Any thread.
+    bool HasFocus() const { return m_bHasFocus.load(); }
     OnvifResult SetPreset(int preset);  // 1 stored, 0 not
     // Clears the number: the camera's preset is removed when one is known
     // (0 refused here, else the camera's result), and the number stays
@@ -112,10 +119,13 @@ private:
     // Written by set-up only, which holds both sessions.
     onvif::CMediaService m_media;
     onvif::CPtzService m_ptz;
+    onvif::CImagingService m_imaging;
+    std::atomic<bool> m_bHasFocus{false};
     std::string m_strProfileWanted;
     // The control session's.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
+    bool m_bFocusMoved = false;  // a focus move went out since the last stop of it
 };
 
 // "http://<ip>:<port>/onvif/device_service", or empty when ip is no IP

@@ -23,12 +23,13 @@ void COnvifSession::SetTlsFingerprint(const std::string& fingerprint)
     m_query.SetTlsFingerprint(fingerprint);
 }
 
-bool CDeviceService::Discover(COnvifSession& session, COnvifConnection& over, CMediaService& media, CPtzService& ptz)
+bool CDeviceService::Discover(COnvifSession& session, COnvifConnection& over, CMediaService& media, CPtzService& ptz,
+                              CImagingService& imaging)
 {
     // A camera that does not answer at all costs one time-out, not three.
     if (!over.LearnCameraClock(session.DeviceUrl())) return false;
     Onvif_device_geturls(over, session.DeviceUrl(), session.User(), session.Password(), media.m_strUrl, ptz.m_strUrl,
-                         &media.m_strUrl2);
+                         &media.m_strUrl2, &imaging.m_strUrl);
     return !media.m_strUrl.empty();
 }
 
@@ -112,6 +113,16 @@ int CPtzService::GotoPreset(COnvifSession& session, COnvifConnection& over, cons
 {
     return Onvif_ptz_gotoPreset(over, m_strUrl, session.User(), session.Password(), m_strProfile, token, pan, tilt,
                                 0.0f);
+}
+
+int CImagingService::Focus(COnvifSession& session, COnvifConnection& over, float speed) const
+{
+    return Onvif_imaging_focusMove(over, m_strUrl, session.User(), session.Password(), m_strSource, speed);
+}
+
+int CImagingService::Stop(COnvifSession& session, COnvifConnection& over) const
+{
+    return Onvif_imaging_stop(over, m_strUrl, session.User(), session.Password(), m_strSource);
 }
 
 }  // namespace korvane::onvif

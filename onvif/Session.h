@@ -42,13 +42,15 @@ private:
 
 class CMediaService;
 class CPtzService;
+class CImagingService;
 
 // The device service: the camera's clock and where its other services are.
 class CDeviceService {
 public:
-    // The clock (once), then the media and PTZ addresses. False when the
-    // camera did not answer at all, or named no media service.
-    static bool Discover(COnvifSession& session, COnvifConnection& over, CMediaService& media, CPtzService& ptz);
+    // The clock (once), then the media, PTZ and Imaging addresses. False
+    // when the camera did not answer at all, or named no media service.
+    static bool Discover(COnvifSession& session, COnvifConnection& over, CMediaService& media, CPtzService& ptz,
+                         CImagingService& imaging);
 };
 
 // The media service (or the newer one): its profiles.
@@ -109,6 +111,28 @@ private:
     std::string m_strUrl;
     std::string m_strProfile;
     VelocitySpaces m_velocity;
+};
+
+// The Imaging service of the profile's video source: focus. A camera
+// without the service, or a profile without a video source, has no focus.
+class CImagingService {
+public:
+    void Clear()
+    {
+        m_strUrl.clear();
+        m_strSource.clear();
+    }
+    bool Ready() const { return !m_strUrl.empty() && !m_strSource.empty(); }
+    void UseSource(const std::string& videoSource) { m_strSource = videoSource; }
+    void Forget() { m_strSource.clear(); }
+    // speed -1 (near) to 1 (far), continuous until Stop.
+    int Focus(COnvifSession& session, COnvifConnection& over, float speed) const;
+    int Stop(COnvifSession& session, COnvifConnection& over) const;
+
+private:
+    friend class CDeviceService;
+    std::string m_strUrl;
+    std::string m_strSource;
 };
 
 }  // namespace korvane::onvif

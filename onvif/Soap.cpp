@@ -37,6 +37,10 @@ std::string Envelope(const std::string& header, const std::string& body)
         out += "\" xmlns:tr2=\"";
         out += kNsMedia2;
     }
+    if (body.find("<timg:") != std::string::npos) {
+        out += "\" xmlns:timg=\"";
+        out += kNsImaging;
+    }
     out += "\">";
     if (!header.empty()) out += "<s:Header>" + header + "</s:Header>";
     out += "<s:Body>" + body + "</s:Body></s:Envelope>";

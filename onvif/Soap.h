@@ -14,6 +14,7 @@ constexpr const char* kNsDevice = "http://www.onvif.org/ver10/device/wsdl";
 constexpr const char* kNsMedia = "http://www.onvif.org/ver10/media/wsdl";
 constexpr const char* kNsMedia2 = "http://www.onvif.org/ver20/media/wsdl";
 constexpr const char* kNsPtz = "http://www.onvif.org/ver20/ptz/wsdl";
+constexpr const char* kNsImaging = "http://www.onvif.org/ver20/imaging/wsdl";
 constexpr const char* kNsSchema = "http://www.onvif.org/ver10/schema";
 constexpr const char* kNsWsse =
     "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-wssecurity-secext-1.0.xsd";

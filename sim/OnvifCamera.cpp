@@ -514,11 +514,18 @@ std::map<std::string, std::string> COnvifCamera::Presets()
     return m_pImpl->services->state.presets;
 }
 
+std::pair<float, bool> COnvifCamera::Focus()
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    const FocusMotion& focus = m_pImpl->services->state.focus;
+    return {focus.Now(), focus.speed != 0.0f};
+}
+
 std::string COnvifCamera::Describe(const OnvifRequest& request)
 {
     std::string line = request.operation;
     if (!request.authorized) line += " (not authorized)";
-    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space", "timeout"};
+    static const char* const kOrder[] = {"profile", "configuration", "name", "token", "pan", "tilt", "zoom", "pantilt", "space", "timeout", "source", "focus"};
     for (const char* key : kOrder) {
         const auto found = request.values.find(key);
         if (found != request.values.end() && !found->second.empty()) line += std::string(" ") + key + " " + found->second;

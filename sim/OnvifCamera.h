@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace korvane::sim {
@@ -58,6 +59,9 @@ struct OnvifCameraOptions {
     // The continuous pan/tilt and zoom velocity ranges advertised: -v to v
     // (1: the generic space).
     float velocityRange = 1.0f;
+    // The Imaging service (focus) of the video source, advertised by
+    // GetCapabilities and GetServices; false: a camera without one.
+    bool imaging = true;
     // HTTPS with a self-signed certificate made at start (not on Windows);
     // tlsExpired: one whose dates lie in the past.
     bool tls = false;
@@ -109,6 +113,8 @@ public:
 
     // Preset token -> name as the camera has them now.
     std::map<std::string, std::string> Presets();
+    // The focus position (0 near to 1 far) and whether a focus move runs.
+    std::pair<float, bool> Focus();
 
     // One line per request, e.g. "ContinuousMove Profile_1 pan 0.515625 tilt 0 zoom 0".
     static std::string Describe(const OnvifRequest& request);

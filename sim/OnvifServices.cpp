@@ -13,7 +13,7 @@ std::string Answer(const std::string& body)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"" + std::string(onvif::kNsSoap) +
            "\" xmlns:dev=\"" + onvif::kNsDevice + "\" xmlns:med=\"" + onvif::kNsMedia + "\" xmlns:ptz=\"" +
-           onvif::kNsPtz + "\" xmlns:sch=\"" + onvif::kNsSchema +
+           onvif::kNsPtz + "\" xmlns:img=\"" + onvif::kNsImaging + "\" xmlns:sch=\"" + onvif::kNsSchema +
            "\" xmlns:ter=\"http://www.onvif.org/ver10/error\"><env:Body>" + body + "</env:Body></env:Envelope>";
 }
 
@@ -92,6 +92,19 @@ COnvifServices::COnvifServices(const OnvifCameraOptions& options, std::function<
     AddDevice();
     AddMedia();
     AddPtz();
+    if (m_options.imaging) AddImaging();
+}
+
+std::string COnvifServices::Host() const
+{
+    std::string host = m_serviceUrl("device_service");
+    host = host.substr(host.find("://") + 3);
+    host = host.substr(0, host.find('/'));
+    // "[::1]:80" keeps its brackets; "127.0.0.1:80" loses its port.
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(']') == std::string::npos) host.resize(colon);
+    if (colon != std::string::npos && host.find(']') != std::string::npos && colon > host.find(']')) host.resize(colon);
+    return host;
 }
 
 std::string COnvifServices::Dispatch(OnvifRequest& record, pugi::xml_node operation, int& status)
@@ -144,16 +157,37 @@ void COnvifServices::AddDevice()
                           (m_options.media1
                                ? "<sch:Media><sch:XAddr>" + m_serviceUrl("media_service") + "</sch:XAddr></sch:Media>"
                                : std::string()) +
+                          (m_options.imaging ? "<sch:Imaging><sch:XAddr>" + m_serviceUrl("imaging_service") +
+                                                   "</sch:XAddr></sch:Imaging>"
+                                             : std::string()) +
                           "<sch:PTZ><sch:XAddr>" + m_serviceUrl("ptz_service") +
                           "</sch:XAddr></sch:PTZ></dev:Capabilities></dev:GetCapabilitiesResponse>");
         };
-    m_handlers[{"device", "GetServices"}] = [this](OnvifRequest&, pugi::xml_node, int&) {
-        return Answer("<dev:GetServicesResponse><dev:Service><dev:Namespace>" +
-                      std::string(m_options.media1 ? onvif::kNsMedia : onvif::kNsMedia2) + "</dev:Namespace><dev:XAddr>" +
-                      m_serviceUrl(m_options.media1 ? "media_service" : "media2_service") +
-                      "</dev:XAddr></dev:Service><dev:Service><dev:Namespace>" + onvif::kNsPtz +
-                      "</dev:Namespace><dev:XAddr>" + m_serviceUrl("ptz_service") +
-                      "</dev:XAddr></dev:Service></dev:GetServicesResponse>");
+    m_handlers[{"device", "GetServices"}] = [this](OnvifRequest& record, pugi::xml_node operation, int&) {
+        // Generic clients ask with IncludeCapability true and read each
+        // service's Capabilities element and version.
+        record.values["capability"] = Child(operation, "IncludeCapability").child_value();
+        const bool capabilities = record.values["capability"] == "true" || record.values["capability"] == "1";
+        struct Listed {
+            const char* ns;
+            const char* path;
+            std::string capability;
+        };
+        std::vector<Listed> listed = {
+            {onvif::kNsDevice, "device_service", "<dev:Capabilities><dev:Network/><dev:Security/><dev:System/></dev:Capabilities>"},
+            {m_options.media1 ? onvif::kNsMedia : onvif::kNsMedia2, m_options.media1 ? "media_service" : "media2_service",
+             "<med:Capabilities SnapshotUri=\"true\"><med:ProfileCapabilities MaximumNumberOfProfiles=\"3\"/>"
+             "<med:StreamingCapabilities RTP_RTSP_TCP=\"true\"/></med:Capabilities>"},
+            {onvif::kNsPtz, "ptz_service", "<ptz:Capabilities MoveStatus=\"true\" StatusPosition=\"true\"/>"}};
+        if (m_options.imaging)
+            listed.push_back({onvif::kNsImaging, "imaging_service", "<img:Capabilities ImageStabilization=\"false\"/>"});
+        std::string out = "<dev:GetServicesResponse>";
+        for (const Listed& service : listed)
+            out += std::string("<dev:Service><dev:Namespace>") + service.ns + "</dev:Namespace><dev:XAddr>" +
+                   m_serviceUrl(service.path) + "</dev:XAddr>" +
+                   (capabilities ? "<dev:Capabilities>" + service.capability + "</dev:Capabilities>" : std::string()) +
+                   "<dev:Version><sch:Major>2</sch:Major><sch:Minor>60</sch:Minor></dev:Version></dev:Service>";
+        return Answer(out + "</dev:GetServicesResponse>");
     };
 }
 
@@ -164,18 +198,45 @@ void COnvifServices::AddMedia()
         return Answer("<tr2:GetProfilesResponse xmlns:tr2=\"" + std::string(onvif::kNsMedia2) +
                       "\"><tr2:Profiles token=\"Profile_Sub\" fixed=\"true\"><tr2:Name>sub</tr2:Name>"
                       "<tr2:Configurations/></tr2:Profiles><tr2:Profiles token=\"Profile_1\" fixed=\"true\">"
-                      "<tr2:Name>main</tr2:Name><tr2:Configurations><tr2:PTZ token=\"PTZConfig_1\"><sch:Name>ptz"
+                      "<tr2:Name>main</tr2:Name><tr2:Configurations><tr2:VideoSource token=\"VideoSourceConfig_1\">"
+                      "<sch:Name>video</sch:Name><sch:SourceToken>VideoSource_1</sch:SourceToken></tr2:VideoSource>"
+                      "<tr2:PTZ token=\"PTZConfig_1\"><sch:Name>ptz"
                       "</sch:Name></tr2:PTZ></tr2:Configurations></tr2:Profiles></tr2:GetProfilesResponse>");
     };
     m_handlers[{"media", "GetProfiles"}] = [](OnvifRequest&, pugi::xml_node, int&) {
-        // The profile without PTZ comes first: the client must pick the next.
+        // Every profile reads the one video source; the profile without PTZ
+        // comes first: the client must pick the next.
+        const std::string video = "<sch:VideoSourceConfiguration token=\"VideoSourceConfig_1\"><sch:Name>video"
+                                  "</sch:Name><sch:UseCount>3</sch:UseCount><sch:SourceToken>VideoSource_1"
+                                  "</sch:SourceToken><sch:Bounds x=\"0\" y=\"0\" width=\"1920\" height=\"1080\"/>"
+                                  "</sch:VideoSourceConfiguration>";
+        const std::string ptz = "<sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
+                                "</sch:PTZConfiguration>";
         return Answer("<med:GetProfilesResponse><med:Profiles token=\"Profile_Sub\" fixed=\"true\"><sch:Name>sub"
-                      "</sch:Name></med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
-                      "</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
-                      "</sch:PTZConfiguration></med:Profiles><med:Profiles token=\"Profile_2\" fixed=\"true\">"
-                      "<sch:Name>second</sch:Name><sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz"
-                      "</sch:Name></sch:PTZConfiguration></med:Profiles></med:GetProfilesResponse>");
+                      "</sch:Name>" + video + "</med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
+                      "</sch:Name>" + video + ptz + "</med:Profiles><med:Profiles token=\"Profile_2\" fixed=\"true\">"
+                      "<sch:Name>second</sch:Name>" + video + ptz + "</med:Profiles></med:GetProfilesResponse>");
     };
+    m_handlers[{"media", "GetVideoSources"}] = [](OnvifRequest&, pugi::xml_node, int&) {
+        return Answer("<med:GetVideoSourcesResponse><med:VideoSources token=\"VideoSource_1\"><sch:Framerate>30"
+                      "</sch:Framerate><sch:Resolution><sch:Width>1920</sch:Width><sch:Height>1080</sch:Height>"
+                      "</sch:Resolution></med:VideoSources></med:GetVideoSourcesResponse>");
+    };
+    // Placeholder addresses on the camera's own host: nothing streams.
+    for (const std::string op : {"GetStreamUri", "GetSnapshotUri"}) {
+        m_handlers[{"media", op}] = [this, op](OnvifRequest& record, pugi::xml_node, int& status) {
+            const std::string& profile = record.values["profile"];
+            if (profile != "Profile_Sub" && profile != "Profile_1" && profile != "Profile_2") {
+                status = 400;
+                return Fault("Sender", "ter:NoProfile", "No such profile");
+            }
+            const std::string uri = op == "GetStreamUri" ? "rtsp://" + Host() + ":554/" + profile
+                                                         : "http://" + Host() + "/snapshot/" + profile + ".jpg";
+            return Answer("<med:" + op + "Response><med:MediaUri><sch:Uri>" + uri + "</sch:Uri><sch:InvalidAfterConnect>"
+                          "false</sch:InvalidAfterConnect><sch:InvalidAfterReboot>false</sch:InvalidAfterReboot>"
+                          "<sch:Timeout>PT0S</sch:Timeout></med:MediaUri></med:" + op + "Response>");
+        };
+    }
 }
 
 void COnvifServices::AddPtz()

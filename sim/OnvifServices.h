@@ -41,12 +41,24 @@ struct Motion {
     bool Moving(int axis) const { return velocity[axis] != 0.0f && (!until || Clock::now() < *until); }
 };
 
+// The focus of the one video source: 0 near to 1 far, moving at speed
+// (a unit a second at 1) since a time, until it meets an end.
+struct FocusMotion {
+    float from = 0.5f;
+    float speed = 0.0f;
+    Motion::Clock::time_point since = Motion::Clock::now();
+
+    float Now() const;
+    void Set(float newSpeed);
+};
+
 struct OnvifCameraState {
     std::map<std::string, std::string> presets{{"Preset_1", "1"}, {"Home", "Home"}, {"Preset_012", "012"}};
     std::map<std::string, Place> presetPlaces;
     int nextPreset = 100;
     Motion motion;
     Place home{0.0f, 0.0f, 0.0f};
+    FocusMotion focus;
 };
 
 // An xs:duration as a move's Timeout carries it: "PT1.5S", "PT2M", "PT1H0M3S".
@@ -69,11 +81,14 @@ private:
     void AddDevice();
     void AddMedia();
     void AddPtz();
+    void AddImaging();  // OnvifImaging.cpp
     // PTZ operations on a profile refuse other profiles.
     void AddOnProfile(const std::string& operation, Handler handler);
 
     const OnvifCameraOptions& m_options;
     std::function<std::string(const char*)> m_serviceUrl;
+    // The camera's host as its service addresses name it: "127.0.0.1".
+    std::string Host() const;
     std::function<onvif::UtcSeconds()> m_now;
     std::map<std::pair<std::string, std::string>, Handler> m_handlers;  // by service and operation
 };

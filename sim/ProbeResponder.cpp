@@ -45,12 +45,25 @@ CProbeResponder::CProbeResponder(boost::asio::io_context& io, const std::string&
     Receive();
 }
 
+bool CProbeResponder::FromThisHost(const boost::asio::ip::address& source)
+{
+    // A probe on loopback may carry any of this host's addresses, or none
+    // (0.0.0.0, as clients that send before their socket has an address
+    // do); an address this host cannot bind is another host's.
+    if (source.is_loopback() || source.is_unspecified()) return true;
+    boost::system::error_code error;
+    udp::socket probe(m_socket.get_executor());
+    probe.open(source.is_v4() ? udp::v4() : udp::v6(), error);
+    if (!error) probe.bind(udp::endpoint(source, 0), error);
+    return !error;
+}
+
 void CProbeResponder::Receive()
 {
     m_socket.async_receive_from(boost::asio::buffer(m_buffer), m_from, [this](boost::system::error_code error,
                                                                               std::size_t length) {
         if (error == boost::asio::error::operation_aborted) return;
-        if (!error && (!m_bLoopbackOnly || m_from.address().is_loopback())) {
+        if (!error && (!m_bLoopbackOnly || FromThisHost(m_from.address()))) {
             m_strReply = Answer(std::string(m_buffer.data(), length), m_strEndpoint, m_strXaddr, m_strScopes);
             if (!m_strReply.empty()) {
                 boost::system::error_code ignored;

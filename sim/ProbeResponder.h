@@ -1,6 +1,7 @@
 // The simulated ONVIF camera's WS-Discovery side: joins 239.255.255.250:3702
 // on one interface and answers each probe for network video transmitters
-// with one ProbeMatch naming the camera's device service.
+// with one ProbeMatch naming the camera's device service. On loopback it
+// answers every probe this host sends, whatever its source address.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -27,6 +28,7 @@ public:
 
 private:
     void Receive();
+    bool FromThisHost(const boost::asio::ip::address& source);
 
     boost::asio::ip::udp::socket m_socket;
     bool m_bLoopbackOnly;

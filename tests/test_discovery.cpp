@@ -8,6 +8,7 @@
 #include <korvane/Korvane.h>
 
 #include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -147,6 +148,33 @@ TEST(Discovery, EveryCameraThatAnswersIsFoundOnceThroughEachInterface)
     korvane_discovery_free(c);
     EXPECT_EQ(finder.Run(300, "192.0.2.1"), 0);
     EXPECT_NE(std::string(finder.Error()), "");
+}
+
+// A client that probes from a socket with no address of its own: on this
+// namespace's loopback its probe carries source 0.0.0.0 (127.0.0.1 is the
+// host's, not the link's), as third-party clients' probes do. The answer
+// goes back to it all the same.
+TEST(Discovery, AProbeWithoutASourceAddressIsAnswered)
+{
+    if (!InNamespace()) GTEST_SKIP() << WhyNoNamespace();
+    using boost::asio::ip::udp;
+    COnvifCamera camera(Discoverable());
+    boost::asio::io_context io;
+    udp::socket client(io, udp::v4());
+    const std::string probe =
+        "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\" "
+        "xmlns:a=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
+        "xmlns:d=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"><s:Header><a:MessageID>urn:uuid:probe-0"
+        "</a:MessageID><a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe</a:Action></s:Header>"
+        "<s:Body><d:Probe/></s:Body></s:Envelope>";
+    client.send_to(boost::asio::buffer(probe), udp::endpoint(boost::asio::ip::make_address("239.255.255.250"), 3702));
+    std::string answer(65536, '\0');
+    udp::endpoint from;
+    client.async_receive_from(boost::asio::buffer(answer), from,
+                              [&](boost::system::error_code error, std::size_t length) { answer.resize(error ? 0 : length); });
+    io.run_for(std::chrono::seconds(3));
+    EXPECT_NE(answer.find("urn:uuid:probe-0"), std::string::npos) << "no answer";
+    EXPECT_NE(answer.find(":" + std::to_string(camera.Port()) + "/onvif/device_service"), std::string::npos);
 }
 
 #ifndef _WIN32

@@ -240,6 +240,15 @@ TEST(KorvaneTool, RelayAndOnvifCameras)
     const auto go = camera.NextOf("GotoPreset", 3s);
     ASSERT_TRUE(go);
     EXPECT_EQ(go->values.at("pan"), "0.5");
+    // Focus goes to the camera's Imaging service; --for then stops it there.
+    EXPECT_TRUE(Runs(Plus(onvif, {"--password", "secret", "focus", "far", "--for", "0.3s"}), 0, {"sent: focus far"}));
+    const auto focus = camera.NextOf("Move", 3s);
+    ASSERT_TRUE(focus);
+    EXPECT_EQ(focus->values.at("focus"), "0.515625");
+    EXPECT_TRUE(camera.NextOf("Stop", 3s));
+    const auto focusStop = camera.NextOf("Stop", 3s);
+    EXPECT_TRUE(focusStop && focusStop->path == "/onvif/imaging_service");
+    EXPECT_FALSE(camera.Focus().second) << "the focus stands";
     EXPECT_TRUE(Runs(Plus(onvif, {"--password", "guess", "up"}), 1, {"wrong --user/--password"}));
     // The connection test asks the camera; its answer decides the exit code.
     EXPECT_TRUE(Runs(Plus(onvif, {"--password", "secret", "test"}), 0,

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 using korvane::sim::COnvifCamera;
 using korvane::sim::OnvifCameraOptions;
@@ -81,10 +82,81 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
         EXPECT_EQ(move.values["tilt"], c.tilt);
         EXPECT_EQ(move.values["zoom"], c.zoom);
     }
-    // Focus, iris and the special presets have no ONVIF request.
-    for (const auto call : {&CKorvane::FocusPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
+    // Iris and the special presets have no ONVIF request.
+    for (const auto call : {&CKorvane::IrisPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
         (cam.get()->*call)();
     EXPECT_FALSE(sim.NextRequest(300ms));
+}
+
+// Whether pred holds within a bounded time; the camera's focus moves with time.
+template <typename Pred>
+bool Within(std::chrono::milliseconds limit, Pred pred)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Focus goes to the Imaging service of the profile's video source, found by
+// GetCapabilities, GetServices or in the newer media service's profiles; a
+// stop ends it. A camera without Imaging says so once open and gets nothing.
+TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
+{
+    struct Case {
+        const char* what;
+        OnvifCameraOptions options;
+    };
+    OnvifCameraOptions services, newer, none;
+    services.answerGetCapabilities = false;
+    newer.media1 = false;
+    none.imaging = false;
+    const Case cases[] = {{"GetCapabilities", {}}, {"GetServices", services}, {"newer media", newer}, {"no Imaging", none}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        COnvifCamera sim(c.options);
+        auto cam = OnvifCamera("127.0.0.1", sim.Port());
+        EXPECT_TRUE(cam->Can(OP_FOCUS)) << "before Open the link may focus";
+        EXPECT_FALSE(cam->Can(OP_IRIS));
+        ASSERT_EQ(cam->Open(), 1);
+        while (sim.NextRequest(100ms)) {
+        }
+        char why[256] = "";
+        EXPECT_EQ(cam->WhyCannot(OP_FOCUS, why, sizeof why), c.options.imaging ? 0 : 1);
+        cam->SetHorizonSpeed(32);
+        if (!c.options.imaging) {
+            EXPECT_NE(std::string(why).find("no Imaging service"), std::string::npos) << why;
+            EXPECT_EQ(cam->FocusPlus(), 1);
+            EXPECT_EQ(cam->FocusMinus(), 1);
+            EXPECT_FALSE(sim.NextRequest(300ms)) << "nothing is sent";
+            cam->CameraStop();
+            EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
+            EXPECT_FALSE(sim.NextRequest(300ms));
+            continue;
+        }
+        // Far, then near: the lens moves each way and a stop holds it.
+        for (const auto& [call, speed, far] : {std::tuple{&CKorvane::FocusPlus, "0.515625", true},
+                                               std::tuple{&CKorvane::FocusMinus, "-0.515625", false}}) {
+            const float from = sim.Focus().first;
+            EXPECT_EQ((cam.get()->*call)(), 1);
+            OnvifRequest move = Next(sim, "Move");
+            EXPECT_EQ(move.path, "/onvif/imaging_service");
+            EXPECT_EQ(move.values["source"], "VideoSource_1");
+            EXPECT_EQ(move.values["focus"], speed);
+            EXPECT_TRUE(Within(3s, [&] { return far ? sim.Focus().first > from : sim.Focus().first < from; }));
+            EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
+            cam->CameraStop();
+            EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
+            EXPECT_EQ(Next(sim, "Stop").path, "/onvif/imaging_service");
+            EXPECT_FALSE(sim.Focus().second) << "the focus stands";
+        }
+        // No focus move since the last stop: the stop is the PTZ one alone.
+        cam->CameraStop();
+        EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
+        EXPECT_FALSE(sim.NextRequest(300ms));
+    }
 }
 
 // A stop stops every axis, whatever moved last and whoever moved it: a

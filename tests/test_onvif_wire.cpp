@@ -257,3 +257,59 @@ TEST(OnvifWire, ProbeMatchesAreReadByTheirProbe)
     EXPECT_EQ(secure.name, "x");
     EXPECT_FALSE(secure.ptz);
 }
+
+// What generic ONVIF clients ask when they connect, against the simulated
+// camera over HTTP: each answer parses and carries the field clients read.
+TEST(OnvifWire, TheSimulatedCameraAnswersWhatGenericClientsAsk)
+{
+    korvane::sim::COnvifCamera camera;
+    COnvifConnection connection;
+    const auto any = [](const char* name) { return std::string("/*[local-name()='") + name + "']"; };
+    struct Case {
+        const char* service;
+        const char* ns;
+        const char* body;
+        std::string xpath;     // from the answer's first element
+        std::string expected;  // what the first match's text starts with
+    };
+    const Case cases[] = {
+        {"device_service", kNsDevice,
+         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
+         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsPtz + "']" + any("Capabilities") + "/*/@MoveStatus",
+         "true"},
+        {"device_service", kNsDevice,
+         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
+         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsImaging + "']" + any("XAddr"),
+         camera.Origin() + "/onvif/imaging_service"},
+        {"device_service", kNsDevice, "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>",
+         "." + any("Capabilities") + any("Imaging") + any("XAddr"), camera.Origin() + "/onvif/imaging_service"},
+        {"media_service", kNsMedia, "<trt:GetVideoSources/>", "." + any("VideoSources") + "/@token", "VideoSource_1"},
+        {"media_service", kNsMedia, "<trt:GetProfiles/>",
+         "." + any("Profiles") + "[@token='Profile_1']" + any("VideoSourceConfiguration") + any("SourceToken"),
+         "VideoSource_1"},
+        {"media_service", kNsMedia,
+         "<trt:GetStreamUri><trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP"
+         "</tt:Protocol></tt:Transport></trt:StreamSetup><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetStreamUri>",
+         "." + any("MediaUri") + any("Uri"), "rtsp://127.0.0.1:554/"},
+        {"media_service", kNsMedia, "<trt:GetSnapshotUri><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetSnapshotUri>",
+         "." + any("MediaUri") + any("Uri"), "http://127.0.0.1/"},
+        {"imaging_service", kNsImaging,
+         "<timg:GetImagingSettings><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetImagingSettings>",
+         "." + any("ImagingSettings") + any("Focus") + any("AutoFocusMode"), "MANUAL"},
+        {"imaging_service", kNsImaging,
+         "<timg:GetMoveOptions><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetMoveOptions>",
+         "." + any("MoveOptions") + any("Continuous") + any("Speed") + any("Max"), "1"},
+        {"imaging_service", kNsImaging,
+         "<timg:GetStatus><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetStatus>",
+         "." + any("Status") + any("FocusStatus20") + any("MoveStatus"), "IDLE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        const SoapReply reply = connection.Call(camera.Origin() + "/onvif/" + c.service, std::string(c.ns) + "/x",
+                                                c.body, "admin", "secret");
+        ASSERT_TRUE(reply.ok) << reply.error;
+        const pugi::xpath_node found = reply.body.select_node(c.xpath.c_str());
+        const std::string text = found.attribute() ? found.attribute().value() : found.node().child_value();
+        EXPECT_EQ(text.substr(0, c.expected.size()), c.expected) << c.xpath;
+    }
+}

@@ -406,7 +406,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
         // What the camera's link cannot send (a motion, a switch), or a preset beyond its range:
         // refused, nothing sent.
-        {"POST", "/api/cameras/room/focus", "{\"direction\": \"far\"}", 422, "cannot focus"},
+        {"POST", "/api/cameras/room/iris", "{\"direction\": \"open\"}", 422, "cannot iris"},
         {"POST", "/api/cameras/room/track", "{\"on\": true}", 422, "cannot track"},
         {"POST", "/api/cameras/room/preset", "{\"action\": \"go\", \"number\": 257}", 422, "presets 1 to 256"},
         {"POST", "/api/cameras/room/preset", "{\"action\": \"set\", \"number\": 0}", 422, "presets 1 to 256"},
@@ -477,7 +477,7 @@ TEST_F(PanelApi, HostileTextIsAnsweredAndNeverEndsThePanel)
     const std::pair<std::string, const char*> messages[] = {
         {R"({"op": "hold", "camera": "podium", "motion": "sideways"})", "unknown motion 'sideways'"},
         {R"({"op": "hold", "camera": "broken", "motion": "up"})", "not open"},
-        {R"({"op": "hold", "camera": "room", "motion": "focus-far"})", "cannot focus"},
+        {R"({"op": "hold", "camera": "room", "motion": "iris-open"})", "cannot iris"},
         {"{\"op\": \"hold\", \"camera\": \"\xff\", \"motion\": \"up\"}", "not JSON"},
         {"{\"op\": \"\xe9\"}", "not JSON"},
         {"[1, 2]", "a JSON object"},

@@ -94,6 +94,12 @@ def test_onvif_camera_over_http(sim):
         cam.set_move_timeout(1500)
         cam.zoom_plus()
         peer.wait_for(r"ContinuousMove .*zoom 0\.484375 timeout PT1\.5S")
+        # Focus through the camera's Imaging service, and the stop ends it.
+        assert cam.can("focus") and not cam.can("iris")
+        cam.focus_plus()
+        peer.wait_for(r"Move source VideoSource_1 focus 0\.484375")
+        cam.stop()
+        peer.wait_for(r"Stop source VideoSource_1")
         cam.set_preset(2)
         peer.wait_for("SetPreset")
         cam.goto_preset(2)

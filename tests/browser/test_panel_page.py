@@ -399,15 +399,15 @@ def test_the_page_fits_a_phone(room, browser):
 
 def test_a_card_offers_only_what_its_link_can_send(room, browser):
     open_panel(browser, room["url"])
-    # The ONVIF camera takes no focus, iris or switches: those are disabled and say why.
-    for selector in ('button[data-motion="focus-far"]', 'button[data-motion="iris-open"]',
+    # The ONVIF camera takes no iris or switches: those are disabled and say why.
+    for selector in ('button[data-motion="iris-open"]',
                      'button[data-switch="track"][data-on="true"]', 'button[data-switch="autowrite"][data-on="false"]'):
         control = button(browser, "room", selector)
         assert not control.is_enabled(), selector
         assert control.get_attribute("title").startswith("not on this link: "), selector
     assert button(browser, "room", '.switch[data-op="track"]').get_attribute("title").startswith("not on this link")
     cannot = button(browser, "room", ".cannot").text
-    assert cannot.startswith("This link cannot send:") and "focus" in cannot and "track" in cannot, cannot
+    assert cannot.startswith("This link cannot send:") and "iris" in cannot and "track" in cannot, cannot
     assert button(browser, "room", 'button[data-motion="zoom-in"]').is_enabled()
     # The serial camera sends all of them, and says that it never answers.
     assert button(browser, "podium", 'button[data-motion="focus-far"]').is_enabled()
