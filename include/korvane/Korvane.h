@@ -220,6 +220,9 @@ public:
     int MoveTopRight();
     int MoveButtomLeft();
     int MoveButtomRight();
+    // Ends every motion: Pelco its stop frame, ONVIF pan-tilt and zoom (and an
+    // Imaging focus move), VISCA every motion since the last stop (with none
+    // known, pan-tilt and zoom). It goes before moves still waiting.
     int CameraStop();
     int ZoomPlus();
     int ZoomMinus();

@@ -89,9 +89,12 @@ const std::map<std::string, const char*>& CommandHelp()
         {"move", "korvane [link] up|down|left|right|up-left|up-right|down-left|down-right [--for DURATION]\n"
                  "Starts the move at --speed (or --pan-speed/--tilt-speed). With --for the camera\n"
                  "stops after DURATION (2s, 500ms, 1m); without it, it moves until 'stop'.\n"},
-        {"stop", "korvane [link] stop\nStops whatever the camera is doing (move, zoom, focus, iris).\n"},
+        {"stop", "korvane [link] stop\n"
+                 "Stops whatever the camera is doing (move, zoom, focus, iris). VISCA without a\n"
+                 "known move (a new process) sends the pan-tilt and the zoom stop.\n"},
         {"zoom", "korvane [link] zoom in|out [--for DURATION]\nZooms until stopped; ONVIF zooms at the pan speed.\n"},
-        {"focus", "korvane [link] focus far|near [--for DURATION]\nNot for ONVIF cameras.\n"},
+        {"focus", "korvane [link] focus far|near [--for DURATION]\n"
+                  "ONVIF: through the camera's Imaging service, where it has one.\n"},
         {"iris", "korvane [link] iris open|close [--for DURATION]\n"
                  "Not for ONVIF cameras; with VISCA one step, with nothing to stop.\n"},
         {"preset", "korvane [link] preset go|set|clear N\n"
