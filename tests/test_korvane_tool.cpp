@@ -388,7 +388,7 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "move_timeout": "2s"}]})",
          {"camera 'room'", "field 'move_timeout' must be milliseconds, a whole number from 0"}},
         {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
-         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4 or tracking, not 'webcam'"}},
+         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4, visca-ip or tracking, not 'webcam'"}},
         {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",
          {"camera #2", "field 'name' 'podium' is taken by camera #1"}},
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "pasword": ")" + password + R"("}]})",
