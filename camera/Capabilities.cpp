@@ -74,6 +74,17 @@ const Transport kTransports[] = {
          return std::string();
      },
      CPTZService::kFirstPreset, CPTZService::kLastPreset},
+    // VISCA over IP: a serial VISCA camera's frames at address 1, answered;
+    // the position inquiries and the home command besides, and an inquiry
+    // as the connection test.
+    {[](const LinkKind& link) { return link.mode == MODE_NETWORK && link.deviceType == DEVICE_VISCA_IP; },
+     [](const LinkKind&) { return std::string("VISCA-over-IP camera"); },
+     [](const LinkKind&, std::int32_t op, const std::string& verb) {
+         if (op == OP_TRACK || IsSwitch(op))
+             return verb + " is a switch of the tracking system's cameras; a VISCA-over-IP camera has none";
+         return std::string();
+     },
+     0, 255},
     // The relay service: every other network device type, Pelco frames only.
     {[](const LinkKind& link) { return link.mode == MODE_NETWORK; },
      [](const LinkKind& link) {

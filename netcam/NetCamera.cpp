@@ -2,10 +2,14 @@
 
 #include "netcam/OnvifBackend.h"
 #include "netcam/RelayCamera.h"
+#include "netcam/ViscaIpCamera.h"
 
 namespace korvane {
 
-CNetCamera::CNetCamera() : m_pRelay(std::make_shared<CRelayCamera>()), m_pOnvif(std::make_shared<COnvifBackend>())
+CNetCamera::CNetCamera()
+    : m_pRelay(std::make_shared<CRelayCamera>()),
+      m_pOnvif(std::make_shared<COnvifBackend>()),
+      m_pViscaIp(std::make_shared<CViscaIpCamera>())
 {
     Use(m_pRelay);  // device type 1 until told otherwise
 }
@@ -21,9 +25,12 @@ void CNetCamera::Use(const std::shared_ptr<CCameraBackend>& device)
 
 void CNetCamera::SetDeviceType(DEVICETYPE type)
 {
-    if (type == DEVICE_ONVIF) {
+    if (type == DEVICE_ONVIF || type == DEVICE_VISCA_IP) {
         m_pRelay->Release();  // a relayed pair made before has no use any more
-        Use(m_pOnvif);
+        if (type == DEVICE_ONVIF)
+            Use(m_pOnvif);
+        else
+            Use(m_pViscaIp);
         return;
     }
     m_pRelay->SetDeviceType(type);
@@ -37,12 +44,14 @@ void CNetCamera::SetHorizonSpeed(std::int32_t speed)
 {
     m_pRelay->SetHorizonSpeed(speed);
     m_pOnvif->SetHorizonSpeed(speed);
+    m_pViscaIp->SetHorizonSpeed(speed);
 }
 
 void CNetCamera::SetVertcalSpeed(std::int32_t speed)
 {
     m_pRelay->SetVertcalSpeed(speed);
     m_pOnvif->SetVertcalSpeed(speed);
+    m_pViscaIp->SetVertcalSpeed(speed);
 }
 
 void CNetCamera::SetRecvNotify(RecvNotify notify, void* context) { m_pRelay->SetRecvNotify(notify, context); }

@@ -1,6 +1,6 @@
 // A network camera: the device back-end chosen by the device type, a device
-// reached through the relay service (CRelayCamera) or an ONVIF camera driven
-// in process (COnvifBackend). Copies of a CKorvane share this object, so a
+// reached through the relay service (CRelayCamera), an ONVIF camera driven
+// in process (COnvifBackend) or a VISCA-over-IP camera (CViscaIpCamera). Copies of a CKorvane share this object, so a
 // change of device type swaps the back-end in here. Settings given before
 // the swap (speeds, address, notify function, ONVIF choices) carry over.
 #pragma once
@@ -14,6 +14,7 @@ namespace korvane {
 
 class COnvifBackend;
 class CRelayCamera;
+class CViscaIpCamera;
 
 class CNetCamera : public CCameraBackend {
 public:
@@ -75,7 +76,8 @@ private:
     // Each made once and kept, so that switching back finds its set-up.
     std::shared_ptr<CRelayCamera> m_pRelay;
     std::shared_ptr<COnvifBackend> m_pOnvif;
-    std::shared_ptr<CCameraBackend> m_pDevice;  // one of the two
+    std::shared_ptr<CViscaIpCamera> m_pViscaIp;
+    std::shared_ptr<CCameraBackend> m_pDevice;  // one of the three
 };
 
 }  // namespace korvane

@@ -99,12 +99,15 @@ void CViscaIpLink::CloseSocket()
     m_bOpen = false;
 }
 
+void CViscaIpLink::CancelMotion()
+{
+    ++m_nStops;
+    WakeWaiter();
+}
+
 ViscaIpResult CViscaIpLink::Send(const Frame& payload, ViscaIpKind kind)
 {
-    if (kind == ViscaIpKind::Stop) {
-        ++m_nStops;
-        WakeWaiter();
-    }
+    if (kind == ViscaIpKind::Stop) CancelMotion();
     return Call(viscaip::kCommand, payload, kind, nullptr);
 }
 

@@ -56,6 +56,9 @@ public:
     // completion until the call limit (a command the camera took but has not
     // finished by then is ok, and says so).
     ViscaIpResult Send(const Frame& payload, ViscaIpKind kind = ViscaIpKind::Ordered);
+    // A stop is on its way: the motion waiting for its answer gives way now,
+    // before the stop's sender waits for its own turn.
+    void CancelMotion();
     // A VISCA inquiry (8x 09 ... FF); answer gets the bytes between 5z and FF.
     ViscaIpResult Inquire(const Frame& payload, Frame& answer);
     ViscaIpResult QueryPanTilt(PanTiltPosition& position);

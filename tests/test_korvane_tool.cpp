@@ -399,7 +399,7 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "move_timeout": "2s"}]})",
          {"camera 'room'", "field 'move_timeout' must be milliseconds, a whole number from 0"}},
         {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
-         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4 or tracking, not 'webcam'"}},
+         {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4, visca-ip or tracking, not 'webcam'"}},
         {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",
          {"camera #2", "field 'name' 'podium' is taken by camera #1"}},
         {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "pasword": ")" + password + R"("}]})",
@@ -534,4 +534,37 @@ TEST(KorvaneToolCommandLine, MistakesAreExitTwoBeforeAnythingIsSent)
                           camera),
                      0, {"sent: "}));
     EXPECT_TRUE(secure.NextOf("ContinuousMove", 3s));
+}
+
+// A VISCA-over-IP camera, the simulated one run as a process: a move for a
+// while sends the drive and then its stop, from the command line and from the
+// camera file alike; status prints where the camera says it is.
+TEST(KorvaneToolViscaIp, DrivesTheSimulatedCameraAndReadsItsPosition)
+{
+    CToolProcess sim({"sim", "visca-ip", "--port", "0"});
+    ASSERT_TRUE(sim.WaitForOutput("camera on 127.0.0.1:", 5s)) << sim.Output();
+    ASSERT_TRUE(sim.WaitForOutput("\n", 5s));
+    const std::string port = std::to_string(std::stoi(sim.Output().substr(sim.Output().rfind(':') + 1)));
+    const CCameraFile file(R"({"cameras": [{"name": "hall", "mode": "visca-ip", "host": "127.0.0.1", "port": )" +
+                           port + R"(, "address": 1, "pan_speed": 63}]})");
+    const std::vector<std::string> direct = {"--network", "127.0.0.1", "--device-type", "visca-ip", "--port", port};
+    const std::vector<std::string> named = {"--cameras", file.Path(), "--camera", "hall"};
+    struct Case { std::vector<std::string> args; const char* says; std::vector<const char*> camera; };
+    const Case cases[] = {
+        {Plus(direct, {"left", "--for", "0.2s"}), "sent: left (visca-ip camera 127.0.0.1:" ,
+         {"#1 seq 0 control: RESET", "#2 seq 1 command: visca addr 1: drive left pan speed 13", "#3 seq 2 command: visca addr 1: pan-tilt stop"}},
+        {Plus(named, {"right", "--for", "0.2s"}), "sent: stop",
+         {"#4 seq 0 control: RESET", "#5 seq 1 command: visca addr 1: drive right pan speed 24", "#6 seq 2 command: visca addr 1: pan-tilt stop"}},
+        {Plus(direct, {"status"}), "pan 0.0003  tilt 0.0000", {"#8 seq 1 inquiry: pan-tilt position -> pan 11 tilt 0"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(Runs(c.args, 0, {c.says}));
+        for (const char* line : c.camera) EXPECT_TRUE(sim.WaitForOutput(line, 5s)) << line << "\n" << sim.Output();
+    }
+    const Said refused[] = {{Plus(direct, {"--protocol", "pelco-d", "up"}), "speaks visca, not pelco-d"},
+                            {Plus(direct, {"--address", "2", "up"}), "answers to address 1, not 2"},
+                            {Plus(direct, {"track", "on"}), "has none"}};
+    for (const Said& c : refused) EXPECT_TRUE(Runs(c.args, 2, {c.says}));
+    EXPECT_TRUE(Runs({"--network", "127.0.0.1", "--device-type", "visca-ip", "--port", "1", "up"}, 1,
+                     {"VISCA-over-IP camera at 127.0.0.1:1 did not open (RESET not answered"}));
 }

@@ -5,6 +5,8 @@
 #include "frames/ViscaIpDatagram.h"
 #include "netcam/ViscaIpLink.h"
 
+#include <korvane/Korvane.h>
+
 #ifdef KORVANE_TOOL_PATH
 #include "ToolProcess.h"
 #else
@@ -16,6 +18,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include <functional>
 #include <future>
 #include <sstream>
 
@@ -114,6 +117,7 @@ const Bytes kReset = B({0x02, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0x01});
 const Bytes kLeft = B({0x81, 0x01, 0x06, 0x01, 0x0D, 0x01, 0x01, 0x03, 0xFF});
 const Bytes kUp = B({0x81, 0x01, 0x06, 0x01, 0x01, 0x0B, 0x03, 0x01, 0xFF});
 const Bytes kStop = B({0x81, 0x01, 0x06, 0x01, 0x01, 0x01, 0x03, 0x03, 0xFF});
+const Bytes kDriveStop = B({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF});  // as the encoder stops
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
@@ -361,6 +365,138 @@ TEST(ViscaIpLink, AStopEndsTheResendingOfAMotion)
         if (camera.Datagram(n) == Cat(B({1, 0, 0, 9, 0, 0, 0, 2}), kStop)) stopAt = n;
     ASSERT_GT(stopAt, 0) << "no stop within the move's five sends";
     EXPECT_EQ(camera.Datagram(stopAt + 1), Cat(B({1, 0x10, 0, 5, 0, 0, 0, 3}), ViscaPanTiltPositionInquiry(1)));
+}
+
+// The camera as a host drives it: network mode, device type VISCA over IP.
+struct CHostCamera {
+    explicit CHostCamera(std::uint16_t port) : camera(MODE_NETWORK)
+    {
+        camera.SetDeviceType(DEVICE_VISCA_IP);
+        camera.SetSocketParam(PROTOCOL_VISCA, "127.0.0.1", port, 0, "", "", "");
+    }
+    std::string LastError() const
+    {
+        char text[512] = {};
+        camera.LastError(text, sizeof text);
+        return text;
+    }
+    CKorvane camera;
+};
+
+Bytes Command(std::uint32_t sequence, const Bytes& payload)
+{
+    return Cat(B({1, 0, 0, static_cast<int>(payload.size()), 0, 0, static_cast<int>(sequence >> 8),
+                  static_cast<int>(sequence & 0xFF)}),
+               payload);
+}
+
+TEST(ViscaIpCamera, OpenResetsThenEachCallSendsItsFramesInSequence)
+{
+    using Call = int (CKorvane::*)();
+    const Bytes zoomTele = B({0x81, 0x01, 0x04, 0x07, 0x02, 0xFF}), zoomStop = B({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF});
+    // Each call and the payloads it puts on the wire: the stop stops what
+    // moved since the last one (pan-tilt and zoom when nothing did).
+    const std::pair<Call, std::vector<Bytes>> steps[] = {
+        {&CKorvane::MoveLeft, {kLeft}},
+        {&CKorvane::CameraStop, {kDriveStop}},
+        {&CKorvane::MoveUp, {kUp}},
+        {&CKorvane::ZoomPlus, {zoomTele}},
+        {&CKorvane::CameraStop, {zoomStop, kDriveStop}},
+        {&CKorvane::CameraStop, {kDriveStop, zoomStop}},
+        {&CKorvane::FocusPlus, {B({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}), B({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF})}},
+    };
+    CSimCamera sim;
+    CHostCamera host(sim.Port());
+    EXPECT_EQ(host.camera.MoveLeft(), 0) << "nothing goes out before Open";
+    ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
+    EXPECT_EQ(sim.Datagram(1), kReset);
+    std::uint32_t sequence = 1;
+    for (const auto& [call, payloads] : steps) {
+        EXPECT_EQ((host.camera.*call)(), 1) << host.LastError();
+        for (const Bytes& payload : payloads) {
+            EXPECT_EQ(sim.Datagram(static_cast<int>(sequence) + 1), Command(sequence, payload)) << sequence;
+            ++sequence;
+        }
+    }
+    // Speeds on the camera's range: 63 is pan 0x18 and tilt 0x14, not 0x3F.
+    host.camera.SetHorizonSpeed(63);
+    host.camera.SetVertcalSpeed(63);
+    EXPECT_EQ(host.camera.MoveTopRight(), 1) << host.LastError();
+    EXPECT_EQ(sim.Datagram(static_cast<int>(sequence) + 1),
+              Command(sequence, B({0x81, 0x01, 0x06, 0x01, 0x18, 0x14, 0x02, 0x01, 0xFF})));
+}
+
+TEST(ViscaIpCamera, FailuresCarryTheirReasonWithinTheBound)
+{
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket silent(io, {boost::asio::ip::address_v4::loopback(), 0});
+    CSimCamera ignoring({"--ignore-moves"});
+    CSimCamera sim;
+    struct Case { std::uint16_t port; const char* what; std::function<int(CKorvane&)> call; const char* reason; };
+    const Case cases[] = {
+        {silent.local_endpoint().port(), "open", [](CKorvane& c) { return c.Open(); }, "RESET not answered: no answer"},
+        {sim.Port(), "recall of a memory never set", [](CKorvane& c) { return c.PreSet(9, 0); }, "command not executable"},
+        {ignoring.Port(), "drive", [](CKorvane& c) { return c.MoveRight(); }, "no answer"},
+        {sim.Port(), "track", [](CKorvane& c) { return c.OpenTrack(); }, "has none"},
+        {sim.Port(), "set home", [](CKorvane& c) { return c.SetHome(); }, "home position is fixed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CHostCamera host(c.port);
+        if (std::string(c.what) != "open") ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
+        const auto start = Clock::now();
+        EXPECT_EQ(c.call(host.camera), 0);
+        EXPECT_LT(Seconds(start), 5.0);
+        EXPECT_NE(host.LastError().find(c.reason), std::string::npos) << host.LastError();
+        EXPECT_EQ(host.camera.CameraStop(), std::string(c.what) == "open" ? 0 : 1) << host.LastError();
+    }
+}
+
+// A stop from another thread does not wait behind a drive the camera leaves
+// unanswered: the drive gives way, the stop goes out and is answered.
+TEST(ViscaIpCamera, AStopOvertakesADriveWaitingForItsAnswer)
+{
+    CSimCamera sim({"--ignore-moves"});
+    CHostCamera host(sim.Port());
+    ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
+    auto drive = std::async(std::launch::async, [&] { return host.camera.MoveLeft(); });
+    ASSERT_EQ(sim.Datagram(2), Command(1, kLeft));
+    const auto start = Clock::now();
+    EXPECT_EQ(host.camera.CameraStop(), 1) << host.LastError();
+    EXPECT_LT(Seconds(start), 0.5) << "the stop waited for the drive's resends";
+    ASSERT_EQ(drive.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(drive.get(), 1);
+}
+
+// A camera's line from its answer on: "pan -13 tilt 0   (...)".
+std::string Answer(const std::string& line) { return line.substr(std::min(line.rfind(" -> "), line.size())); }
+
+TEST(ViscaIpCamera, PositionIsTheCamerasAnswerNormalised)
+{
+    CSimCamera sim;
+    CHostCamera host(sim.Port());
+    ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
+    const std::function<int(CKorvane&)> moves[] = {[](CKorvane& c) { return c.MoveLeft(); },
+                                                   [](CKorvane& c) { return c.MoveButtomRight() + c.MoveDown(); },
+                                                   [](CKorvane& c) { return c.ZoomPlus() + c.ZoomPlus(); },
+                                                   [](CKorvane& c) { return c.GotoHome(); }};
+    int line = 1;
+    for (const auto& move : moves) {
+        line += move(host.camera);
+        float pan = 9, tilt = 9, zoom = 9;
+        int moving = 9;
+        ASSERT_EQ(host.camera.GetPosition(pan, tilt, zoom, moving), 1) << host.LastError();
+        line += 2;
+        // What the camera said it answered: "... pan P tilt T ..." then "... zoom Z ...".
+        const std::string where = Answer(sim.Line(line - 1)), zoomLine = Answer(sim.Line(line));
+        const int p = std::stoi(where.substr(where.find("pan ") + 4)), t = std::stoi(where.substr(where.find("tilt ") + 5));
+        const int z = std::stoi(zoomLine.substr(zoomLine.find("zoom ") + 5));
+        EXPECT_FLOAT_EQ(pan, static_cast<float>(p / 32768.0)) << where;
+        EXPECT_FLOAT_EQ(tilt, static_cast<float>(t / 32768.0)) << where;
+        EXPECT_FLOAT_EQ(zoom, static_cast<float>(z / 16384.0)) << zoomLine;
+        EXPECT_EQ(moving, 0);
+    }
+    EXPECT_NE(sim.Line(3).find("-> pan -13 tilt 0"), std::string::npos) << "the position moved: " << sim.Line(3);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ namespace Korvane
 {
     public enum Mode { Serial = 1, Network = 2, TrackSystem = 3 }
     public enum Protocol { PelcoD = 1, PelcoP = 2, Visca = 3 }
-    public enum DeviceType { Relay1 = 1, Relay2 = 2, Onvif = 3, Relay4 = 4 }
+    public enum DeviceType { Relay1 = 1, Relay2 = 2, Onvif = 3, Relay4 = 4, ViscaIp = 16 }  // ViscaIp: UDP, port 0 is 52381
     public enum PresetOp : byte { Go = 0, Set = 1, Clear = 2 }
     public enum Message : uint
     {

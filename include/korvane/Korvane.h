@@ -94,6 +94,9 @@ enum DEVICETYPE : std::int32_t {
     DEVICE_TYPE_2 = 2,  // relayed device, kind 2
     DEVICE_ONVIF = 3,   // ONVIF camera, driven in process
     DEVICE_TYPE_4 = 4,  // relayed device, kind 4, with target events
+    // VISCA over IP (UDP, port 52381 when SetSocketParam's port is 0), driven
+    // in process. 16: the relay is handed 0 to 5 as device kinds of its own.
+    DEVICE_VISCA_IP = 16,
 };
 
 // Tracking-system mode only (SetSystemType). Only type 1 sends the tracking

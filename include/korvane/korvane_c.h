@@ -97,7 +97,10 @@ enum {
     KORVANE_DEVICE_RELAY_1 = 1, /* relayed device, kind 1 (the default) */
     KORVANE_DEVICE_RELAY_2 = 2, /* relayed device, kind 2 */
     KORVANE_DEVICE_ONVIF = 3,   /* ONVIF camera, driven in process */
-    KORVANE_DEVICE_RELAY_4 = 4  /* relayed device, kind 4, with target events */
+    KORVANE_DEVICE_RELAY_4 = 4, /* relayed device, kind 4, with target events */
+    /* VISCA over IP, driven in process (16: the relay takes 0 to 5 as kinds
+     * of its own); korvane_set_socket_param's port 0 is 52381. */
+    KORVANE_DEVICE_VISCA_IP = 16
 };
 
 /* Tracking mode (korvane_set_system_type): only type 1 sends the tracking

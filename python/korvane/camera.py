@@ -31,11 +31,12 @@ class Protocol(IntEnum):
 
 
 class DeviceType(IntEnum):
-    """A network camera's kind (by name: "onvif", "relay1", "relay2", "relay4")."""
+    """A network camera's kind (by name: "onvif", "relay1", "relay2", "relay4", "visca-ip")."""
     RELAY_1 = 1
     RELAY_2 = 2
     ONVIF = 3
     RELAY_4 = 4  # relayed, with target events
+    VISCA_IP = 16  # VISCA over IP (UDP), driven in process
 
 
 class TrackSystemType(IntEnum):
@@ -210,7 +211,8 @@ def _check_enum(name: str, value: object, kind: Type[_E], aliases: Dict[str, int
 
 
 _PROTOCOL_NAMES = {"pelco-d": 1, "pelco-p": 2, "visca": 3}
-_DEVICE_NAMES = {"relay1": 1, "relay-1": 1, "relay2": 2, "relay-2": 2, "onvif": 3, "relay4": 4, "relay-4": 4}
+_DEVICE_NAMES = {"relay1": 1, "relay-1": 1, "relay2": 2, "relay-2": 2, "onvif": 3, "relay4": 4, "relay-4": 4,
+                 "visca-ip": 16}
 
 
 def _protocol(value: object) -> Protocol:
@@ -480,6 +482,20 @@ class Camera:
         return cam
 
     @classmethod
+    def visca_ip(cls, host: str, port: int = 52381, speed: Optional[int] = None) -> "Camera":
+        """A VISCA-over-IP camera (UDP), opened: RESET sent and answered. Each
+        command waits for the camera's answer; an error reply or silence
+        makes it fail with the reason (last_error)."""
+        cam = cls(Mode.NETWORK)
+        with cam._closed_on_error():
+            if speed is not None:
+                cam.set_speed(speed)
+            cam.set_device_type(DeviceType.VISCA_IP)
+            cam.set_socket_param(Protocol.VISCA, host, port)
+            cam._open_or_raise(f"VISCA-over-IP camera {host}:{port}")
+        return cam
+
+    @classmethod
     def relay(cls, host: str, port: int, device_type: DeviceTypeLike = DeviceType.RELAY_1, address: int = 1,
               protocol: ProtocolLike = Protocol.PELCO_D, user: str = "", password: str = "", value4: int = 0,
               text7: str = "", speed: Optional[int] = None,
@@ -490,6 +506,8 @@ class Camera:
         device_type = _device_type(device_type)
         if device_type is DeviceType.ONVIF:
             raise ValueError("device_type must be a relayed type; use Camera.onvif for an ONVIF camera")
+        if device_type is DeviceType.VISCA_IP:
+            raise ValueError("device_type must be a relayed type; use Camera.visca_ip for a VISCA-over-IP camera")
         cam = cls(Mode.NETWORK, report_queue)
         with cam._closed_on_error():
             cam.set_device_address(address)

@@ -112,6 +112,22 @@ def test_onvif_camera_over_http(sim):
         korvane.Camera(korvane.Mode.SERIAL).position
 
 
+def test_visca_ip_camera(sim):
+    peer = sim("visca-ip", "--port", "0")
+    port = int(peer.wait_for(r"camera on 127\.0\.0\.1:(\d+)").group(1))
+    with Camera.visca_ip("127.0.0.1", port, speed=63) as cam:
+        peer.wait_for(r"#1 seq 0 control: RESET -> reset reply")
+        cam.move_left()
+        peer.wait_for(r"#2 seq 1 command: visca addr 1: drive left pan speed 24 .*-> ack, completion")
+        cam.stop()
+        peer.wait_for(r"#3 seq 2 command: visca addr 1: pan-tilt stop -> ack, completion")
+        position = cam.position
+        pan = int(peer.wait_for(r"pan-tilt position -> pan (-?\d+)").group(1))
+        assert pan == -24 and position.pan == pan / 32768 and not position.moving
+    with pytest.raises(korvane.KorvaneError, match="RESET not answered"):
+        Camera.visca_ip("127.0.0.1", 1)
+
+
 def test_onvif_camera_over_https_with_a_pinned_certificate(sim):
     peer = sim("onvif", "--port", "0", "--tls")
     port = int(peer.wait_for(r"https://127\.0\.0\.1:(\d+)/onvif/device_service").group(1))

@@ -221,6 +221,10 @@ CCameraLink::CCameraLink(const CameraOptions& options, COutput& output, ReportMo
                                 ? ", or its certificate is not trusted (--tls-fingerprint pins a camera's own)"
                                 : "") +
                            " (KORVANE_DEBUG=1 shows each request)");
+        if (options.deviceType == DEVICE_VISCA_IP)
+            throw RunError("the VISCA-over-IP camera at " + options.target + ":" +
+                           std::to_string(options.port.value_or(52381)) + " did not open" +
+                           (why.empty() ? "" : " (" + why + ")"));
         throw RunError("the relay service on 127.0.0.1:20715 did not accept the camera: " +
                        (why.empty() ? "not running, or it refused" : why));
     case MODE_TRACKSYSTEM:

@@ -34,6 +34,7 @@ const std::map<std::string, ModeFields>& Modes()
         {"relay1", {MODE_NETWORK, DEVICE_TYPE_1, relay}},
         {"relay2", {MODE_NETWORK, DEVICE_TYPE_2, relay}},
         {"relay4", {MODE_NETWORK, DEVICE_TYPE_4, relay}},
+        {"visca-ip", {MODE_NETWORK, DEVICE_VISCA_IP, {"host", "port", "address"}}},
         {"tracking", {MODE_TRACKSYSTEM, DEVICE_ONVIF, {"host", "port", "address", "protocol", "system_type"}}},
     };
     return modes;
@@ -141,10 +142,10 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
         if (!IsField(item.key())) place.Fail("unknown field '" + item.key() + "'");
 
     const auto modeName = place.Text(camera, "mode");
-    if (!modeName) place.Fail("mode", "is missing (serial, onvif, relay1, relay2, relay4 or tracking)");
+    if (!modeName) place.Fail("mode", "is missing (serial, onvif, relay1, relay2, relay4, visca-ip or tracking)");
     const auto mode = Modes().find(*modeName);
     if (mode == Modes().end())
-        place.Fail("mode", "must be serial, onvif, relay1, relay2, relay4 or tracking, not '" + *modeName + "'");
+        place.Fail("mode", "must be serial, onvif, relay1, relay2, relay4, visca-ip or tracking, not '" + *modeName + "'");
     const ModeFields& kind = mode->second;
     for (const auto& item : camera.items()) {
         const std::string& key = item.key();
@@ -167,6 +168,7 @@ CameraOptions ReadCamera(const json& camera, const CPlace& place, const std::str
             place.Fail("protocol", std::string("is wrong: ") + error.what());
         }
     }
+    if (kind.deviceType == DEVICE_VISCA_IP && kind.mode == MODE_NETWORK) options.protocol = PROTOCOL_VISCA;
     options.address = place.Number(camera, "address", 255).value_or(options.address);
     options.panSpeed = static_cast<int>(place.Number(camera, "pan_speed", 63).value_or(options.panSpeed));
     options.tiltSpeed = static_cast<int>(place.Number(camera, "tilt_speed", 63).value_or(options.tiltSpeed));

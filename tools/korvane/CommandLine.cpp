@@ -12,13 +12,16 @@ namespace korvane::tool {
 
 namespace {
 
+constexpr unsigned kViscaIpDefaultPort = 52381;
+
 DEVICETYPE ParseDeviceType(const std::string& text)
 {
     if (text == "onvif" || text == "3") return DEVICE_ONVIF;
     if (text == "relay1" || text == "1") return DEVICE_TYPE_1;
     if (text == "relay2" || text == "2") return DEVICE_TYPE_2;
     if (text == "relay4" || text == "4") return DEVICE_TYPE_4;
-    throw UsageError("unknown device type '" + text + "' (onvif, relay1, relay2 or relay4)");
+    if (text == "visca-ip" || text == "16") return DEVICE_VISCA_IP;
+    throw UsageError("unknown device type '" + text + "' (onvif, relay1, relay2, relay4 or visca-ip)");
 }
 
 void SetLink(CameraOptions& options, KORVANEMODE mode, const std::string& target)
@@ -132,6 +135,7 @@ const char* DeviceTypeName(DEVICETYPE type)
     case DEVICE_TYPE_1: return "relay1";
     case DEVICE_TYPE_2: return "relay2";
     case DEVICE_TYPE_4: return "relay4";
+    case DEVICE_VISCA_IP: return "visca-ip";
     }
     return "?";
 }
@@ -181,7 +185,9 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
     if (options.panSpeed < 0 || options.panSpeed > 63) return LinkProblem{"pan_speed", "must be 0 to 63"};
     if (options.tiltSpeed < 0 || options.tiltSpeed > 63) return LinkProblem{"tilt_speed", "must be 0 to 63"};
     if (options.address > 255) return LinkProblem{"address", "must be 0 to 255"};
-    const bool frames = !(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF);
+    // ONVIF sends no frames; a VISCA-over-IP camera's frames say address 1 whatever is given.
+    const bool frames = !(options.mode == MODE_NETWORK &&
+                          (options.deviceType == DEVICE_ONVIF || options.deviceType == DEVICE_VISCA_IP));
     // VISCA puts 0x80 + address in its first byte: 0 is the controller and 8
     // is the broadcast to every camera on the line.
     if (frames && options.protocol == PROTOCOL_VISCA && (options.address < 1 || options.address > 7))
@@ -216,6 +222,12 @@ std::optional<LinkProblem> CheckLink(const CameraOptions& options)
                                                           " is plain HTTP: write https://" +
                                                           ParseOnvifAddress(target)->ip + " (or the camera's HTTPS port)"};
         }
+        if (options.deviceType == DEVICE_VISCA_IP && options.address != 1)
+            return LinkProblem{"address", "a VISCA-over-IP camera answers to address 1, not " +
+                                              std::to_string(options.address)};
+        if (options.deviceType == DEVICE_VISCA_IP && options.protocol != PROTOCOL_VISCA)
+            return LinkProblem{"protocol", "a VISCA-over-IP camera speaks visca, not " +
+                                               std::string(ProtocolName(options.protocol))};
         // A link on which the library sends nothing at all (the relay with VISCA).
         if (char why[256]; CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType,
                                                    options.systemType, OP_MOVE, why, sizeof why))
@@ -379,6 +391,8 @@ CameraOptions ParseCommandLine(const std::vector<std::string>& args)
         }
         else throw UsageError("unknown option " + arg);
     }
+    // VISCA is the protocol of a VISCA-over-IP camera unless another is asked for (and refused).
+    if (options.deviceType == DEVICE_VISCA_IP && !options.given.count("--protocol")) options.protocol = PROTOCOL_VISCA;
     if (options.given.count("--password") && options.given.count("--password-file"))
         throw UsageError("give --password or --password-file, not both");
     // From the environment, the password shows in no process list.
@@ -404,6 +418,10 @@ std::string CameraOptions::Describe() const
     switch (mode) {
     case MODE_SERIAL: text = "serial " + target + " " + std::to_string(baud) + " baud"; break;
     case MODE_NETWORK:
+        if (deviceType == DEVICE_VISCA_IP) {
+            text = "visca-ip camera " + target + ":" + std::to_string(port.value_or(kViscaIpDefaultPort));
+            break;
+        }
         text = deviceType == DEVICE_ONVIF
                    ? "onvif camera " + OnvifOrigin(*this)
                    : "relayed " + target + (port ? ":" + std::to_string(*port) : "") + " (" +
@@ -413,6 +431,7 @@ std::string CameraOptions::Describe() const
         text = "tracking system " + target + (port ? ":" + std::to_string(*port) : "");
         break;
     }
+    if (mode == MODE_NETWORK && deviceType == DEVICE_VISCA_IP) return text;  // always visca, address 1
     if (!(mode == MODE_NETWORK && deviceType == DEVICE_ONVIF))
         text += std::string(", ") + ProtocolName(protocol) + " addr " + std::to_string(address);
     return text;
