@@ -128,8 +128,12 @@ TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
         cam->SetHorizonSpeed(32);
         if (!c.options.imaging) {
             EXPECT_NE(std::string(why).find("no Imaging service"), std::string::npos) << why;
-            EXPECT_EQ(cam->FocusPlus(), 1);
-            EXPECT_EQ(cam->FocusMinus(), 1);
+            // Nothing is sent, and the call fails with the same reason.
+            EXPECT_EQ(cam->FocusPlus(), 0);
+            EXPECT_EQ(cam->FocusMinus(), 0);
+            char reason[256] = "";
+            EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_UNSUPPORTED);
+            EXPECT_STREQ(reason, why);
             EXPECT_FALSE(sim.NextRequest(300ms)) << "nothing is sent";
             cam->CameraStop();
             EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
