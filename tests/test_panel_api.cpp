@@ -1018,3 +1018,25 @@ TEST_F(PanelLink, AnOnvifMoveOutlivesAKilledPanelByItsLeaseAndAMarginOnly)
     EXPECT_LT(Took("the ONVIF move's end after the panel was killed", killed), 2500ms);
     std::filesystem::remove(file);
 }
+
+// The panel's help points at docs/panel.md, whose API table lists every
+// operation the panel runs (as it names them when refusing an unknown one).
+TEST_F(PanelApi, TheDocumentedApiListsEveryOperationAndTheHelpPointsAtIt)
+{
+    CToolProcess help({"panel", "--help"});
+    EXPECT_EQ(help.WaitExit(), 0);
+    EXPECT_TRUE(Has(help.Output(), "HTTP API under /api: docs/panel.md")) << help.Output();
+    const std::string refused = Post(m_nPort, "/api/cameras/podium/dance").Error();
+    std::smatch list;
+    ASSERT_TRUE(std::regex_search(refused, list, std::regex(R"(\(([a-z, -]+)\))"))) << refused;
+    const auto doc = std::filesystem::path(KORVANE_CAPABILITIES_TABLE).parent_path().parent_path() / "docs" / "panel.md";
+    std::stringstream text;
+    text << std::ifstream(doc).rdbuf();
+    std::stringstream names(list[1].str());
+    int documented = 0;
+    for (std::string name; std::getline(names >> std::ws, name, ',');) {
+        EXPECT_TRUE(std::regex_search(text.str(), std::regex("\\| `POST [^\\n]*/" + name + "`"))) << name;
+        ++documented;
+    }
+    EXPECT_GE(documented, 15) << refused;
+}
