@@ -385,6 +385,7 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         std::map<std::string, std::string> headers = {};
     };
     const std::string big(20000, 'x');
+    const std::string origin = "http://127.0.0.1:" + std::to_string(m_nPort);  // the panel's own page
     while (m_pOnvif->NextRequest(0ms)) {
     }
     const Case cases[] = {
@@ -413,8 +414,12 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"go\", \"number\": 256}", 422, "presets 0 to 255"},
         {"POST", "/api/cameras/podium/home", "", 422, "cannot home"},
         {"POST", "/api/cameras/room/home", "{\"action\": \"reset\"}", 400, "go or set"},
-        {"GET", "/api/discover?timeout_ms=20", "", 400, "100 to 10000"},
-        {"PUT", "/api/discover", "", 405, "GET or POST"},
+        // A search comes from the panel's own page only (it sends its Origin), even with no token.
+        {"GET", "/api/discover?timeout_ms=20", "", 400, "100 to 10000", {{"Origin", origin}}},
+        {"PUT", "/api/discover", "", 405, "GET or POST", {{"Origin", origin}}},
+        {"GET", "/api/discover?timeout_ms=100", "", 403, "panel's own page"},
+        {"POST", "/api/discover?timeout_ms=100", "", 403, "panel's own page"},
+        {"POST", "/api/discover?timeout_ms=100", "", 403, "another site", {{"Origin", "http://localhost:1"}}},
         {"POST", "/api/cameras/podium/move", big, 413, "16 KiB"},
         {"POST", "/api/cameras/podium/move", "direction=up", 415, "application/json",
          {{"Content-Type", "application/x-www-form-urlencoded"}}},
@@ -759,7 +764,10 @@ TEST_F(PanelDiscovery, FindCamerasListsTheCameraAndTheServerAnswersMeanwhile)
     COnvifCamera onvif(options);
     ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({OnvifRoom(onvif.Port())})));
     auto search = std::async(std::launch::async,
-                             [&] { return Http(m_nPort, "POST", "/api/discover?timeout_ms=1500&interface=127.0.0.1"); });
+                             [&] {
+                                 return Http(m_nPort, "POST", "/api/discover?timeout_ms=1500&interface=127.0.0.1", "",
+                                             {{"Origin", "http://127.0.0.1:" + std::to_string(m_nPort)}});
+                             });
     auto slowest = 0ms;
     int answered = 0;
     for (; search.wait_for(0ms) != std::future_status::ready; ++answered) {
@@ -950,4 +958,90 @@ TEST(PanelDemo, ServesTheSimulatedRoomReadyToTry)
     ASSERT_EQ(Post(port, "/api/cameras/podium/move", {{"direction", "right"}, {"hold_ms", 300}}).status, 200);
     EXPECT_TRUE(demo.WaitForOutput("[serial peer] pelco-d addr 1: pan right")) << demo.Output();
     EXPECT_TRUE(demo.WaitForOutput("[serial peer] pelco-d addr 1: stop")) << demo.Output();
+}
+
+// A serial camera whose "reports" is false gets nothing but its commands (no
+// presets 88 and 100 as the panel opens it); one without the key still does.
+TEST_F(PanelLink, ASerialCameraWithoutReportsGetsOnlyItsCommands)
+{
+    CSerialPeer peer;
+    ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({
+        {{"name", "quiet"}, {"mode", "serial"}, {"device", peer.DeviceName()}, {"address", 3}, {"reports", false}},
+        {{"name", "loud"}, {"mode", "serial"}, {"device", peer.DeviceName()}, {"address", 4}},
+    })));
+    CPushClient page(m_nPort);
+    const std::map<std::string, std::string> open = {{"quiet", "open"}, {"loud", "open"}};
+    ASSERT_EQ(SettledStates(page), open) << m_pTool->Output();
+    ASSERT_EQ(Post(m_nPort, "/api/cameras/quiet/stop").status, 200);
+    std::vector<std::string> seen;  // every frame up to quiet's stop, which ends the opening frames
+    ASSERT_TRUE(FrameMatching(peer, [&](const std::string& d) { seen.push_back(d); return Has(d, "addr 3: stop"); }, 3s));
+    const auto count = [&](const std::string& part) { return std::count_if(seen.begin(), seen.end(), [&](const std::string& d) { return Has(d, part); }); };
+    EXPECT_EQ(count("addr 3:"), 1) << ::testing::PrintToString(seen);
+    EXPECT_EQ(count("addr 4: go to preset 88") + count("addr 4: go to preset 100"), 2) << ::testing::PrintToString(seen);
+}
+
+// A page holds an ONVIF camera's move: its own end (lease + margin) is sent
+// with it and renewed, so the move outlives that while held; the panel killed,
+// the camera stops by itself within lease + margin.
+TEST_F(PanelLink, AnOnvifMoveOutlivesAKilledPanelByItsLeaseAndAMarginOnly)
+{
+    COnvifCamera onvif(WithPassword());
+    const json room = OnvifRoom(onvif.Port(), {{"user", "admin"}, {"password", kPassword}});
+    ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({room})));
+    CPushClient page(m_nPort);
+    ASSERT_EQ(SettledStates(page)["room"], "open") << m_pTool->Output();
+    const std::string file = TempFile(json{{"cameras", json::array({room})}}.dump());
+    // "moving" or "idle" as the camera itself says, asked by a korvane of its own.
+    const auto status = [&] {
+        CToolProcess tool({"--cameras", file, "--camera", "room", "status"});
+        tool.WaitExit(10s);
+        return Has(tool.Output(), " moving") ? std::string("moving") : Has(tool.Output(), " idle") ? std::string("idle") : tool.Output();
+    };
+    std::vector<std::string> timeouts;  // of each ContinuousMove the camera got
+    const auto drain = [&](std::chrono::milliseconds wait) {
+        for (std::optional<OnvifRequest> r; (r = onvif.NextRequest(wait)); wait = 0ms)
+            if (r->operation == "ContinuousMove") timeouts.push_back(r->values["timeout"]);
+    };
+    // The page renews as its script does, paced by the camera's own traffic (at most 150 ms apart).
+    const auto started = Clock::now();
+    std::future<std::string> held;
+    while (!held.valid() || held.wait_for(0ms) != std::future_status::ready) {
+        ASSERT_TRUE(page.Send({{"op", "hold"}, {"camera", "room"}, {"motion", "left"}, {"press", 1}}));
+        drain(150ms);
+        if (!held.valid() && Clock::now() - started > 1500ms) held = std::async(std::launch::async, status);
+    }
+    EXPECT_EQ(held.get(), "moving") << "held past its own end, the move goes on";
+    drain(0ms);
+    ASSERT_GE(timeouts.size(), 2u) << "renewals send the move again";
+    for (const std::string& timeout : timeouts) EXPECT_EQ(timeout, "PT1.2S") << "the page's 700 ms lease + 500 ms";
+    m_pTool->Signal(SIGKILL);
+    const auto killed = Clock::now();
+    std::string now;
+    while ((now = status()) == "moving" && Clock::now() - killed < 5s) {
+    }
+    EXPECT_EQ(now, "idle");
+    EXPECT_LT(Took("the ONVIF move's end after the panel was killed", killed), 2500ms);
+    std::filesystem::remove(file);
+}
+
+// The panel's help points at docs/panel.md, whose API table lists every
+// operation the panel runs (as it names them when refusing an unknown one).
+TEST_F(PanelApi, TheDocumentedApiListsEveryOperationAndTheHelpPointsAtIt)
+{
+    CToolProcess help({"panel", "--help"});
+    EXPECT_EQ(help.WaitExit(), 0);
+    EXPECT_TRUE(Has(help.Output(), "HTTP API under /api: docs/panel.md")) << help.Output();
+    const std::string refused = Post(m_nPort, "/api/cameras/podium/dance").Error();
+    std::smatch list;
+    ASSERT_TRUE(std::regex_search(refused, list, std::regex(R"(\(([a-z, -]+)\))"))) << refused;
+    const auto doc = std::filesystem::path(KORVANE_CAPABILITIES_TABLE).parent_path().parent_path() / "docs" / "panel.md";
+    std::stringstream text;
+    text << std::ifstream(doc).rdbuf();
+    std::stringstream names(list[1].str());
+    int documented = 0;
+    for (std::string name; std::getline(names >> std::ws, name, ',');) {
+        EXPECT_TRUE(std::regex_search(text.str(), std::regex("\\| `POST [^\\n]*/" + name + "`"))) << name;
+        ++documented;
+    }
+    EXPECT_GE(documented, 15) << refused;
 }

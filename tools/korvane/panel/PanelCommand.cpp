@@ -42,7 +42,7 @@ const char* const kPanelHelp =
     "second). A card offers only what its camera's link can send, and shows\n"
     "\"failed\" and why when a command or test went unanswered. Keys: select a\n"
     "camera, then arrows move while held, + - zoom, 1-9 presets, Space or Esc stop,\n"
-    "? lists them all. The HTTP API under /api is described in the README.\n"
+    "? lists them all. The HTTP API under /api: docs/panel.md.\n"
     "Try it without hardware: korvane demo --panel\n";
 
 namespace panel {

@@ -81,7 +81,9 @@ void CRoom::Open(Camera& camera)
     std::unique_ptr<CCameraLink> link;
     try {
         link = std::make_unique<CCameraLink>(
-            camera.options, m_output, ReportMode::On,
+            // A camera whose reports nobody wants is opened without them: a
+            // serial one then gets no presets 88 and 100 as the panel starts.
+            camera.options, m_output, camera.options.reports ? ReportMode::On : ReportMode::Off,
             [this, &camera](const unsigned char* data, int length, unsigned int message) {
                 Report(camera, data, length, message);
             });

@@ -16,6 +16,10 @@ using Clock = std::chrono::steady_clock;
 // was last driven (it may still coast, or travel to a preset or home).
 inline constexpr std::chrono::milliseconds kPollEvery{250};
 inline constexpr std::chrono::milliseconds kPollSettle{1000};
+// An ONVIF camera's move ends by itself this long after its hold's lease
+// would, unless renewed: a panel that dies (SIGKILL, power) leaves no camera
+// moving for longer than lease + margin. The margin covers a renewal's trip.
+inline constexpr std::chrono::milliseconds kOnvifMoveMargin{500};
 
 // The room whose camera thread is running: the library's message box (the
 // connection test's result) is shown on the thread that made the call.
@@ -33,7 +37,8 @@ json Capabilities(const CameraOptions& options);
 struct CRoom::Camera {
     Camera(NamedCamera named)
         : name(std::move(named.name)), options(std::move(named.options)), capabilities(Capabilities(options)),
-          readsPosition(!capabilities["cannot"].contains(korvane_operation_name(OP_POSITION)))
+          readsPosition(!capabilities["cannot"].contains(korvane_operation_name(OP_POSITION))),
+          onvif(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF)
     {
         panSpeed = options.panSpeed;
         tiltSpeed = options.tiltSpeed;
@@ -61,6 +66,17 @@ struct CRoom::Camera {
     const CameraOptions options;
     const json capabilities;
     const bool readsPosition;
+    const bool onvif;
+
+    // How long an ONVIF camera's move of a hold with this lease lasts by
+    // itself: lease + margin, or the camera file's move_timeout when shorter
+    // (the operator wants that camera never to coast further).
+    std::chrono::milliseconds MoveTimeout(std::chrono::milliseconds lease) const
+    {
+        const std::chrono::milliseconds own = lease + kOnvifMoveMargin;
+        const std::chrono::milliseconds file{options.moveTimeoutMs};
+        return file.count() != 0 && file < own ? file : own;
+    }
 
     // Guarded by the room's m_mutex.
     std::string state = "opening";
@@ -72,6 +88,8 @@ struct CRoom::Camera {
     std::uint64_t press = 0;  // the holder's press that holds it (0: none given)
     std::map<std::string, std::uint64_t> ended;  // holder -> the last press a stop or release ended
     Clock::time_point deadline;
+    Clock::time_point moveSent;                // ONVIF: when the held move was last asked for
+    std::chrono::milliseconds moveTimeout{0};  // ONVIF: how long that move lasts by itself
     int panSpeed = 32;
     int tiltSpeed = 32;
     std::map<std::string, bool> switches;
@@ -94,11 +112,13 @@ struct CRoom::Camera {
         }
         queued.notify_one();
     }
-    void Want(CRoom::Call call)
+    // timeout: the move's own end on an ONVIF camera (none: as it was).
+    void Want(CRoom::Call call, std::optional<std::chrono::milliseconds> timeout = std::nullopt)
     {
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             wanted = call;
+            wantedTimeout = timeout;
         }
         queued.notify_one();
     }
@@ -109,12 +129,14 @@ struct CRoom::Camera {
         for (;;) {
             Job job;
             CRoom::Call motion = nullptr;
+            std::optional<std::chrono::milliseconds> timeout;
             {
                 std::unique_lock<std::mutex> lock(queueMutex);
                 queued.wait(lock, [&] { return quit || wanted || !jobs.empty(); });
                 if (wanted) {
                     motion = wanted;
                     wanted = nullptr;
+                    timeout = wantedTimeout;
                 } else if (!jobs.empty()) {
                     job = std::move(jobs.front());
                     jobs.pop_front();
@@ -123,6 +145,7 @@ struct CRoom::Camera {
                 }
             }
             try {
+                if (timeout && link) link->Camera().SetMoveTimeout(static_cast<unsigned>(timeout->count()));
                 if (motion) Send(motion);
                 else job(*this);
                 room.FollowLink(*this);
@@ -158,6 +181,7 @@ struct CRoom::Camera {
     std::condition_variable queued;
     std::deque<Job> jobs;
     CRoom::Call wanted = nullptr;  // the motion or stop to send next
+    std::optional<std::chrono::milliseconds> wantedTimeout;  // and its own end (ONVIF)
     bool quit = false;
     CRoom::Call sent = nullptr;  // the camera's thread only: the motion under way
     std::unique_ptr<CCameraLink> link;  // the camera's thread only

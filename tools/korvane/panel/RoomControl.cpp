@@ -63,13 +63,24 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         if (!camera.motion.empty() && camera.holder == holder && camera.press != press)
             EndPress(camera, holder, camera.press);
         camera.press = press;
-        camera.deadline = Clock::now() + lease;
+        const auto now = Clock::now();
+        camera.deadline = now + lease;
         camera.pollUntil = camera.deadline + kPollSettle;
+        // An ONVIF camera's move lasts a little past the lease by itself, so
+        // it is sent again whenever the move sent last would end before the
+        // renewed lease does: held, it never stops; orphaned, it soon does.
+        const auto sendMove = [&] {
+            camera.moveSent = now;
+            camera.moveTimeout = camera.MoveTimeout(lease);
+            camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt);
+        };
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
             camera.holder = holder;
-            camera.Want(found->second);
+            sendMove();
             PublishState(camera);
+        } else if (camera.onvif && camera.moveSent + camera.moveTimeout < camera.deadline + kOnvifMoveMargin / 2) {
+            sendMove();
         }
     }
     m_leaseChanged.notify_all();

@@ -470,6 +470,13 @@ std::optional<Response> CPanelServer::Impl::Refuse(const Request& request, const
     const std::string origin(request[http::field::origin]);
     if (!origin.empty() && origin != "http://" + host)
         return Failure(request, http::status::forbidden, "requests from another site's page are refused");
+    // A search holds the network for seconds and one runs at a time: without
+    // a token only the panel's own page (whose POST says its origin) starts
+    // one, not any page or program on this machine that keeps it busy.
+    if (options.token.empty() && target.path == "/api/discover" && origin.empty())
+        return Failure(request, http::status::forbidden,
+                       "a search is started from the panel's own page (its request says its Origin), "
+                       "or with the panel's token");
     return std::nullopt;
 }
 
