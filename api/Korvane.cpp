@@ -265,6 +265,7 @@ int CKorvane::GetLinkState(char* reason, int size) const
 }
 
 static_assert(static_cast<int>(korvane::Outcome::QueueFull) == KORVANE_RESULT_QUEUE_FULL &&
+                  static_cast<int>(korvane::Outcome::Unconfirmed) == KORVANE_RESULT_UNCONFIRMED &&
                   static_cast<int>(korvane::Outcome::Superseded) == KORVANE_RESULT_SUPERSEDED,
               "the outcomes are the host's KORVANE_RESULT_* numbers");
 

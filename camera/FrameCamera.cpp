@@ -22,6 +22,8 @@ std::int32_t OperationOf(PtzCommand command)
 // Lens steps and moves are continuous motions a newer one replaces.
 LaneKind KindOf(PtzCommand command) { return command == PtzCommand::Stop ? LaneKind::Stop : LaneKind::Motion; }
 
+constexpr const char* kUnconfirmedText = "sent; this link cannot confirm that the camera got it";
+
 }  // namespace
 
 CFrameCamera::CFrameCamera(const EncoderTraits& traits, std::int32_t defaultSpeed)
@@ -96,7 +98,10 @@ int CFrameCamera::ConnectTest()
     LaneCommand intent;
     intent.type = LaneCommand::Type::Test;
     Result result = Submit(OP_TEST, std::move(intent), LaneKind::Ordered);
-    platform::ShowMessageBox(LastErrorText());
+    // No link of frames answers the test: what went out is all it can say,
+    // never a "success" the camera did not give.
+    if (result.Succeeded()) result = Result::Fail(Outcome::Unconfirmed, kUnconfirmedText);
+    platform::ShowMessageBox(result.reason);
     return Report(std::move(result));
 }
 

@@ -17,6 +17,7 @@ enum class Outcome {
     TimedOut,
     Refused,      // the camera answered no
     QueueFull,    // the camera's lane holds as much as it may
+    Unconfirmed,  // sent, on a link that cannot tell whether the camera got it: success
 };
 
 struct Result {
@@ -25,7 +26,10 @@ struct Result {
 
     static Result Ok() { return {}; }
     static Result Fail(Outcome outcome, std::string reason) { return {outcome, std::move(reason)}; }
-    bool Succeeded() const { return outcome == Outcome::Ok || outcome == Outcome::Superseded; }
+    bool Succeeded() const
+    {
+        return outcome == Outcome::Ok || outcome == Outcome::Superseded || outcome == Outcome::Unconfirmed;
+    }
 };
 
 // Keeps the result as the calling thread's last one and gives the host's

@@ -129,15 +129,20 @@ int COnvifBackend::PreSet(int preset, std::uint8_t op)
 int COnvifBackend::ConnectTest()
 {
     std::string text = "no ONVIF camera was set up (SetSocketParam)";
+    Result result = Result::Fail(Outcome::NotOpen, text);
     if (m_pService) {
+        // The camera answers the test: its answer is the result.
         const OnvifResult tested = m_pService->Test(text);
-        if (tested.value == 1)
+        if (tested.value == 1) {
             m_pHealth->Succeeded();
-        else
+            result = Result::Ok();
+        } else {
             m_pHealth->Failed(text);
+            result = Result::Fail(Outcome::LinkFailed, text);
+        }
     }
     platform::ShowMessageBox(text);
-    return 1;
+    return Report(std::move(result));
 }
 
 // Position and home report their own result and leave the link state alone:

@@ -433,16 +433,23 @@ TEST(Onvif, ConnectionTestAndLinkStateTellWhatTheCameraAnswered)
     auto sim = std::make_unique<COnvifCamera>();
     const std::uint16_t port = sim->Port();
     auto cam = OnvifCamera("127.0.0.1", port, "admin", "guess");
+    // The test's result is the camera's answer: 1 answered (KORVANE_RESULT_OK), 0 with its reason.
+    const auto tested = [&](int value, int outcome, const char* why) {
+        char text[512];
+        EXPECT_EQ(cam->ConnectTest(), value);
+        EXPECT_EQ(cam->LastError(text, sizeof text), outcome);
+        EXPECT_NE(std::string(text).find(why), std::string::npos) << text;
+    };
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);  // refused at set-up
-    EXPECT_EQ(cam->ConnectTest(), 1);
+    tested(0, KORVANE_RESULT_LINK_FAILED, "failed the test: GetServices");
     EXPECT_TRUE(sim->NextOf("GetServices", 3s)) << "the test asks before Open, too";
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
     cam = OpenedCamera(*sim);
-    EXPECT_EQ(cam->ConnectTest(), 1);
+    tested(1, KORVANE_RESULT_OK, "");
     EXPECT_TRUE(sim->NextOf("GetPresets", 3s));
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK);
     sim.reset();  // the camera goes away
-    cam->ConnectTest();
+    tested(0, KORVANE_RESULT_LINK_FAILED, "failed the test: GetPresets");
     EXPECT_EQ(Link(*cam).first, KORVANE_LINK_FAILED);
     sim = std::make_unique<COnvifCamera>(OnvifCameraOptions{}, port);  // back, at the same address
     cam->CameraStop();

@@ -11,9 +11,15 @@
 //       }
 //   }
 //
-// Results, not exceptions: Open and SetCommDevice return false on failure,
-// commands return whether the library took them (false once disposed). Only
-// the constructor throws (OutOfMemoryException). Texts cross as UTF-8.
+// Results, not exceptions: Open and SetCommDevice return false on failure;
+// commands return true when done (or queued on a healthy serial line) and
+// false when they failed: an ONVIF camera that refused or did not answer, a
+// failed send, a failing line, an operation the link cannot send, a disposed
+// camera. Right after a false, on the same thread, LastError says why and
+// LastResult what kind of failure it was. ConnectTest's true may mean only
+// "sent" (a link that cannot answer): TestLink tells answered, unconfirmed
+// and failed apart. Only the constructor throws (OutOfMemoryException).
+// Texts cross as UTF-8.
 //
 // Lifetime: once Dispose (or the finalizer) has returned, no report of the
 // camera starts. Dispose may be called from the camera's own report: the
@@ -36,6 +42,15 @@ namespace Korvane
     public enum Protocol { PelcoD = 1, PelcoP = 2, Visca = 3 }
     public enum DeviceType { Relay1 = 1, Relay2 = 2, Onvif = 3, Relay4 = 4, ViscaIp = 16 }  // ViscaIp: UDP, port 0 is 52381
     public enum PresetOp : byte { Go = 0, Set = 1, Clear = 2 }
+    // What the calling thread's last call came to (KORVANE_RESULT_*).
+    public enum Result
+    {
+        Ok = 0, Superseded = 1, Unsupported = 2, NotOpen = 3, LinkFailed = 4, TimedOut = 5, Refused = 6,
+        QueueFull = 7, Unconfirmed = 8
+    }
+    // Camera.TestLink: the camera answered, the test only went out (a link
+    // that cannot answer), or it failed (LastError says why).
+    public enum LinkTest { Failed = 0, Answered = 1, Unconfirmed = 2 }
     public enum Message : uint
     {
         TargetAppears = 0x8400, TargetDisappears = 0x8401, CloseupReady = 0x8402, MultipleTargets = 0x8403,
@@ -94,6 +109,7 @@ namespace Korvane
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int korvane_open_auto_write(CameraHandle cam);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int korvane_close_auto_write(CameraHandle cam);
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int korvane_connect_test(CameraHandle cam);
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl)] internal static extern int korvane_last_error(byte[] text, int size);
 
         // Zero-terminated UTF-8; null stays null (the library reads it as empty).
         internal static byte[] Utf8(string text)
@@ -178,6 +194,7 @@ namespace Korvane
         // never collected.
         static readonly Native.ReportFn s_report = Deliver;
         [ThreadStatic] static bool t_background;
+        [ThreadStatic] static bool t_disposedCall;
         readonly CameraHandle m_handle;
 
         public Camera(Mode mode)
@@ -238,32 +255,69 @@ namespace Korvane
             if (Live) Native.korvane_set_system_param(m_handle, (int)protocol, Native.Utf8(ip), port);
         }
 
-        public bool Open() { return Live && Native.korvane_open(m_handle) == 1; }
+        public bool Open() { return Sent(Live && Native.korvane_open(m_handle) == 1); }
         public void Close() { if (Live) Native.korvane_close(m_handle); }
 
-        public bool MoveUp() { return Live && Native.korvane_move_up(m_handle) == 1; }
-        public bool MoveDown() { return Live && Native.korvane_move_down(m_handle) == 1; }
-        public bool MoveLeft() { return Live && Native.korvane_move_left(m_handle) == 1; }
-        public bool MoveRight() { return Live && Native.korvane_move_right(m_handle) == 1; }
-        public bool MoveTopLeft() { return Live && Native.korvane_move_top_left(m_handle) == 1; }
-        public bool MoveTopRight() { return Live && Native.korvane_move_top_right(m_handle) == 1; }
-        public bool MoveBottomLeft() { return Live && Native.korvane_move_bottom_left(m_handle) == 1; }
-        public bool MoveBottomRight() { return Live && Native.korvane_move_bottom_right(m_handle) == 1; }
-        public bool Stop() { return Live && Native.korvane_stop(m_handle) == 1; }
-        public bool ZoomPlus() { return Live && Native.korvane_zoom_plus(m_handle) == 1; }
-        public bool ZoomMinus() { return Live && Native.korvane_zoom_minus(m_handle) == 1; }
-        public bool FocusPlus() { return Live && Native.korvane_focus_plus(m_handle) == 1; }
-        public bool FocusMinus() { return Live && Native.korvane_focus_minus(m_handle) == 1; }
-        public bool IrisPlus() { return Live && Native.korvane_iris_plus(m_handle) == 1; }
-        public bool IrisMinus() { return Live && Native.korvane_iris_minus(m_handle) == 1; }
-        public bool Preset(int preset, PresetOp op = PresetOp.Go) { return Live && Native.korvane_preset(m_handle, preset, (byte)op) == 1; }
-        public bool OpenTrack() { return Live && Native.korvane_open_track(m_handle) == 1; }
-        public bool CloseTrack() { return Live && Native.korvane_close_track(m_handle) == 1; }
-        public bool OpenAutoZoom() { return Live && Native.korvane_open_auto_zoom(m_handle) == 1; }
-        public bool CloseAutoZoom() { return Live && Native.korvane_close_auto_zoom(m_handle) == 1; }
-        public bool OpenAutoWrite() { return Live && Native.korvane_open_auto_write(m_handle) == 1; }
-        public bool CloseAutoWrite() { return Live && Native.korvane_close_auto_write(m_handle) == 1; }
-        public bool ConnectTest() { return Live && Native.korvane_connect_test(m_handle) == 1; }
+        public bool MoveUp() { return Sent(Live && Native.korvane_move_up(m_handle) == 1); }
+        public bool MoveDown() { return Sent(Live && Native.korvane_move_down(m_handle) == 1); }
+        public bool MoveLeft() { return Sent(Live && Native.korvane_move_left(m_handle) == 1); }
+        public bool MoveRight() { return Sent(Live && Native.korvane_move_right(m_handle) == 1); }
+        public bool MoveTopLeft() { return Sent(Live && Native.korvane_move_top_left(m_handle) == 1); }
+        public bool MoveTopRight() { return Sent(Live && Native.korvane_move_top_right(m_handle) == 1); }
+        public bool MoveBottomLeft() { return Sent(Live && Native.korvane_move_bottom_left(m_handle) == 1); }
+        public bool MoveBottomRight() { return Sent(Live && Native.korvane_move_bottom_right(m_handle) == 1); }
+        public bool Stop() { return Sent(Live && Native.korvane_stop(m_handle) == 1); }
+        public bool ZoomPlus() { return Sent(Live && Native.korvane_zoom_plus(m_handle) == 1); }
+        public bool ZoomMinus() { return Sent(Live && Native.korvane_zoom_minus(m_handle) == 1); }
+        public bool FocusPlus() { return Sent(Live && Native.korvane_focus_plus(m_handle) == 1); }
+        public bool FocusMinus() { return Sent(Live && Native.korvane_focus_minus(m_handle) == 1); }
+        public bool IrisPlus() { return Sent(Live && Native.korvane_iris_plus(m_handle) == 1); }
+        public bool IrisMinus() { return Sent(Live && Native.korvane_iris_minus(m_handle) == 1); }
+        public bool Preset(int preset, PresetOp op = PresetOp.Go) { return Sent(Live && Native.korvane_preset(m_handle, preset, (byte)op) == 1); }
+        public bool OpenTrack() { return Sent(Live && Native.korvane_open_track(m_handle) == 1); }
+        public bool CloseTrack() { return Sent(Live && Native.korvane_close_track(m_handle) == 1); }
+        public bool OpenAutoZoom() { return Sent(Live && Native.korvane_open_auto_zoom(m_handle) == 1); }
+        public bool CloseAutoZoom() { return Sent(Live && Native.korvane_close_auto_zoom(m_handle) == 1); }
+        public bool OpenAutoWrite() { return Sent(Live && Native.korvane_open_auto_write(m_handle) == 1); }
+        public bool CloseAutoWrite() { return Sent(Live && Native.korvane_close_auto_write(m_handle) == 1); }
+        public bool ConnectTest() { return Sent(Live && Native.korvane_connect_test(m_handle) == 1); }
+
+        // The test's three outcomes: ConnectTest alone says true for both
+        // answered and unconfirmed, as the library's 1 does.
+        public LinkTest TestLink()
+        {
+            if (!ConnectTest()) return LinkTest.Failed;
+            return LastResult == Result.Unconfirmed ? LinkTest.Unconfirmed : LinkTest.Answered;
+        }
+
+        // Why the calling thread's last call (of any camera) failed; "" after
+        // a success. Read it right after the call, on the same thread: the
+        // library keeps it per thread.
+        public string LastError
+        {
+            get
+            {
+                if (t_disposedCall) return "the camera is disposed";
+                var text = new byte[512];
+                Native.korvane_last_error(text, text.Length);
+                int length = Array.IndexOf(text, (byte)0);
+                return Encoding.UTF8.GetString(text, 0, length < 0 ? text.Length : length);
+            }
+        }
+
+        // What the calling thread's last call came to.
+        public Result LastResult
+        {
+            get { return t_disposedCall ? Result.NotOpen : (Result)Native.korvane_last_error(null, 0); }
+        }
+
+        // A call on a disposed camera never reaches the library: its reason is
+        // this binding's own.
+        bool Sent(bool done)
+        {
+            t_disposedCall = !done && m_handle.IsClosed;
+            return done;
+        }
 
         // Releases the camera: no report starts after this returns.
         public void Dispose() { m_handle.Dispose(); }

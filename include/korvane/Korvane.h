@@ -241,11 +241,13 @@ public:
     int CloseAutoZoom();
     int OpenAutoWrite();
     int CloseAutoWrite();
-    // Sends the connection-test frame and shows the system's text for the
-    // link's last error in the message box. ONVIF: asks the camera for its
-    // presets (its profiles before Open, its services again when set-up
-    // failed), a request that needs the credentials, and shows what came
-    // back; GetLinkState follows the outcome.
+    // Tests the link and shows the outcome in the message box. ONVIF: asks
+    // the camera for its presets (its profiles before Open, its services
+    // again when set-up failed), a request that needs the credentials: 1 when
+    // it answered, 0 with its reason (LastError) when not; GetLinkState
+    // follows. A serial line, the tracking system and the relay cannot answer
+    // the test: 1 when the frame went out, with LastError's outcome
+    // KORVANE_RESULT_UNCONFIRMED (sent, not confirmed); 0 when it could not.
     int ConnectTest();
 
     // --- capabilities and link state -----------------------------------------

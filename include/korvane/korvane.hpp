@@ -195,6 +195,8 @@ public:
     bool CloseAutoZoom() { return korvane_close_auto_zoom(Handle()) == 1; }
     bool OpenAutoWrite() { return korvane_open_auto_write(Handle()) == 1; }
     bool CloseAutoWrite() { return korvane_close_auto_write(Handle()) == 1; }
+    // True when an ONVIF camera answered, or when the test went out on a link
+    // that cannot answer: LastError's outcome KORVANE_RESULT_UNCONFIRMED then.
     bool ConnectTest() { return korvane_connect_test(Handle()) == 1; }
 
     // Why the calling thread's last call of the library failed ("" after a

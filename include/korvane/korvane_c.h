@@ -233,10 +233,13 @@ KORVANE_C_API int32_t KORVANE_CALL korvane_open_auto_zoom(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_zoom(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_open_auto_write(korvane_camera* cam);
 KORVANE_C_API int32_t KORVANE_CALL korvane_close_auto_write(korvane_camera* cam);
-/* Sends the connection-test frame and shows the system's text for the link's
- * last error as the library's message. ONVIF: asks the camera for its presets
- * (its profiles before korvane_open), a request that needs the credentials,
- * and shows what came back; korvane_link_state follows the outcome. */
+/* Tests the link and shows its outcome as the library's message. ONVIF: asks
+ * the camera for its presets (its profiles before korvane_open), a request
+ * that needs the credentials: 1 when it answered (korvane_last_error
+ * KORVANE_RESULT_OK), 0 with the camera's reason when not; korvane_link_state
+ * follows. Serial lines, the tracking system and the relay cannot answer the
+ * test: 1 when the test frame went out (KORVANE_RESULT_UNCONFIRMED: sent, not
+ * confirmed), 0 when it could not be sent. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_connect_test(korvane_camera* cam);
 
 /* --- capabilities and link state ------------------------------------------ */
@@ -291,7 +294,10 @@ enum {
     KORVANE_RESULT_LINK_FAILED = 4, /* the send failed, or the line is failing */
     KORVANE_RESULT_TIMED_OUT = 5,
     KORVANE_RESULT_REFUSED = 6,     /* the camera answered no */
-    KORVANE_RESULT_QUEUE_FULL = 7   /* too many commands wait for the line */
+    KORVANE_RESULT_QUEUE_FULL = 7,  /* too many commands wait for the line */
+    KORVANE_RESULT_UNCONFIRMED = 8  /* sent, but the link cannot tell whether the camera
+                                       got it (korvane_connect_test on a serial line, the
+                                       tracking system or the relay): success */
 };
 /* The outcome of the calling thread's last korvane_* call and why it failed
  * (UTF-8, cut to size bytes with its terminating zero; "" after a success;

@@ -59,6 +59,7 @@ _SIGNATURES = {
     "korvane_link_preset_range": (_I32, [_I32, _I32, _I32, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
     "korvane_operation_name": (_TEXT, [_I32]),
     "korvane_link_state": (_I32, [_HANDLE, ctypes.c_char_p, _I32]),
+    "korvane_last_error": (_I32, [ctypes.c_char_p, _I32]),
     # ONVIF position, home, profile, certificate; discovery
     "korvane_get_position": (_I32, [_HANDLE, ctypes.POINTER(ctypes.c_float), ctypes.POINTER(ctypes.c_float),
                                     ctypes.POINTER(ctypes.c_float), ctypes.POINTER(_I32)]),

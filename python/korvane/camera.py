@@ -84,11 +84,23 @@ class LinkStatus(NamedTuple):
 
 
 class KorvaneError(Exception):
-    """A camera could not be set up or opened."""
+    """A camera could not be set up or opened, or a command failed: the text
+    is the library's reason (an ONVIF camera's own answer, a failed send, a
+    failing line); outcome is the library's KORVANE_RESULT_* number (0 when
+    the failure was found before the library was called)."""
+
+    def __init__(self, message: str, outcome: int = 0):
+        super().__init__(message)
+        self.outcome = outcome
 
 
 class Unsupported(KorvaneError):
     """The camera's link cannot send this operation: nothing would go out."""
+
+
+# The library's KORVANE_RESULT_* numbers this package tells apart.
+_RESULT_UNSUPPORTED = 2
+_RESULT_UNCONFIRMED = 8
 
 
 class Position(NamedTuple):
@@ -860,10 +872,14 @@ class Camera:
         """Auto-write off."""
         self._send("autowrite", "close_auto_write")
 
-    def connect_test(self) -> None:
-        """Test the link; the outcome is shown as the library's message (see
-        set_message_handler) and link_state follows it."""
-        self._send("test", "connect_test")
+    def connect_test(self) -> str:
+        """Test the link: "answered" when the camera answered (ONVIF),
+        "unconfirmed" when the test went out on a link that cannot answer (a
+        serial line, the tracking system, the relay). Raises KorvaneError with
+        the reason when it failed. The outcome is also shown as the library's
+        message (see set_message_handler) and link_state follows it."""
+        outcome = self._send("test", "connect_test")
+        return "unconfirmed" if outcome == _RESULT_UNCONFIRMED else "answered"
 
     def preset(self, number: int, op: Union[PresetOp, int] = PresetOp.GO) -> None:
         """Go to, set or clear a preset; the number must be in preset_range."""
@@ -873,7 +889,7 @@ class Camera:
             self._require("preset", "preset")
             first, last = self.preset_range or (0, -1)
             _check_int("preset", number, first, last, " on this link")
-            self._lib.korvane_preset(self._live(), number, int(op))
+            self._result("preset", self._lib.korvane_preset(self._live(), number, int(op)))
 
     def goto_preset(self, number: int) -> None:
         """Go to a preset (ONVIF: a number never stored stores the current view first)."""
@@ -923,10 +939,21 @@ class Camera:
         if self._lib.korvane_why_cannot(self._live(), _operation(operation), why, len(why)):
             raise Unsupported(f"{method}: nothing would be sent to {self!r}: {why.value.decode('utf-8', 'replace')}")
 
-    def _send(self, operation: str, method: str) -> None:
+    def _send(self, operation: str, method: str) -> int:
         with self._lock:
             self._require(operation, method)
-            getattr(self._lib, "korvane_" + method)(self._live())
+            return self._result(method, getattr(self._lib, "korvane_" + method)(self._live()))
+
+    def _result(self, method: str, value: int) -> int:
+        """The outcome of the library call that just returned value on this
+        thread; raises with the library's reason when it failed (0)."""
+        text = ctypes.create_string_buffer(512)
+        outcome = int(self._lib.korvane_last_error(text, len(text)))
+        if value:
+            return outcome
+        why = text.value.decode("utf-8", "replace") or "failed"
+        kind = Unsupported if outcome == _RESULT_UNSUPPORTED else KorvaneError
+        raise kind(f"{method}: {why} ({self!r})", outcome)
 
     def _open_or_raise(self, what: str) -> None:
         if not self.open():

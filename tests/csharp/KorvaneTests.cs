@@ -18,13 +18,14 @@ class Sim : IDisposable
     readonly BlockingCollection<string> m_lines = new BlockingCollection<string>();
     public readonly string Device;
 
-    public Sim(string tool, string args)
+    public Sim(string tool, string args, string kind = "serial")
     {
-        var start = new ProcessStartInfo(tool, "sim serial " + args + " --for 60s") {
+        var start = new ProcessStartInfo(tool, "sim " + kind + " " + args + " --for 60s") {
             UseShellExecute = false, RedirectStandardInput = true, RedirectStandardOutput = true };
         m_process = Process.Start(start);
         new Thread(() => { string line; while ((line = m_process.StandardOutput.ReadLine()) != null) m_lines.Add(line); m_lines.CompleteAdding(); }) { IsBackground = true }.Start();
-        Device = WaitFor(@"the camera side is (\S+)").Groups[1].Value;
+        Device = kind == "serial" ? WaitFor(@"the camera side is (\S+)").Groups[1].Value
+                                  : WaitFor(@"http://127\.0\.0\.1:(\d+)/").Groups[1].Value;
     }
 
     // The first line from here on matching pattern; throws when none comes in 10 s.
@@ -197,6 +198,40 @@ static class Tests
         }
     }
 
+    // Peers killed mid-session: the next commands return false and LastError
+    // says why; the test tells answered (ONVIF) from unconfirmed (serial).
+    static void PeersKilledMidSession()
+    {
+        var cases = new[] {
+            new { Kind = "serial", Test = LinkTest.Unconfirmed, Why = "writing to" },
+            new { Kind = "onvif", Test = LinkTest.Answered, Why = "Stop" } };
+        foreach (var c in cases) {
+            var sim = new Sim(s_tool, c.Kind == "onvif" ? "--port 0" : "", c.Kind);
+            using (var cam = new Camera(c.Kind == "onvif" ? Mode.Network : Mode.Serial)) {
+                if (c.Kind == "onvif") {
+                    cam.SetDeviceType(DeviceType.Onvif);
+                    cam.SetSocketParam(Protocol.PelcoD, "127.0.0.1", uint.Parse(sim.Device), 0, "admin", "secret");
+                } else {
+                    cam.SetDeviceAddress(1);
+                    cam.SetCommDevice(sim.Device, 9600, 8, Protocol.PelcoD);
+                }
+                Check(cam.Open() && cam.Stop() && cam.LastError == "", c.Kind + ": a stop to a live peer is done");
+                Check(cam.TestLink() == c.Test, c.Kind + ": the test is " + c.Test);
+                sim.Dispose();  // killed
+                var deadline = DateTime.UtcNow.AddSeconds(5);
+                bool failed = false;
+                while (!failed && DateTime.UtcNow < deadline) failed = !cam.Stop();
+                string why = cam.LastError;
+                Check(failed && why.Contains(c.Why) && cam.LastResult == Result.LinkFailed,
+                      c.Kind + ": a stop after the peer died returns false: " + why);
+            }
+        }
+        var gone = new Camera(Mode.Serial);
+        gone.Dispose();
+        Check(!gone.Stop() && gone.LastError == "the camera is disposed" && gone.TestLink() == LinkTest.Failed,
+              "a disposed camera's stop says why");
+    }
+
     static int Main(string[] args)
     {
         s_tool = args[0];
@@ -205,6 +240,7 @@ static class Tests
         DisposeInsideAReport();
         ManyCameras();
         CollectorDuringAStorm();
+        PeersKilledMidSession();
         Console.WriteLine(s_failures == 0 ? "C# binding: all checks passed" : "C# binding: " + s_failures + " checks failed");
         return s_failures == 0 ? 0 : 1;
     }
