@@ -88,9 +88,8 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
         cam->SetVertcalSpeed(c.v);
         EXPECT_EQ((cam.get()->*c.call)(), 1);
         OnvifRequest move = Next(sim, "ContinuousMove");
-        EXPECT_EQ(move.values["pan"], c.pan) << move.body;
-        EXPECT_EQ(move.values["tilt"], c.tilt);
-        EXPECT_EQ(move.values["zoom"], c.zoom);
+        EXPECT_EQ(std::tie(move.values["pan"], move.values["tilt"], move.values["zoom"]),
+                  std::tie(c.pan, c.tilt, c.zoom)) << move.body;
     }
     // Iris and the special presets have no ONVIF request.
     for (const auto call : {&CKorvane::IrisPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
@@ -155,9 +154,8 @@ TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
             const float from = sim.Focus().first;
             EXPECT_EQ((cam.get()->*call)(), 1);
             OnvifRequest move = Next(sim, "Move");
-            EXPECT_EQ(move.path, "/onvif/imaging_service");
-            EXPECT_EQ(move.values["source"], "VideoSource_1");
-            EXPECT_EQ(move.values["focus"], speed);
+            EXPECT_EQ(std::tie(move.path, move.values["source"], move.values["focus"]),
+                      std::make_tuple("/onvif/imaging_service", "VideoSource_1", speed));
             EXPECT_TRUE(Within(3s, [&] { return far ? sim.Focus().first > from : sim.Focus().first < from; }));
             EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
             cam->CameraStop();
@@ -303,10 +301,8 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
 
     cam->PreSet(5, 0);
     OnvifRequest go = Next(sim, "GotoPreset");
-    EXPECT_EQ(go.values["token"], token5);
-    EXPECT_EQ(go.values["pan"], "0.5");
-    EXPECT_EQ(go.values["tilt"], "0.25");
-    EXPECT_EQ(go.values["zoom"], "0");
+    EXPECT_EQ(std::tie(go.values["token"], go.values["pan"], go.values["tilt"], go.values["zoom"]),
+              std::make_tuple(token5, "0.5", "0.25", "0"));
 
     // Preset 1 came from the camera's list; "Home" and "012" are no numbers.
     cam->PreSet(1, 0);
@@ -548,8 +544,7 @@ TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
         cam->SetHorizonSpeed(31);
         cam->MoveRight();
         OnvifRequest move = Next(sim, "ContinuousMove");
-        EXPECT_EQ(move.values["profile"], c.moved);
-        EXPECT_EQ(move.values["pan"], c.pan);
-        EXPECT_EQ(move.values["space"], c.space);
+        EXPECT_EQ(std::tie(move.values["profile"], move.values["pan"], move.values["space"]),
+                  std::tie(c.moved, c.pan, c.space));
     }
 }
