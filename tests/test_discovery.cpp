@@ -183,10 +183,7 @@ TEST(Discovery, TheToolListsAndAddsCamerasToTheFileOnce)
     if (!InNamespace()) GTEST_SKIP() << WhyNoNamespace();
     COnvifCamera camera(Discoverable());
     const std::string file = testing::TempDir() + "discovered.json";
-    {
-        std::ofstream out(file);
-        out << R"({"cameras": [{"name": "korvane-sim", "mode": "serial", "device": "/dev/null"}]})";
-    }
+    std::ofstream(file) << R"({"cameras": [{"name": "korvane-sim", "mode": "serial", "device": "/dev/null"}]})";
     const std::vector<std::string> discover = {"discover", "--timeout", "600ms", "--interface",
                                                "127.0.0.1", "--json", "--write", file};
     const auto first = korvane::test::RunTool(discover);
@@ -195,8 +192,7 @@ TEST(Discovery, TheToolListsAndAddsCamerasToTheFileOnce)
     EXPECT_NE(first.output.find("1 camera(s) added"), std::string::npos);
     EXPECT_NE(korvane::test::RunTool(discover).output.find("0 camera(s) added"), std::string::npos);
     // The added camera is named apart from the one there, has no password, and drives.
-    const auto status = korvane::test::RunTool(
-        {"--cameras", file, "--camera", "korvane-sim-2", "status"});
+    const auto status = korvane::test::RunTool({"--cameras", file, "--camera", "korvane-sim-2", "status"});
     EXPECT_EQ(status.exit, 1) << status.output;  // no credentials in the file: refused by the camera
     EXPECT_NE(status.output.find("did not open"), std::string::npos) << status.output;
     const auto badInterface = korvane::test::RunTool({"discover", "--interface", "eth0"});

@@ -116,18 +116,19 @@ TEST(ViscaOperations, VariableZoomSpeedComesFromPanSpeed)
     EXPECT_EQ(standard.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x03, 0xFF}));
 }
 
+// The lens a stop ends (0x07 zoom, 0x08 focus) after the lens commands
+// since the last one; iris keeps the focus kind.
 TEST(ViscaOperations, StopAfterLensCommands)
 {
+    const std::pair<std::vector<PtzCommand>, int> cases[] = {{{PtzCommand::ZoomWide}, 0x07},
+                                                             {{PtzCommand::FocusNear}, 0x08},
+                                                             {{PtzCommand::IrisOpen}, 0x08},
+                                                             {{PtzCommand::ZoomTele, PtzCommand::IrisClose}, 0x07}};
     auto e = Visca(ViscaZoom::Variable);
-    e.Command(PtzCommand::ZoomWide);
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
-    e.Command(PtzCommand::FocusNear);
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}));
-    e.Command(PtzCommand::IrisOpen);  // keeps the focus kind
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF}));
-    e.Command(PtzCommand::ZoomTele);
-    e.Command(PtzCommand::IrisClose);
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x00, 0xFF}));
+    for (const auto& [commands, lens] : cases) {
+        for (const PtzCommand command : commands) e.Command(command);
+        EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, lens, 0x00, 0xFF})) << commands.size();
+    }
 }
 
 // A stop ends every motion started since the last stop, the one today's

@@ -61,10 +61,7 @@ TEST(LogFile, LinesAreAppendedWhenTheFolderExists)
     const fs::path folder = LibraryFolder() / "log";
     fs::remove_all(folder);
     fs::create_directory(folder);
-    {
-        std::ofstream earlier(folder / "log.txt", std::ios::binary);
-        earlier << "earlier line\r\n";
-    }
+    std::ofstream(folder / "log.txt", std::ios::binary) << "earlier line\r\n";
     TwoReports();
     const std::string text = ReadAll(folder / "log.txt");
     fs::remove_all(folder);
@@ -74,11 +71,9 @@ TEST(LogFile, LinesAreAppendedWhenTheFolderExists)
     std::vector<std::pair<std::string, std::string>> mine;
     for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
         if ((*it)[2].str().rfind("ff 42 ", 0) == 0) mine.emplace_back((*it)[1], (*it)[2]);
-    ASSERT_EQ(mine.size(), 2u) << text;
-    EXPECT_EQ(mine[0].first, "appears return codes:");
-    EXPECT_EQ(mine[0].second, "ff 42 00 07 00 50 99 ");
-    EXPECT_EQ(mine[1].first, "write stop return codes:");
-    EXPECT_EQ(mine[1].second, "ff 42 00 07 00 57 a0 ");
+    EXPECT_EQ(mine, (decltype(mine){{"appears return codes:", "ff 42 00 07 00 50 99 "},
+                                    {"write stop return codes:", "ff 42 00 07 00 57 a0 "}}))
+        << text;
 }
 
 TEST(LogFile, NothingIsWrittenOrCreatedWithoutTheFolder)

@@ -21,6 +21,8 @@ using korvane::sim::CSerialPeer;
 using korvane::test::ReportCollector;
 using korvane::test::SerialCamera;
 using korvane::test::B;
+using korvane::test::PelcoD;
+using korvane::test::PelcoP;
 using korvane::sim::Bytes;
 using namespace std::chrono_literals;
 using Command = int (CKorvane::*)();
@@ -57,10 +59,8 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
         ASSERT_TRUE(frame);
         sent[(*frame)[1]].push_back(*frame);
     }
-    EXPECT_EQ(sent[0x01], (std::vector<Bytes>{B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x58, 0x60}),
-                                              B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x64, 0x6C})}));
-    EXPECT_EQ(sent[0x0A], (std::vector<Bytes>{B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x58, 0xAF, 0x5A}),
-                                              B({0xA0, 0x0A, 0x00, 0x07, 0x00, 0x64, 0xAF, 0x66})}));
+    EXPECT_EQ(sent[0x01], (std::vector<Bytes>{PelcoD(1, 0, 7, 0, 0x58), PelcoD(1, 0, 7, 0, 0x64)}));
+    EXPECT_EQ(sent[0x0A], (std::vector<Bytes>{PelcoP(10, 0, 7, 0, 0x58), PelcoP(10, 0, 7, 0, 0x64)}));
 
     // Back to back: a newer move replaces one not yet sent, so fewer frames
     // go out, but each camera's in order, and neither the last move nor a
@@ -82,19 +82,17 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
         lastSpeed = frame[4];
     }
     EXPECT_EQ(lastSpeed, 19) << "the last move went out";
-    EXPECT_EQ(sent[0x0A].back(), B({0xA0, 0x0A, 0x00, 0x00, 0x00, 0x00, 0xAF, 0x05}));
+    EXPECT_EQ(sent[0x0A].back(), PelcoP(10, 0, 0, 0, 0));
 
     // Address byte 0x10 is camera 10, not 16.
-    peer.SendReturnCode(10, 0x56);
-    peer.SendReturnCode(1, 0x50);
-    peer.SendReturnCode(1, 0x57);
+    for (const auto& [address, code] : {std::pair{10, 0x56}, {1, 0x50}, {1, 0x57}}) peer.SendReturnCode(address, code);
     ASSERT_TRUE(first.WaitFor(2));
     ASSERT_TRUE(second.WaitFor(1));
     EXPECT_EQ(first.Messages(), (std::vector<unsigned int>{0x8400, 0x8407}));
     EXPECT_EQ(second.Messages(), std::vector<unsigned int>{0x8406});
     const auto a = first.Reports();
     const auto b = second.Reports();
-    EXPECT_EQ(a[0].bytes, B({0xFF, 0x01, 0x00, 0x07, 0x00, 0x50, 0x58}));
+    EXPECT_EQ(a[0].bytes, PelcoD(1, 0, 7, 0, 0x50));
     EXPECT_EQ(a[0].context, &first);
     EXPECT_EQ(b[0].bytes[1], 0x10);
     EXPECT_EQ(b[0].context, &second);
@@ -365,9 +363,7 @@ TEST(SerialLine, AStopOvertakesTwoThousandQueuedMoves)
     int direction = 0, preset = 0;
     for (const Bytes& frame : line.Frames()) {
         if (frame[1] == 0x02) {
-            EXPECT_EQ(frame, B({0xFF, 0x02, 0x00, 0x03, 0x00, static_cast<std::uint8_t>(preset + 1),
-                                static_cast<std::uint8_t>(0x05 + preset + 1)}));
-            ++preset;
+            EXPECT_EQ(frame, PelcoD(2, 0, 3, 0, ++preset));
         } else if (frame[3] != 0x00) {
             EXPECT_GE(frame[3], direction) << "moves out of order";
             direction = frame[3];

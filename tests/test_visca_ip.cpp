@@ -21,6 +21,7 @@
 #include <functional>
 #include <future>
 #include <sstream>
+#include <tuple>
 
 using korvane::test::B;
 using Bytes = std::vector<std::uint8_t>;
@@ -170,10 +171,8 @@ TEST(ViscaIpDatagram, RepliesAreReadWithinHardLimits)
         const auto parsed = ParseViscaIpReply(exact.get(), c.bytes.size());
         ASSERT_EQ(parsed.has_value(), c.kind.has_value());
         if (!parsed) continue;
-        EXPECT_EQ(parsed->kind, *c.kind);
-        EXPECT_EQ(parsed->sequence, c.sequence);
-        EXPECT_EQ(parsed->error, c.error);
-        EXPECT_EQ(parsed->data, c.data);
+        EXPECT_EQ(std::tie(parsed->kind, parsed->sequence, parsed->error, parsed->data),
+                  std::tie(*c.kind, c.sequence, c.error, c.data));
     }
 }
 
@@ -238,9 +237,7 @@ TEST(ViscaIpLink, DrivesMoveTheCameraAndThePositionInquiriesSayWhere)
         std::uint16_t zoom = 0xFFFF;
         ASSERT_TRUE(link.QueryPanTilt(position).ok) << link.State();
         ASSERT_TRUE(link.QueryZoom(zoom).ok) << link.State();
-        EXPECT_EQ(position.pan, step.pan);
-        EXPECT_EQ(position.tilt, step.tilt);
-        EXPECT_EQ(zoom, step.zoom);
+        EXPECT_EQ(std::tie(position.pan, position.tilt, zoom), std::tie(step.pan, step.tilt, step.zoom));
     }
 }
 
@@ -320,9 +317,7 @@ TEST(ViscaIpLink, ALostMessageIsSentAgainWithItsSequence)
     for (int i = 0; i < 4; ++i) {
         const Bytes sent = Cat(B({1, 0, 0, 9, 0, 0, 0, i + 1}), i % 2 ? kStop : kLeft);
         EXPECT_EQ(camera.Datagram(lineOf[i]), sent);
-        if (i % 2) {
-            EXPECT_EQ(camera.Datagram(lineOf[i] + 1), sent);
-        }
+        if (i % 2) EXPECT_EQ(camera.Datagram(lineOf[i] + 1), sent);
     }
     EXPECT_NE(camera.Line(4).find("(again) -> ack, completion"), std::string::npos) << camera.Line(4);
 }
