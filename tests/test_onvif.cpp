@@ -149,14 +149,14 @@ TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
             continue;
         }
         // Far, then near: the lens moves each way and a stop holds it.
-        for (const auto& [call, speed, far] : {std::tuple{&CKorvane::FocusPlus, "0.515625", true},
+        for (const auto& [call, speed, outward] : {std::tuple{&CKorvane::FocusPlus, "0.515625", true},
                                                std::tuple{&CKorvane::FocusMinus, "-0.515625", false}}) {
             const float from = sim.Focus().first;
             EXPECT_EQ((cam.get()->*call)(), 1);
             OnvifRequest move = Next(sim, "Move");
             EXPECT_EQ(std::tie(move.path, move.values["source"], move.values["focus"]),
                       std::make_tuple("/onvif/imaging_service", "VideoSource_1", speed));
-            EXPECT_TRUE(Within(3s, [&] { return far ? sim.Focus().first > from : sim.Focus().first < from; }));
+            EXPECT_TRUE(Within(3s, [&] { return outward ? sim.Focus().first > from : sim.Focus().first < from; }));
             EXPECT_EQ(Link(*cam).first, KORVANE_LINK_OK) << Link(*cam).second;
             cam->CameraStop();
             EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
