@@ -86,15 +86,7 @@ Result CViscaIpCamera::Deliver()
     // A stop reaches the link before this thread waits for the one ahead of
     // it, so a motion still waiting for its answer gives way at once.
     if (m_pLane->HasStop()) m_link.CancelMotion();
-    std::lock_guard<std::mutex> lock(m_deliverMutex);
-    Result result;
-    std::vector<Frame> frames;
-    while (m_pLane->Take(frames))
-        for (Frame& frame : frames) {
-            Result sent = SendFrame(std::move(frame));
-            if (!sent.Succeeded()) result = std::move(sent);
-        }
-    return result;
+    return CFrameCamera::Deliver();
 }
 
 std::string CViscaIpCamera::LastErrorText() const

@@ -7,7 +7,6 @@
 #include "camera/FrameCamera.h"
 #include "netcam/ViscaIpLink.h"
 
-#include <mutex>
 #include <string>
 
 namespace korvane {
@@ -46,7 +45,6 @@ private:
     CViscaIpLink m_link;
     std::string m_strHost;
     std::uint16_t m_nPort = kViscaIpPort;
-    std::mutex m_deliverMutex;  // frames leave in lane order
 };
 
 }  // namespace korvane
