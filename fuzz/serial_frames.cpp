@@ -19,11 +19,11 @@ using namespace korvane;
 
 namespace {
 
-struct Report {
+struct SeenReport {
     int address;
     unsigned message;
     std::vector<std::uint8_t> bytes;
-    bool operator==(const Report& other) const
+    bool operator==(const SeenReport& other) const
     {
         return address == other.address && message == other.message && bytes == other.bytes;
     }
@@ -31,7 +31,7 @@ struct Report {
 
 struct Camera {
     int address;
-    std::vector<Report>* seen;
+    std::vector<SeenReport>* seen;
     static void Notify(const unsigned char* data, int length, unsigned int message, void* context)
     {
         auto* camera = static_cast<Camera*>(context);
@@ -52,7 +52,7 @@ int ReferenceAddress(std::uint8_t byte)
 
 struct ReferenceScanner {
     std::vector<std::uint8_t> pending;
-    std::vector<Report> expected;
+    std::vector<SeenReport> expected;
 
     void Feed(const std::vector<std::uint8_t>& chunk, const std::vector<bool>& bound)
     {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The cameras live across inputs; each input gets a fresh port.
     static struct Cameras {
         std::shared_ptr<CIoThread> reader = std::make_shared<CIoThread>();
-        std::vector<Report> seen;
+        std::vector<SeenReport> seen;
         std::vector<Camera> cameras;
         std::vector<std::shared_ptr<CReportNotifier>> notifiers;
         Cameras()
@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } line;
     line.seen.clear();
-    std::vector<Report>& seen = line.seen;
+    std::vector<SeenReport>& seen = line.seen;
     auto port = std::make_shared<CComPort>(line.reader, "fuzz");
     for (std::size_t a = 0; a < bound.size(); ++a)
         if (bound[a]) FUZZ_REQUIRE(port->BindCamera(static_cast<int>(a), line.notifiers[a]), "address %zu taken twice", a);
