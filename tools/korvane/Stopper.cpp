@@ -2,57 +2,67 @@
 
 #include "platform/Process.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace korvane::tool {
 
-CStopper::CStopper(std::optional<std::chrono::milliseconds> limit) : m_signals(m_io)
+namespace {
+
+// Lock-free, so safe to set in a handler, on whichever thread the signal came.
+std::atomic<int> g_nStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int number)
 {
-    for (const int signal : platform::StopSignals()) m_signals.add(signal);
+    g_nStopSignal.store(number);
+    std::signal(number, OnStopSignal);  // Windows' C runtime resets a handler once it ran
+}
+
+// How often a wait looks at the flag: well under what a user notices.
+constexpr std::chrono::milliseconds kLook{10};
+
+}  // namespace
+
+CStopper::CStopper(std::optional<std::chrono::milliseconds> limit)
+{
+    // Cleared before the handlers go in: a signal from then on is kept.
+    g_nStopSignal.store(0);
+    for (const int signal : platform::StopSignals()) m_previous.emplace_back(signal, std::signal(signal, OnStopSignal));
     if (limit) m_deadline = std::chrono::steady_clock::now() + *limit;
-    m_signals.async_wait([this](const boost::system::error_code& error, int) {
-        if (!error) m_bStopped = true;
-    });
 }
 
 CStopper::~CStopper()
 {
-    boost::system::error_code ignored;
-    m_signals.cancel(ignored);
-    m_io.restart();
-    m_io.poll();
+    for (const auto& [signal, previous] : m_previous)
+        if (previous != SIG_ERR) std::signal(signal, previous);
 }
+
+bool CStopper::Stopped() const { return m_bTimeUp || g_nStopSignal.load() != 0; }
 
 void CStopper::WaitFor(std::chrono::milliseconds slice)
 {
-    if (m_bStopped) return;
-    if (m_deadline) {
-        const auto left = *m_deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) {
-            m_bStopped = true;
-            return;
-        }
-        if (left < slice) slice = std::chrono::duration_cast<std::chrono::milliseconds>(left);
+    const auto end = std::chrono::steady_clock::now() + slice;
+    for (;;) {
+        if (Poll()) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return;
+        auto until = std::min(end, now + kLook);
+        if (m_deadline) until = std::min(until, *m_deadline);
+        std::this_thread::sleep_until(until);
     }
-    m_io.restart();
-    // run_for with no time left runs nothing: a loop that only polls would
-    // never see the signal.
-    if (slice.count() <= 0)
-        m_io.poll();
-    else
-        m_io.run_for(slice);
 }
 
 bool CStopper::Poll()
 {
-    if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) m_bStopped = true;
-    if (m_bStopped) return true;
-    m_io.restart();
-    m_io.poll();  // run_for(0) may return before a signal's handler ran
-    return m_bStopped;
+    if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) m_bTimeUp = true;
+    return Stopped();
 }
 
 void CStopper::Wait()
 {
-    while (!Stopped()) WaitFor(std::chrono::milliseconds(500));
+    while (!Poll()) WaitFor(std::chrono::milliseconds(500));
 }
 
 }  // namespace korvane::tool
