@@ -20,6 +20,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 TOOL = os.environ["KORVANE_TOOL"]
+LONG = "hall " + "x" * 95  # a 100-character name, on a camera that fails with a long reason
 SHOTS = os.environ.get("PANEL_SCREENSHOT_DIR", tempfile.gettempdir())
 
 
@@ -94,7 +95,9 @@ def room():
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port),
          "user": "admin", "password": "secret"},
         {"name": "spare", "mode": "serial", "device": "/dev/korvane-unplugged"},
-    ]}
+        {"name": LONG, "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port), "user": "admin", "password": "wrong"},
+        {"name": "nobody", "mode": "onvif", "host": "127.0.0.1", "port": 9, "user": "admin", "password": "x"},
+    ] + [{"name": f"aisle {n}", "mode": "serial", "device": device, "address": n} for n in (3, 4, 5)]}
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as file:
         json.dump(cameras, file)
     panel = Process("panel", "--cameras", file.name, "--listen", "127.0.0.1:0")
@@ -120,15 +123,20 @@ def browser():
     profile.cleanup()
 
 
+def entry(driver, camera):
+    return driver.find_element(By.CSS_SELECTOR, f'#strip .entry[data-camera="{camera}"]')
+
+
 def open_panel(driver, url):
     driver.get(url)
-    WebDriverWait(driver, 10).until(
-        lambda d: d.find_element(By.CSS_SELECTOR, '.card[data-camera="podium"] .badge').text == "open")
-    WebDriverWait(driver, 10).until(
-        lambda d: d.find_element(By.CSS_SELECTOR, '.card[data-camera="room"] .badge').text == "open")
+    for camera in ("podium", "room"):
+        WebDriverWait(driver, 10).until(lambda d: entry(d, camera).get_attribute("data-state") == "open")
 
 
 def button(driver, camera, selector):
+    """A control of the camera's card, picked in the list first: only its card shows."""
+    if entry(driver, camera).get_attribute("aria-current") != "true":
+        entry(driver, camera).click()
     return driver.find_element(By.CSS_SELECTOR, f'.card[data-camera="{camera}"] {selector}')
 
 
@@ -206,9 +214,25 @@ def test_a_report_from_the_line_appears_in_the_feed(room, browser):
     WebDriverWait(browser, 5).until(
         lambda d: "writing starts" in d.find_element(By.CSS_SELECTOR, "#feed tr:first-child").text)
     assert "target appears" in browser.find_element(By.CSS_SELECTOR, "#feed tr:nth-child(2)").text
-    # A camera that could not be opened says why.
-    assert button(browser, "spare", ".badge").text == "failed"
-    assert "cannot open serial device /dev/korvane-unplugged" in button(browser, "spare", ".reason").text
+
+
+# Each failure, in the list and on its card, as one cause; the panel's own text folded away without options.
+CAUSES = [("spare", "the serial device is not there", "/dev/korvane-unplugged"),
+          (LONG, "wrong user or password", "NotAuthorized"),
+          ("nobody", "nothing answers at this address", "127.0.0.1:9")]
+
+
+@pytest.mark.parametrize("camera,cause,detail", CAUSES)
+def test_a_failed_camera_says_one_cause(room, browser, camera, cause, detail):
+    open_panel(browser, room["url"])
+    WebDriverWait(browser, 10).until(lambda d: entry(d, camera).get_attribute("data-state") == "failed")
+    assert cause in entry(browser, camera).text
+    assert button(browser, camera, ".cause").text == cause
+    details = button(browser, camera, ".failure details")
+    assert details.get_property("open") is False
+    button(browser, camera, ".failure summary").click()
+    text = button(browser, camera, ".reason").text
+    assert detail in text and not re.search(r"--|KORVANE_", text), text
 
 
 def test_closing_the_tab_mid_move_stops_the_camera(room, browser):
@@ -341,7 +365,8 @@ def test_keys_drive_the_selected_camera_and_key_up_stops_it(room, browser):
 # What a thumb must be able to hit, with its size, at the phone's size.
 SMALL_TARGETS = """
     const small = [];
-    for (const c of document.querySelectorAll('.top button, #cameras button, #cameras input, #cameras summary')) {
+    for (const c of document.querySelectorAll('.top button, .tabs button, #strip button, #cameras button, #cameras input,' +
+                                              '#cameras summary, #found button, #found input')) {
       const r = c.getBoundingClientRect();
       if (r.width === 0 && r.height === 0) continue;  // folded away
       if (r.width < 44 || r.height < 44)
@@ -352,47 +377,67 @@ SMALL_TARGETS = """
     return small;"""
 
 
-def test_the_page_fits_a_phone(room, browser):
+# What must be in view at once, without scrolling: the whole list, and (on a
+# desktop) the selected camera's pad and presets.
+IN_VIEW = """
+    const out = [];
+    for (const e of document.querySelectorAll(arguments[0])) {
+      const r = e.getBoundingClientRect();
+      if (r.width === 0 || r.top < 0 || r.bottom > innerHeight || r.left < 0 || r.right > innerWidth)
+        out.push((e.dataset.camera || e.className) + ' at ' + Math.round(r.top) + '..' + Math.round(r.bottom));
+    }
+    return out;"""
+
+SIZES = [  # name, width, height, a phone, what must be in view, the camera shown
+    ("desktop", 1366, 768, False, "#strip .entry, .card.selected .pad, .card.selected .preset-grid", "board"),
+    ("phone", 390, 844, True, "#strip .entry", LONG),
+]
+
+
+@pytest.mark.parametrize("name,width,height,phone,in_view,camera", SIZES)
+def test_the_console_fits_the_screen(room, browser, name, width, height, phone, in_view, camera):
     open_panel(browser, room["url"])
-    button(browser, "board", ".store summary").click()
-    browser.execute_script("window.scrollTo(0, 0)")
-    desktop = os.path.join(SHOTS, "panel-desktop.png")
-    assert browser.save_screenshot(desktop)
     browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                            {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+                            {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": phone})
     try:
-        WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == 390)
-        assert browser.execute_script("return document.documentElement.scrollWidth") <= 390, \
-            "the page scrolls sideways"
-        wide = browser.execute_script("""
-            return [...document.querySelectorAll('body *')].filter((e) => e.getBoundingClientRect().right > 390.5)
-                .map((e) => e.tagName + '.' + e.className);""")
-        assert not wide, wide
-        assert browser.execute_script(SMALL_TARGETS) == []
-        # The feed stacks below the cameras.
-        feed = browser.find_element(By.CSS_SELECTOR, ".feed-box").rect
-        cameras = browser.find_element(By.ID, "cameras").rect
-        assert feed["y"] >= cameras["y"] + cameras["height"]
-        # Using a pad further down: the pinned header names the camera it drives.
-        pad = button(browser, "room", 'button[data-motion="right"]')
-        room["onvif"].skip_past()
-        browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", pad)
-        ActionChains(browser).click_and_hold(pad).perform()
-        room["onvif"].wait_for(r"ContinuousMove")
-        header = browser.find_element(By.CSS_SELECTOR, "header.top")
-        assert browser.execute_script("return window.scrollY") > 500
-        assert browser.execute_script("return arguments[0].getBoundingClientRect().top", header) == 0
-        assert header.is_displayed()
-        assert browser.find_element(By.ID, "selected").text == "keys drive: room"
-        assert browser.find_element(By.ID, "stop-all").is_displayed()
-        phone = os.path.join(SHOTS, "panel-phone.png")
-        assert browser.save_screenshot(phone)
-        ActionChains(browser).release().perform()
-        room["onvif"].wait_for(r"Stop")
-        browser.execute_script("document.querySelector('.feed-box').scrollIntoView()")
-        feed_shot = os.path.join(SHOTS, "panel-phone-feed.png")
-        assert browser.save_screenshot(feed_shot)
-        print("screenshots:", desktop, phone, feed_shot)
+        WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == width)
+        browser.execute_script("window.scrollTo(0, 0)")
+        assert browser.execute_script(IN_VIEW, in_view) == []
+        # Every camera of the room is picked from the list where it stands.
+        for each in browser.find_elements(By.CSS_SELECTOR, "#strip .entry"):
+            each.click()
+            assert browser.find_element(By.CSS_SELECTOR, ".card.selected").get_attribute("data-camera") == \
+                each.get_attribute("data-camera")
+            assert browser.execute_script("return window.scrollY") == 0
+        button(browser, camera, ".store summary" if camera == "board" else ".failure summary").click()
+        assert browser.execute_script(IN_VIEW, in_view) == []
+        shot = os.path.join(SHOTS, f"panel-{name}.png")
+        assert browser.save_screenshot(shot)
+        if phone:
+            browser.find_element(By.ID, "find").click()  # the search dialog open, over the long name and reason
+            WebDriverWait(browser, 10).until(lambda d: "answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+            assert not browser.find_element(By.CSS_SELECTOR, ".found-where").is_displayed()  # no interface list here
+            wide = browser.execute_script("""return [...document.querySelectorAll('body *')]
+                .filter((e) => e.getBoundingClientRect().right > arguments[0] + 0.5).map((e) => e.tagName + '.' + e.className);""", width)
+            assert not wide, wide
+            assert browser.execute_script("return document.documentElement.scrollWidth") <= width, "sideways scroll"
+            assert browser.execute_script(SMALL_TARGETS) == []
+            assert browser.save_screenshot(os.path.join(SHOTS, "panel-phone-find.png"))
+            browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+            # The feed is a tab of its own: the cameras give way to it.
+            browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="reports"]').click()
+            assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
+            assert not browser.find_element(By.ID, "strip").is_displayed()
+            browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="cameras"]').click()
+            # Scrolled down to the controls, the pinned header still names the camera and offers Stop all.
+            browser.execute_script("window.scrollTo(0, document.body.scrollHeight)")
+            assert browser.execute_script("return document.querySelector('header.top').getBoundingClientRect().top") == 0
+            assert browser.find_element(By.ID, "stop-all").is_displayed()
+            assert browser.find_element(By.ID, "selected").text == "keys drive: " + LONG
+        else:
+            assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
+            assert not browser.find_element(By.CSS_SELECTOR, ".tabs").is_displayed()
+        print("screenshot:", shot)
     finally:
         browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
