@@ -273,6 +273,8 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open")
         connected = browser.execute_script(CONTROLS_DISABLED)  # only what the link cannot send
         assert not all(connected)
+        button(browser, "room", ".test").click()
+        WebDriverWait(browser, 5).until(lambda d: "test sent" in button(d, "room", ".message").text)
         panel.stop()
         stopped = time.monotonic()
         WebDriverWait(browser, 5).until(lambda d: all(d.execute_script(CONTROLS_DISABLED)))
@@ -282,6 +284,8 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         assert float(card.value_of_css_property("opacity")) < 0.7
         assert "connection lost" in browser.find_element(By.ID, "link").text
         assert "the page has lost the panel" in button(browser, "room", 'button[data-motion="up"]').get_attribute("title")
+        stop_all = browser.find_element(By.ID, "stop-all")
+        assert not stop_all.is_enabled() and "lost the panel" in stop_all.get_attribute("title")
         # The same panel back on the same port: the page comes back by itself.
         panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:" + port)
         panel.wait_for(r"open http://")
@@ -289,6 +293,7 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
                                          and d.execute_script(CONTROLS_DISABLED) == connected)
         assert "offline" not in button(browser, "room", "").get_attribute("class")
         assert browser.find_element(By.ID, "link").text == "connected"
+        assert stop_all.is_enabled() and button(browser, "room", ".message").text == "", "a word from before the break"
     finally:
         panel.stop()
         os.unlink(path)
@@ -303,7 +308,19 @@ def test_keys_drive_the_selected_camera_and_key_up_stops_it(room, browser):
     keys.key_down(Keys.ARROW_LEFT).key_up(Keys.ARROW_LEFT).perform()
     assert "select a camera first" in browser.find_element(By.ID, "link").text
     assert serial.nothing_like(r"addr 1: pan left", within=0.3)
-    # Tab from the header lands on the first card and selects it.
+    # A camera picked by its place in the list, or the one before or after: the hint goes.
+    for keys, picked in [((Keys.ALT, "2"), "board"), (("]",), "room"), (("]",), "spare"), (("[",), "room")]:
+        chain = ActionChains(browser)
+        for key in keys[:-1]:
+            chain.key_down(key)
+        chain.send_keys(keys[-1])
+        for key in keys[:-1]:
+            chain.key_up(key)
+        chain.perform()
+        WebDriverWait(browser, 2).until(lambda d: d.find_element(By.ID, "selected").text == "keys drive: " + picked)
+        assert browser.find_element(By.ID, "link").text == "connected"
+    assert serial.nothing_like(r"addr 2: go to preset 2", within=0.3), "Alt+2 is no preset"
+    # Tab from the header lands on the first camera of the list and selects it.
     browser.execute_script("document.getElementById('stop-all').focus()")
     ActionChains(browser).send_keys(Keys.TAB).perform()
     WebDriverWait(browser, 2).until(lambda d: d.find_element(By.ID, "selected").text == "keys drive: podium")
