@@ -233,6 +233,8 @@ def test_a_failed_camera_says_one_cause(room, browser, camera, cause, detail):
     button(browser, camera, ".failure summary").click()
     text = button(browser, camera, ".reason").text
     assert detail in text and not re.search(r"--|KORVANE_", text), text
+    said = [row.text for row in browser.find_elements(By.CSS_SELECTOR, "#feed tr") if detail in row.text]
+    assert said and not any(re.search(r"--|KORVANE_", row) for row in said), said
 
 
 def test_closing_the_tab_mid_move_stops_the_camera(room, browser):

@@ -36,6 +36,7 @@ function applyControls(name) {
   const state = store.states.get(name);
   card.classList.toggle('offline', !store.connected);
   for (const control of card.querySelectorAll('button, input, summary')) {
+    if (control.closest('.failure')) continue;  // the details of a failure open whatever the camera's state
     const why = whyNot(name, operationOf(control));
     if (control.tagName === 'SUMMARY') control.classList.toggle('disabled', !!why);
     else control.disabled = !!why;

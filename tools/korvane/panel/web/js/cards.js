@@ -178,6 +178,7 @@ function buildCard(name) {
   card.dataset.camera = name;
   card.setAttribute('aria-label', 'camera ' + name);
   $('.name', card).textContent = name;
+  $('.name', card).title = name;
   for (const button of card.querySelectorAll('button[data-motion]')) holdable(button, name, button.dataset.motion);
   $('button[data-command="stop"]', card).addEventListener('click', () => stop(name));
   $('button[data-command="test"]', card).addEventListener('click', () => command(name, 'test', null, 'test sent: see the reports'));

@@ -10,7 +10,7 @@ function bytesText(hex) {
 function feedRow(entry) {
   const row = document.createElement('tr');
   row.className = entry.type;
-  for (const text of [entry.time, entry.camera, entry.event, bytesText(entry.bytes)]) {
+  for (const text of [entry.time, entry.camera, detailsOf(entry.event || ''), bytesText(entry.bytes)]) {
     const cell = document.createElement('td');
     cell.textContent = text;
     row.appendChild(cell);
