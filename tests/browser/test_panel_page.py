@@ -88,6 +88,8 @@ def room():
     device = serial.wait_for(r"the camera side is (/dev/\S+)").group(1)
     onvif = Process("sim", "onvif", "--port", "0")
     onvif_port = onvif.wait_for(r"http://127\.0\.0\.1:(\d+)/").group(1)
+    tls = Process("sim", "onvif", "--port", "0", "--tls")
+    tls_url = tls.wait_for(r"(https://127\.0\.0\.1:\d+)/").group(1)
     cameras = {"cameras": [
         {"name": "podium", "mode": "serial", "device": device, "address": 1, "protocol": "pelco-d",
          "presets": {"1": "lectern", "2": "board", "20": "wide shot of the whole hall"}},
@@ -97,13 +99,14 @@ def room():
         {"name": "spare", "mode": "serial", "device": "/dev/korvane-unplugged"},
         {"name": LONG, "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port), "user": "admin", "password": "wrong"},
         {"name": "nobody", "mode": "onvif", "host": "127.0.0.1", "port": 9, "user": "admin", "password": "x"},
-    ] + [{"name": f"aisle {n}", "mode": "serial", "device": device, "address": n} for n in (3, 4, 5)]}
+    ] + [{"name": f"aisle {n}", "mode": "serial", "device": device, "address": n} for n in (3, 4)] + [
+        {"name": "pinned", "mode": "onvif", "host": tls_url, "user": "admin", "password": "secret", "tls_fingerprint": "ab" * 32}]}
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as file:
         json.dump(cameras, file)
     panel = Process("panel", "--cameras", file.name, "--listen", "127.0.0.1:0")
     url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
     yield {"serial": serial, "onvif": onvif, "onvif_port": int(onvif_port), "panel": panel, "url": url}
-    for process in (panel, serial, onvif):
+    for process in (panel, serial, onvif, tls):
         process.stop()
     os.unlink(file.name)
 
@@ -219,7 +222,8 @@ def test_a_report_from_the_line_appears_in_the_feed(room, browser):
 # Each failure, in the list and on its card, as one cause; the panel's own text folded away without options.
 CAUSES = [("spare", "the serial device is not there", "/dev/korvane-unplugged"),
           (LONG, "wrong user or password", "NotAuthorized"),
-          ("nobody", "nothing answers at this address", "127.0.0.1:9")]
+          ("nobody", "nothing answers at this address", "127.0.0.1:9"),
+          ("pinned", "the certificate is not the pinned one", "is not the pinned one")]
 
 
 @pytest.mark.parametrize("camera,cause,detail", CAUSES)
@@ -436,13 +440,16 @@ def test_the_console_fits_the_screen(room, browser, name, width, height, phone, 
             browser.find_element(By.ID, "find").click()  # the search dialog open, over the long name and reason
             WebDriverWait(browser, 10).until(lambda d: "answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
             assert not browser.find_element(By.CSS_SELECTOR, ".found-where").is_displayed()  # no interface list here
-            wide = browser.execute_script("""return [...document.querySelectorAll('body *')]
-                .filter((e) => e.getBoundingClientRect().right > arguments[0] + 0.5).map((e) => e.tagName + '.' + e.className);""", width)
-            assert not wide, wide
-            assert browser.execute_script("return document.documentElement.scrollWidth") <= width, "sideways scroll"
-            assert browser.execute_script(SMALL_TARGETS) == []
             assert browser.save_screenshot(os.path.join(SHOTS, "panel-phone-find.png"))
-            browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+            for shown in ("find", "pinned"):  # then a certificate's fingerprint, a word of 64 digits
+                if shown == "pinned":
+                    browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+                    button(browser, "pinned", ".failure summary").click()
+                wide = browser.execute_script("""return [...document.querySelectorAll('body *')].filter((e) =>
+                    e.getBoundingClientRect().right > arguments[0] + 0.5).map((e) => e.tagName + '.' + e.className);""", width)
+                assert not wide, (shown, wide)
+                assert browser.execute_script("return document.documentElement.scrollWidth") <= width, shown
+                assert browser.execute_script(SMALL_TARGETS) == []
             # The feed is a tab of its own: the cameras give way to it.
             browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="reports"]').click()
             assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
@@ -452,7 +459,7 @@ def test_the_console_fits_the_screen(room, browser, name, width, height, phone, 
             browser.execute_script("window.scrollTo(0, document.body.scrollHeight)")
             assert browser.execute_script("return document.querySelector('header.top').getBoundingClientRect().top") == 0
             assert browser.find_element(By.ID, "stop-all").is_displayed()
-            assert browser.find_element(By.ID, "selected").text == "keys drive: " + LONG
+            assert browser.find_element(By.ID, "selected").text == "keys drive: pinned"
         else:
             assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
             assert not browser.find_element(By.CSS_SELECTOR, ".tabs").is_displayed()
