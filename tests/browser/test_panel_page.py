@@ -232,6 +232,7 @@ def test_a_failed_camera_says_one_cause(room, browser, camera, cause, detail):
     WebDriverWait(browser, 10).until(lambda d: entry(d, camera).get_attribute("data-state") == "failed")
     assert cause in entry(browser, camera).text
     assert button(browser, camera, ".cause").text == cause
+    assert not button(browser, camera, ".taken").is_displayed()  # no other page took it
     details = button(browser, camera, ".failure details")
     assert details.get_property("open") is False
     button(browser, camera, ".failure summary").click()
