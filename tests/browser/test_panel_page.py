@@ -11,6 +11,7 @@ import tempfile
 import threading
 import time
 import urllib.error
+import urllib.parse
 import urllib.request
 
 import pytest
@@ -427,7 +428,8 @@ def test_the_console_fits_the_screen(room, browser, name, width, height, phone, 
                             {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": phone})
     try:
         WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == width)
-        browser.execute_script("window.scrollTo(0, 0)")
+        browser.get(room["url"] + "#" + urllib.parse.quote(camera))  # the address names the camera to drive
+        WebDriverWait(browser, 10).until(lambda d: entry(d, camera).get_attribute("aria-current") == "true")
         assert browser.execute_script(IN_VIEW, in_view) == []
         # Every camera of the room is picked from the list where it stands.
         for each in browser.find_elements(By.CSS_SELECTOR, "#strip .entry"):

@@ -39,6 +39,7 @@ function receive(message) {
     store.taken.clear();
     for (const state of message.cameras) showState(state);
     for (const card of store.cards.values()) say(card, '');
+    if (!store.selected) pickNamed();
     const feed = $('#feed');
     feed.textContent = '';
     for (const entry of message.feed.slice(0, FEED_ROWS)) feed.appendChild(feedRow(entry));

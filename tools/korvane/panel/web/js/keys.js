@@ -23,8 +23,16 @@ function select(name) {
   for (const entry of document.querySelectorAll('#strip .entry'))
     entry.setAttribute('aria-current', entry.dataset.camera === name ? 'true' : 'false');
   $('#selected').textContent = 'keys drive: ' + name;
+  history.replaceState(null, '', '#' + encodeURIComponent(name));
   if (/select a camera first/.test(linkState.textContent)) resetLink();
 }
+
+// The address names the camera last picked, so that a reload drives it again.
+function pickNamed() {
+  const named = decodeURIComponent(location.hash.slice(1));
+  if (store.cards.has(named)) select(named);
+}
+window.addEventListener('hashchange', pickNamed);
 
 // Alt+digit picks by place in the list; [ and ] step through it.
 function pickByKey(event) {
