@@ -208,7 +208,14 @@ function buildCard(name) {
     summary.addEventListener('click', (event) => {
       if (event.currentTarget.classList.contains('disabled')) event.preventDefault();
     });
-  $('.take-back', card).addEventListener('click', () => send({ op: 'take', camera: name }));
+  // On the push channel, as this page's holds go: the panel knows the page by it.
+  $('.take-back', card).addEventListener('click', () => {
+    send({ op: 'take', camera: name });
+    store.taken.delete(name);
+    showTaken(name);
+    showEntry(store.states.get(name));
+    say(card, 'taken back');
+  });
   $('.home-go', card).addEventListener('click', () => command(name, 'home', null, 'going home'));
   $('.home-set', card).addEventListener('click', () => {
     command(name, 'home', { action: 'set' }, 'stored the current view as home');

@@ -47,6 +47,10 @@ function receive(message) {
     setConnected(true);
     return;
   }
+  if (message.type === 'error' && store.cards.has(message.camera)) {
+    say(store.cards.get(message.camera), message.message, true);  // a camera's refusal, on that camera
+    return;
+  }
   if (message.type === 'error') {
     setLink('connected — ' + message.message, 'up warn');
     return;
