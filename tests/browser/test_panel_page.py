@@ -152,9 +152,9 @@ def write_cameras(cameras):
     return file.name
 
 
-# Every control of every card, as the page has them: disabled or not.
+# Every control of the camera "room", as the page has them: disabled or not.
 CONTROLS_DISABLED = """
-    return [...document.querySelectorAll('#cameras button, #cameras input')].map((c) => c.disabled);"""
+    return [...document.querySelectorAll('.card[data-camera="room"] :is(button, input)')].map((c) => c.disabled);"""
 
 
 def test_a_held_direction_moves_until_released(room, browser):
@@ -272,9 +272,9 @@ def test_screenshot_of_the_panel(room, browser):
 
 
 def test_the_page_greys_out_while_the_panel_is_away(room, browser):
-    path = write_cameras([{"name": "room", "mode": "onvif", "host": "127.0.0.1",
-                           "port": room["onvif_port"],
-                           "user": "admin", "password": "secret"}])
+    kept = {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": room["onvif_port"],
+            "user": "admin", "password": "secret"}
+    path = write_cameras([kept, {"name": "gone", "mode": "serial", "device": "/dev/korvane-gone"}])
     panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:0")
     url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
     port = re.search(r":(\d+)/", url).group(1)
@@ -296,7 +296,9 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         assert "the page has lost the panel" in button(browser, "room", 'button[data-motion="up"]').get_attribute("title")
         stop_all = browser.find_element(By.ID, "stop-all")
         assert not stop_all.is_enabled() and "lost the panel" in stop_all.get_attribute("title")
-        # The same panel back on the same port: the page comes back by itself.
+        # The panel back on the same port, without one camera: the page comes back by itself, as the panel is now.
+        with open(path, "w") as file:
+            json.dump({"cameras": [kept]}, file)
         panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:" + port)
         panel.wait_for(r"open http://")
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open"
@@ -304,6 +306,7 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         assert "offline" not in button(browser, "room", "").get_attribute("class")
         assert browser.find_element(By.ID, "link").text == "connected"
         assert stop_all.is_enabled() and button(browser, "room", ".message").text == "", "a word from before the break"
+        assert [e.get_attribute("data-camera") for e in browser.find_elements(By.CSS_SELECTOR, "#strip .entry, .card")] == ["room"] * 2
     finally:
         panel.stop()
         os.unlink(path)
