@@ -463,6 +463,7 @@ def test_the_console_fits_the_screen(room, browser, name, width, height, phone, 
             browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="reports"]').click()
             assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
             assert not browser.find_element(By.ID, "strip").is_displayed()
+            assert browser.save_screenshot(os.path.join(SHOTS, "panel-phone-feed.png"))
             browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="cameras"]').click()
             # Scrolled down to the controls, the pinned header still names the camera and offers Stop all.
             browser.execute_script("window.scrollTo(0, document.body.scrollHeight)")
