@@ -10,6 +10,9 @@ import subprocess
 import tempfile
 import threading
 import time
+import urllib.error
+import urllib.parse
+import urllib.request
 
 import pytest
 from selenium import webdriver
@@ -20,6 +23,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 TOOL = os.environ["KORVANE_TOOL"]
+LONG = "hall " + "x" * 95  # a 100-character name, on a camera that fails with a long reason
 SHOTS = os.environ.get("PANEL_SCREENSHOT_DIR", tempfile.gettempdir())
 
 
@@ -87,6 +91,8 @@ def room():
     device = serial.wait_for(r"the camera side is (/dev/\S+)").group(1)
     onvif = Process("sim", "onvif", "--port", "0")
     onvif_port = onvif.wait_for(r"http://127\.0\.0\.1:(\d+)/").group(1)
+    tls = Process("sim", "onvif", "--port", "0", "--tls")
+    tls_url = tls.wait_for(r"(https://127\.0\.0\.1:\d+)/").group(1)
     cameras = {"cameras": [
         {"name": "podium", "mode": "serial", "device": device, "address": 1, "protocol": "pelco-d",
          "presets": {"1": "lectern", "2": "board", "20": "wide shot of the whole hall"}},
@@ -94,13 +100,16 @@ def room():
         {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port),
          "user": "admin", "password": "secret"},
         {"name": "spare", "mode": "serial", "device": "/dev/korvane-unplugged"},
-    ]}
+        {"name": LONG, "mode": "onvif", "host": "127.0.0.1", "port": int(onvif_port), "user": "admin", "password": "wrong"},
+        {"name": "nobody", "mode": "onvif", "host": "127.0.0.1", "port": 9, "user": "admin", "password": "x"},
+    ] + [{"name": f"aisle {n}", "mode": "serial", "device": device, "address": n} for n in (3, 4)] + [
+        {"name": "pinned", "mode": "onvif", "host": tls_url, "user": "admin", "password": "secret", "tls_fingerprint": "ab" * 32}]}
     with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as file:
         json.dump(cameras, file)
     panel = Process("panel", "--cameras", file.name, "--listen", "127.0.0.1:0")
     url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
     yield {"serial": serial, "onvif": onvif, "onvif_port": int(onvif_port), "panel": panel, "url": url}
-    for process in (panel, serial, onvif):
+    for process in (panel, serial, onvif, tls):
         process.stop()
     os.unlink(file.name)
 
@@ -120,15 +129,20 @@ def browser():
     profile.cleanup()
 
 
+def entry(driver, camera):
+    return driver.find_element(By.CSS_SELECTOR, f'#strip .entry[data-camera="{camera}"]')
+
+
 def open_panel(driver, url):
     driver.get(url)
-    WebDriverWait(driver, 10).until(
-        lambda d: d.find_element(By.CSS_SELECTOR, '.card[data-camera="podium"] .badge').text == "open")
-    WebDriverWait(driver, 10).until(
-        lambda d: d.find_element(By.CSS_SELECTOR, '.card[data-camera="room"] .badge').text == "open")
+    for camera in ("podium", "room"):
+        WebDriverWait(driver, 10).until(lambda d: entry(d, camera).get_attribute("data-state") == "open")
 
 
 def button(driver, camera, selector):
+    """A control of the camera's card, picked in the list first: only its card shows."""
+    if entry(driver, camera).get_attribute("aria-current") != "true":
+        entry(driver, camera).click()
     return driver.find_element(By.CSS_SELECTOR, f'.card[data-camera="{camera}"] {selector}')
 
 
@@ -138,9 +152,9 @@ def write_cameras(cameras):
     return file.name
 
 
-# Every control of every card, as the page has them: disabled or not.
+# Every control of the camera "room", as the page has them: disabled or not.
 CONTROLS_DISABLED = """
-    return [...document.querySelectorAll('#cameras button, #cameras input')].map((c) => c.disabled);"""
+    return [...document.querySelectorAll('.card[data-camera="room"] :is(button, input)')].map((c) => c.disabled);"""
 
 
 def test_a_held_direction_moves_until_released(room, browser):
@@ -206,9 +220,29 @@ def test_a_report_from_the_line_appears_in_the_feed(room, browser):
     WebDriverWait(browser, 5).until(
         lambda d: "writing starts" in d.find_element(By.CSS_SELECTOR, "#feed tr:first-child").text)
     assert "target appears" in browser.find_element(By.CSS_SELECTOR, "#feed tr:nth-child(2)").text
-    # A camera that could not be opened says why.
-    assert button(browser, "spare", ".badge").text == "failed"
-    assert "cannot open serial device /dev/korvane-unplugged" in button(browser, "spare", ".reason").text
+
+
+# Each failure, in the list and on its card, as one cause; the panel's own text folded away without options.
+CAUSES = [("spare", "the serial device is not there", "/dev/korvane-unplugged"),
+          (LONG, "wrong user or password", "NotAuthorized"),
+          ("nobody", "nothing answers at this address", "127.0.0.1:9"),
+          ("pinned", "the certificate is not the pinned one", "is not the pinned one")]
+
+
+@pytest.mark.parametrize("camera,cause,detail", CAUSES)
+def test_a_failed_camera_says_one_cause(room, browser, camera, cause, detail):
+    open_panel(browser, room["url"])
+    WebDriverWait(browser, 10).until(lambda d: entry(d, camera).get_attribute("data-state") == "failed")
+    assert cause in entry(browser, camera).text
+    assert button(browser, camera, ".cause").text == cause
+    assert not button(browser, camera, ".taken").is_displayed()  # no other page took it
+    details = button(browser, camera, ".failure details")
+    assert details.get_property("open") is False
+    button(browser, camera, ".failure summary").click()
+    text = button(browser, camera, ".reason").text
+    assert detail in text and not re.search(r"--|KORVANE_", text), text
+    said = [row.text for row in browser.find_elements(By.CSS_SELECTOR, "#feed tr") if detail in row.text]
+    assert said and not any(re.search(r"--|KORVANE_", row) for row in said), said
 
 
 def test_closing_the_tab_mid_move_stops_the_camera(room, browser):
@@ -238,9 +272,9 @@ def test_screenshot_of_the_panel(room, browser):
 
 
 def test_the_page_greys_out_while_the_panel_is_away(room, browser):
-    path = write_cameras([{"name": "room", "mode": "onvif", "host": "127.0.0.1",
-                           "port": room["onvif_port"],
-                           "user": "admin", "password": "secret"}])
+    kept = {"name": "room", "mode": "onvif", "host": "127.0.0.1", "port": room["onvif_port"],
+            "user": "admin", "password": "secret"}
+    path = write_cameras([kept, {"name": "gone", "mode": "serial", "device": "/dev/korvane-gone"}])
     panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:0")
     url = panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1)
     port = re.search(r":(\d+)/", url).group(1)
@@ -249,6 +283,8 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open")
         connected = browser.execute_script(CONTROLS_DISABLED)  # only what the link cannot send
         assert not all(connected)
+        button(browser, "room", ".test").click()
+        WebDriverWait(browser, 5).until(lambda d: "test sent" in button(d, "room", ".message").text)
         panel.stop()
         stopped = time.monotonic()
         WebDriverWait(browser, 5).until(lambda d: all(d.execute_script(CONTROLS_DISABLED)))
@@ -258,13 +294,19 @@ def test_the_page_greys_out_while_the_panel_is_away(room, browser):
         assert float(card.value_of_css_property("opacity")) < 0.7
         assert "connection lost" in browser.find_element(By.ID, "link").text
         assert "the page has lost the panel" in button(browser, "room", 'button[data-motion="up"]').get_attribute("title")
-        # The same panel back on the same port: the page comes back by itself.
+        stop_all = browser.find_element(By.ID, "stop-all")
+        assert not stop_all.is_enabled() and "lost the panel" in stop_all.get_attribute("title")
+        # The panel back on the same port, without one camera: the page comes back by itself, as the panel is now.
+        with open(path, "w") as file:
+            json.dump({"cameras": [kept]}, file)
         panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:" + port)
         panel.wait_for(r"open http://")
         WebDriverWait(browser, 10).until(lambda d: button(d, "room", ".badge").text == "open"
                                          and d.execute_script(CONTROLS_DISABLED) == connected)
         assert "offline" not in button(browser, "room", "").get_attribute("class")
         assert browser.find_element(By.ID, "link").text == "connected"
+        assert stop_all.is_enabled() and button(browser, "room", ".message").text == "", "a word from before the break"
+        assert [e.get_attribute("data-camera") for e in browser.find_elements(By.CSS_SELECTOR, "#strip .entry, .card")] == ["room"] * 2
     finally:
         panel.stop()
         os.unlink(path)
@@ -279,7 +321,14 @@ def test_keys_drive_the_selected_camera_and_key_up_stops_it(room, browser):
     keys.key_down(Keys.ARROW_LEFT).key_up(Keys.ARROW_LEFT).perform()
     assert "select a camera first" in browser.find_element(By.ID, "link").text
     assert serial.nothing_like(r"addr 1: pan left", within=0.3)
-    # Tab from the header lands on the first card and selects it.
+    # A camera picked by its place in the list, or the one before or after: the hint goes.
+    for key, picked in [("2", "board"), ("]", "room"), ("]", "spare"), ("[", "room")]:
+        chain = ActionChains(browser)
+        (chain.key_down(Keys.ALT).send_keys(key).key_up(Keys.ALT) if key.isdigit() else chain.send_keys(key)).perform()
+        WebDriverWait(browser, 2).until(lambda d: d.find_element(By.ID, "selected").text == "keys drive: " + picked)
+        assert browser.find_element(By.ID, "link").text == "connected"
+    assert serial.nothing_like(r"addr 2: go to preset 2", within=0.3), "Alt+2 is no preset"
+    # Tab from the header lands on the first camera of the list and selects it.
     browser.execute_script("document.getElementById('stop-all').focus()")
     ActionChains(browser).send_keys(Keys.TAB).perform()
     WebDriverWait(browser, 2).until(lambda d: d.find_element(By.ID, "selected").text == "keys drive: podium")
@@ -341,7 +390,8 @@ def test_keys_drive_the_selected_camera_and_key_up_stops_it(room, browser):
 # What a thumb must be able to hit, with its size, at the phone's size.
 SMALL_TARGETS = """
     const small = [];
-    for (const c of document.querySelectorAll('.top button, #cameras button, #cameras input, #cameras summary')) {
+    for (const c of document.querySelectorAll('.top button, .tabs button, #strip button, #cameras button, #cameras input,' +
+                                              '#cameras summary, #found button, #found input')) {
       const r = c.getBoundingClientRect();
       if (r.width === 0 && r.height === 0) continue;  // folded away
       if (r.width < 44 || r.height < 44)
@@ -352,47 +402,78 @@ SMALL_TARGETS = """
     return small;"""
 
 
-def test_the_page_fits_a_phone(room, browser):
+# What must be in view at once, without scrolling: the whole list, and (on a
+# desktop) the selected camera's pad and presets.
+IN_VIEW = """
+    const out = [];
+    for (const e of document.querySelectorAll(arguments[0])) {
+      const r = e.getBoundingClientRect();
+      if (r.width === 0 || r.top < 0 || r.bottom > innerHeight || r.left < 0 || r.right > innerWidth)
+        out.push((e.dataset.camera || e.className) + ' at ' + Math.round(r.top) + '..' + Math.round(r.bottom));
+    }
+    return out;"""
+
+SIZES = [  # name, width, height, a phone, what must be in view, the camera shown
+    ("desktop", 1366, 768, False, "#strip .entry, .card.selected .pad, .card.selected .preset-grid", "board"),
+    ("phone", 390, 844, True, "#strip .entry", LONG),
+]
+
+
+@pytest.mark.parametrize("name,width,height,phone,in_view,camera", SIZES)
+def test_the_console_fits_the_screen(room, browser, name, width, height, phone, in_view, camera):
     open_panel(browser, room["url"])
-    button(browser, "board", ".store summary").click()
-    browser.execute_script("window.scrollTo(0, 0)")
-    desktop = os.path.join(SHOTS, "panel-desktop.png")
-    assert browser.save_screenshot(desktop)
     browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                            {"width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+                            {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": phone})
     try:
-        WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == 390)
-        assert browser.execute_script("return document.documentElement.scrollWidth") <= 390, \
-            "the page scrolls sideways"
-        wide = browser.execute_script("""
-            return [...document.querySelectorAll('body *')].filter((e) => e.getBoundingClientRect().right > 390.5)
-                .map((e) => e.tagName + '.' + e.className);""")
-        assert not wide, wide
-        assert browser.execute_script(SMALL_TARGETS) == []
-        # The feed stacks below the cameras.
-        feed = browser.find_element(By.CSS_SELECTOR, ".feed-box").rect
-        cameras = browser.find_element(By.ID, "cameras").rect
-        assert feed["y"] >= cameras["y"] + cameras["height"]
-        # Using a pad further down: the pinned header names the camera it drives.
-        pad = button(browser, "room", 'button[data-motion="right"]')
-        room["onvif"].skip_past()
-        browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", pad)
-        ActionChains(browser).click_and_hold(pad).perform()
-        room["onvif"].wait_for(r"ContinuousMove")
-        header = browser.find_element(By.CSS_SELECTOR, "header.top")
-        assert browser.execute_script("return window.scrollY") > 500
-        assert browser.execute_script("return arguments[0].getBoundingClientRect().top", header) == 0
-        assert header.is_displayed()
-        assert browser.find_element(By.ID, "selected").text == "keys drive: room"
-        assert browser.find_element(By.ID, "stop-all").is_displayed()
-        phone = os.path.join(SHOTS, "panel-phone.png")
-        assert browser.save_screenshot(phone)
-        ActionChains(browser).release().perform()
-        room["onvif"].wait_for(r"Stop")
-        browser.execute_script("document.querySelector('.feed-box').scrollIntoView()")
-        feed_shot = os.path.join(SHOTS, "panel-phone-feed.png")
-        assert browser.save_screenshot(feed_shot)
-        print("screenshots:", desktop, phone, feed_shot)
+        WebDriverWait(browser, 5).until(lambda d: d.execute_script("return innerWidth") == width)
+        browser.get(room["url"] + "#" + urllib.parse.quote(camera))  # the address names the camera to drive
+        WebDriverWait(browser, 10).until(lambda d: entry(d, camera).get_attribute("aria-current") == "true")
+        assert browser.execute_script(IN_VIEW, in_view) == []
+        # Every camera of the room is picked from the list where it stands.
+        for each in browser.find_elements(By.CSS_SELECTOR, "#strip .entry"):
+            each.click()
+            assert browser.find_element(By.CSS_SELECTOR, ".card.selected").get_attribute("data-camera") == \
+                each.get_attribute("data-camera")
+            assert browser.execute_script("return window.scrollY") == 0
+        button(browser, camera, ".store summary" if camera == "board" else ".failure summary").click()
+        assert browser.execute_script(IN_VIEW, in_view) == []
+        shot = os.path.join(SHOTS, f"panel-{name}.png")
+        assert browser.save_screenshot(shot)
+        if phone:
+            browser.find_element(By.ID, "find").click()  # the search dialog open, over the long name and reason
+            WebDriverWait(browser, 10).until(lambda d: "answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+            # The interface choice shows where the panel lists its interfaces, and only there.
+            try:
+                with urllib.request.urlopen(room["url"] + "api/interfaces", timeout=5) as answer:
+                    listed = bool(json.load(answer).get("interfaces"))
+            except urllib.error.HTTPError:
+                listed = False
+            assert browser.find_element(By.CSS_SELECTOR, ".found-where").is_displayed() == listed
+            assert browser.save_screenshot(os.path.join(SHOTS, "panel-phone-find.png"))
+            for shown in ("find", "pinned"):  # then a certificate's fingerprint, a word of 64 digits
+                if shown == "pinned":
+                    browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+                    button(browser, "pinned", ".failure summary").click()
+                wide = browser.execute_script("""return [...document.querySelectorAll('body *')].filter((e) =>
+                    e.getBoundingClientRect().right > arguments[0] + 0.5).map((e) => e.tagName + '.' + e.className);""", width)
+                assert not wide, (shown, wide)
+                assert browser.execute_script("return document.documentElement.scrollWidth") <= width, shown
+                assert browser.execute_script(SMALL_TARGETS) == []
+            # The feed is a tab of its own: the cameras give way to it.
+            browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="reports"]').click()
+            assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
+            assert not browser.find_element(By.ID, "strip").is_displayed()
+            assert browser.save_screenshot(os.path.join(SHOTS, "panel-phone-feed.png"))
+            browser.find_element(By.CSS_SELECTOR, '.tabs button[data-tab="cameras"]').click()
+            # Scrolled down to the controls, the pinned header still names the camera and offers Stop all.
+            browser.execute_script("window.scrollTo(0, document.body.scrollHeight)")
+            assert browser.execute_script("return document.querySelector('header.top').getBoundingClientRect().top") == 0
+            assert browser.find_element(By.ID, "stop-all").is_displayed()
+            assert browser.find_element(By.ID, "selected").text == "keys drive: pinned"
+        else:
+            assert browser.find_element(By.CSS_SELECTOR, ".feed-box").is_displayed()
+            assert not browser.find_element(By.CSS_SELECTOR, ".tabs").is_displayed()
+        print("screenshot:", shot)
     finally:
         browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 

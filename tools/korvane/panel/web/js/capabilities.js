@@ -23,6 +23,7 @@ function whyNot(name, op) {
   const state = store.states.get(name);
   if (!store.connected) return 'the page has lost the panel: wait until it is back';
   if (!state) return 'the camera is not known yet';
+  if (op === 'take') return null;  // taking a camera back sends nothing to it
   if (op === 'test') return state.state === 'opening' ? 'the camera is still opening' : null;
   if (state.opened === false || state.state === 'opening')
     return state.state === 'opening' ? 'the camera is still opening' : 'the camera is not open: ' + (state.reason || 'see its card');
@@ -36,6 +37,7 @@ function applyControls(name) {
   const state = store.states.get(name);
   card.classList.toggle('offline', !store.connected);
   for (const control of card.querySelectorAll('button, input, summary')) {
+    if (control.closest('.failure')) continue;  // the details of a failure open whatever the camera's state
     const why = whyNot(name, operationOf(control));
     if (control.tagName === 'SUMMARY') control.classList.toggle('disabled', !!why);
     else control.disabled = !!why;

@@ -1,21 +1,51 @@
 // One card per camera, rendered from its state in the store.
 
+// Failure texts as the panel sends them, to one cause an operator can act on.
+const CAUSES = [
+  [/not ?authori[sz]ed|authentication refused|\b401\b|wrong (user|password)/i, 'wrong user or password'],
+  [/is not the pinned one/i, 'the certificate is not the pinned one'],
+  [/no PTZ profile|has no profile|\(no PTZ/i, 'the camera has no PTZ'],
+  [/couldn't connect|could not connect|timed? ?out|connection refused|no route|resolve host|did not answer/i,
+    'nothing answers at this address'],
+  [/cannot open serial device/i, 'the serial device is not there'],
+];
+
+function causeOf(reason) {
+  const found = CAUSES.find(([pattern]) => pattern.test(reason));
+  return found ? found[1] : reason.split(/[(:]/)[0].trim();
+}
+
+// The failure text without the command line's own advice (options, variables).
+function detailsOf(reason) {
+  return reason.replace(/\):\s*unreachable, wrong --.*$/, ')').replace(/\s*\((KORVANE_|--)[^)]*\)/g, '')
+    .replace(/\s*--[a-z][a-z-]*/g, '').trim();
+}
+
+function holderText(state) {
+  if (state.held_by_you) return 'held by you';
+  return state.holder ? 'held by ' + state.holder : '';
+}
+
 function showState(state) {
   let card = store.cards.get(state.camera);
   if (!card) {
     card = buildCard(state.camera);
     store.cards.set(state.camera, card);
     $('#cameras').appendChild(card);
+    $('#strip').appendChild(buildEntry(state.camera));
   }
   const before = store.states.get(state.camera);
   store.states.set(state.camera, state);
+  if (state.held_by_you) store.taken.delete(state.camera);
   const badge = $('.badge', card);
   badge.textContent = state.moving ? 'moving: ' + state.moving : state.state;
   badge.className = 'badge ' + state.state + (state.moving ? ' moving' : '');
-  $('.describe', card).textContent = state.link;
-  const reason = $('.reason', card);
-  reason.hidden = !state.reason;
-  reason.textContent = state.reason;
+  $('.describe', card).textContent = state.link + (holderText(state) ? ' · ' + holderText(state) : '');
+  $('.failure', card).hidden = !state.reason;
+  $('.cause', card).textContent = state.reason ? causeOf(state.reason) : '';
+  $('.reason', card).textContent = state.reason ? detailsOf(state.reason) : '';
+  showTaken(state.camera);
+  showEntry(state);
   const unchecked = $('.unchecked', card);
   unchecked.hidden = !state.unchecked;
   unchecked.textContent = state.unchecked || '';
@@ -37,6 +67,52 @@ function showState(state) {
     element.hidden = !(Array.isArray(state.can) && state.can.includes(element.dataset.op));
   showPosition(state.camera, state.position);
   applyControls(state.camera);
+}
+
+function forget(name) {
+  if (store.selected === name) { release(name); store.selected = null; $('#selected').textContent = 'no camera selected'; }
+  store.cards.get(name).remove();
+  $('#strip .entry[data-camera="' + CSS.escape(name) + '"]').parentElement.remove();
+  store.cards.delete(name);
+  store.states.delete(name);
+  document.body.classList.toggle('picked', !!store.selected);
+}
+
+// The camera's line in the list: what an operator scans for across the room.
+function buildEntry(name) {
+  const item = document.createElement('li');
+  const pick = document.createElement('button');
+  pick.type = 'button';
+  pick.className = 'entry';
+  pick.dataset.camera = name;
+  for (const part of ['entry-name', 'entry-state', 'entry-note']) {
+    const span = document.createElement('span');
+    span.className = part;
+    pick.appendChild(span);
+  }
+  $('.entry-name', pick).textContent = name;
+  pick.addEventListener('click', () => select(name));
+  pick.addEventListener('focus', () => select(name));
+  item.appendChild(pick);
+  return item;
+}
+
+function showEntry(state) {
+  const pick = $('#strip .entry[data-camera="' + CSS.escape(state.camera) + '"]');
+  const word = state.moving ? 'moving' : state.state;
+  $('.entry-state', pick).textContent = word;
+  pick.dataset.state = word;
+  const note = store.taken.has(state.camera) ? 'taken over' : state.reason ? causeOf(state.reason) : holderText(state);
+  $('.entry-note', pick).textContent = note;
+  pick.title = state.camera + ': ' + word + (note ? ', ' + note : '');
+}
+
+// Another page took this camera: say so until this page takes it back.
+function showTaken(name) {
+  const card = store.cards.get(name);
+  const line = $('.taken', card);
+  line.hidden = !store.taken.has(name);
+  $('span', line).textContent = store.taken.get(name) || '';
 }
 
 // Where an ONVIF camera points, as the panel last read it while a page watched.
@@ -78,7 +154,11 @@ function buildPresets(card, state) {
       button.appendChild(text);
       button.classList.add('named');
     }
-    button.setAttribute('aria-label', name + ' go to preset ' + n + (label ? ' (' + label + ')' : ''));
+    // Marked only where the state lists the presets the camera holds.
+    const known = Array.isArray(range.stored), stored = known && range.stored.includes(n);
+    if (known) button.classList.add(stored ? 'stored' : 'empty');
+    button.setAttribute('aria-label', name + ' go to preset ' + n + (label ? ' (' + label + ')' : '') +
+      (known ? (stored ? ', stored' : ', empty') : ''));
     button.addEventListener('click', () => goToPreset(name, n));
     grid.appendChild(button);
   }
@@ -98,6 +178,7 @@ function buildCard(name) {
   card.dataset.camera = name;
   card.setAttribute('aria-label', 'camera ' + name);
   $('.name', card).textContent = name;
+  $('.name', card).title = name;
   for (const button of card.querySelectorAll('button[data-motion]')) holdable(button, name, button.dataset.motion);
   $('button[data-command="stop"]', card).addEventListener('click', () => stop(name));
   $('button[data-command="test"]', card).addEventListener('click', () => command(name, 'test', null, 'test sent: see the reports'));
@@ -127,6 +208,14 @@ function buildCard(name) {
     summary.addEventListener('click', (event) => {
       if (event.currentTarget.classList.contains('disabled')) event.preventDefault();
     });
+  // On the push channel, as this page's holds go: the panel knows the page by it.
+  $('.take-back', card).addEventListener('click', () => {
+    send({ op: 'take', camera: name });
+    store.taken.delete(name);
+    showTaken(name);
+    showEntry(store.states.get(name));
+    say(card, 'taken back');
+  });
   $('.home-go', card).addEventListener('click', () => command(name, 'home', null, 'going home'));
   $('.home-set', card).addEventListener('click', () => {
     command(name, 'home', { action: 'set' }, 'stored the current view as home');

@@ -19,6 +19,9 @@ function setConnected(up) {
   store.connected = up;
   document.body.classList.toggle('offline', !up);
   for (const name of store.cards.keys()) applyControls(name);
+  const stopAll = $('#stop-all');
+  stopAll.disabled = !up;
+  stopAll.title = up ? 'Stop every camera' : 'the page has lost the panel: the panel stops what this page held';
 }
 
 function send(message) {
@@ -29,12 +32,23 @@ function receive(message) {
   if (message.type === 'hello') {
     store.leaseMs = message.lease_ms || store.leaseMs;
     store.lastSeq = message.seq;
+    // A panel started again may list other cameras: the page shows only its own,
+    // and no word left from before the break.
+    const listed = new Set(message.cameras.map((state) => state.camera));
+    for (const name of [...store.cards.keys()].filter((each) => !listed.has(each))) forget(name);
+    store.taken.clear();
     for (const state of message.cameras) showState(state);
+    for (const card of store.cards.values()) say(card, '');
+    if (!store.selected) pickNamed();
     const feed = $('#feed');
     feed.textContent = '';
     for (const entry of message.feed.slice(0, FEED_ROWS)) feed.appendChild(feedRow(entry));
     setLink('connected', 'up');
     setConnected(true);
+    return;
+  }
+  if (message.type === 'error' && store.cards.has(message.camera)) {
+    say(store.cards.get(message.camera), message.message, true);  // a camera's refusal, on that camera
     return;
   }
   if (message.type === 'error') {
@@ -46,4 +60,9 @@ function receive(message) {
   if (message.type === 'state') showState(message);
   else if (message.type === 'position') showPosition(message.camera, message);
   else if (message.type === 'report' || message.type === 'note') addToFeed(message);
+  else if (message.type === 'taken' && store.cards.has(message.camera)) {
+    store.taken.set(message.camera, message.reason || 'taken over by another page');
+    showTaken(message.camera);
+    showEntry(store.states.get(message.camera));
+  }
 }

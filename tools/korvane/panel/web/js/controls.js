@@ -11,7 +11,7 @@ function command(name, action, body, done) {
   const card = store.cards.get(name);
   fetch('/api/cameras/' + encodeURIComponent(name) + '/' + action, {
     method: 'POST', headers: headers, body: body ? JSON.stringify(body) : undefined,
-  }).then((response) => response.json().then((answer) => {
+  }).then((response) => answerOf(response).then((answer) => {
     if (response.ok) say(card, done);
     else say(card, answer.error || response.statusText, true);
   })).catch(() => say(card, 'the panel did not answer', true));

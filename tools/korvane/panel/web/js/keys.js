@@ -19,7 +19,32 @@ function select(name) {
   }
   store.selected = name;
   store.cards.get(name).classList.add('selected');
+  document.body.classList.add('picked');
+  for (const entry of document.querySelectorAll('#strip .entry'))
+    entry.setAttribute('aria-current', entry.dataset.camera === name ? 'true' : 'false');
   $('#selected').textContent = 'keys drive: ' + name;
+  history.replaceState(null, '', '#' + encodeURIComponent(name));
+  if (/select a camera first/.test(linkState.textContent)) resetLink();
+}
+
+// The address names the camera last picked, so that a reload drives it again.
+function pickNamed() {
+  const named = decodeURIComponent(location.hash.slice(1));
+  if (store.cards.has(named)) select(named);
+}
+window.addEventListener('hashchange', pickNamed);
+
+// Alt+digit picks by place in the list; [ and ] step through it.
+function pickByKey(event) {
+  const names = [...document.querySelectorAll('#strip .entry')].map((entry) => entry.dataset.camera);
+  let index = -1;
+  if (event.altKey && /^Digit[1-9]$/.test(event.code)) index = Number(event.code.slice(5)) - 1;
+  else if (!event.altKey && !typing(event.target) && (event.key === '[' || event.key === ']') && names.length)
+    index = (names.indexOf(store.selected) + (event.key === ']' ? 1 : names.length - 1 + (store.selected ? 0 : 1))) % names.length;
+  if (index < 0 || index >= names.length) return false;
+  event.preventDefault();
+  select(names[index]);
+  return true;
 }
 
 // What the keys still down ask for: arrows (two make a diagonal) before the
@@ -63,7 +88,7 @@ function showKeys() {
 }
 
 document.addEventListener('keydown', (event) => {
-  if (event.ctrlKey || event.altKey || event.metaKey) return;
+  if (event.ctrlKey || event.metaKey || pickByKey(event) || event.altKey) return;
   const key = event.key.length === 1 ? event.key.toLowerCase() : event.key;
   if (key === '?') { event.preventDefault(); showKeys(); return; }
   if (key === 'Escape' || key === ' ') {
@@ -81,7 +106,7 @@ document.addEventListener('keydown', (event) => {
   if (!moves && !digit) return;
   event.preventDefault();
   if (!store.selected) {
-    setLink((store.connected ? 'connected' : 'not connected') + ' — select a camera first: click its card or Tab to it', store.connected ? 'up warn' : 'down');
+    setLink((store.connected ? 'connected' : 'not connected') + ' — select a camera first: pick it in the list (Alt+1…9)', store.connected ? 'up warn' : 'down');
     return;
   }
   if (digit) {

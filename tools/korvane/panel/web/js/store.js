@@ -20,10 +20,16 @@ const store = {
   lastSeq: 0,
   renewTimer: null,
   selected: null,       // the camera the keys drive
+  taken: new Map(),     // camera name -> why another page holds it now
 };
 
 const $ = (selector, root) => (root || document).querySelector(selector);
 const linkState = $('#link');
+
+// The link's own word again, once what it said last no longer holds.
+function resetLink() {
+  if (store.connected) setLink('connected', 'up');
+}
 
 function setLink(text, kind) {
   linkState.textContent = text;
