@@ -84,10 +84,12 @@ async function main() {
         // What the client needs of a profile, and the camera does not offer:
         // the remaining steps drive its PTZ profile, and the run says so.
         gap = 'connect found no profile with a video encoder configuration ("Unrecognized configuration")';
-        cam.activeSource = { profileToken: cam.profiles.find((profile) => profile.PTZConfiguration).$.token };
       }
       await simSays(/^\S+\s+GetProfiles/);
-      assert.ok(cam.activeSource && cam.activeSource.profileToken, 'no profile chosen');
+      // The client's own choice goes by video source; moves need the PTZ profile.
+      const ptz = cam.profiles.find((profile) => profile.PTZConfiguration);
+      assert.ok(ptz, 'no profile with PTZ');
+      cam.activeSource = { ...cam.activeSource, profileToken: ptz.$.token };
       before = await pan(cam);
     }],
     ['continuousMove arrives and the camera moves', async () => {
