@@ -20,6 +20,8 @@ test_packages=(
   clang mono-mcs mono-runtime dpkg-dev file
   # the docs' examples: the panel's API, a camera certificate's fingerprint
   curl openssl
+  # a third-party ONVIF client (npm onvif) against the simulated camera
+  nodejs
 )
 
 case "${1:-test}" in
@@ -32,14 +34,32 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Debian ships npm apart from nodejs; other node builds bring their own.
+[ "${1:-test}" = test ] && ! command -v npm >/dev/null && missing+=(npm)
 
-echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || { echo "Missing packages and not root: ${missing[*]}" >&2; exit 1; }
-  SUDO=sudo
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Missing packages and not root: ${missing[*]}" >&2; exit 1; }
+    SUDO=sudo
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The npm onvif client for tests/npm, at the versions its lock file pins, in a
+# cache outside the tree (tests/npm/run.sh looks there); only when missing or
+# when the lock file changed.
+if [ "${1:-test}" = test ]; then
+  npm_source=$(cd "$(dirname "$0")/../tests/npm" && pwd)
+  npm_cache=${KORVANE_NPM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane/npm}
+  if [ ! -f "$npm_cache/node_modules/onvif/package.json" ] ||
+     ! cmp -s "$npm_source/package-lock.json" "$npm_cache/package-lock.json"; then
+    echo "Installing the npm onvif client into $npm_cache"
+    mkdir -p "$npm_cache"
+    cp "$npm_source/package.json" "$npm_source/package-lock.json" "$npm_cache/"
+    (cd "$npm_cache" && npm ci --no-audit --no-fund)
+  fi
+fi

@@ -7,6 +7,7 @@
 #include "sim/RelayPeer.h"
 #include "sim/SerialPeer.h"
 #include "sim/TrackingPeer.h"
+#include "sim/ViscaIpPeer.h"
 
 #include <korvane/Korvane.h>
 
@@ -480,10 +481,11 @@ TEST(KorvaneTool, EveryFrontEndAgreesOnWhatALinkCanSend)
     CTrackingPeer tracking;
     CRelayPeer relay;
     korvane::sim::COnvifCamera onvif;
+    korvane::sim::CViscaIpPeer viscaIp(0);
     const std::map<std::string, int> numbers = {{"serial", MODE_SERIAL}, {"network", MODE_NETWORK},
                                                 {"tracking", MODE_TRACKSYSTEM}, {"pelco-d", 1}, {"pelco-p", 2},
                                                 {"visca", 3}, {"relay1", 1}, {"relay2", 2}, {"onvif", 3},
-                                                {"relay4", 4}, {"null", 1}};
+                                                {"relay4", 4}, {"visca-ip", DEVICE_VISCA_IP}, {"null", 1}};
     const std::map<std::string, std::vector<std::string>> words = {
         {"move", {"up"}}, {"zoom", {"zoom", "in"}}, {"focus", {"focus", "far"}}, {"iris", {"iris", "open"}},
         {"preset", {"preset", "set", "9"}}, {"track", {"track", "on"}}, {"autozoom", {"autozoom", "on"}},
@@ -501,7 +503,8 @@ TEST(KorvaneTool, EveryFrontEndAgreesOnWhatALinkCanSend)
         if (mode == MODE_SERIAL) args = {"--serial", serial.DeviceName()};
         if (mode == MODE_NETWORK)
             args = {"--network", "127.0.0.1", "--device-type", link["device_type"], "--port",
-                    std::to_string(onvif.Port()), "--user", "admin", "--password", "secret"};
+                    std::to_string(type == DEVICE_VISCA_IP ? viscaIp.Port() : onvif.Port()), "--user", "admin",
+                    "--password", "secret"};
         if (mode == MODE_TRACKSYSTEM)
             args = {"--tracking", "127.0.0.1", "--port", std::to_string(tracking.Port()), "--system-type",
                     std::to_string(int(system))};

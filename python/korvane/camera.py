@@ -2,6 +2,7 @@
 
 import atexit
 import collections
+import contextlib
 import ctypes
 import itertools
 import os
@@ -403,8 +404,9 @@ class Camera:
     or configure one step by step like the C++ class. Arguments are checked
     (ValueError for a value out of range, TypeError for a wrong type); an
     operation the camera's link cannot send raises Unsupported. Calls may
-    come from several threads: one runs at a time, and close() waits for the
-    one running. Closing releases the camera; it is closed when collected, too.
+    come from several threads and run side by side, as the library allows (a
+    stop is not held up by a slow position query); close() waits for those
+    running. Closing releases the camera; it is closed when collected, too.
 
     Commands by name: move("left") (DIRECTIONS), zoom("in"), focus("far"),
     iris("open"), beside move_left(), zoom_plus() and the rest. Reports come
@@ -418,7 +420,15 @@ class Camera:
         if isinstance(mode, bool) or not isinstance(mode, int):
             raise TypeError(f"mode must be a Mode, not {type(mode).__name__}")
         self._inbox = _Inbox(_check_int("report_queue", report_queue, 1, 10_000_000))
+        # The lock guards the handle's life, not each call: the library lets
+        # calls of one camera run side by side (a stop while a slow position
+        # query runs), so a call only counts itself as a use of the handle,
+        # and close() frees it once the uses running have ended.
         self._lock = threading.RLock()
+        self._idle = threading.Condition(self._lock)  # signalled as each use ends
+        self._users = 0
+        self._mine = threading.local()  # this thread's uses: a close inside one does not wait for itself
+        self._orphan: Optional[int] = None  # closed inside this thread's use: freed as the last use ends
         self._lib = library()
         self._handle: Optional[int] = self._lib.korvane_camera_new(int(mode))
         if not self._handle:
@@ -537,20 +547,20 @@ class Camera:
     def set_device_address(self, address: int) -> None:
         """The camera's bus address, 0 to 255 (VISCA cameras 1 to 7)."""
         address = _check_int("address", address, 0, 255, " (one byte of the frame)")
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_device_address(self._live(), address)
             self._address = address
 
     def set_horizontal_speed(self, speed: int) -> None:
         """Pan speed, 0 to 63."""
         speed = _check_int("speed", speed, 0, 63)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_horizontal_speed(self._live(), speed)
 
     def set_vertical_speed(self, speed: int) -> None:
         """Tilt speed, 0 to 63."""
         speed = _check_int("speed", speed, 0, 63)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_vertical_speed(self._live(), speed)
 
     def set_speed(self, pan: int, tilt: Optional[int] = None) -> None:
@@ -566,14 +576,14 @@ class Camera:
         baud = _check_int("baud", baud, 1, 4_000_000)
         data_bits = _check_int("data_bits", data_bits, 5, 8)
         protocol = _protocol(protocol)
-        with self._lock:
+        with self._using():
             self._where = f"{protocol.name.lower().replace('_', '-')} on serial {os.fsdecode(device or b'')}"
             return bool(self._lib.korvane_set_comm_device(self._live(), device, baud, data_bits, int(protocol)))
 
     def set_device_type(self, device_type: DeviceTypeLike) -> None:
         """Network mode: "onvif", or a relayed type ("relay1", "relay2", "relay4")."""
         device_type = _device_type(device_type)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_device_type(self._live(), int(device_type))
 
     def set_socket_param(self, protocol: ProtocolLike, ip: str, port: int, value4: int = 0, user: str = "",
@@ -584,7 +594,7 @@ class Camera:
         value4 = _check_int("value4", value4, 0, 0xFFFFFFFF)
         texts = [_check_text(n, v) for n, v in (("ip", ip), ("user", user), ("password", password),
                                                  ("text7", text7))]
-        with self._lock:
+        with self._using():
             self._where = f"{ip}:{port}"
             self._lib.korvane_set_socket_param(self._live(), int(protocol), texts[0], port, value4, texts[1],
                                                texts[2], texts[3])
@@ -592,25 +602,25 @@ class Camera:
     def set_system_type(self, system_type: Union[TrackSystemType, int]) -> None:
         """Tracking mode: the tracking system's type (1 sends its own track packets)."""
         system_type = _check_int("system_type", system_type, 0, 255)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_system_type(self._live(), system_type)
 
     def set_onvif_profile(self, token: Optional[str]) -> None:
         """ONVIF, before set_socket_param: the media profile to drive (None: the first with PTZ)."""
         text = _check_text("token", token)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_onvif_profile(self._live(), text)
 
     def set_tls_fingerprint(self, sha256: Optional[str]) -> None:
         """ONVIF, before set_socket_param: the certificate an HTTPS camera must show."""
         text = _check_text("sha256", sha256)
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_tls_fingerprint(self._live(), text)
 
     def set_move_timeout(self, milliseconds: int) -> None:
         """ONVIF: moves end by themselves this long after they were sent (0: never)."""
         milliseconds = _check_int("move_timeout", milliseconds, 0, 0xFFFFFFFF, " (milliseconds)")
-        with self._lock:
+        with self._using():
             self._lib.korvane_set_move_timeout(self._live(), milliseconds)
 
     def set_system_param(self, protocol: ProtocolLike, ip: str, port: int) -> None:
@@ -618,7 +628,7 @@ class Camera:
         protocol = _protocol(protocol)
         port = _check_int("port", port, 1, 65535)
         host = _check_text("ip", ip, allow_none=False)
-        with self._lock:
+        with self._using():
             self._where = f"tracking system {ip}:{port}"
             self._lib.korvane_set_system_param(self._live(), int(protocol), host, port)
 
@@ -696,7 +706,7 @@ class Camera:
         "zoom", "focus", "iris", "preset", "track", "autozoom", "autowrite",
         "test", "position", "home")."""
         op = _operation(operation)
-        with self._lock:
+        with self._using():
             return bool(self._lib.korvane_can(self._live(), op))
 
     @property
@@ -708,7 +718,7 @@ class Camera:
     def preset_range(self) -> Optional[Tuple[int, int]]:
         """(first, last) preset numbers the link carries; None when it has none."""
         first, last = ctypes.c_int32(), ctypes.c_int32()
-        with self._lock:
+        with self._using():
             if not self._lib.korvane_preset_range(self._live(), ctypes.byref(first), ctypes.byref(last)):
                 return None
         return first.value, last.value
@@ -718,14 +728,14 @@ class Camera:
         """LinkStatus(state, reason): what the library last saw of the link;
         state, reason = cam.link_state unpacks it."""
         reason = ctypes.create_string_buffer(512)
-        with self._lock:
+        with self._using():
             state = int(self._lib.korvane_link_state(self._live(), reason, len(reason)))
         return LinkStatus(LinkState(state), reason.value.decode("utf-8", "replace"))
 
     # --- link ----------------------------------------------------------------
     def open(self) -> bool:
         """Opens the link; False on failure (link_state says why, where the library can see it)."""
-        with self._lock:
+        with self._using():
             return bool(self._lib.korvane_open(self._live()))
 
     def close(self) -> None:
@@ -735,13 +745,14 @@ class Camera:
         lock = getattr(self, "_lock", None)
         if lock is None:
             return
-        with lock:  # a command in progress finishes first; none starts after
+        with lock:  # none starts after this; those running on other threads end first
             handle, self._handle = self._handle, None
+            while self._users > getattr(self._mine, "count", 0):
+                self._idle.wait()
+            if handle and self._users:  # closed from inside a call of this thread
+                self._orphan, handle = handle, None
         if handle:
-            # Outside the lock: a report running now may call this camera and
-            # must find it closed rather than wait.
-            self._lib.korvane_close(handle)  # tells the relay service too
-            self._lib.korvane_camera_free(handle)
+            self._release(handle)
         _receivers.pop(getattr(self, "_key", 0), None)
         inbox = getattr(self, "_inbox", None)
         if inbox is not None:
@@ -885,7 +896,7 @@ class Camera:
         """Go to, set or clear a preset; the number must be in preset_range."""
         number = _check_int("preset", number, -2**31, 2**31 - 1)
         op = _check_enum("op", op, PresetOp, {"go": 0, "set": 1, "clear": 2})
-        with self._lock:
+        with self._using():
             self._require("preset", "preset")
             first, last = self.preset_range or (0, -1)
             _check_int("preset", number, first, last, " on this link")
@@ -908,7 +919,7 @@ class Camera:
     def position(self) -> Optional[Position]:
         """Where an ONVIF camera points (GetStatus); None when it cannot tell."""
         pan, tilt, zoom, moving = ctypes.c_float(), ctypes.c_float(), ctypes.c_float(), ctypes.c_int32()
-        with self._lock:
+        with self._using():
             self._require("position", "get_position")
             if not self._lib.korvane_get_position(self._live(), ctypes.byref(pan), ctypes.byref(tilt),
                                                   ctypes.byref(zoom), ctypes.byref(moving)):
@@ -917,17 +928,41 @@ class Camera:
 
     def goto_home(self) -> bool:
         """ONVIF: go to the home position; False when the camera refused."""
-        with self._lock:
+        with self._using():
             self._require("home", "goto_home")
             return bool(self._lib.korvane_goto_home(self._live()))
 
     def set_home(self) -> bool:
         """ONVIF: store the present position as home; False when refused."""
-        with self._lock:
+        with self._using():
             self._require("home", "set_home")
             return bool(self._lib.korvane_set_home(self._live()))
 
     # --- helpers -------------------------------------------------------------
+    @contextlib.contextmanager
+    def _using(self) -> Iterator[int]:
+        """The handle, kept alive while a call runs on it."""
+        with self._lock:
+            handle = self._live()
+            self._users += 1
+            self._mine.count = getattr(self._mine, "count", 0) + 1
+        try:
+            yield handle
+        finally:
+            with self._lock:
+                self._users -= 1
+                self._mine.count -= 1
+                orphan, self._orphan = (self._orphan, None) if not self._users else (None, self._orphan)
+                self._idle.notify_all()
+            if orphan:
+                self._release(orphan)
+
+    def _release(self, handle: int) -> None:
+        # Outside the lock: a report running now may call this camera and
+        # must find it closed rather than wait.
+        self._lib.korvane_close(handle)  # tells the relay service too
+        self._lib.korvane_camera_free(handle)
+
     def _live(self) -> int:
         handle = self._handle
         if not handle:
@@ -940,7 +975,7 @@ class Camera:
             raise Unsupported(f"{method}: nothing would be sent to {self!r}: {why.value.decode('utf-8', 'replace')}")
 
     def _send(self, operation: str, method: str) -> int:
-        with self._lock:
+        with self._using():
             self._require(operation, method)
             return self._result(method, getattr(self._lib, "korvane_" + method)(self._live()))
 

@@ -5,12 +5,15 @@ several threads while one closes, message handlers swapped while shown."""
 import json
 import os
 import pty
+import socket
 import threading
 
 import pytest
 
 import korvane
 from korvane import Camera, Mode
+
+from conftest import WAIT
 
 TABLE = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "capabilities.json")
 
@@ -132,6 +135,63 @@ def test_commands_from_several_threads_while_another_closes(sim):
         for thread in threads:
             thread.join(10)
         assert outcomes == ["the camera is closed"] * 4
+
+
+class HeldQueries:
+    """A TCP relay in front of the simulated ONVIF camera that, once hold is
+    set, keeps each GetStatus request back until released (bounded): a
+    camera slow to say where it points."""
+
+    def __init__(self, port):
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.port, self.camera = self.server.getsockname()[1], port
+        self.hold, self.holding, self.released = threading.Event(), threading.Event(), threading.Event()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            client, _ = self.server.accept()
+            camera = socket.create_connection(("127.0.0.1", self.camera))
+            for ends in ((client, camera, True), (camera, client, False)):
+                threading.Thread(target=self._pipe, args=ends, daemon=True).start()
+
+    def _pipe(self, source, sink, requests):
+        try:
+            while data := source.recv(65536):
+                if requests and self.hold.is_set() and b"GetStatus" in data:
+                    self.holding.set()
+                    self.released.wait(WAIT)
+                sink.sendall(data)
+            sink.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+
+def test_a_stop_reaches_the_camera_while_another_thread_waits_for_its_position(sim):
+    peer = sim("onvif", "--port", "0")
+    relay = HeldQueries(int(peer.wait_for(r"http://127\.0\.0\.1:(\d+)/onvif/device_service").group(1)))
+    with Camera.onvif("127.0.0.1", relay.port, "admin", "secret") as cam:
+        relay.hold.set()
+        answers = []
+        asking = threading.Thread(target=lambda: answers.append(cam.position))
+        asking.start()
+        assert relay.holding.wait(WAIT), "no GetStatus reached the relay"
+        cam.stop()
+        # The stop reached the camera ahead of the query still held back.
+        assert peer.wait_for(r"^\S+\s+(Stop|GetStatus)\b").group(1) == "Stop"
+        assert asking.is_alive()
+        relay.released.set()
+        asking.join(WAIT)
+        assert answers and answers[0] is not None
+
+
+def test_a_camera_closed_by_the_message_its_own_call_shows():
+    cam = Camera(Mode.SERIAL)  # no line: the call shows why, on this thread, while it runs
+    korvane.set_message_handler(lambda title, text: cam.close())  # must not wait for its own call
+    with pytest.raises(korvane.KorvaneError, match="no serial line"):
+        cam.connect_test()
+    korvane.set_message_handler(None)
+    assert cam.closed and (cam._users, cam._orphan) == (0, None)  # freed as the call ended
 
 
 def test_message_handlers_swapped_while_messages_are_shown():
