@@ -61,14 +61,10 @@ const Bytes kDriven[] = {PelcoD(1, 0x00, 0x08, 0x1E, 0x1E), PelcoD(1, 0x00, 0x00
 
 }  // namespace
 
-TEST(Capi, VersionAndNullHandles)
+TEST(Capi, VersionNullHandlesAndNullTexts)
 {
     EXPECT_STREQ(korvane_version(), KORVANE_TEST_VERSION);
     EXPECT_EQ(c_host_null_handle_misses(), 0);
-}
-
-TEST(Capi, NullTextsAreFailuresOrEmptyFields)
-{
     CRelayPeer relay;
     EXPECT_EQ(c_host_null_text_misses(8000), 0);
     const auto open = relay.NextOfKind(1, 3s);

@@ -166,31 +166,30 @@ TEST(ViscaOperations, StopEndsEveryMotionStarted)
     }
 }
 
+// Each camera has its own flags, each operation its own flag; preambles
+// leave the record alone: a stop after the first iris of a fresh camera knows
+// of no motion.
 TEST(ViscaOperations, PreamblesOncePerOperationAndCamera)
 {
     auto first = Visca(ViscaZoom::Variable);
-    auto second = Visca(ViscaZoom::Variable, 2);
-
-    EncodedCommand c = first.Command(PtzCommand::IrisOpen);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF}));
-    EXPECT_TRUE(first.Command(PtzCommand::IrisOpen).preamble.empty());
-    // Each camera has its own flags, each operation its own flag.
-    EXPECT_EQ(second.Command(PtzCommand::IrisOpen).preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    c = second.Command(PtzCommand::IrisClose);
-    EXPECT_EQ(c.preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF}));
-    c = first.Command(PtzCommand::FocusFar);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF}));
-    c = first.Command(PtzCommand::FocusNear);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF}));
-    // Preambles leave the record alone: a stop after the first iris of a
-    // fresh camera knows of no motion.
-    auto e = Visca(ViscaZoom::Variable);
-    e.Command(PtzCommand::IrisOpen);
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}));
+    auto second = Visca(ViscaZoom::Variable, 2), fresh = Visca(ViscaZoom::Variable);
+    const Frame iris1 = Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}), iris2 = Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF});
+    const Frame focus1 = Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF});
+    const struct { CCommandEncoder& e; PtzCommand command; Frame preamble, frame; } cases[] = {
+        {first, PtzCommand::IrisOpen, iris1, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {first, PtzCommand::IrisOpen, {}, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {second, PtzCommand::IrisOpen, iris2, Bytes({0x82, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {second, PtzCommand::IrisClose, iris2, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF})},
+        {first, PtzCommand::FocusFar, focus1, Bytes({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF})},
+        {first, PtzCommand::FocusNear, focus1, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF})},
+        {fresh, PtzCommand::IrisOpen, iris1, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {fresh, PtzCommand::Stop, {}, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF})},
+    };
+    for (const auto& c : cases) {
+        const EncodedCommand encoded = c.e.Command(c.command);
+        EXPECT_EQ(encoded.preamble, c.preamble) << &c - cases;
+        EXPECT_EQ(encoded.frame, c.frame) << &c - cases;
+    }
 }
 
 TEST(ViscaOperations, MemoriesAndSpecialPresets)
