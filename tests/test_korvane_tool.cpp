@@ -346,7 +346,7 @@ TEST(KorvaneTool, InteractiveModeOnATerminal)
 }
 
 // Each simulated peer ends at once, with exit 0, on Ctrl-C and on SIGTERM.
-TEST(KorvaneTool, SimulatedPeersStopOnSigintAndSigterm)
+TEST(KorvaneTool, SimulatedPeersStopOnSignalsAndTheRelayReportsOnItsSchedule)
 {
     const std::pair<const char*, const char*> peers[] = {{"serial", "--serial /dev/"},
                                                          {"tracking", "simulated tracking system"},
@@ -359,12 +359,10 @@ TEST(KorvaneTool, SimulatedPeersStopOnSigintAndSigterm)
             sim.Signal(signal);
             EXPECT_EQ(sim.WaitExit(1s), 0) << peer << " " << signal << "\n" << sim.Output();
         }
-}
 
-// What arrives at each simulated peer is printed (the Python package's tests
-// read it); the relay also sends its reports on the schedule --every sets.
-TEST(KorvaneTool, SimulatedRelaySendsReportsOnItsSchedule)
-{
+    // What arrives at each simulated peer is printed (the Python package's
+    // tests read it); the relay also sends its reports on the schedule
+    // --every sets.
     CToolProcess sim({"sim", "relay", "--every", "200ms", "--for", "20s"});
     ASSERT_TRUE(sim.WaitForOutput("simulated relay service")) << sim.Output();
     korvane::test::ReportCollector reports;
@@ -435,50 +433,37 @@ TEST(KorvaneTool, BadCameraFilesNameFileCameraAndFieldButNoPassword)
 {
     const std::string password = "pw-7f3a9c";
     const std::string good = R"({"name": "podium", "mode": "serial", "device": "/dev/null", "address": 1},)";
+    // The start of a camera of each kind, and a file of one camera.
+    const std::string podium = R"("name": "podium", "mode": "serial", "device": "/dev/null", )";
+    const std::string room = R"("name": "room", "mode": "onvif", "host": "10.0.0.1", )";
+    const std::string desk = R"("name": "desk", "mode": "tracking", )";
+    const auto one = [](const std::string& fields) { return R"({"cameras": [{)" + fields + "}]}"; };
     const std::pair<std::string, std::vector<std::string>> cases[] = {  // the file, what the tool says about it
         // The parser's own message would quote the unterminated password.
-        {R"({"cameras": [)" + good + "\n" + R"({"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": ")" +
-             password + "\n]}",
-         {"not valid JSON", "line 2"}},
-        {R"({"cameras": [)" + good + R"({"name": "desk", "mode": "tracking", "host": "10.0.0.2", "address": 1}]})",
-         {"camera 'desk'", "field 'port' is missing"}},
-        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": "9600"}]})",
-         {"camera 'podium'", "field 'baud' must be a whole number"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "password": 12345}]})",
-         {"camera 'room'", "field 'password' must be text"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "move_timeout": "2s"}]})",
-         {"camera 'room'", "field 'move_timeout' must be milliseconds, a whole number from 0"}},
-        {R"({"cameras": [{"name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + R"("}]})",
+        {R"({"cameras": [)" + good + "\n{" + room + R"("password": ")" + password + "\n]}", {"not valid JSON", "line 2"}},
+        {R"({"cameras": [)" + good + "{" + desk + R"("host": "10.0.0.2", "address": 1}]})", {"camera 'desk'", "field 'port' is missing"}},
+        {one(podium + R"("baud": "9600")"), {"camera 'podium'", "field 'baud' must be a whole number"}},
+        {one(room + R"("password": 12345)"), {"camera 'room'", "field 'password' must be text"}},
+        {one(room + R"("move_timeout": "2s")"), {"camera 'room'", "field 'move_timeout' must be milliseconds, a whole number from 0"}},
+        {one(R"("name": "room", "mode": "webcam", "host": "10.0.0.1", "password": ")" + password + "\""),
          {"camera 'room'", "field 'mode' must be serial, onvif, relay1, relay2, relay4, visca-ip or tracking, not 'webcam'"}},
         {R"({"cameras": [)" + good + R"({"name": "podium", "mode": "onvif", "host": "10.0.0.1"}]})",
          {"camera #2", "field 'name' 'podium' is taken by camera #1"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "pasword": ")" + password + R"("}]})",
-         {"camera 'room'", "unknown field 'pasword'"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "device": "/dev/ttyS0",
-             "password": ")" + password + R"("}]})",
+        {one(room + R"("pasword": ")" + password + "\""), {"camera 'room'", "unknown field 'pasword'"}},
+        {one(room + R"("device": "/dev/ttyS0", "password": ")" + password + "\""),
          {"camera 'room'", "field 'device' does not belong to a camera of mode onvif"}},
-        {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "desk.local", "port": 5000}]})",
-         {"camera 'desk'", "field 'host' must be an IPv4 address"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "presets": {"0": "x"}}]})",
-         {"camera 'room'", "field 'presets' has '0': preset numbers on this link are 1 to 256"}},
-        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "presets": {"1": "7"}}]})",
-         {"camera 'podium'", "names preset 1 '7': a name must not be a number"}},
-        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null",
-             "presets": {"1": "desk", "2": "desk"}}]})",
-         {"camera 'podium'", "names presets 1 and 2 both 'desk'"}},
-        {R"({"cameras": [{"name": "desk", "mode": "tracking", "host": "10.0.0.2\u0000x", "port": 5000}]})",
-         {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {one(desk + R"("host": "desk.local", "port": 5000)"), {"camera 'desk'", "field 'host' must be an IPv4 address"}},
+        {one(room + R"("presets": {"0": "x"})"), {"camera 'room'", "field 'presets' has '0': preset numbers on this link are 1 to 256"}},
+        {one(podium + R"("presets": {"1": "7"})"), {"camera 'podium'", "names preset 1 '7': a name must not be a number"}},
+        {one(podium + R"("presets": {"1": "desk", "2": "desk"})"), {"camera 'podium'", "names presets 1 and 2 both 'desk'"}},
+        {one(desk + R"("host": "10.0.0.2\u0000x", "port": 5000)"), {"camera 'desk'", "field 'host' must be an IPv4 address"}},
         {R"({"camera": []})", {"unknown field 'camera'"}},
-        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "reports": "no"}]})",
-         {"camera 'podium'", "field 'reports' must be true or false"}},
-        {R"({"cameras": [{"name": "podium", "mode": "serial", "device": "/dev/null", "baud": 1234}]})",
-         {"camera 'podium'", "field 'baud' must be a line speed"}},
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "tls_fingerprint": ")" +
-             std::string(64, 'a') + R"("}]})",
+        {one(podium + R"("reports": "no")"), {"camera 'podium'", "field 'reports' must be true or false"}},
+        {one(podium + R"("baud": 1234)"), {"camera 'podium'", "field 'baud' must be a line speed"}},
+        {one(room + R"("tls_fingerprint": ")" + std::string(64, 'a') + "\""),
          {"camera 'room'", "field 'tls_fingerprint' pins an HTTPS camera's certificate"}},
         // Beyond a double: the JSON reader's out-of-range error, not a parse error.
-        {R"({"cameras": [{"name": "room", "mode": "onvif", "host": "10.0.0.1", "port": 1e999}]})",
-         {"not valid JSON", "number out of range"}},
+        {one(room + R"("port": 1e999)"), {"not valid JSON", "number out of range"}},
     };
     for (const auto& [content, says] : cases) {
         SCOPED_TRACE(content);

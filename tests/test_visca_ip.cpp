@@ -328,7 +328,23 @@ TEST(ViscaIpLink, ASequenceErrorLeadsToResetAndTheMessageAgain)
     EXPECT_TRUE(second.Send(kStop).ok) << second.State();
 }
 
-TEST(ViscaIpLink, AStopEndsTheResendingOfAMotion)
+// The camera as a host drives it: network mode, device type VISCA over IP.
+struct CHostCamera {
+    explicit CHostCamera(std::uint16_t port) : camera(MODE_NETWORK)
+    {
+        camera.SetDeviceType(DEVICE_VISCA_IP);
+        camera.SetSocketParam(PROTOCOL_VISCA, "127.0.0.1", port, 0, "", "", "");
+    }
+    std::string LastError() const
+    {
+        char text[512] = {};
+        camera.LastError(text, sizeof text);
+        return text;
+    }
+    CKorvane camera;
+};
+
+TEST(ViscaIpLink, AStopEndsTheResendingOfAMotionAndOvertakesADrive)
 {
     CSimCamera camera({"--ignore-moves"});
     CViscaIpLink link;
@@ -349,23 +365,20 @@ TEST(ViscaIpLink, AStopEndsTheResendingOfAMotion)
         if (camera.Datagram(n) == Command(2, kStop)) stopAt = n;
     ASSERT_GT(stopAt, 0) << "no stop within the move's five sends";
     EXPECT_EQ(camera.Datagram(stopAt + 1), Cat(B({1, 0x10, 0, 5, 0, 0, 0, 3}), ViscaPanTiltPositionInquiry(1)));
-}
 
-// The camera as a host drives it: network mode, device type VISCA over IP.
-struct CHostCamera {
-    explicit CHostCamera(std::uint16_t port) : camera(MODE_NETWORK)
-    {
-        camera.SetDeviceType(DEVICE_VISCA_IP);
-        camera.SetSocketParam(PROTOCOL_VISCA, "127.0.0.1", port, 0, "", "", "");
-    }
-    std::string LastError() const
-    {
-        char text[512] = {};
-        camera.LastError(text, sizeof text);
-        return text;
-    }
-    CKorvane camera;
-};
+    // Through the host interface, on a camera of its own: a stop from another
+    // thread does not wait behind the drive; the drive gives way.
+    CSimCamera sim({"--ignore-moves"});
+    CHostCamera host(sim.Port());
+    ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
+    auto drive = std::async(std::launch::async, [&] { return host.camera.MoveLeft(); });
+    ASSERT_EQ(sim.Datagram(2), Command(1, kLeft));
+    const auto start = Clock::now();
+    EXPECT_EQ(host.camera.CameraStop(), 1) << host.LastError();
+    EXPECT_LT(Seconds(start), 0.5) << "the stop waited for the drive's resends";
+    ASSERT_EQ(drive.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(drive.get(), 1);
+}
 
 TEST(ViscaIpCamera, OpenResetsThenEachCallSendsItsFramesInSequence)
 {
@@ -427,22 +440,6 @@ TEST(ViscaIpCamera, FailuresCarryTheirReasonWithinTheBound)
         EXPECT_NE(host.LastError().find(c.reason), std::string::npos) << host.LastError();
         EXPECT_EQ(host.camera.CameraStop(), std::string(c.what) == "open" ? 0 : 1) << host.LastError();
     }
-}
-
-// A stop from another thread does not wait behind a drive the camera leaves
-// unanswered: the drive gives way, the stop goes out and is answered.
-TEST(ViscaIpCamera, AStopOvertakesADriveWaitingForItsAnswer)
-{
-    CSimCamera sim({"--ignore-moves"});
-    CHostCamera host(sim.Port());
-    ASSERT_EQ(host.camera.Open(), 1) << host.LastError();
-    auto drive = std::async(std::launch::async, [&] { return host.camera.MoveLeft(); });
-    ASSERT_EQ(sim.Datagram(2), Command(1, kLeft));
-    const auto start = Clock::now();
-    EXPECT_EQ(host.camera.CameraStop(), 1) << host.LastError();
-    EXPECT_LT(Seconds(start), 0.5) << "the stop waited for the drive's resends";
-    ASSERT_EQ(drive.wait_for(1s), std::future_status::ready);
-    EXPECT_EQ(drive.get(), 1);
 }
 
 // A camera's line from its answer on: "pan -13 tilt 0   (...)".
