@@ -36,10 +36,7 @@ Reports NewReports() { return Reports(c_host_reports_new()); }
 
 std::string g_serialDevice;  // for the plain functions of a table
 
-struct Received {
-    Bytes bytes;
-    std::uint32_t message = 0;
-};
+struct Received { Bytes bytes; std::uint32_t message = 0; };
 
 // Report index as the C host stored it; empty bytes when it is missing or
 // came with a context other than its camera's.

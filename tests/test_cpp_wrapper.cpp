@@ -71,10 +71,7 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     std::int32_t outcome = -1;
     EXPECT_EQ(korvane::LastError(&outcome), "no camera (a null handle)");
     EXPECT_EQ(outcome, KORVANE_RESULT_NOT_OPEN);
-    const struct {
-        bool (korvane::Camera::*command)();
-        Bytes frame;
-    } commands[] = {
+    const struct { bool (korvane::Camera::*command)(); Bytes frame; } commands[] = {
         {&korvane::Camera::MoveUp, PelcoD(0x08, 0x1E, 0x1E)},     {&korvane::Camera::MoveBottomLeft, PelcoD(0x14, 0x1E, 0x1E)},
         {&korvane::Camera::Stop, PelcoD(0x00, 0x00, 0x00)},       {&korvane::Camera::ZoomMinus, PelcoD(0x40, 0x00, 0x00)},
         {&korvane::Camera::OpenTrack, PelcoD(0x07, 0x00, 0x50)},  {&korvane::Camera::CloseTrack, PelcoD(0x07, 0x00, 0x51)},

@@ -68,10 +68,7 @@ testing::AssertionResult Runs(const std::vector<std::string>& args, int exit, co
 }
 
 // A command line and what the tool says to it.
-struct Said {
-    std::vector<std::string> args;
-    std::string says;
-};
+struct Said { std::vector<std::string> args; std::string says; };
 
 // A camera file, cameras.json in a folder of its own in the temporary
 // folder, removed at the end.
@@ -185,11 +182,7 @@ TEST(KorvaneTool, MistakesAndWhatWouldSendNothingAreRefusedAndNeverSaySent)
 TEST(KorvaneTool, SerialCommandsSendExactlyTheirFramesAndFailuresSayWhy)
 {
     CSerialPeer peer;
-    struct Case {
-        std::vector<std::string> args;
-        const char* frames;
-        const char* says;
-    };
+    struct Case { std::vector<std::string> args; const char* frames; const char* says; };
     const Case cases[] = {
         {{"--address", "3", "left"}, "pelco-d addr 3: pan left speed 32\n", "sent: "},
         {{"--address", "3", "preset", "go", "5"}, "pelco-d addr 3: go to preset 5\n", "sent: "},
@@ -287,12 +280,7 @@ TEST(KorvaneTool, TheConnectionTestSaysAnsweredUnconfirmedOrFailed)
     auto onvif = std::make_unique<korvane::sim::COnvifCamera>();
     const std::vector<std::string> onvifLink = {"--network", "127.0.0.1", "--port", std::to_string(onvif->Port()),
                                                 "--user", "admin", "--password", "secret", "test"};
-    struct Case {
-        std::function<void()> before;
-        std::vector<std::string> args;
-        int exit;
-        const char* says;
-    };
+    struct Case { std::function<void()> before; std::vector<std::string> args; int exit; const char* says; };
     const Case cases[] = {
         {nullptr, {"--serial", serial.DeviceName(), "test"}, 0, "unconfirmed: test (serial"},
         {nullptr, {"--tracking", "127.0.0.1", "--port", trackingPort, "test"}, 0, "unconfirmed: test (tracking"},

@@ -67,10 +67,7 @@ std::unique_ptr<CKorvane> RelayCamera(int type, int protocol = PROTOCOL_PELCO_D,
     return camera;
 }
 
-struct Opened {
-    std::unique_ptr<CKorvane> camera;
-    std::uint16_t eventPort = 0;
-};
+struct Opened { std::unique_ptr<CKorvane> camera; std::uint16_t eventPort = 0; };
 
 // A relayed camera, set up and opened against the peer.
 Opened OpenRelayCamera(CRelayPeer& relay, int type, int protocol, unsigned address = 1,
@@ -374,10 +371,7 @@ TEST(Relay, ReplacedDestroyedAndSelfClosedCamerasLeaveTheListener)
     leaked.camera.reset();
     relay.SendEvent(secondPort, "APPEARS");
 
-    struct Host {
-        CKorvane* camera = nullptr;
-        ReportCollector reports;
-    } host;
+    struct Host { CKorvane* camera = nullptr; ReportCollector reports; } host;
     Opened cam = OpenRelayCamera(relay, DEVICE_TYPE_4, PROTOCOL_PELCO_D, 2);
     host.camera = cam.camera.get();
     cam.camera->SetRecvNotify(

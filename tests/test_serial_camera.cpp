@@ -56,10 +56,7 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
     };
     CSerialPeer peer;
     const char* line = peer.DeviceName().c_str();
-    const struct {
-        const char* name;
-        std::vector<Step> steps;
-    } cases[] = {
+    const struct { const char* name; std::vector<Step> steps; } cases[] = {
         {"pelco-d", {
             {[](CKorvane& c) { EXPECT_EQ(c.Open(), 1); }, {}},  // no notify function: no presets
             {&CKorvane::MoveUp, {B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45})}},

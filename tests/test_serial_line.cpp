@@ -240,10 +240,7 @@ TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
     for (const bool alone : {true, false}) {
         SCOPED_TRACE(alone ? "alone on its line" : "beside another camera");
         CSerialPeer peer;
-        struct {
-            CKorvane* camera = nullptr;
-            ReportCollector reports;
-        } closing;
+        struct { CKorvane* camera = nullptr; ReportCollector reports; } closing;
         ReportCollector other;
         auto cam = SerialCamera(peer.DeviceName(), 1);
         auto neighbour = alone ? nullptr : SerialCamera(peer.DeviceName(), 2, &other);

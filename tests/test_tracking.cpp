@@ -47,12 +47,7 @@ std::unique_ptr<CKorvane> TrackingCamera(CTrackingPeer& peer, unsigned address, 
 // Each call, in order, and the datagrams it sends (none: nothing at all).
 TEST(Tracking, CommandsArriveAsOneDatagramEach)
 {
-    struct Case {
-        const char* name;
-        unsigned address;
-        PTZPROTOCOL protocol;
-        std::vector<Step> steps;
-    };
+    struct Case { const char* name; unsigned address; PTZPROTOCOL protocol; std::vector<Step> steps; };
     const Case cases[] = {
         // Every Pelco frame is checked where it reaches the relay; here the
         // tracking system's own differences.
