@@ -1,6 +1,7 @@
 // korvane.hpp, the header-only class over the C interface, against a serial
 // peer on a pseudo-terminal: its commands reach the line, its report functions
 // run on a library thread and outlive neither the camera nor a move.
+#include "TestBytes.h"
 #include "sim/SerialPeer.h"
 
 #include <korvane/korvane.hpp>
@@ -16,10 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-Bytes PelcoD(std::uint8_t c2, std::uint8_t d1, std::uint8_t d2)
-{
-    return {0xFF, 0x01, 0x00, c2, d1, d2, static_cast<std::uint8_t>(1 + c2 + d1 + d2)};
-}
+Bytes PelcoD(int c2, int d1, int d2) { return korvane::test::PelcoD(1, 0, c2, d1, d2); }
 
 // Report messages as a camera's function got them, and whether each came on
 // a thread other than the host's with its 7 bytes.
