@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
