@@ -36,10 +36,7 @@ Reports NewReports() { return Reports(c_host_reports_new()); }
 
 std::string g_serialDevice;  // for the plain functions of a table
 
-struct Received {
-    Bytes bytes;
-    std::uint32_t message = 0;
-};
+struct Received { Bytes bytes; std::uint32_t message = 0; };
 
 // Report index as the C host stored it; empty bytes when it is missing or
 // came with a context other than its camera's.
@@ -61,14 +58,10 @@ const Bytes kDriven[] = {PelcoD(1, 0x00, 0x08, 0x1E, 0x1E), PelcoD(1, 0x00, 0x00
 
 }  // namespace
 
-TEST(Capi, VersionAndNullHandles)
+TEST(Capi, VersionNullHandlesAndNullTexts)
 {
     EXPECT_STREQ(korvane_version(), KORVANE_TEST_VERSION);
     EXPECT_EQ(c_host_null_handle_misses(), 0);
-}
-
-TEST(Capi, NullTextsAreFailuresOrEmptyFields)
-{
     CRelayPeer relay;
     EXPECT_EQ(c_host_null_text_misses(8000), 0);
     const auto open = relay.NextOfKind(1, 3s);

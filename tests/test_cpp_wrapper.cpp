@@ -1,48 +1,30 @@
 // korvane.hpp, the header-only class over the C interface, against a serial
 // peer on a pseudo-terminal: its commands reach the line, its report functions
 // run on a library thread and outlive neither the camera nor a move.
+#include "ReportCollector.h"
+#include "TestBytes.h"
 #include "sim/SerialPeer.h"
 
 #include <korvane/korvane.hpp>
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <thread>
 
 using korvane::sim::Bytes;
 using korvane::sim::CSerialPeer;
+using korvane::test::ReportCollector;
 using namespace std::chrono_literals;
 
 namespace {
 
-Bytes PelcoD(std::uint8_t c2, std::uint8_t d1, std::uint8_t d2)
-{
-    return {0xFF, 0x01, 0x00, c2, d1, d2, static_cast<std::uint8_t>(1 + c2 + d1 + d2)};
-}
+Bytes PelcoD(int c2, int d1, int d2) { return korvane::test::PelcoD(1, 0, c2, d1, d2); }
 
-// Report messages as a camera's function got them, and whether each came on
-// a thread other than the host's with its 7 bytes.
-struct Seen {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::uint32_t> messages;
-    bool otherThread = true;
-    korvane::ReportFunction Function(std::thread::id host)
-    {
-        return [this, host](const korvane::Report& report) {
-            std::lock_guard<std::mutex> lock(mutex);
-            otherThread = otherThread && std::this_thread::get_id() != host && report.size == 7;
-            messages.push_back(report.message);
-            changed.notify_all();
-        };
-    }
-    bool WaitFor(std::size_t count)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 5s, [&] { return messages.size() >= count; });
-    }
-};
+// A report function that keeps each report in a collector.
+korvane::ReportFunction Into(ReportCollector& reports)
+{
+    return [&reports](const korvane::Report& r) { ReportCollector::Notify(r.data, static_cast<int>(r.size), r.message, &reports); };
+}
 
 korvane::Camera Serial(const CSerialPeer& peer, korvane::ReportFunction report)
 {
@@ -60,8 +42,8 @@ korvane::Camera Serial(const CSerialPeer& peer, korvane::ReportFunction report)
 TEST(CppWrapper, CommandsReportsMovesAndClose)
 {
     CSerialPeer peer;
-    Seen seen, next;
-    korvane::Camera first = Serial(peer, seen.Function(std::this_thread::get_id()));
+    ReportCollector seen, next;
+    korvane::Camera first = Serial(peer, Into(seen));
     peer.NextFrame(3s), peer.NextFrame(3s);  // presets 88 and 100: reports on
 
     // A camera moved while open keeps its link and its report function.
@@ -71,10 +53,7 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     std::int32_t outcome = -1;
     EXPECT_EQ(korvane::LastError(&outcome), "no camera (a null handle)");
     EXPECT_EQ(outcome, KORVANE_RESULT_NOT_OPEN);
-    const struct {
-        bool (korvane::Camera::*command)();
-        Bytes frame;
-    } commands[] = {
+    const struct { bool (korvane::Camera::*command)(); Bytes frame; } commands[] = {
         {&korvane::Camera::MoveUp, PelcoD(0x08, 0x1E, 0x1E)},     {&korvane::Camera::MoveBottomLeft, PelcoD(0x14, 0x1E, 0x1E)},
         {&korvane::Camera::Stop, PelcoD(0x00, 0x00, 0x00)},       {&korvane::Camera::ZoomMinus, PelcoD(0x40, 0x00, 0x00)},
         {&korvane::Camera::OpenTrack, PelcoD(0x07, 0x00, 0x50)},  {&korvane::Camera::CloseTrack, PelcoD(0x07, 0x00, 0x51)},
@@ -95,11 +74,11 @@ TEST(CppWrapper, CommandsReportsMovesAndClose)
     ASSERT_TRUE(peer.SendReturnCode(1, 0x51));
     // The address is free again: a camera that takes it over gets the next
     // report, and the closed one does not.
-    korvane::Camera successor = Serial(peer, next.Function(std::this_thread::get_id()));
+    korvane::Camera successor = Serial(peer, Into(next));
     ASSERT_TRUE(peer.SendReturnCode(1, 0x52));
     ASSERT_TRUE(next.WaitFor(1));
-    std::lock_guard<std::mutex> lock(seen.mutex);
-    EXPECT_EQ(seen.messages, (std::vector<std::uint32_t>{KORVANE_TARGET_APPEARS, KORVANE_WRITE_STOP}));
-    EXPECT_TRUE(seen.otherThread);
+    EXPECT_EQ(seen.Messages(), (std::vector<unsigned int>{KORVANE_TARGET_APPEARS, KORVANE_WRITE_STOP}));
+    for (const auto& report : seen.Reports())  // on a library thread, with its 7 bytes
+        EXPECT_TRUE(report.thread != std::this_thread::get_id() && report.bytes.size() == 7);
     EXPECT_EQ(korvane::Version(), KORVANE_TEST_VERSION);
 }

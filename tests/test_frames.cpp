@@ -14,7 +14,9 @@ constexpr auto Bytes = &korvane::test::B;
 
 namespace {
 
-CCommandEncoder Make(ViscaZoom zoom, std::int32_t protocol, std::uint32_t address, std::int32_t hs, std::int32_t vs)
+// One camera's encoder: its records and preamble flags.
+CCommandEncoder Encoder(std::int32_t protocol, std::uint32_t address, std::int32_t hs = 30, std::int32_t vs = 30,
+                        ViscaZoom zoom = ViscaZoom::Variable)
 {
     CCommandEncoder encoder(EncoderTraits{true, zoom});
     encoder.SetProtocol(protocol);
@@ -22,17 +24,6 @@ CCommandEncoder Make(ViscaZoom zoom, std::int32_t protocol, std::uint32_t addres
     encoder.SetHorizonSpeed(hs);
     encoder.SetVertcalSpeed(vs);
     return encoder;
-}
-
-// A VISCA encoder: one camera's records and preamble flags.
-CCommandEncoder Visca(ViscaZoom zoom, std::uint32_t address = 1, std::int32_t hs = 30, std::int32_t vs = 30)
-{
-    return Make(zoom, PROTOCOL_VISCA, address, hs, vs);
-}
-
-CCommandEncoder Encoder(std::int32_t protocol, std::uint32_t address, std::int32_t hs = 30, std::int32_t vs = 30)
-{
-    return Make(ViscaZoom::Variable, protocol, address, hs, vs);
 }
 
 }  // namespace
@@ -67,17 +58,6 @@ TEST(PelcoOperations, SpeedsCapStraightMovesOnlyAndKeepLowBytes)
             << "protocol " << c.protocol << ", speeds " << c.hs << "/" << c.vs;
 }
 
-TEST(PelcoOperations, UnknownProtocolBuildsNothing)
-{
-    for (std::int32_t protocol : {0, 4, -1, 1000}) {
-        auto e = Encoder(protocol, 1);
-        EXPECT_TRUE(e.Command(PtzCommand::Up).frame.empty());
-        EXPECT_TRUE(e.Preset(1, 0).empty());
-        EXPECT_TRUE(e.SpecialPreset(kTrackOnPreset, true).empty());
-        EXPECT_TRUE(e.ConnectTest().empty());
-    }
-}
-
 // Straight drives cap their speed at 63 (0x3F), diagonals keep the low byte
 // uncapped (100 = 0x64, 300 = 0x2C); the header byte wraps (0x80 + address).
 TEST(ViscaOperations, DrivesAndDiagonals)
@@ -94,7 +74,7 @@ TEST(ViscaOperations, DrivesAndDiagonals)
         {PtzCommand::Stop, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF})},
     };
     for (const std::uint32_t address : {1u, 0x81u, 0x7Fu}) {
-        auto e = Visca(ViscaZoom::Variable, address, 100, 300);
+        auto e = Encoder(PROTOCOL_VISCA, address, 100, 300);
         for (auto [command, frame] : cases) {
             frame[0] = static_cast<std::uint8_t>(0x80 + address);
             EXPECT_EQ(e.Command(command).frame, frame) << "address " << address;
@@ -107,11 +87,11 @@ TEST(ViscaOperations, VariableZoomSpeedComesFromPanSpeed)
     const std::pair<std::int32_t, int> cases[] = {{30, 0x23}, {100, 0x27}, {0, 0x20}, {63, 0x27}, {62, 0x26},
                                                   {9, 0x21},  {8, 0x20},   {-9, 0x27}};
     for (auto [speed, tele] : cases) {
-        auto e = Visca(ViscaZoom::Variable, 1, speed);
+        auto e = Encoder(PROTOCOL_VISCA, 1, speed);
         EXPECT_EQ(e.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele, 0xFF})) << speed;
         EXPECT_EQ(e.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, tele + 0x10, 0xFF}));
     }
-    auto standard = Visca(ViscaZoom::Standard, 1, 63);
+    auto standard = Encoder(PROTOCOL_VISCA, 1, 63, 30, ViscaZoom::Standard);
     EXPECT_EQ(standard.Command(PtzCommand::ZoomTele).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x02, 0xFF}));
     EXPECT_EQ(standard.Command(PtzCommand::ZoomWide).frame, Bytes({0x81, 0x01, 0x04, 0x07, 0x03, 0xFF}));
 }
@@ -124,7 +104,7 @@ TEST(ViscaOperations, StopAfterLensCommands)
                                                              {{PtzCommand::FocusNear}, 0x08},
                                                              {{PtzCommand::IrisOpen}, 0x08},
                                                              {{PtzCommand::ZoomTele, PtzCommand::IrisClose}, 0x07}};
-    auto e = Visca(ViscaZoom::Variable);
+    auto e = Encoder(PROTOCOL_VISCA, 1);
     for (const auto& [commands, lens] : cases) {
         for (const PtzCommand command : commands) e.Command(command);
         EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x04, lens, 0x00, 0xFF})) << commands.size();
@@ -154,7 +134,7 @@ TEST(ViscaOperations, StopEndsEveryMotionStarted)
         {{PtzCommand::ZoomTele, PtzCommand::ZoomWide}, {zoomStop}},
     };
     for (const Case& c : cases) {
-        auto e = Visca(ViscaZoom::Variable);
+        auto e = Encoder(PROTOCOL_VISCA, 1);
         for (PtzCommand command : c.before)
             if (command == PtzCommand::Stop)
                 EXPECT_EQ(e.Preset(4, 0), preset);
@@ -166,36 +146,35 @@ TEST(ViscaOperations, StopEndsEveryMotionStarted)
     }
 }
 
+// Each camera has its own flags, each operation its own flag; preambles
+// leave the record alone: a stop after the first iris of a fresh camera knows
+// of no motion.
 TEST(ViscaOperations, PreamblesOncePerOperationAndCamera)
 {
-    auto first = Visca(ViscaZoom::Variable);
-    auto second = Visca(ViscaZoom::Variable, 2);
-
-    EncodedCommand c = first.Command(PtzCommand::IrisOpen);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF}));
-    EXPECT_TRUE(first.Command(PtzCommand::IrisOpen).preamble.empty());
-    // Each camera has its own flags, each operation its own flag.
-    EXPECT_EQ(second.Command(PtzCommand::IrisOpen).preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    c = second.Command(PtzCommand::IrisClose);
-    EXPECT_EQ(c.preamble, Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF}));
-    c = first.Command(PtzCommand::FocusFar);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF}));
-    c = first.Command(PtzCommand::FocusNear);
-    EXPECT_EQ(c.preamble, Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}));
-    EXPECT_EQ(c.frame, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF}));
-    // Preambles leave the record alone: a stop after the first iris of a
-    // fresh camera knows of no motion.
-    auto e = Visca(ViscaZoom::Variable);
-    e.Command(PtzCommand::IrisOpen);
-    EXPECT_EQ(e.Command(PtzCommand::Stop).frame, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF}));
+    auto first = Encoder(PROTOCOL_VISCA, 1);
+    auto second = Encoder(PROTOCOL_VISCA, 2), fresh = Encoder(PROTOCOL_VISCA, 1);
+    const Frame iris1 = Bytes({0x81, 0x01, 0x04, 0x39, 0x0B, 0xFF}), iris2 = Bytes({0x82, 0x01, 0x04, 0x39, 0x0B, 0xFF});
+    const Frame focus1 = Bytes({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF});
+    const struct { CCommandEncoder& e; PtzCommand command; Frame preamble, frame; } cases[] = {
+        {first, PtzCommand::IrisOpen, iris1, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {first, PtzCommand::IrisOpen, {}, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {second, PtzCommand::IrisOpen, iris2, Bytes({0x82, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {second, PtzCommand::IrisClose, iris2, Bytes({0x82, 0x01, 0x04, 0x0B, 0x03, 0xFF})},
+        {first, PtzCommand::FocusFar, focus1, Bytes({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF})},
+        {first, PtzCommand::FocusNear, focus1, Bytes({0x81, 0x01, 0x04, 0x08, 0x03, 0xFF})},
+        {fresh, PtzCommand::IrisOpen, iris1, Bytes({0x81, 0x01, 0x04, 0x0B, 0x02, 0xFF})},
+        {fresh, PtzCommand::Stop, {}, Bytes({0x81, 0x01, 0x06, 0x01, 0x00, 0x00, 0x03, 0x03, 0xFF})},
+    };
+    for (const auto& c : cases) {
+        const EncodedCommand encoded = c.e.Command(c.command);
+        EXPECT_EQ(encoded.preamble, c.preamble) << &c - cases;
+        EXPECT_EQ(encoded.frame, c.frame) << &c - cases;
+    }
 }
 
-TEST(ViscaOperations, MemoriesAndSpecialPresets)
+TEST(ViscaOperations, MemoriesAndSpecialPresetsAndNothingForUnknownProtocols)
 {
-    auto e = Visca(ViscaZoom::Variable);
+    auto e = Encoder(PROTOCOL_VISCA, 1);
     EXPECT_EQ(e.Preset(5, 0), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x05, 0xFF}));
     EXPECT_EQ(e.Preset(5, 1), Bytes({0x81, 0x01, 0x04, 0x3F, 0x01, 0x05, 0xFF}));
     EXPECT_EQ(e.Preset(261, 2), Bytes({0x81, 0x01, 0x04, 0x3F, 0x00, 0x05, 0xFF}));
@@ -204,4 +183,12 @@ TEST(ViscaOperations, MemoriesAndSpecialPresets)
     EXPECT_EQ(e.SpecialPreset(kTrackOffPreset, true), Bytes({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF}));
     EXPECT_TRUE(e.SpecialPreset(kAutoZoomOnPreset, false).empty());
     EXPECT_TRUE(e.ConnectTest().empty());
+    // An unknown protocol builds nothing at all.
+    for (std::int32_t protocol : {0, 4, -1, 1000}) {
+        auto unknown = Encoder(protocol, 1);
+        EXPECT_TRUE(unknown.Command(PtzCommand::Up).frame.empty());
+        EXPECT_TRUE(unknown.Preset(1, 0).empty());
+        EXPECT_TRUE(unknown.SpecialPreset(kTrackOnPreset, true).empty());
+        EXPECT_TRUE(unknown.ConnectTest().empty());
+    }
 }

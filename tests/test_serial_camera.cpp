@@ -56,10 +56,7 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
     };
     CSerialPeer peer;
     const char* line = peer.DeviceName().c_str();
-    const struct {
-        const char* name;
-        std::vector<Step> steps;
-    } cases[] = {
+    const struct { const char* name; std::vector<Step> steps; } cases[] = {
         {"pelco-d", {
             {[](CKorvane& c) { EXPECT_EQ(c.Open(), 1); }, {}},  // no notify function: no presets
             {&CKorvane::MoveUp, {B({0xFF, 0x01, 0x00, 0x08, 0x1E, 0x1E, 0x45})}},
@@ -77,13 +74,11 @@ TEST(SerialCamera, CommandsReachTheLineByteExact)
             {preset(81, 0), {B({0x81, 0x01, 0x04, 0x3F, 0x02, 0x51, 0xFF})}},
             // the serial line's zoom speed follows the pan speed (30 -> 3)
             {[](CKorvane& c) { c.SetHorizonSpeed(30), c.ZoomMinus(); }, {B({0x81, 0x01, 0x04, 0x07, 0x33, 0xFF})}}}},
-        // A VISCA stop ends every motion started since the last stop, the
-        // last one first; knowing none, it stops pan-tilt and zoom.
+        // A VISCA stop goes out as the frames the encoder chooses (its rules:
+        // ViscaOperations.StopEndsEveryMotionStarted): knowing no motion,
+        // pan-tilt and zoom; after a focus, the focus alone.
         {"visca stops", {
             {settings(line, PROTOCOL_VISCA, true), {}},
-            {&CKorvane::CameraStop, {kPanTiltStop, kZoomStop}},
-            {&CKorvane::ZoomPlus, {B({0x81, 0x01, 0x04, 0x07, 0x23, 0xFF})}},
-            {&CKorvane::MoveLeft, {B({0x81, 0x01, 0x06, 0x01, 0x1E, 0x01, 0x01, 0x03, 0xFF})}},
             {&CKorvane::CameraStop, {kPanTiltStop, kZoomStop}},
             {&CKorvane::FocusPlus, {B({0x81, 0x01, 0x04, 0x38, 0x03, 0xFF}), B({0x81, 0x01, 0x04, 0x08, 0x02, 0xFF})}},
             {&CKorvane::CameraStop, {B({0x81, 0x01, 0x04, 0x08, 0x00, 0xFF})}},

@@ -100,7 +100,7 @@ TEST(SerialLine, TwoCamerasShareALineEachGetsItsOwnReports)
     EXPECT_EQ(a[0].thread, b[0].thread) << "one receive thread serves the line";
 }
 
-TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
+TEST(SerialLine, AnAddressIsBoundOnceToItsCameraAndTheLastCameraClosesTheDevice)
 {
     CSerialPeer peer;
     auto one = SerialCamera(peer.DeviceName(), 1);
@@ -120,6 +120,31 @@ TEST(SerialLine, AnAddressIsBoundOnceAndTheLastCameraClosesTheDevice)
     EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
     two->MoveUp();
     EXPECT_TRUE(peer.Silent(50ms)) << "after Close frames are dropped";
+    {
+        // Bindings follow the camera, not its address.
+        {
+            auto moved = SerialCamera(peer.DeviceName(), 5);
+            ASSERT_TRUE(moved);
+            moved->SetDeviceAddress(6);  // after binding: reports still come as 5
+            moved->Close();              // releases the binding made under 5
+            EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
+        }
+        auto keeper = SerialCamera(peer.DeviceName(), 9);
+        {
+            auto leaked = SerialCamera(peer.DeviceName(), 5);
+            ASSERT_TRUE(leaked);
+            ASSERT_EQ(leaked->Open(), 1);
+            // destroyed without Close
+        }
+        ReportCollector reports;
+        auto again = SerialCamera(peer.DeviceName(), 5, &reports);
+        ASSERT_TRUE(again) << "destruction released address 5";
+        ASSERT_EQ(again->Open(), 1);
+        for (const int preset : {0x58, 0x64}) EXPECT_EQ(peer.NextFrame(3s).value_or(Bytes{}), PelcoD(5, 0, 7, 0, preset));
+        peer.SendReturnCode(5, 0x52);
+        ASSERT_TRUE(reports.WaitFor(1));
+        EXPECT_EQ(reports.Reports()[0].message, 0x8402u);
+    }
     // A reopened line takes the settings then given; bound again, it sends again.
     if (!ImpossibleSettingsAreRefused()) GTEST_SKIP() << "the rest needs a line that refuses 12345 baud; wine's takes it";
     EXPECT_FALSE(two->SetCommDevice(peer.DeviceName().c_str(), other));
@@ -208,32 +233,6 @@ TEST(SerialLine, AVanishedLineStopsOnlyItself)
     ASSERT_TRUE(SerialCamera(fresh.DeviceName(), 1));
 }
 
-TEST(SerialLine, BindingsFollowTheCameraNotItsAddress)
-{
-    CSerialPeer peer;
-    {
-        auto moved = SerialCamera(peer.DeviceName(), 5);
-        ASSERT_TRUE(moved);
-        moved->SetDeviceAddress(6);  // after binding: reports still come as 5
-        moved->Close();              // releases the binding made under 5
-        EXPECT_TRUE(DeviceIsFree(peer.DeviceName()));
-    }
-    auto keeper = SerialCamera(peer.DeviceName(), 9);
-    {
-        auto leaked = SerialCamera(peer.DeviceName(), 5);
-        ASSERT_TRUE(leaked);
-        ASSERT_EQ(leaked->Open(), 1);
-        // destroyed without Close
-    }
-    ReportCollector reports;
-    auto again = SerialCamera(peer.DeviceName(), 5, &reports);
-    ASSERT_TRUE(again) << "destruction released address 5";
-    ASSERT_EQ(again->Open(), 1);
-    peer.SendReturnCode(5, 0x52);
-    ASSERT_TRUE(reports.WaitFor(1));
-    EXPECT_EQ(reports.Reports()[0].message, 0x8402u);
-}
-
 // Alone on its line, the close ends the device: the stop queued just before
 // must still reach it.
 TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
@@ -241,10 +240,7 @@ TEST(SerialLine, ACallbackMayStopAndCloseItsOwnCamera)
     for (const bool alone : {true, false}) {
         SCOPED_TRACE(alone ? "alone on its line" : "beside another camera");
         CSerialPeer peer;
-        struct {
-            CKorvane* camera = nullptr;
-            ReportCollector reports;
-        } closing;
+        struct { CKorvane* camera = nullptr; ReportCollector reports; } closing;
         ReportCollector other;
         auto cam = SerialCamera(peer.DeviceName(), 1);
         auto neighbour = alone ? nullptr : SerialCamera(peer.DeviceName(), 2, &other);

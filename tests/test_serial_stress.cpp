@@ -5,41 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 using korvane::sim::CSerialPeer;
+using korvane::test::ReportCollector;
 using namespace std::chrono_literals;
-
-namespace {
-
-// A camera's context; the notify function checks that no report arrives
-// once Close has returned.
-struct Guarded {
-    std::atomic<bool> closed{false};
-    std::atomic<int> received{0};
-    std::atomic<int> lateReports{0};
-    std::mutex mutex;
-    std::condition_variable arrived;
-
-    static void Notify(const unsigned char*, int, unsigned int, void* ctx)
-    {
-        auto* self = static_cast<Guarded*>(ctx);
-        if (self->closed) ++self->lateReports;
-        std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->received;
-        self->arrived.notify_all();
-    }
-
-    bool WaitForReport()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return arrived.wait_for(lock, 3s, [&] { return received > 0; });
-    }
-};
-
-}  // namespace
 
 TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
 {
@@ -50,8 +20,6 @@ TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
     for (int i = 0; i < kLines; ++i) lines.push_back(std::make_unique<CSerialPeer>());
 
     std::atomic<bool> stop{false};
-    std::atomic<int> late{0};
-    std::atomic<int> delivered{0};
     std::atomic<int> missed{0};
     // Each line's peer streams return codes for addresses 1..4 and drains
     // what the cameras write, so the pseudo-terminals never fill up.
@@ -66,37 +34,41 @@ TEST(SerialStress, CamerasComeAndGoWhileReportsStream)
             }
         });
 
+    // Each camera's reports outlive it: late ones land there. How many it had
+    // when its Close or destructor returned: any later one is late.
+    std::vector<ReportCollector> reports(kWorkers * kRounds);
+    std::vector<std::size_t> atGone(reports.size());
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w)
         workers.emplace_back([&, w] {
             for (int round = 0; round < kRounds; ++round) {
-                Guarded guard;
+                ReportCollector& got = reports[static_cast<std::size_t>(w * kRounds + round)];
                 const auto& device = lines[static_cast<std::size_t>((w + round) % kLines)]->DeviceName();
-                auto cam = korvane::test::SerialCamera(device, static_cast<unsigned>(w + 1));
+                auto cam = korvane::test::SerialCamera(device, static_cast<unsigned>(w + 1), &got);
                 if (!cam) continue;  // another process-wide open of this line raced us: try the next
-                cam->SetRecvNotify(&Guarded::Notify, &guard);
                 cam->Open();
                 for (int i = 0; i < 10; ++i) {
                     cam->MoveLeft();
                     cam->CameraStop();
                 }
                 // Every other round stays until a report of its own came in.
-                if (round % 4 < 2 && !guard.WaitForReport()) ++missed;
-                if (round % 2) {
+                if (round % 4 < 2 && !got.WaitFor(1, 3s)) ++missed;
+                if (round % 2)
                     cam->Close();
-                    guard.closed = true;
-                } else {
+                else
                     cam.reset();  // destroyed without Close
-                    guard.closed = true;
-                }
-                late += guard.lateReports;
-                delivered += guard.received;
+                atGone[static_cast<std::size_t>(w * kRounds + round)] = got.Count();
             }
         });
     for (auto& t : workers) t.join();
     stop = true;
     for (auto& t : peers) t.join();
-    EXPECT_EQ(late.load(), 0) << "a report ran after Close had returned";
-    EXPECT_GT(delivered.load(), 0);
+    std::size_t late = 0, delivered = 0;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        late += reports[i].Count() - atGone[i];
+        delivered += reports[i].Count();
+    }
+    EXPECT_EQ(late, 0u) << "a report ran after Close had returned";
+    EXPECT_GT(delivered, 0u);
     EXPECT_EQ(missed.load(), 0) << "an open camera got none of the reports streaming to it";
 }

@@ -47,12 +47,7 @@ std::unique_ptr<CKorvane> TrackingCamera(CTrackingPeer& peer, unsigned address, 
 // Each call, in order, and the datagrams it sends (none: nothing at all).
 TEST(Tracking, CommandsArriveAsOneDatagramEach)
 {
-    struct Case {
-        const char* name;
-        unsigned address;
-        PTZPROTOCOL protocol;
-        std::vector<Step> steps;
-    };
+    struct Case { const char* name; unsigned address; PTZPROTOCOL protocol; std::vector<Step> steps; };
     const Case cases[] = {
         // Every Pelco frame is checked where it reaches the relay; here the
         // tracking system's own differences.
@@ -88,7 +83,7 @@ TEST(Tracking, CommandsArriveAsOneDatagramEach)
     EXPECT_EQ(boxes.Shown().size(), 1u) << "the connect test shows its result";
 }
 
-TEST(Tracking, ReportsAreRoutedByTheirAddress)
+TEST(Tracking, ReportsAreRoutedByTheirAddressAndMayCloseTheirCamera)
 {
     CTrackingPeer peer;
     ReportCollector twelve, zero;
@@ -110,6 +105,29 @@ TEST(Tracking, ReportsAreRoutedByTheirAddress)
     EXPECT_EQ(zero.Messages(), (std::vector<unsigned int>{0x8400, 0x8401}));
     EXPECT_EQ(twelve.Reports()[0].bytes, B({0xAA, 0x50, 0x02, 0x12, 0x01}));
     EXPECT_NE(twelve.Reports()[0].thread, std::this_thread::get_id());
+
+    // A report function may close and set up its own camera again.
+    struct {
+        CKorvane* camera = nullptr;
+        std::atomic<int> calls{0};
+    } closing;
+    auto cam = TrackingCamera(peer, 1, PROTOCOL_PELCO_D);
+    closing.camera = cam.get();
+    cam->SetRecvNotify(
+        [](const unsigned char*, int, unsigned int, void* context) {
+            auto* self = static_cast<decltype(closing)*>(context);
+            self->camera->Close();
+            self->camera->SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", 9);  // allowed too
+            self->camera->Close();
+            ++self->calls;
+        },
+        &closing);
+    ReportCollector watcher;
+    auto other = TrackingCamera(peer, 2, PROTOCOL_PELCO_D, &watcher);
+    peer.SendReport(1, 1);
+    peer.SendReport(2, 1);
+    ASSERT_TRUE(watcher.WaitFor(1));
+    EXPECT_EQ(closing.calls.load(), 1);
 }
 
 // Camera 5 opened, a datagram of every length sent, and then its report
@@ -177,7 +195,7 @@ TEST(Tracking, WineCrashesOnAnOversizedDatagramForACompletionPort)
         << "wine survives it now: drop the wine skip in EveryDatagramLengthIsSurvived";
 }
 
-TEST(Tracking, LifetimesOfTheSharedService)
+TEST(Tracking, LifetimesOfTheSharedServiceAndSettingsThatSendNothing)
 {
     CTrackingPeer peer;
     ReportCollector first, second;
@@ -213,13 +231,9 @@ TEST(Tracking, LifetimesOfTheSharedService)
     later->Close();
     later->MoveUp();
     EXPECT_TRUE(peer.Silent(50ms)) << "after Close nothing is sent";
-}
 
-// No settings, bad settings, or port 10000 taken by another program: each
-// call still returns 1 and nothing is sent.
-TEST(Tracking, BadSettingsOrATakenPortSendNothing)
-{
-    CTrackingPeer peer;
+    // No settings, bad settings, or port 10000 taken by another program: each
+    // call fails (0) and nothing is sent.
     CKorvane cam(MODE_TRACKSYSTEM);
     cam.SetDeviceAddress(1);
     EXPECT_EQ(cam.Open(), 0) << "no SetSystemParam, no service";
@@ -250,32 +264,6 @@ TEST(Tracking, BadSettingsOrATakenPortSendNothing)
     squatter.close();
     cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", port);
     EXPECT_EQ(cam.Open(), 1) << "free again";
-}
-
-TEST(Tracking, ACallbackMayCloseAndReconfigureItsCamera)
-{
-    CTrackingPeer peer;
-    struct {
-        CKorvane* camera = nullptr;
-        std::atomic<int> calls{0};
-    } closing;
-    auto cam = TrackingCamera(peer, 1, PROTOCOL_PELCO_D);
-    closing.camera = cam.get();
-    cam->SetRecvNotify(
-        [](const unsigned char*, int, unsigned int, void* context) {
-            auto* self = static_cast<decltype(closing)*>(context);
-            self->camera->Close();
-            self->camera->SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", 9);  // allowed too
-            self->camera->Close();
-            ++self->calls;
-        },
-        &closing);
-    ReportCollector watcher;
-    auto other = TrackingCamera(peer, 2, PROTOCOL_PELCO_D, &watcher);
-    peer.SendReport(1, 1);
-    peer.SendReport(2, 1);
-    ASSERT_TRUE(watcher.WaitFor(1));
-    EXPECT_EQ(closing.calls.load(), 1);
 }
 
 TEST(TrackingStress, CamerasComeAndGoDuringAReportFlood)
