@@ -135,6 +135,12 @@ int CRelayCamera::Open()
         m_pHealth->Failed("the relay service refused the camera");
         return 0;
     }
+    // Connected, a datagram to a relay that went away brings the system's
+    // "refused" back on the next send: a killed relay fails commands instead
+    // of swallowing them.
+    boost::system::error_code connectError;
+    m_sockRelay->connect(m_addrRelay, connectError);
+    m_bConnected = !connectError;
     m_pHealth->Succeeded();
 
     if (m_nDeviceType == DEVICE_TYPE_4 && m_sockEvent) {
@@ -150,10 +156,10 @@ void CRelayCamera::Close()
     // No event for this camera runs once Close returns.
     m_pNotifier->Disable();
     if (m_sockRelay) {
-        m_sockRelay->send_to(boost::asio::buffer(CloseNotice(m_openRequest.EventPortField())), m_addrRelay, 0,
-                             m_lastError);
+        SendDatagram(CloseNotice(m_openRequest.EventPortField()));
         if (m_lastError) ShowSocketError();
     }
+    m_bConnected = false;
     CloseSockets();
 }
 
@@ -168,7 +174,7 @@ Result CRelayCamera::SendFrame(Frame frame)
 bool CRelayCamera::SendToRelay(const Frame& datagram)
 {
     if (m_sockRelay)
-        m_sockRelay->send_to(boost::asio::buffer(datagram), m_addrRelay, 0, m_lastError);
+        SendDatagram(datagram);
     else
         m_lastError = boost::asio::error::bad_descriptor;  // no socket yet, or closed
     if (m_lastError) {
@@ -178,6 +184,17 @@ bool CRelayCamera::SendToRelay(const Frame& datagram)
     }
     m_pHealth->Sent();  // the relay answers no command: a send that went out is all there is to see
     return true;
+}
+
+void CRelayCamera::SendDatagram(const Frame& datagram)
+{
+    if (m_bConnected) {
+        m_sockRelay->send(boost::asio::buffer(datagram), 0, m_lastError);
+        // On this machine the refusal of a relay that is gone is back as soon
+        // as the datagram is out: it belongs to this command, not the next.
+        if (!m_lastError) m_lastError = platform::TakeSocketError(*m_sockRelay);
+    } else
+        m_sockRelay->send_to(boost::asio::buffer(datagram), m_addrRelay, 0, m_lastError);
 }
 
 void CRelayCamera::ShowSocketError() const { platform::ShowMessageBox(LastErrorText()); }

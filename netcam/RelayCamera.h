@@ -49,12 +49,15 @@ private:
     void CloseSockets();
     // False (and the link state says why) when the datagram did not go out.
     bool SendToRelay(const Frame& datagram);
+    // To the relay that answered the open (connected), or to the relay's port before.
+    void SendDatagram(const Frame& datagram);
     void ShowSocketError() const;
 
     std::int32_t m_nDeviceType = DEVICE_TYPE_1;
     std::shared_ptr<CEventListener> m_pListener;  // owns the sockets' io_context
     std::optional<boost::asio::ip::udp::socket> m_sockRelay;
     boost::asio::ip::udp::endpoint m_addrRelay;
+    bool m_bConnected = false;
     std::shared_ptr<boost::asio::ip::udp::socket> m_sockEvent;
     boost::asio::ip::udp::endpoint m_addrEvent;
     COpenRequest m_openRequest;

@@ -69,5 +69,8 @@ bool ProcessExiting();
 // time-out or failure; error is set only when the wait itself failed.
 bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::milliseconds limit,
                   boost::system::error_code& error);
+// The error the system keeps for a connected socket (a datagram refused:
+// nobody listens at the other end), taken and cleared; none when all is well.
+boost::system::error_code TakeSocketError(boost::asio::ip::udp::socket& socket);
 
 }  // namespace korvane::platform

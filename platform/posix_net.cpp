@@ -2,6 +2,7 @@
 #include "platform/Platform.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 
@@ -24,6 +25,14 @@ bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::millisecond
             return false;
         }
     }
+}
+
+boost::system::error_code TakeSocketError(boost::asio::ip::udp::socket& socket)
+{
+    int code = 0;
+    socklen_t size = sizeof code;
+    if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &code, &size) != 0) code = errno;
+    return {code, boost::system::system_category()};
 }
 
 }  // namespace korvane::platform

@@ -20,4 +20,13 @@ bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::millisecond
     return ready > 0;
 }
 
+boost::system::error_code TakeSocketError(boost::asio::ip::udp::socket& socket)
+{
+    int code = 0;
+    int size = sizeof code;
+    if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &size) != 0)
+        code = ::WSAGetLastError();
+    return {code, boost::system::system_category()};
+}
+
 }  // namespace korvane::platform

@@ -295,6 +295,29 @@ TEST(Relay, OnlyTheRelayOnThisMachineIsHeard)
     EXPECT_EQ(stranger.available(), 0u) << "the stranger received a command";
 }
 
+// A relay that went away (killed, crashed) fails the commands after it with
+// the system's reason, instead of their going into nothing; one started
+// again gets them.
+TEST(Relay, CommandsToAKilledRelayFailUntilItIsBack)
+{
+    std::optional<CRelayPeer> relay(std::in_place);
+    MessageBoxes boxes;
+    auto cam = RelayCamera(DEVICE_TYPE_1);
+    ASSERT_EQ(cam->Open(), 1);
+    ASSERT_EQ(cam->MoveUp(), 1);
+    relay.reset();
+    int sent = 0;
+    for (int i = 0; i < 3; ++i) sent += cam->MoveUp();
+    EXPECT_EQ(sent, 0);
+    char reason[256] = {};
+    EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_LINK_FAILED);
+    EXPECT_NE(std::string(reason).find("sending to the relay service"), std::string::npos) << reason;
+    EXPECT_EQ(cam->GetLinkState(reason, sizeof reason), KORVANE_LINK_FAILED);
+    relay.emplace();
+    EXPECT_EQ(cam->MoveUp(), 1);
+    EXPECT_TRUE(relay->NextOfKind(2, 3s));
+}
+
 TEST(Relay, CommandsWithoutSocketsShowTheSendErrorAndFail)
 {
     CRelayPeer relay;
