@@ -14,5 +14,6 @@ void OnvifRoundTrip(CReport& report);
 void OnvifSetUp(CReport& report);
 void ViscaIpRoundTrip(CReport& report);
 void StopUnderPressure(CReport& report);
+void OnvifStopUnderPressure(CReport& report);
 
 }  // namespace korvane::bench

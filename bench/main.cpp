@@ -26,7 +26,8 @@ int main(int argc, char** argv)
                     "VISCA-over-IP round trip against raw send/recv and,\n"
                     "inside tests/in_netns.sh, discovery's time to its first answer; and prints\n"
                     "a table with ratios and targets; and how soon a stop behind 2,000 queued\n"
-                    "moves reaches a 9600-baud line.\n"
+                    "moves reaches a 9600-baud line, and an ONVIF stop while a position\n"
+                    "read hangs.\n"
                     "Needs UDP ports 10000 and 20715 free; progress goes to standard error.\n");
         return 0;
     }
@@ -40,7 +41,7 @@ int main(int argc, char** argv)
                                   &korvane::bench::ReportThroughput, &korvane::bench::Scale,
                                   &korvane::bench::IdleCpu, &korvane::bench::OnvifRoundTrip,
                                   &korvane::bench::OnvifSetUp, &korvane::bench::ViscaIpRoundTrip,
-                                  &korvane::bench::StopUnderPressure}) {
+                                  &korvane::bench::StopUnderPressure, &korvane::bench::OnvifStopUnderPressure}) {
         try {
             section(report);
         } catch (const std::exception& error) {
