@@ -306,16 +306,17 @@ OnvifResult CPTZService::SetPreset(int preset)
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetPreset");
     if (!m_ptz.Ready()) return {kRefused, std::nullopt};
-    return Done(m_session.Control(), StorePreset(preset) ? 1 : 0);
+    return Done(m_session.Control(), StorePreset(preset, false) == Stored::Yes ? 1 : 0);
 }
 
-bool CPTZService::StorePreset(int preset)
+CPTZService::Stored CPTZService::StorePreset(int preset, bool keepListed)
 {
     const std::string name = std::to_string(preset);
     const auto known = m_mapPresets.find(preset);
     const std::string tried = known != m_mapPresets.end() ? known->second : std::string();
     std::string token = tried;
     m_ptz.SetPreset(m_session, m_session.Control(), name, token);
+    Stored stored = Stored::Yes;
     std::map<int, std::string> listed;
     // Refused: the camera's presets may have changed since Open (another
     // process stored or removed this one). As it lists them now, once more.
@@ -323,13 +324,17 @@ bool CPTZService::StorePreset(int preset)
         m_mapPresets.erase(preset);
         const auto now = listed.find(preset);
         if (now != listed.end()) token = now->second;
-        if (token != tried) m_ptz.SetPreset(m_session, m_session.Control(), name, token);
-        else token.clear();
+        if (token == tried)
+            token.clear();
+        else if (keepListed && !token.empty())
+            stored = Stored::Listed;
+        else
+            m_ptz.SetPreset(m_session, m_session.Control(), name, token);
     }
-    if (token.empty()) return false;
+    if (token.empty()) return Stored::No;
     m_mapPresets[preset] = token;
     m_setCleared.erase(preset);
-    return true;
+    return stored;
 }
 
 OnvifResult CPTZService::RemovePreset(int preset)
@@ -357,9 +362,11 @@ OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int vertica
     std::string note;
     if (found == m_mapPresets.end() || found->second.empty()) {
         // Calling a preset the camera does not have stores the present position under it.
-        if (!StorePreset(preset)) return Done(m_session.Control(), 0);
+        const Stored stored = StorePreset(preset, true);
+        if (stored == Stored::No) return Done(m_session.Control(), 0);
         found = m_mapPresets.find(preset);
-        note = "preset " + std::to_string(preset) + " was not on the camera: the current view was stored under it";
+        if (stored == Stored::Yes)
+            note = "preset " + std::to_string(preset) + " was not on the camera: the current view was stored under it";
     }
     const auto pan = static_cast<float>(horizontalSpeed / 64.0);
     const auto tilt = static_cast<float>(verticalSpeed / 64.0);

@@ -122,7 +122,11 @@ private:
     class CSetUp;
 
     OnvifResult Done(onvif::COnvifConnection& connection, int value) const;
-    bool StorePreset(int preset);
+    // Stores the present position under the number, updating the camera's
+    // preset of that name. For a go-to (keepListed) a preset the camera
+    // turns out to have is left as it is: only its token is learned.
+    enum class Stored { No, Yes, Listed };
+    Stored StorePreset(int preset, bool keepListed);
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
 

@@ -354,6 +354,8 @@ TEST(Onvif, PresetsAreTheCamerasOnePerNumberWhicheverProcessStoredThem)
         {"on the camera before Open", {{0, 1, 1}}, {"SetPreset 1 update"}, ""},
         {"stored by another since Open", {{0, 7, -1}, {1, 7, 1}, {0, 7, 1}},
          {"SetPreset 7", "SetPreset 7", "GetPresets", "SetPreset 7 update"}, ""},
+        {"called after another stored it", {{0, 8, -1}, {1, 8, 1}, {0, 8, 0}},
+         {"SetPreset 8", "SetPreset 8", "GetPresets", "GotoPreset"}, ""},
         {"stored twice and cleared, then called by another",
          {{0, 3, 1}, {0, 3, 1}, {0, 3, 2}, {1, 3, 0}},
          {"SetPreset 3", "SetPreset 3 update", "RemovePreset", "SetPreset 3", "GotoPreset"},
