@@ -14,6 +14,7 @@ void OnvifRoundTrip(CReport& report);
 void OnvifSetUp(CReport& report);
 void ViscaIpRoundTrip(CReport& report);
 void StopUnderPressure(CReport& report);
+void OnvifStopUnderPressure(CReport& report);
 void NpmClientOpen(CReport& report);
 
 }  // namespace korvane::bench

@@ -26,8 +26,9 @@ int main(int argc, char** argv)
                     "VISCA-over-IP round trip against raw send/recv and,\n"
                     "inside tests/in_netns.sh, discovery's time to its first answer; and prints\n"
                     "a table with ratios and targets; and how soon a stop behind 2,000 queued\n"
-                    "moves reaches a 9600-baud line; ONVIF Open against the npm onvif client's\n"
-                    "connect (node, installed by scripts/install-deps.sh test).\n"
+                    "moves reaches a 9600-baud line, and an ONVIF stop while a position\n"
+                    "read hangs; ONVIF Open against the npm onvif client's connect (node,\n"
+                    "installed by scripts/install-deps.sh test).\n"
                     "Needs UDP ports 10000 and 20715 free; progress goes to standard error.\n");
         return 0;
     }
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
                                   &korvane::bench::ReportThroughput, &korvane::bench::Scale,
                                   &korvane::bench::IdleCpu, &korvane::bench::OnvifRoundTrip,
                                   &korvane::bench::OnvifSetUp, &korvane::bench::ViscaIpRoundTrip,
-                                  &korvane::bench::StopUnderPressure,
+                                  &korvane::bench::StopUnderPressure, &korvane::bench::OnvifStopUnderPressure,
                                   &korvane::bench::NpmClientOpen}) {
         try {
             section(report);

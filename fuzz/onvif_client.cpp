@@ -117,8 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fuzz::Http().answered.empty()) FUZZ_REQUIRE(setUp == 1, "a camera that never answers cost %zu requests", setUp);
 
     std::size_t from = fuzz::Http().requests.size();
+    // Profiles (twice from the newer media service, which may refuse Type
+    // All), the configuration unless the profile names it, its options, presets.
     bool ready = camera.Open().value == 1;
-    CheckCall("Open", from, 4 + kRetry, user, password);
+    CheckCall("Open", from, 5 + kRetry, user, password);
     // After a second set-up, readiness is the camera's business until the
     // next Open: only the bounds are checked then.
     bool known = true;
@@ -149,14 +151,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         case 2:
             result = camera.SetPreset(preset).value;
-            made = CheckCall("SetPreset", from, 1 + kRetry, user, password);
+            // Refused as new: the presets read again and the update by token.
+            made = CheckCall("SetPreset", from, 3 + kRetry, user, password);
             // -1: refused here, without a request (no opened profile).
             FUZZ_REQUIRE(result >= -1 && result <= 1, "SetPreset gave %d", result);
             if (preset == 0 || (known && !ready)) FUZZ_REQUIRE(made == 0 && result <= 0, "preset %d sent", preset);
             break;
         case 3:
             camera.GotoPreset(preset, 32, 32);
-            made = CheckCall("GotoPreset", from, 2 + kRetry, user, password);
+            made = CheckCall("GotoPreset", from, 4 + kRetry, user, password);
             if (preset == 0 || (known && !ready)) FUZZ_REQUIRE(made == 0, "go-to %d sent", preset);
             break;
         case 4:
@@ -168,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 6:
             ready = camera.Open().value == 1;
             known = true;
-            CheckCall("Open", from, 4 + kRetry, user, password);
+            CheckCall("Open", from, 5 + kRetry, user, password);
             break;
         case 7:
             camera.Init("192.0.2.10", 8080, user.c_str(), password.c_str());

@@ -42,6 +42,8 @@ int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
     if (!result.outcome) return result.value < 0 ? NotOpen() : hostResult;
     if (result.outcome->empty()) {
         m_pHealth->Succeeded();
+        // A success that did more than asked says what (LastError).
+        if (!result.note.empty() && hostResult) Report(Result{Outcome::Ok, result.note});
         return hostResult;
     }
     m_pHealth->Failed(*result.outcome);

@@ -265,9 +265,12 @@ bool Onvif_media2_get_profiles(COnvifConnection& connection, const std::string& 
                                const std::string& password, std::vector<MediaProfile>& profiles)
 {
     profiles.clear();
-    const SoapReply reply = connection.Call(media2Url, Action(kNsMedia2, "GetProfiles"),
-                                            "<tr2:GetProfiles><tr2:Type>All</tr2:Type></tr2:GetProfiles>", user,
-                                            password);
+    SoapReply reply = connection.Call(media2Url, Action(kNsMedia2, "GetProfiles"),
+                                      "<tr2:GetProfiles><tr2:Type>All</tr2:Type></tr2:GetProfiles>", user, password);
+    // Some servers refuse Type All with a fault; without a Type every
+    // profile comes with every configuration it has.
+    if (!reply.ok)
+        reply = connection.Call(media2Url, Action(kNsMedia2, "GetProfiles"), "<tr2:GetProfiles/>", user, password);
     if (!reply.ok) return false;
     ReadProfiles(
         reply, profiles, [](pugi::xml_node profile) { return Child(Child(profile, "Configurations"), "PTZ"); },
@@ -419,11 +422,15 @@ int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl,
                         const std::string& password, const std::string& profile, const std::string& name,
                         std::string& token)
 {
+    const std::string update = token.empty() ? std::string() : Element("tptz", "PresetToken", XmlEscape(token));
     const SoapReply reply = connection.Call(
         ptzUrl, Action(kNsPtz, "SetPreset"),
-        Element("tptz", "SetPreset", ProfileToken(profile) + Element("tptz", "PresetName", XmlEscape(name))), user,
-        password);
-    token = reply.ok ? Child(reply.body, "PresetToken").child_value() : "";
+        Element("tptz", "SetPreset",
+                ProfileToken(profile) + Element("tptz", "PresetName", XmlEscape(name)) + update),
+        user, password);
+    const std::string answered = reply.ok ? Child(reply.body, "PresetToken").child_value() : "";
+    // An update answered without a token keeps the one it named.
+    token = !reply.ok ? "" : answered.empty() ? token : answered;
     return reply.ok ? kOnvifOk : kOnvifFailed;
 }
 

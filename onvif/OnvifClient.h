@@ -153,7 +153,8 @@ void Onvif_media_get_profiles(COnvifConnection& connection, const std::string& m
 bool Onvif_media_get_profile_list(COnvifConnection& connection, const std::string& mediaUrl,
                                   const std::string& user, const std::string& password,
                                   std::vector<MediaProfile>& profiles);
-// The same from the newer media service (GetProfiles, Type All).
+// The same from the newer media service (GetProfiles, Type All; asked again
+// without a Type when that fails).
 bool Onvif_media2_get_profiles(COnvifConnection& connection, const std::string& media2Url, const std::string& user,
                                const std::string& password, std::vector<MediaProfile>& profiles);
 int Onvif_ptz_getConfigurations(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
@@ -180,6 +181,8 @@ int Onvif_ptz_continuousMove(COnvifConnection& connection, const std::string& pt
 std::string DurationText(std::chrono::milliseconds duration);
 int Onvif_ptz_cameraStop(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                          const std::string& password, const std::string& profile, bool panTilt, bool zoom);
+// Stores the present position under name. token names the preset to update
+// (empty: a new one) and receives the camera's token, empty on failure.
 int Onvif_ptz_setPreset(COnvifConnection& connection, const std::string& ptzUrl, const std::string& user,
                         const std::string& password, const std::string& profile, const std::string& name,
                         std::string& token);

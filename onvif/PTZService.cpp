@@ -186,12 +186,13 @@ OnvifResult CPTZService::Open()
                                   m_strProfileWanted + "\n");
         return Done(control, 0);
     }
-    // The newer media service names the configuration in the profile: one
-    // request fewer. The older path asks as it always did.
-    if (!m_ptz.UseProfile(m_session, control, *chosen, m_media.OnlyNewer())) return Done(control, 0);
+    if (!m_ptz.UseProfile(m_session, control, *chosen)) return Done(control, 0);
     // Focus is the chosen profile's video source's, when the camera has Imaging.
     m_imaging.UseSource(chosen->videoSource);
     m_bHasFocus = m_imaging.Ready();
+    // What the camera lists now is the truth, whatever this process knew:
+    // another may have stored or removed presets meanwhile.
+    m_mapPresets.clear();
     m_ptz.Presets(m_session, control, m_mapPresets);
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
     return Done(control, 1);
@@ -305,17 +306,35 @@ OnvifResult CPTZService::SetPreset(int preset)
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("SetPreset");
     if (!m_ptz.Ready()) return {kRefused, std::nullopt};
-    return Done(m_session.Control(), StorePreset(preset) ? 1 : 0);
+    return Done(m_session.Control(), StorePreset(preset, false) == Stored::Yes ? 1 : 0);
 }
 
-bool CPTZService::StorePreset(int preset)
+CPTZService::Stored CPTZService::StorePreset(int preset, bool keepListed)
 {
-    std::string token;
-    m_ptz.SetPreset(m_session, m_session.Control(), std::to_string(preset), token);
-    if (token.empty()) return false;
+    const std::string name = std::to_string(preset);
+    const auto known = m_mapPresets.find(preset);
+    const std::string tried = known != m_mapPresets.end() ? known->second : std::string();
+    std::string token = tried;
+    m_ptz.SetPreset(m_session, m_session.Control(), name, token);
+    Stored stored = Stored::Yes;
+    std::map<int, std::string> listed;
+    // Refused: the camera's presets may have changed since Open (another
+    // process stored or removed this one). As it lists them now, once more.
+    if (token.empty() && m_ptz.Presets(m_session, m_session.Control(), listed) == kOnvifOk) {
+        m_mapPresets.erase(preset);
+        const auto now = listed.find(preset);
+        if (now != listed.end()) token = now->second;
+        if (token == tried)
+            token.clear();
+        else if (keepListed && !token.empty())
+            stored = Stored::Listed;
+        else
+            m_ptz.SetPreset(m_session, m_session.Control(), name, token);
+    }
+    if (token.empty()) return Stored::No;
     m_mapPresets[preset] = token;
     m_setCleared.erase(preset);
-    return true;
+    return stored;
 }
 
 OnvifResult CPTZService::RemovePreset(int preset)
@@ -340,14 +359,21 @@ OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int vertica
     if (!m_ptz.Ready()) return {kRefused, std::nullopt};
     if (m_setCleared.count(preset)) return {};
     auto found = m_mapPresets.find(preset);
+    std::string note;
     if (found == m_mapPresets.end() || found->second.empty()) {
-        StorePreset(preset);  // calling an unknown preset stores the present position under it
+        // Calling a preset the camera does not have stores the present position under it.
+        const Stored stored = StorePreset(preset, true);
+        if (stored == Stored::No) return Done(m_session.Control(), 0);
         found = m_mapPresets.find(preset);
-        if (found == m_mapPresets.end()) return Done(m_session.Control(), 0);
+        if (stored == Stored::Yes)
+            note = "preset " + std::to_string(preset) + " was not on the camera: the current view was stored under it";
     }
     const auto pan = static_cast<float>(horizontalSpeed / 64.0);
     const auto tilt = static_cast<float>(verticalSpeed / 64.0);
-    return Done(m_session.Control(), m_ptz.GotoPreset(m_session, m_session.Control(), found->second, pan, tilt));
+    OnvifResult result =
+        Done(m_session.Control(), m_ptz.GotoPreset(m_session, m_session.Control(), found->second, pan, tilt));
+    result.note = std::move(note);
+    return result;
 }
 
 }  // namespace korvane

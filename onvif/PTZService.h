@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane {
@@ -26,9 +27,17 @@ namespace korvane {
 // What one operation came to: its value (1 done, 0 not, -1 refused here
 // without a request) and what its requests came to (COnvifConnection::
 // CallOutcome), which the back-end turns into the link state.
+// note: what a successful operation did beyond what it was asked, for the
+// host to read (LastError) beside its success.
 struct OnvifResult {
+    OnvifResult() = default;
+    OnvifResult(int value_, std::optional<std::string> outcome_, std::string note_ = {})
+        : value(value_), outcome(std::move(outcome_)), note(std::move(note_))
+    {
+    }
     int value = 0;
     std::optional<std::string> outcome;
+    std::string note;
 };
 
 // Requests go over two HTTP connections, each its own curl handle: an
@@ -76,13 +85,18 @@ public:
     // Whether the last Open found an Imaging service for the profile's
     // video source. Any thread.
     bool HasFocus() const { return m_bHasFocus.load(); }
-    OnvifResult SetPreset(int preset);  // 1 stored, 0 not
+    // Presets are the camera's, named by their number, as GetPresets at Open
+    // listed them: one preset per number.
+    // 1 stored, 0 not. A number the camera has is updated in place (its
+    // token goes with the request): cameras refuse a second preset of a name.
+    OnvifResult SetPreset(int preset);
     // Clears the number: the camera's preset is removed when one is known
     // (0 refused here, else the camera's result), and the number stays
     // cleared until it is stored again.
     OnvifResult RemovePreset(int preset);
-    // A number never stored is stored at the present position first; a
-    // cleared number sends nothing (0): it must not come back unasked.
+    // A number the camera does not have is stored at the present position
+    // first, and the result's note says so; a cleared number sends nothing
+    // (0): it must not come back unasked.
     OnvifResult GotoPreset(int preset, int horizontalSpeed, int verticalSpeed);
     // The connection test: one real request that needs the credentials (the
     // PTZ presets once open, else the media profiles). value 1 when
@@ -108,7 +122,11 @@ private:
     class CSetUp;
 
     OnvifResult Done(onvif::COnvifConnection& connection, int value) const;
-    bool StorePreset(int preset);
+    // Stores the present position under the number, updating the camera's
+    // preset of that name. For a go-to (keepListed) a preset the camera
+    // turns out to have is left as it is: only its token is learned.
+    enum class Stored { No, Yes, Listed };
+    Stored StorePreset(int preset, bool keepListed);
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
 
@@ -122,7 +140,7 @@ private:
     onvif::CImagingService m_imaging;
     std::atomic<bool> m_bHasFocus{false};
     std::string m_strProfileWanted;
-    // The control session's.
+    // The control session's: number -> the camera's token.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
     bool m_bFocusMoved = false;  // a focus move went out since the last stop of it

@@ -45,19 +45,16 @@ void CMediaService::ProfileTokens(COnvifSession& session, COnvifConnection& over
     Onvif_media_get_profiles(over, m_strUrl, session.User(), session.Password(), tokens);
 }
 
-bool CPtzService::UseProfile(COnvifSession& session, COnvifConnection& over, const MediaProfile& profile, bool configurationInProfile)
+bool CPtzService::UseProfile(COnvifSession& session, COnvifConnection& over, const MediaProfile& profile)
 {
     m_strProfile.clear();
-    std::string configuration;
-    if (configurationInProfile && !profile.ptzConfiguration.empty()) {
-        configuration = profile.ptzConfiguration;
-    } else {
-        if (Onvif_ptz_getConfigurations(over, m_strUrl, session.User(), session.Password(), profile.token,
-                                        configuration) != kOnvifOk ||
-            configuration.empty())
-            return false;
-        if (!profile.ptzConfiguration.empty()) configuration = profile.ptzConfiguration;  // the profile's own
-    }
+    // A profile that names its configuration needs no request for it.
+    std::string configuration = profile.ptzConfiguration;
+    if (configuration.empty() &&
+        (Onvif_ptz_getConfigurations(over, m_strUrl, session.User(), session.Password(), profile.token,
+                                     configuration) != kOnvifOk ||
+         configuration.empty()))
+        return false;
     if (Onvif_ptz_getConfigurationOptions(over, m_strUrl, session.User(), session.Password(), profile.token,
                                           configuration, &m_velocity) != kOnvifOk)
         return false;

@@ -62,8 +62,6 @@ public:
         m_strUrl2.clear();
     }
     bool Found() const { return !m_strUrl.empty() || !m_strUrl2.empty(); }
-    // Only the newer service: profiles name their PTZ configuration.
-    bool OnlyNewer() const { return m_strUrl.empty() && !m_strUrl2.empty(); }
     // Every profile in the camera's order, from the older service if there is one.
     bool Profiles(COnvifSession& session, COnvifConnection& over, std::vector<MediaProfile>& profiles) const;
     // The tokens, those with PTZ first (the connection test's request).
@@ -88,9 +86,8 @@ public:
     bool Found() const { return !m_strUrl.empty(); }
     bool Ready() const { return !m_strUrl.empty() && !m_strProfile.empty(); }
     // The profile to drive: its PTZ configuration and velocity spaces. The
-    // configuration is asked for unless only the profile names it.
-    bool UseProfile(COnvifSession& session, COnvifConnection& over, const MediaProfile& profile,
-                    bool configurationInProfile);
+    // configuration is asked for only when the profile does not name it.
+    bool UseProfile(COnvifSession& session, COnvifConnection& over, const MediaProfile& profile);
     void Forget() { m_strProfile.clear(); }
 
     int Status(COnvifSession& session, COnvifConnection& over, PtzStatus& status) const;
@@ -101,6 +98,7 @@ public:
     int GotoHome(COnvifSession& session, COnvifConnection& over, float pan, float tilt) const;
     int SetHome(COnvifSession& session, COnvifConnection& over) const;
     int Presets(COnvifSession& session, COnvifConnection& over, std::map<int, std::string>& presets) const;
+    // token: the preset to update (empty: a new one); receives the camera's.
     int SetPreset(COnvifSession& session, COnvifConnection& over, const std::string& name, std::string& token) const;
     int RemovePreset(COnvifSession& session, COnvifConnection& over, const std::string& token) const;
     int GotoPreset(COnvifSession& session, COnvifConnection& over, const std::string& token, float pan,

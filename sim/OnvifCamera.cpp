@@ -362,6 +362,7 @@ std::optional<Response> COnvifCamera::Impl::Handle(const Request& request, std::
     }
 
     OnvifRequest record;
+    record.arrived = std::chrono::steady_clock::now();
     record.path = std::string(request.target());
     record.body = request.body();
     pugi::xml_document document;

@@ -30,6 +30,7 @@ struct OnvifRequest {
     std::string body;        // the whole envelope
     bool authorized = false; // UsernameToken (and HTTP digest, if required) accepted
     std::map<std::string, std::string> values;  // what the request carried, e.g. "pan" -> "0.515625"
+    std::chrono::steady_clock::time_point arrived;  // when its last byte was read
 };
 
 // How the camera misbehaves, for the client's bad-input tests.
@@ -56,6 +57,9 @@ struct OnvifCameraOptions {
     // false: a newer camera with only the ver20 media service (GetServices
     // lists it, GetProfiles answers in its form).
     bool media1 = true;
+    // The newer media service faults on GetProfiles with Type All, as some
+    // servers do, and answers it without a Type.
+    bool faultTypeAll = false;
     // The continuous pan/tilt and zoom velocity ranges advertised: -v to v
     // (1: the generic space).
     float velocityRange = 1.0f;

@@ -17,11 +17,13 @@ std::string Answer(const std::string& body)
            "\" xmlns:ter=\"http://www.onvif.org/ver10/error\"><env:Body>" + body + "</env:Body></env:Envelope>";
 }
 
-std::string Fault(const char* code, const char* subcode, const char* reason)
+std::string Fault(const char* code, const char* subcode, const char* reason, const char* detail)
 {
+    const std::string inner =
+        detail ? std::string("<env:Subcode><env:Value>") + detail + "</env:Value></env:Subcode>" : std::string();
     return Answer(std::string("<env:Fault><env:Code><env:Value>env:") + code + "</env:Value><env:Subcode><env:Value>" +
-                  subcode + "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" + reason +
-                  "</env:Text></env:Reason></env:Fault>");
+                  subcode + "</env:Value>" + inner + "</env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" +
+                  reason + "</env:Text></env:Reason></env:Fault>");
 }
 
 namespace {
@@ -193,8 +195,12 @@ void COnvifServices::AddDevice()
 
 void COnvifServices::AddMedia()
 {
-    m_handlers[{"media2", "GetProfiles"}] = [](OnvifRequest& record, pugi::xml_node operation, int&) {
+    m_handlers[{"media2", "GetProfiles"}] = [this](OnvifRequest& record, pugi::xml_node operation, int& status) {
         record.values["type"] = Child(operation, "Type").child_value();
+        if (m_options.faultTypeAll && record.values["type"] == "All") {
+            status = 400;
+            return Fault("Sender", "ter:InvalidArgVal", "Type All is not supported");
+        }
         return Answer("<tr2:GetProfilesResponse xmlns:tr2=\"" + std::string(onvif::kNsMedia2) +
                       "\"><tr2:Profiles token=\"Profile_Sub\" fixed=\"true\"><tr2:Name>sub</tr2:Name>"
                       "<tr2:Configurations/></tr2:Profiles><tr2:Profiles token=\"Profile_1\" fixed=\"true\">"
@@ -325,11 +331,25 @@ void COnvifServices::AddPtz()
         state.home = motion.Now();
         return Answer("<ptz:SetHomePositionResponse/>");
     });
-    AddOnProfile("SetPreset", [this](OnvifRequest& record, pugi::xml_node operation, int&) {
+    // A name is one preset: stored again, it is updated by its token, and a
+    // new one of a name the camera has is refused, as cameras do.
+    AddOnProfile("SetPreset", [this](OnvifRequest& record, pugi::xml_node operation, int& status) {
         Motion& motion = state.motion;
         const std::string name = Child(operation, "PresetName").child_value();
         record.values["name"] = name;
-        const std::string token = "Preset_" + std::to_string(state.nextPreset++);
+        std::string token = Child(operation, "PresetToken").child_value();
+        record.values["update"] = token;
+        const auto named = std::find_if(state.presets.begin(), state.presets.end(),
+                                        [&](const auto& preset) { return preset.second == name; });
+        if (!token.empty() && !state.presets.count(token)) {
+            status = 400;
+            return Fault("Sender", "ter:InvalidArgVal", "No such preset", "ter:NoToken");
+        }
+        if (token.empty() && named != state.presets.end()) {
+            status = 400;
+            return Fault("Sender", "ter:InvalidArgVal", "A preset of that name exists", "ter:PresetExist");
+        }
+        if (token.empty()) token = "Preset_" + std::to_string(state.nextPreset++);
         state.presets[token] = name;
         state.presetPlaces[token] = motion.Now();
         record.values["token"] = token;

@@ -22,7 +22,8 @@ namespace korvane::sim {
 // An answer in this camera's own prefixes, unlike the client's: answers
 // must be read by local names.
 std::string Answer(const std::string& body);
-std::string Fault(const char* code, const char* subcode, const char* reason);
+// detail: a second subcode inside the first ("ter:PresetExist"), or none.
+std::string Fault(const char* code, const char* subcode, const char* reason, const char* detail = nullptr);
 
 // Pan, tilt and zoom.
 using Place = std::array<float, 3>;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <tuple>
 
@@ -336,6 +337,56 @@ TEST(Onvif, PresetsCarryNamesTokensAndSpeeds)
     EXPECT_EQ(Next(sim, "GotoPreset").values["token"], again);
 }
 
+// Presets are the camera's, one per number, whichever process stored them:
+// a number stored again is updated by its token, and each Open reads what
+// the camera has now, so a number cleared elsewhere is not called back.
+TEST(Onvif, PresetsAreTheCamerasOnePerNumberWhicheverProcessStoredThem)
+{
+    struct Step { int who, preset, op; };  // op: 0 go to, 1 set, 2 clear, -1 only open
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+        std::vector<std::string> asked;  // by the steps: operation, name, "update" when a token went with it
+        const char* note;                // in the last call's reason
+    };
+    const Case cases[] = {
+        {"stored twice", {{0, 5, 1}, {0, 5, 1}}, {"SetPreset 5", "SetPreset 5 update"}, ""},
+        {"on the camera before Open", {{0, 1, 1}}, {"SetPreset 1 update"}, ""},
+        {"stored by another since Open", {{0, 7, -1}, {1, 7, 1}, {0, 7, 1}},
+         {"SetPreset 7", "SetPreset 7", "GetPresets", "SetPreset 7 update"}, ""},
+        {"called after another stored it", {{0, 8, -1}, {1, 8, 1}, {0, 8, 0}},
+         {"SetPreset 8", "SetPreset 8", "GetPresets", "GotoPreset"}, ""},
+        {"stored twice and cleared, then called by another",
+         {{0, 3, 1}, {0, 3, 1}, {0, 3, 2}, {1, 3, 0}},
+         {"SetPreset 3", "SetPreset 3 update", "RemovePreset", "SetPreset 3", "GotoPreset"},
+         "preset 3 was not on the camera: the current view was stored under it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        COnvifCamera sim;
+        std::unique_ptr<CKorvane> cams[2];
+        std::vector<std::string> asked;
+        char reason[256] = "";
+        for (const Step& step : c.steps) {
+            if (!cams[step.who]) cams[step.who] = OpenedCamera(sim);
+            if (step.op < 0) continue;
+            EXPECT_EQ(cams[step.who]->PreSet(step.preset, static_cast<unsigned char>(step.op)), 1);
+            EXPECT_EQ(cams[step.who]->LastError(reason, sizeof reason), KORVANE_RESULT_OK) << reason;
+            // The call ends once the camera answered: what it asked has arrived.
+            while (auto request = sim.NextRequest(0ms)) {
+                const std::string update = request->values["update"].empty() ? "" : " update";
+                asked.push_back(request->operation +
+                                (request->operation == "SetPreset" ? " " + request->values["name"] + update : ""));
+            }
+        }
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(std::string(reason), c.note);
+        const std::string name = std::to_string(c.steps.back().preset);
+        const auto presets = sim.Presets();
+        EXPECT_EQ(std::count_if(presets.begin(), presets.end(), [&](const auto& p) { return p.second == name; }), 1);
+    }
+}
+
 // Nothing is sent without an opened profile: before Open, after wrong
 // credentials (the latest ones are used) and after Close.
 TEST(Onvif, NothingIsSentWithoutAnOpenedProfileAndTheLatestCredentialsCount)
@@ -505,15 +556,19 @@ TEST(Onvif, PositionAndHomeFollowTheCamera)
 // not the first one.
 TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
 {
-    const std::vector<std::string> classic = {"GetSystemDateAndTime", "GetCapabilities",         "GetProfiles",
-                                              "GetConfigurations",    "GetConfigurationOptions", "GetPresets"};
-    // Media2: the configuration comes with the profile, one request fewer.
+    // The profile names its PTZ configuration: no GetConfigurations.
+    const std::vector<std::string> classic = {"GetSystemDateAndTime", "GetCapabilities", "GetProfiles",
+                                              "GetConfigurationOptions", "GetPresets"};
     const std::vector<std::string> media2 = {"GetSystemDateAndTime", "GetCapabilities",         "GetServices",
-                                             "GetProfiles",          "GetConfigurationOptions", "GetPresets"};
+                                             "GetProfiles All",      "GetConfigurationOptions", "GetPresets"};
+    // A server that faults on Type All is asked again without it.
+    const std::vector<std::string> media2Retried = {"GetSystemDateAndTime",    "GetCapabilities", "GetServices",
+                                                    "GetProfiles All",         "GetProfiles",
+                                                    "GetConfigurationOptions", "GetPresets"};
     const std::vector<std::string> refused = {"GetSystemDateAndTime", "GetCapabilities", "GetProfiles"};
     struct Case {
         const char* what;
-        bool media1, capabilities;
+        bool media1, capabilities, faultTypeAll;
         float range;
         const char* profile;
         const std::vector<std::string>& opening;
@@ -521,20 +576,22 @@ TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
         const char *moved, *pan, *space;
     };
     const Case cases[] = {
-        {"classic: one GetCapabilities answer gives both the media and the PTZ service", true, true, 1.0f, "", classic,
-         1, "Profile_1", "0.5", ""},
-        {"media2 only, no GetCapabilities", false, false, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
-        {"media2 only", false, true, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
-        {"degrees", true, true, 100.0f, "", classic, 1, "Profile_1", "50",
+        {"classic: one GetCapabilities answer gives both the media and the PTZ service", true, true, false, 1.0f, "",
+         classic, 1, "Profile_1", "0.5", ""},
+        {"media2 only, no GetCapabilities", false, false, false, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
+        {"media2 only", false, true, false, 1.0f, "", media2, 1, "Profile_1", "0.5", ""},
+        {"media2 only, Type All refused", false, true, true, 1.0f, "", media2Retried, 1, "Profile_1", "0.5", ""},
+        {"degrees", true, true, false, 100.0f, "", classic, 1, "Profile_1", "50",
          "http://www.onvif.org/ver10/tptz/PanTiltSpaces/VelocitySpaceDegrees"},
-        {"named profile", true, true, 1.0f, "Profile_2", classic, 1, "Profile_2", "0.5", ""},
-        {"unknown profile", true, true, 1.0f, "Nope", refused, 0, "", "", ""},
+        {"named profile", true, true, false, 1.0f, "Profile_2", classic, 1, "Profile_2", "0.5", ""},
+        {"unknown profile", true, true, false, 1.0f, "Nope", refused, 0, "", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         OnvifCameraOptions options;
         options.media1 = c.media1;
         options.answerGetCapabilities = c.capabilities;
+        options.faultTypeAll = c.faultTypeAll;
         options.velocityRange = c.range;
         COnvifCamera sim(options);
         auto cam = OnvifCamera("127.0.0.1", sim.Port());
@@ -542,9 +599,9 @@ TEST(Onvif, OpenFindsServicesProfileConfigurationAndPresetsOfOldAndNewCameras)
         EXPECT_EQ(cam->Open(), c.opens);
         std::vector<std::string> operations;
         while (auto request = sim.NextRequest(200ms)) {
-            operations.push_back(request->operation);
+            const std::string type = request->values["type"];
+            operations.push_back(request->operation + (type.empty() ? "" : " " + type));
             EXPECT_TRUE(request->authorized) << request->operation;
-            if (request->operation == "GetProfiles") EXPECT_EQ(request->values["type"], c.media1 ? "" : "All");
         }
         EXPECT_EQ(operations, c.opening);
         if (!c.opens) continue;
