@@ -216,12 +216,24 @@ void COnvifServices::AddMedia()
                                   "</sch:Name><sch:UseCount>3</sch:UseCount><sch:SourceToken>VideoSource_1"
                                   "</sch:SourceToken><sch:Bounds x=\"0\" y=\"0\" width=\"1920\" height=\"1080\"/>"
                                   "</sch:VideoSourceConfiguration>";
+        // Generic clients (the npm onvif one among them) read the encoder of a profile as a stream's.
+        const std::string encoder =
+            "<sch:VideoEncoderConfiguration token=\"VideoEncoderConfig_1\"><sch:Name>h264</sch:Name>"
+            "<sch:UseCount>3</sch:UseCount><sch:Encoding>H264</sch:Encoding><sch:Resolution><sch:Width>1920"
+            "</sch:Width><sch:Height>1080</sch:Height></sch:Resolution><sch:Quality>5</sch:Quality><sch:RateControl>"
+            "<sch:FrameRateLimit>30</sch:FrameRateLimit><sch:EncodingInterval>1</sch:EncodingInterval>"
+            "<sch:BitrateLimit>4096</sch:BitrateLimit></sch:RateControl><sch:H264><sch:GovLength>30</sch:GovLength>"
+            "<sch:H264Profile>Main</sch:H264Profile></sch:H264><sch:Multicast><sch:Address><sch:Type>IPv4</sch:Type>"
+            "<sch:IPv4Address>0.0.0.0</sch:IPv4Address></sch:Address><sch:Port>0</sch:Port><sch:TTL>1</sch:TTL>"
+            "<sch:AutoStart>false</sch:AutoStart></sch:Multicast><sch:SessionTimeout>PT60S</sch:SessionTimeout>"
+            "</sch:VideoEncoderConfiguration>";
         const std::string ptz = "<sch:PTZConfiguration token=\"PTZConfig_1\"><sch:Name>ptz</sch:Name>"
                                 "</sch:PTZConfiguration>";
         return Answer("<med:GetProfilesResponse><med:Profiles token=\"Profile_Sub\" fixed=\"true\"><sch:Name>sub"
-                      "</sch:Name>" + video + "</med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\"><sch:Name>main"
-                      "</sch:Name>" + video + ptz + "</med:Profiles><med:Profiles token=\"Profile_2\" fixed=\"true\">"
-                      "<sch:Name>second</sch:Name>" + video + ptz + "</med:Profiles></med:GetProfilesResponse>");
+                      "</sch:Name>" + video + encoder + "</med:Profiles><med:Profiles token=\"Profile_1\" fixed=\"true\">"
+                      "<sch:Name>main</sch:Name>" + video + encoder + ptz + "</med:Profiles><med:Profiles token=\"Profile_2\""
+                      " fixed=\"true\"><sch:Name>second</sch:Name>" + video + encoder + ptz +
+                      "</med:Profiles></med:GetProfilesResponse>");
     };
     m_handlers[{"media", "GetVideoSources"}] = [](OnvifRequest&, pugi::xml_node, int&) {
         return Answer("<med:GetVideoSourcesResponse><med:VideoSources token=\"VideoSource_1\"><sch:Framerate>30"
