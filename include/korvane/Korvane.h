@@ -274,8 +274,11 @@ public:
     // A later success turns a failed link back. reason may be null.
     int GetLinkState(char* reason, int size) const;
     // Why the calling thread's last call failed: its outcome (KORVANE_RESULT_*)
-    // and reason (UTF-8, cut to size bytes with its terminating zero; "" after
-    // a success). Read it right after the call, on the same thread.
+    // and reason (UTF-8, cut to size bytes with its terminating zero). After a
+    // success the reason is "" or says what else happened (UNCONFIRMED: the
+    // link cannot tell; an ONVIF go-to of a preset the camera did not have
+    // stored the current view under it). Read it right after the call, on the
+    // same thread.
     int LastError(char* text, int size) const;
     // --- end of capabilities and link state ----------------------------------
     // --- ONVIF: position, home, profile, certificate ----------------------------

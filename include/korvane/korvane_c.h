@@ -300,8 +300,9 @@ enum {
                                        tracking system or the relay): success */
 };
 /* The outcome of the calling thread's last korvane_* call and why it failed
- * (UTF-8, cut to size bytes with its terminating zero; "" after a success;
- * text may be null). Read it right after the call, on the same thread. */
+ * (UTF-8, cut to size bytes with its terminating zero; text may be null).
+ * After a success the text is "" or says what else happened (as
+ * CKorvane::LastError). Read it right after the call, on the same thread. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_last_error(char* text, int32_t size);
 /* --- end of capabilities and link state ------------------------------------ */
 /* --- ONVIF: position, home, profile, certificate ---------------------------
