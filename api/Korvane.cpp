@@ -147,7 +147,15 @@ void CKorvane::SetRecvNotify(RecvNotify notify, void* context)
 int CKorvane::Open()
 {
     if (!m_pBackend) return 1;  // a camera of no known mode has nothing to open
-    return Forward(m_pBackend, 0, [](CCameraBackend& b) { return b.Open(); });
+    return Forward(m_pBackend, 0, [](CCameraBackend& b) {
+        const int opened = b.Open();
+        // A back-end that said nothing more: the link state's reason is the call's.
+        std::string why;
+        if (!opened && korvane::LastOutcome() == korvane::Outcome::Ok &&
+            b.Health().State(why) == KORVANE_LINK_FAILED && !why.empty())
+            korvane::Report(korvane::Result::Fail(korvane::Outcome::LinkFailed, why));
+        return opened;
+    });
 }
 
 void CKorvane::Close()

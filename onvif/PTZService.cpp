@@ -152,7 +152,10 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
     m_ptz.Clear();
     m_imaging.Clear();
     m_bHasFocus = false;
-    if (m_session.DeviceUrl().empty()) return {};
+    if (m_session.DeviceUrl().empty())
+        return ip && *ip ? OnvifResult{0, "the address " + std::string(ip) +
+                                             " is not an IP address, http://IP[:port] or https://IP[:port]"}
+                         : OnvifResult{};
     return Discover();
 }
 

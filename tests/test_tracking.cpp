@@ -247,6 +247,13 @@ TEST(Tracking, LifetimesOfTheSharedServiceAndSettingsThatSendNothing)
         cam.SetSystemParam(static_cast<PTZPROTOCOL>(protocol), ip, to);
         // No address or protocol: nothing to send (0); port 0: the send fails (0).
         EXPECT_EQ(cam.MoveUp(), 0) << (ip ? ip : "null") << " port " << to;
+        // An address that is none fails the open, and says so.
+        char why[160] = {};
+        if (ip && std::string(ip) == "not-an-address") {
+            EXPECT_EQ(cam.Open(), 0);
+            cam.LastError(why, sizeof why);
+            EXPECT_NE(std::string(why).find("'not-an-address' is not an IPv4 address"), std::string::npos) << why;
+        }
     }
     EXPECT_TRUE(peer.Silent(50ms));
     // The port keeps its low 16 bits: port + 65536 reaches the same peer.
@@ -259,6 +266,9 @@ TEST(Tracking, LifetimesOfTheSharedServiceAndSettingsThatSendNothing)
     boost::asio::ip::udp::socket squatter(io, {boost::asio::ip::udp::v4(), 10000});
     cam.SetSystemParam(PROTOCOL_PELCO_D, "127.0.0.1", port);
     EXPECT_EQ(cam.Open(), 0) << "port 10000 is taken";
+    char why[160] = {};
+    cam.LastError(why, sizeof why);
+    EXPECT_NE(std::string(why).find("local UDP port 10000"), std::string::npos) << why;
     EXPECT_EQ(cam.MoveUp(), 0);
     EXPECT_TRUE(peer.Silent(50ms));
     squatter.close();

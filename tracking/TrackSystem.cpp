@@ -25,6 +25,7 @@ void CTrackSystem::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned
         std::lock_guard<std::mutex> lock(m_mutex);
         m_target = target;
         m_targetError = targetError;
+        m_strTarget = ip ? ip : "";
         m_lastError = error;
         m_pService = std::move(service);
         m_nRegisteredAddress = address;
@@ -32,7 +33,14 @@ void CTrackSystem::SetSystemParam(PTZPROTOCOL protocol, const char* ip, unsigned
     m_pNotifier->Enable();
 }
 
-int CTrackSystem::Open() { return Service() ? 1 : 0; }  // SetSystemParam turned reports on
+// SetSystemParam turned reports on; Open says whether the link can work.
+int CTrackSystem::Open()
+{
+    const Result ready = Ready();
+    if (ready.outcome == Outcome::Ok) return 1;
+    Report(ready);
+    return 0;
+}
 
 void CTrackSystem::Close() { ReleaseService(); }
 
@@ -57,12 +65,15 @@ void CTrackSystem::ReleaseService()
 Result CTrackSystem::Ready() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_pService && m_lastError)
+        return Result::Fail(Outcome::NotOpen, "the tracking system's reports cannot come in: local UDP port 10000: " +
+                                                  platform::ErrorText(m_lastError));
     if (!m_pService)
         return Result::Fail(Outcome::NotOpen, "the camera has no tracking-system link (SetSystemParam not called, "
-                                              "local UDP port 10000 taken, or the camera was closed)");
+                                              "or the camera was closed)");
     if (m_targetError)
-        return Result::Fail(Outcome::NotOpen, "the tracking system's address is no IPv4 address: " +
-                                                  platform::ErrorText(m_targetError));
+        return Result::Fail(Outcome::NotOpen, "the tracking system's address '" + m_strTarget +
+                                                  "' is not an IPv4 address");
     return Result::Ok();
 }
 

@@ -57,6 +57,7 @@ private:
     // no address, why every send fails.
     boost::asio::ip::udp::endpoint m_target;
     boost::system::error_code m_targetError;
+    std::string m_strTarget;  // as given, for the reason when it is no address
     std::shared_ptr<CUdpServiceHub> m_pHub;
     mutable std::mutex m_mutex;  // the service and the errors: a stop may come from another thread
     std::shared_ptr<CUdpService> m_pService;

@@ -481,7 +481,7 @@ class Camera:
             cam.on_report = on_report
             if reports:
                 cam.reports_on = True
-            cam._open_or_raise(f"tracking system {host}:{port} (local UDP port 10000 taken?)")
+            cam._open_or_raise(f"tracking system {host}:{port}")
         return cam
 
     @classmethod
@@ -991,8 +991,12 @@ class Camera:
         raise kind(f"{method}: {why} ({self!r})", outcome)
 
     def _open_or_raise(self, what: str) -> None:
-        if not self.open():
-            state, reason = self.link_state
+        text = ctypes.create_string_buffer(512)
+        with self._using():
+            opened = self._lib.korvane_open(self._live())
+            self._lib.korvane_last_error(text, len(text))  # this thread's, right after the call
+        if not opened:
+            reason = text.value.decode("utf-8", "replace") or self.link_state[1]
             raise KorvaneError(f"cannot open {what}" + (f": {reason}" if reason else ""))
 
     class _ClosedOnError:

@@ -63,10 +63,11 @@ def serial(sim):
 
 
 # link, what its test says while the peer runs, the reason's words once it is gone
-LINKS = [(onvif, "answered", "Stop|connect|refused"), (serial, "unconfirmed", "writing to")]
+LINKS = [(onvif, "answered", "Stop|connect|refused"), (serial, "unconfirmed", "writing to"),
+         (relay, "unconfirmed", "sending to the relay service")]
 
 
-@pytest.mark.parametrize("make,tested,reason", LINKS, ids=["onvif", "serial"])
+@pytest.mark.parametrize("make,tested,reason", LINKS, ids=["onvif", "serial", "relay"])
 def test_a_peer_killed_mid_session_makes_the_next_commands_raise(sim, make, tested, reason):
     korvane.set_message_handler(lambda title, text: None)
     peer, cam = make(sim)
@@ -100,3 +101,13 @@ def test_the_connection_test_says_answered_unconfirmed_or_failed(sim):
         with pytest.raises(korvane.KorvaneError, match="failed the test"):
             cam.connect_test()
     korvane.set_message_handler(None)
+
+
+# A camera that cannot open says why, in words about what was given.
+@pytest.mark.parametrize("make,reason", [
+    (lambda: Camera.onvif("cam.local"), "the address cam.local is not an IP address"),
+    (lambda: Camera.tracking("localhost", 1234), "'localhost' is not an IPv4 address"),
+], ids=["onvif host name", "tracking host name"])
+def test_a_camera_that_cannot_open_says_why(make, reason):
+    with pytest.raises(korvane.KorvaneError, match=reason):
+        make()
