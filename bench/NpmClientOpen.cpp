@@ -53,7 +53,7 @@ std::string RunNode(std::uint16_t port, int& status)
 
 void NpmClientOpen(CReport& report)
 {
-    report.Section("9. ONVIF Open against the npm onvif client's connect");
+    report.Section("11. ONVIF Open against the npm onvif client's connect");
     sim::COnvifCamera camera;
     const double open = MedianOpenMillis(camera.Port());
     int status = 0;

@@ -37,7 +37,7 @@ std::vector<double> StopMillis(sim::COnvifCamera& camera, CKorvane& host)
 
 void OnvifStopUnderPressure(CReport& report)
 {
-    report.Section("9. stop under pressure: ONVIF (a position read hangs 10 s, stops meanwhile)");
+    report.Section("10. stop under pressure: ONVIF (a position read hangs 10 s, stops meanwhile)");
     auto camera = std::make_unique<sim::COnvifCamera>();
     auto host = OpenOnvifCamera(camera->Port());
     if (!host) throw std::runtime_error("ONVIF camera for the stop under pressure");

@@ -65,7 +65,7 @@ double StopMillis()
 
 void StopUnderPressure(CReport& report)
 {
-    report.Section("8. stop under pressure (2,000 moves queued at 9600 baud, then stop)");
+    report.Section("9. stop under pressure (2,000 moves queued at 9600 baud, then stop)");
     std::vector<double> runs;
     for (int i = 0; i < kRuns; ++i) runs.push_back(StopMillis());
     std::sort(runs.begin(), runs.end());
