@@ -276,10 +276,65 @@ TEST_F(PanelApi, ARenewalOfAPressThatAStopEndedDoesNotRestartTheMove)
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
     ASSERT_TRUE(other.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
-    ASSERT_TRUE(page.Send(hold(++press)));
+    json retake = hold(++press);
+    retake["take"] = true;  // the other page's press took the camera over
+    ASSERT_TRUE(page.Send(retake));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << "a new press moves again";
     ASSERT_TRUE(page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+}
+
+// One page drives a camera at a time: another's hold takes it over, and the
+// first page, told so, moves it no more until it takes it back.
+TEST_F(PanelApi, ACameraTakenOverStopsAlternatingAndIsRefusedToTheFormerHolderUntilTaken)
+{
+    CPushClient first(m_nPort), second(m_nPort);
+    const auto name = [](CPushClient& page) { return page.Next().value_or(json::object()).value("holder", ""); };
+    const std::string firstName = name(first), secondName = name(second);
+    const auto hold = [](const char* motion) { return json{{"op", "hold"}, {"camera", "podium"}, {"motion", motion}}; };
+    ASSERT_TRUE(first.Send(hold("left")));
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    // Both keep renewing, as held buttons do: the camera turns right once and stays so.
+    int changes = 0;
+    std::string last = "pan left";
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(second.Send(hold("right")) && first.Send(hold("left")));
+        while (const auto frame = m_peer.NextFrame(60ms))
+            for (const char* direction : {"pan left", "pan right"})
+                if (Has(DescribeFrame(*frame), direction) && last != direction) ++changes, last = direction;
+    }
+    EXPECT_EQ(changes, 1) << "the camera alternated between the two pages";
+    const auto seen = [](CPushClient& page, const std::function<bool(const json&)>& match) {
+        return page.NextMatching(match).has_value();
+    };
+    const json taken = {{"type", "taken"}, {"camera", "podium"}, {"reason", "taken over by another page"}};
+    EXPECT_TRUE(seen(first, [&](const json& m) {
+        json copy = m;
+        return copy.erase("seq") == 1 && copy == taken;  // for that page alone, and nothing more
+    }));
+    EXPECT_TRUE(seen(first, [](const json& m) { return m["type"] == "error" && Has(m["message"], "taken over by another page"); }));
+    const auto holds = [&](const std::string& holder, bool yours) {
+        return [=](const json& m) { return m["type"] == "state" && m["holder"] == holder && m["held_by_you"] == yours; };
+    };
+    EXPECT_TRUE(seen(second, holds(secondName, true)));
+    EXPECT_TRUE(seen(first, holds(secondName, false)));
+    ASSERT_TRUE(first.Send({{"op", "take"}, {"camera", "podium"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop")) << "taking the camera ends the other page's move";
+    EXPECT_TRUE(seen(second, [](const json& m) { return m["type"] == "taken"; }));
+    ASSERT_TRUE(first.Send(hold("left")));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    // The API is refused the same way once a page took the camera from it, until it takes it back.
+    const auto move = [&] { return Post(m_nPort, "/api/cameras/podium/move", {{"direction", "up"}}); };
+    EXPECT_EQ(move().status, 200);
+    EXPECT_TRUE(seen(first, holds("api", false)));
+    ASSERT_TRUE(first.Send({{"op", "take"}, {"camera", "podium"}}));
+    ASSERT_TRUE(seen(first, holds(firstName, true)));
+    const HttpReply refused = move();
+    EXPECT_EQ(refused.status, 409);
+    EXPECT_TRUE(Has(refused.Error(), "taken over by another page")) << refused.body;
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/podium/take").status, 200);
+    EXPECT_EQ(move().status, 200);
+    EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras/podium").Json().value("holder", ""), "api");
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)

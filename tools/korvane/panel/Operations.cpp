@@ -57,7 +57,8 @@ struct Request {
             caller.chosenLease
                 ? std::chrono::milliseconds(*Number("hold_ms", 100, 10000, static_cast<int>(caller.lease.count())))
                 : caller.lease;
-        room.Hold(camera, motion, caller.holder, lease, Press());
+        if (fields.contains("take") && !fields["take"].is_boolean()) throw RoomError(400, "\"take\" wants true or false");
+        room.Hold(camera, motion, caller.holder, lease, Press(), fields.value("take", false));
         done["moving"] = motion;
         if (caller.chosenLease) done["hold_ms"] = lease.count();
     }
@@ -139,6 +140,7 @@ const std::map<std::string, Run>& Operations()
              request.room.Speed(request.camera, pan < 0 ? std::nullopt : std::optional<int>(pan),
                                 tilt < 0 ? std::nullopt : std::optional<int>(tilt));
          }},
+        {"take", [](Request& request) { request.room.Take(request.camera, request.caller.holder); }},
         {"test", [](Request& request) { request.room.Test(request.camera); }},
         {"home",
          [](Request& request) {

@@ -135,6 +135,8 @@ json CRoom::StateOf(const Camera& camera) const
                   {"cannot", camera.capabilities["cannot"]},
                   {"presets", camera.capabilities["presets"]},
                   {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
+                  {"holder", camera.driver},
+                  {"held_by_you", false},  // each page's own: the server sets it per page
                   {"pan_speed", camera.panSpeed},
                   {"tilt_speed", camera.tiltSpeed},
                   {"switches", camera.switches},
@@ -174,12 +176,13 @@ void CRoom::Note(const std::string& camera, const std::string& text)
 
 void CRoom::NoteFromCamera(const std::string& camera, const std::string& text) { Note(camera, text); }
 
-json CRoom::Cameras() const
+json CRoom::Cameras(const std::string& viewer) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     json list = json::array();
     for (const auto& camera : m_cameras) {
         json state = StateOf(*camera);
+        state["held_by_you"] = camera->driver == viewer;
         state.erase("type");
         state["name"] = state["camera"];
         state.erase("camera");
@@ -194,11 +197,14 @@ json CRoom::Feed() const
     return {{"feed", json(m_feed)}};
 }
 
-json CRoom::Snapshot() const
+json CRoom::Snapshot(const std::string& viewer) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     json cameras = json::array();
-    for (const auto& camera : m_cameras) cameras.push_back(StateOf(*camera));
+    for (const auto& camera : m_cameras) {
+        cameras.push_back(StateOf(*camera));
+        cameras.back()["held_by_you"] = camera->driver == viewer;
+    }
     std::lock_guard<std::mutex> feedLock(m_feedMutex);
     return {{"cameras", cameras}, {"feed", json(m_feed)}, {"seq", m_nSequence}};
 }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,22 +53,28 @@ public:
 
     bool Has(const std::string& name) const;
     // {"cameras": [...], "pages": N}: names, links, states and positions (never
-    // a password), and how many pages watch.
-    nlohmann::json Cameras() const;
+    // a password), and how many pages watch; "held_by_you" as the viewer sees it.
+    nlohmann::json Cameras(const std::string& viewer) const;
     // The recent feed, newest first.
     nlohmann::json Feed() const;
     // {"cameras", "feed", "seq"}: both as of message number seq, so that a new
     // page can skip what it is sent again.
-    nlohmann::json Snapshot() const;
+    nlohmann::json Snapshot(const std::string& viewer) const;
 
     // Starts a held motion, or renews it when the holder already holds the
     // same motion. press (0: none) numbers one press of a page's button: a
     // press that a stop or release has ended moves nothing again (409), so a
     // renewal still on its way when the button was let go restarts no camera.
+    // One holder drives a camera at a time: another's hold takes it over (its
+    // move replaces the former holder's), and the former holder, told by a
+    // "taken" message, is refused (409) until it takes the camera back (take,
+    // or a hold with take set).
     // Throws RoomError (404 unknown camera, 409 not open, 422 an operation the
     // camera's link cannot send; so do the other commands).
     void Hold(const std::string& name, const std::string& motion, const std::string& holder,
-              std::chrono::milliseconds lease, std::uint64_t press = 0);
+              std::chrono::milliseconds lease, std::uint64_t press = 0, bool take = false);
+    // The holder takes the camera (back): whatever another holder moves stops.
+    void Take(const std::string& name, const std::string& holder);
     // Stops the camera if this holder still holds it; ends the press either way.
     void Release(const std::string& name, const std::string& holder, std::uint64_t press = 0);
     // Stops every camera the holder holds (its page let go, or went away:
@@ -101,6 +108,8 @@ private:
     Camera& Find(const std::string& name) const;
     Camera& FindOpen(const std::string& name) const;
     void Open(Camera& camera);
+    // Makes holder the camera's driver, telling the one it replaces. With m_mutex held.
+    void TakeOver(Camera& camera, const std::string& holder);
     // After each job on the camera's thread: the library's link state becomes
     // the camera's ("failed" with the reason, or "open" again).
     void FollowLink(Camera& camera);

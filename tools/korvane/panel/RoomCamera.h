@@ -84,7 +84,9 @@ struct CRoom::Camera {
     bool opened = false;  // the link exists: commands go to it, whatever the state says
     bool checked = false; // the link answered once (the library saw it)
     std::string motion;  // held now, or empty
-    std::string holder;
+    std::string holder;  // of that motion
+    std::string driver;  // the holder that drives the camera (its last hold or take), until it goes away
+    std::set<std::string> ousted;  // holders another took it from: refused until they take it back
     std::uint64_t press = 0;  // the holder's press that holds it (0: none given)
     std::map<std::string, std::uint64_t> ended;  // holder -> the last press a stop or release ended
     Clock::time_point deadline;

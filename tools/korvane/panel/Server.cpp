@@ -192,7 +192,7 @@ struct CPanelServer::Impl {
     // GET or POST /api/discover, answered once the search is over (false:
     // answer Respond's way instead).
     bool Discover(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
-    void Deliver(const std::shared_ptr<const std::string>& text);
+    void Deliver(const std::shared_ptr<const json>& message);
 };
 
 namespace {
@@ -238,7 +238,7 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
             self->server->sessions.push_back(self);
             self->watching = true;
             self->server->room->Watch(1);
-            json hello = self->server->room->Snapshot();
+            json hello = self->server->room->Snapshot(self->holder);
             hello["type"] = "hello";
             hello["holder"] = self->holder;
             hello["lease_ms"] = kPageLease.count();
@@ -501,7 +501,7 @@ Response CPanelServer::Impl::Handle(const Request& request)
     }
     if (target.path == "/api/cameras" || target.path == "/api/feed") {
         if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET");
-        return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras() : room->Feed());
+        return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras("api") : room->Feed());
     }
     if (target.path == "/api/events")
         return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
@@ -519,7 +519,7 @@ Response CPanelServer::Impl::Handle(const Request& request)
         if (!room->Has(name)) return Failure(request, http::status::not_found, "no camera named '" + name + "'");
         if (slash == std::string::npos) {
             if (!get) return Failure(request, http::status::method_not_allowed, "a camera is read with GET");
-            const json cameras = room->Cameras();
+            const json cameras = room->Cameras("api");
             for (const json& camera : cameras["cameras"])
                 if (camera["name"] == name) return Answer(request, http::status::ok, camera);
         }
@@ -596,7 +596,7 @@ bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
     return true;
 }
 
-void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
+void CPanelServer::Impl::Deliver(const std::shared_ptr<const json>& message)
 {
     sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
                                   [](const std::weak_ptr<PushSession>& weak) {
@@ -604,7 +604,24 @@ void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
                                       return !session || session->closed;
                                   }),
                    sessions.end());
-    for (const auto& weak : sessions) weak.lock()->Send(text);
+    // A message for one page ("to") goes to it alone; a camera's state tells
+    // each page whether it is the one holding the camera.
+    const std::string to = message->value("to", "");
+    const std::string holder = message->value("type", "") == "state" ? message->value("holder", "") : "";
+    std::shared_ptr<const std::string> texts[2];
+    const auto text = [&](bool yours) {
+        if (!texts[yours]) {
+            json copy = *message;
+            copy.erase("to");
+            if (copy.contains("held_by_you")) copy["held_by_you"] = yours;
+            texts[yours] = std::make_shared<const std::string>(Dump(copy));
+        }
+        return texts[yours];
+    };
+    for (const auto& weak : sessions) {
+        const auto session = weak.lock();
+        if (to.empty() || session->holder == to) session->Send(text(!holder.empty() && session->holder == holder));
+    }
 }
 
 CPanelServer::CPanelServer(const ServerOptions& options) : m_pImpl(std::make_unique<Impl>(options))
@@ -671,8 +688,8 @@ std::string CPanelServer::AnswerMessage(const std::string& text)
 
 void CPanelServer::Broadcast(const json& message)
 {
-    auto text = std::make_shared<const std::string>(Dump(message));
-    asio::post(m_pImpl->io, [impl = m_pImpl.get(), text] { impl->Deliver(text); });
+    auto shared = std::make_shared<const json>(message);
+    asio::post(m_pImpl->io, [impl = m_pImpl.get(), shared] { impl->Deliver(shared); });
 }
 
 }  // namespace korvane::tool::panel
