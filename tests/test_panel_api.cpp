@@ -783,18 +783,22 @@ TEST_F(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenO
         json body;
         const char* state;
         const char* why;  // in the reason: this command's failure, not the lease's stop that follows
+        int status;       // the command's answer: 502 with the reason when the camera failed
     };
     // A command or test fails: the camera shows failed and why; the first one answered: open again.
-    const Step steps[] = {{false, "move", {{"direction", "left"}, {"hold_ms", 300}}, "failed", "ContinuousMove"},
-                          {true, "test", nullptr, "open", ""},
-                          {false, "preset", {{"action", "go"}, {"number", 2}}, "failed", "Preset"},
-                          {true, "move", {{"direction", "up"}, {"hold_ms", 300}}, "open", ""},
-                          {false, "test", nullptr, "failed", "failed the test"}};
+    const Step steps[] = {{false, "move", {{"direction", "left"}, {"hold_ms", 300}}, "failed", "ContinuousMove", 502},
+                          {true, "test", nullptr, "open", "", 200},
+                          {false, "preset", {{"action", "go"}, {"number", 2}}, "failed", "Preset", 502},
+                          {true, "move", {{"direction", "up"}, {"hold_ms", 300}}, "open", "", 200},
+                          {false, "test", nullptr, "failed", "failed the test", 502}};
     for (const Step& step : steps) {
         camera.reset();  // killed
         if (step.cameraUp) ASSERT_TRUE(camera = startCamera(port));
         const auto sent = Clock::now();
-        ASSERT_EQ(Post(m_nPort, std::string("/api/cameras/room/") + step.command, step.body).status, 200);
+        const HttpReply reply = Post(m_nPort, std::string("/api/cameras/room/") + step.command, step.body);
+        EXPECT_EQ(reply.status, step.status) << step.command << ": " << reply.body;
+        EXPECT_EQ(reply.Error().empty(), step.status == 200) << reply.body;
+        if (step.command == std::string("test") && step.status == 200) EXPECT_EQ(reply.Json()["result"], "answered");
         const auto state = page.NextMatching(
             [&](const json& m) { return IsState(m, "room", step.state) && Has(m["reason"], step.why); }, 3s);
         ASSERT_TRUE(state) << step.command << "\n" << m_pTool->Output();
@@ -1028,6 +1032,15 @@ TEST_F(PanelLink, ASerialCameraWithoutReportsGetsOnlyItsCommands)
     const auto count = [&](const std::string& part) { return std::count_if(seen.begin(), seen.end(), [&](const std::string& d) { return Has(d, part); }); };
     EXPECT_EQ(count("addr 3:"), 1) << ::testing::PrintToString(seen);
     EXPECT_EQ(count("addr 4: go to preset 88") + count("addr 4: go to preset 100"), 2) << ::testing::PrintToString(seen);
+    // A line cannot answer the test: sent, not confirmed. On a line gone, presets pile up until refused with why.
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/quiet/test").Json().value("result", ""), "unconfirmed");
+    peer.Hangup();
+    HttpReply failed;
+    for (const auto deadline = Clock::now() + 5s; failed.status / 100 != 5 && Clock::now() < deadline;)
+        failed = Post(m_nPort, "/api/cameras/loud/preset", {{"action", "set"}, {"number", 5}});
+    EXPECT_EQ(failed.status, 503) << failed.body;
+    EXPECT_FALSE(failed.Error().empty()) << failed.body;
+    std::printf("dead serial line: %s\n", failed.body.c_str());
 }
 
 // A page holds an ONVIF camera's move: its own end (lease + margin) is sent

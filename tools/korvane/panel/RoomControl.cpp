@@ -45,7 +45,7 @@ KORVANEOPERATION OperationOf(const std::string& motion)
 bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
 
 void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
-                 std::chrono::milliseconds lease, std::uint64_t press, bool take)
+                 std::chrono::milliseconds lease, std::uint64_t press, bool take, Done done)
 {
     const auto found = Motions().find(motion);
     if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
@@ -76,7 +76,8 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         const auto sendMove = [&] {
             camera.moveSent = now;
             camera.moveTimeout = camera.MoveTimeout(lease);
-            camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt);
+            camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt,
+                        std::move(done));
         };
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
@@ -88,6 +89,7 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         }
     }
     m_leaseChanged.notify_all();
+    if (done) done({});  // a renewal: nothing went to the camera
 }
 
 void CRoom::TakeOver(Camera& camera, const std::string& holder)
@@ -106,25 +108,32 @@ void CRoom::TakeOver(Camera& camera, const std::string& holder)
     Note(camera.name, former + " lost it: taken over by " + holder);
 }
 
-void CRoom::Take(const std::string& name, const std::string& holder)
+void CRoom::Take(const std::string& name, const std::string& holder, Done done)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Camera& camera = FindOpen(name);
-    const bool stops = !camera.motion.empty() && camera.holder != holder;
-    TakeOver(camera, holder);
-    if (stops) camera.WantStop();
-    PublishState(camera);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = FindOpen(name);
+        const bool stops = !camera.motion.empty() && camera.holder != holder;
+        TakeOver(camera, holder);
+        if (stops) camera.WantStop(std::move(done));
+        PublishState(camera);
+    }
+    if (done) done({});
 }
 
-void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press)
+void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press, Done done)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Camera& camera = Find(name);
-    EndPress(camera, holder, press);
-    if (camera.motion.empty() || camera.holder != holder) return;
-    EndHold(camera);
-    camera.WantStop();
-    PublishState(camera);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = Find(name);
+        EndPress(camera, holder, press);
+        if (!camera.motion.empty() && camera.holder == holder) {
+            EndHold(camera);
+            camera.WantStop(std::move(done));
+            PublishState(camera);
+        }
+    }
+    if (done) done({});
 }
 
 void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool gone)
@@ -148,13 +157,13 @@ void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool g
     }
 }
 
-void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press)
+void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press, Done done)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     EndPress(camera, holder, press);
     EndHold(camera);
-    camera.WantStop();
+    camera.WantStop(std::move(done));
     PublishState(camera);
 }
 

@@ -17,8 +17,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <list>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -189,9 +191,14 @@ struct CPanelServer::Impl {
     std::optional<Response> Refuse(const Request& request, const Target& target) const;
     Response Handle(const Request& request);
     Response Post(const Request& request, const std::string& name, const std::string& action);
+    // The operation's fields; RoomError when the body is none.
+    static json Body(const Request& request);
     // GET or POST /api/discover, answered once the search is over (false:
     // answer Respond's way instead).
     bool Discover(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
+    // POST /api/cameras/NAME/OP, answered once the camera made the command
+    // (false: answer Respond's way instead).
+    bool Command(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
     void Deliver(const std::shared_ptr<const json>& message);
 };
 
@@ -199,13 +206,20 @@ namespace {
 
 // One message from a page, run as the operation it names; the error to
 // answer it with, if any. Nothing it holds escapes as an exception.
-std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text)
+// A failure that comes later (the camera's) goes to later, when given.
+std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text,
+                                         std::function<void(std::string)> later = {})
 {
     const auto error = [](const std::string& message) { return Dump({{"type", "error"}, {"message", message}}); };
     try {
         const json message = json::parse(text);
         if (!message.is_object()) return error("a message is a JSON object, e.g. {\"op\": \"hold\", ...}");
-        RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), message.value("camera", ""), message);
+        const std::string camera = message.value("camera", "");
+        RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), camera, message,
+                     [later = std::move(later), camera](int status, const json& answer) {
+                         if (status / 100 != 2 && later)
+                             later(Dump({{"type", "error"}, {"camera", camera}, {"message", answer.value("error", "")}}));
+                     });
     } catch (const RoomError& failure) {
         return error(failure.what());
     } catch (const json::exception& failure) {
@@ -262,7 +276,13 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
 
     void Handle(const std::string& text)
     {
-        if (auto answer = HandleMessage(*server->room, holder, text))
+        // The camera's failure comes later, on its thread: the page hears of it here.
+        auto later = [weak = std::weak_ptr<PushSession>(shared_from_this()), &io = server->io](std::string text) {
+            asio::post(io, [weak, text = std::make_shared<const std::string>(std::move(text))] {
+                if (const auto self = weak.lock()) self->Send(text);
+            });
+        };
+        if (auto answer = HandleMessage(*server->room, holder, text, std::move(later)))
             Send(std::make_shared<const std::string>(std::move(*answer)));
     }
 
@@ -353,6 +373,7 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
             return;
         }
         if (server->Discover(request, target, shared_from_this())) return;
+        if (server->Command(request, target, shared_from_this())) return;
         Write(server->Respond(request));
     }
 
@@ -535,7 +556,7 @@ Response CPanelServer::Impl::Handle(const Request& request)
     return Failure(request, http::status::not_found, "nothing at " + target.path);
 }
 
-Response CPanelServer::Impl::Post(const Request& request, const std::string& name, const std::string& action)
+json CPanelServer::Impl::Body(const Request& request)
 {
     json body = json::object();
     if (!request.body().empty()) {
@@ -550,7 +571,57 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
         }
         if (!body.is_object()) throw RoomError(400, "the body is a JSON object, e.g. {\"direction\": \"left\"}");
     }
-    return Answer(request, http::status::ok, RunOperation(*room, Caller{"api", kApiLease, true}, action, name, body));
+    return body;
+}
+
+// Reached only without a connection to answer on later (the fuzz target): a
+// command the camera has not made yet is answered 202.
+Response CPanelServer::Impl::Post(const Request& request, const std::string& name, const std::string& action)
+{
+    const auto answered = std::make_shared<std::optional<std::pair<int, json>>>();
+    const auto mutex = std::make_shared<std::mutex>();
+    RunOperation(*room, Caller{"api", kApiLease, true}, action, name, Body(request),
+                 [answered, mutex](int status, const json& answer) {
+                     std::lock_guard<std::mutex> lock(*mutex);
+                     answered->emplace(status, answer);
+                 });
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (!*answered) return Answer(request, http::status::accepted, {{"ok", true}, {"pending", true}});
+    return Answer(request, static_cast<http::status>((*answered)->first), (*answered)->second);
+}
+
+bool CPanelServer::Impl::Command(const Request& request, const Target& target,
+                                 const std::shared_ptr<HttpSession>& session)
+{
+    const std::string prefix = "/api/cameras/";
+    if (request.method() != http::verb::post || target.path.rfind(prefix, 0) != 0 || Refuse(request, target))
+        return false;
+    const std::string rest = target.path.substr(prefix.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos || !room->Has(PercentDecode(rest.substr(0, slash)))) return false;
+    const Request head = [&] {
+        Request copy{request.method(), request.target(), request.version()};
+        copy.keep_alive(request.keep_alive());
+        return copy;
+    }();
+    try {
+        // The answer waits for the camera (an ONVIF request may take seconds), past the request deadline.
+        session->stream.expires_never();
+        RunOperation(*room, Caller{"api", kApiLease, true}, rest.substr(slash + 1), PercentDecode(rest.substr(0, slash)),
+                     Body(request), [this, session, head](int status, const json& answer) {
+                         asio::post(io, [session, head, status, answer] {
+                             session->stream.expires_after(kRequestDeadline);
+                             session->Write(Answer(head, static_cast<http::status>(status), answer));
+                         });
+                     });
+    } catch (const RoomError& error) {
+        session->stream.expires_after(kRequestDeadline);
+        session->Write(Failure(request, static_cast<http::status>(error.status), error.what()));
+    } catch (const std::exception& error) {
+        session->stream.expires_after(kRequestDeadline);
+        session->Write(Failure(request, http::status::internal_server_error, std::string("not handled: ") + error.what()));
+    }
+    return true;
 }
 
 bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
