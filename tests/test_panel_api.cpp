@@ -131,13 +131,16 @@ bool IsState(const json& message, const std::string& camera, const std::string& 
 // panel starts, and goes then.
 class PanelRun : public ::testing::Test {
 protected:
-    void StartPanel(const json& cameras, std::vector<std::string> args = {"--listen", "127.0.0.1:0"})
+    // kept: the camera file to write and keep (and what the panel keeps beside it).
+    void StartPanel(const json& cameras, std::vector<std::string> args = {"--listen", "127.0.0.1:0"},
+                    const std::string& kept = "")
     {
-        const std::string file = TempFile(json{{"cameras", cameras}}.dump());
+        const std::string file = kept.empty() ? TempFile(json{{"cameras", cameras}}.dump()) : kept;
+        if (!kept.empty()) std::ofstream(kept) << json{{"cameras", cameras}}.dump();
         args.insert(args.begin(), {"panel", "--cameras", file});
         m_pTool = std::make_unique<CToolProcess>(args);
         m_nPort = PanelPort(*m_pTool);
-        std::filesystem::remove(file);
+        if (kept.empty()) std::filesystem::remove(file);
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
     }
 
@@ -450,6 +453,8 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"overwrite\", \"number\": 3}", 400, "go, set or clear"},
         {"POST", "/api/cameras/podium/track", "{\"on\": \"yes\"}", 400, "true or false"},
         {"POST", "/api/cameras/podium/speed", "{\"pan\": 64}", 400, "0 to 63"},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"up\", \"take\": 1}", 400, "\"take\" wants true or false"},
+        {"POST", "/api/interfaces", "", 405, "GET"},
         {"POST", "/api/cameras/nobody/move", "{\"direction\": \"up\"}", 404, "no camera named 'nobody'"},
         {"POST", "/api/cameras/podium/dance", "", 404, "no command 'dance'"},
         {"POST", "/api/nothing", "", 404, "nothing at /api/nothing"},
@@ -492,6 +497,10 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body.substr(0, 60) << "\n" << reply.body;
         EXPECT_TRUE(Has(reply.Error(), c.says)) << c.target << ": " << reply.body;
     }
+    // A search that finds nothing says what to try next (no address of this machine: nothing is sent).
+    const json none = Http(m_nPort, "POST", "/api/discover?timeout_ms=100&interface=198.51.100.77", "", {{"Origin", origin}}).Json();
+    EXPECT_EQ(none["cameras"], json::array()) << none;
+    EXPECT_TRUE(Has(none.value("hint", ""), "wrong interface: no interface of this machine has the address 198.51.100.77")) << none;
     // JSON answers are never sniffed nor kept; HEAD gets the page's header alone.
     for (auto reply : {Http(m_nPort, "GET", "/api/cameras"), Http(m_nPort, "GET", "/api/nothing")}) {
         EXPECT_EQ(reply.headers["X-Content-Type-Options"], "nosniff");
@@ -891,7 +900,10 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         {{"--listen", "127.0.0.1:0", "--token-file", tokenFile}, "", "tok+en/1", "tok%2Ben%2F1"},
         {{"--listen", "127.0.0.1:0"}, "tok+en/1", "tok+en/1", "tok%2Ben%2F1"},
         {{"--listen", "0.0.0.0:0"}, "", "", ""},
+        {{"--listen", "0.0.0.0:0"}, "", "", ""},  // a restart: the token kept beside the camera file
     };
+    const std::string room = TempFile(""), kept = room + ".token";
+    std::string remembered;
     // A soft descriptor limit below the hard one is raised as the panel starts.
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
@@ -899,7 +911,7 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
     for (const auto& c : cases) {
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
         if (*c.environment) ::setenv("KORVANE_TOKEN", c.environment, 1);
-        StartPanel(cameras, c.args);
+        StartPanel(cameras, c.args, c.token.empty() ? room : "");
         ::unsetenv("KORVANE_TOKEN");
         ::setrlimit(RLIMIT_NOFILE, &limit);
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
@@ -913,7 +925,20 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             // Listening beyond loopback without a token: one is made up and printed.
             token = Printed(*m_pTool, "?token=", R"(\?token=([0-9a-f]{32}))");
             ASSERT_EQ(token.size(), 32u) << output;
-            EXPECT_TRUE(Has(output, "token (made up")) << output;
+            EXPECT_EQ(Has(output, "token (made up"), remembered.empty()) << output;
+            EXPECT_EQ(token, remembered.empty() ? token : remembered) << "a restart keeps the room's token";
+            remembered = token;
+            EXPECT_EQ(std::filesystem::status(kept).permissions() & std::filesystem::perms::all,
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+            // An address for each of the machine's, each as /api/interfaces lists it.
+            const json listed = Http(m_nPort, "GET", "/api/interfaces?token=" + token).Json()["interfaces"];
+            EXPECT_NE(std::find(listed.begin(), listed.end(), json{{"name", "lo"}, {"address", "127.0.0.1"}}), listed.end())
+                << listed;
+            for (const json& each : listed)
+                EXPECT_TRUE(m_pTool->WaitForOutput("http://" + each["address"].get<std::string>() + ":" +
+                                                   std::to_string(m_nPort) + "/?token=" + token + "  (" +
+                                                   each["name"].get<std::string>() + ")"))
+                    << m_pTool->Output();
         } else {
             // The printed address carries the token percent-encoded; both forms are accepted.
             EXPECT_TRUE(Has(output, "/?token=" + c.printed + " in a browser")) << output;
@@ -943,6 +968,8 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         EXPECT_EQ(tool2.Status(), 101);
     }
     std::filesystem::remove(tokenFile);
+    std::filesystem::remove(room);
+    std::filesystem::remove(kept);
 }
 
 // Passwords from files and the environment, never the process list; a camera

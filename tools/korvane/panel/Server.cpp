@@ -5,6 +5,8 @@
 #include "Room.h"
 #include "WebAssets.h"
 
+#include "platform/Process.h"
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core.hpp>
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -157,6 +160,24 @@ std::optional<std::string> BearerToken(const std::string& header)
     const std::size_t start = header.find_first_not_of(' ', scheme.size());
     if (start == std::string::npos) return std::nullopt;
     return header.substr(start);
+}
+
+// Why a search found nothing, in the terms of what to try next.
+std::string DiscoverHint(const std::string& interfaceIp, int timeoutMs, const std::string& error)
+{
+    const auto interfaces = platform::Ipv4Interfaces();
+    if (!interfaceIp.empty() && std::none_of(interfaces.begin(), interfaces.end(),
+                                             [&](const platform::Ipv4Interface& each) { return each.address == interfaceIp; }))
+        return "wrong interface: no interface of this machine has the address " + interfaceIp +
+               " (GET /api/interfaces lists them)";
+    if (!error.empty())
+        return "no multicast route" + std::string(interfaceIp.empty() ? "" : " from " + interfaceIp) +
+               ": the search could not be sent (" + error + "); pick the interface that reaches the cameras";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", timeoutMs / 1000.0);
+    return std::string("nothing answered within ") + seconds + " s" +
+           (interfaceIp.empty() ? " (the system's default interface)" : " from " + interfaceIp) +
+           ": are the cameras on this network and switched on, or is another interface the one that reaches them?";
 }
 
 }  // namespace
@@ -526,6 +547,13 @@ Response CPanelServer::Impl::Handle(const Request& request)
     }
     if (target.path == "/api/events")
         return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
+    if (target.path == "/api/interfaces") {
+        if (!get) return Failure(request, http::status::method_not_allowed, "/api/interfaces is read with GET");
+        json list = json::array();
+        for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces())
+            list.push_back({{"name", each.name}, {"address", each.address}});
+        return Answer(request, http::status::ok, {{"interfaces", list}});
+    }
     if (target.path == "/api/discover") {
         if (request.method() != http::verb::get && request.method() != http::verb::post)
             return Failure(request, http::status::method_not_allowed, "a search is started with GET or POST");
@@ -657,7 +685,8 @@ bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
         copy.keep_alive(request.keep_alive());
         return copy;
     }();
-    const bool started = discovery.Start(timeout, interfaceIp, [this, session, head](json found) {
+    const bool started = discovery.Start(timeout, interfaceIp, [this, session, head, timeout, interfaceIp](json found) {
+        if (found["cameras"].empty()) found["hint"] = DiscoverHint(interfaceIp, timeout, found.value("error", ""));
         asio::post(io, [session, head, found = std::move(found)] {
             session->stream.expires_after(kRequestDeadline);
             session->Write(Answer(head, http::status::ok, found));
