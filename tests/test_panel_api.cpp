@@ -459,7 +459,8 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/dance", "", 404, "no command 'dance'"},
         {"POST", "/api/nothing", "", 404, "nothing at /api/nothing"},
         {"GET", "/api/cameras/podium/move", "", 405, "POST"},
-        {"POST", "/api/cameras", "", 405, "GET"},
+        {"POST", "/api/cameras", "", 400, "wants \"mode\""},
+        {"PUT", "/api/cameras", "", 405, "GET or POST"},
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
         // What the camera's link cannot send (a motion, a switch), or a preset beyond its range:
         // refused, nothing sent.
@@ -854,6 +855,55 @@ TEST_F(PanelDiscovery, FindCamerasListsTheCameraAndTheServerAnswersMeanwhile)
 
 // The panel's can lists and preset ranges, one camera per link of the table
 // every front-end is checked against (whether or not the camera opens).
+// A camera found from the page joins the room: written to the camera file and
+// opened at once, without a restart.
+TEST_F(PanelLink, AFoundCameraJoinsTheFileAndTheRoomAtOnce)
+{
+    COnvifCamera onvif(WithPassword());
+    const std::string file = TempFile(""), address = "127.0.0.1:" + std::to_string(onvif.Port());
+    ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({OnvifRoom(onvif.Port(), {{"user", "admin"}, {"password", kPassword}})}),
+                                       {"--listen", "127.0.0.1:0"}, file));
+    CPushClient page(m_nPort);
+    ASSERT_EQ(SettledStates(page)["room"], "open") << m_pTool->Output();
+    const json stage = {{"name", "stage"}, {"mode", "onvif"}, {"address", address}, {"user", "admin"}};
+    const auto with = [&](const json& more) {
+        json body = stage;
+        body.update(more);
+        return body;
+    };
+    const struct {
+        json body;
+        int status;
+        const char* says;
+    } cases[] = {
+        {with({{"mode", "serial"}}), 400, "only \"onvif\""},
+        {with({{"address", ""}}), 400, "\"address\" wants some text"},
+        {with({{"colour", "red"}}), 400, "unknown field 'colour'"},
+        {with({{"password_file", "no-such-korvane-file"}}), 400, "password"},
+        {with({{"tls_fingerprint", "zz"}}), 400, "tls_fingerprint"},
+        {with({{"name", "room"}}), 409, "already in the room"},
+        {with({{"password", kPassword}}), 201, ""},
+        {with({{"password", kPassword}}), 409, "already in the room"},
+    };
+    for (const auto& c : cases) {
+        const HttpReply reply = Post(m_nPort, "/api/cameras", c.body);
+        EXPECT_EQ(reply.status, c.status) << c.body << ": " << reply.body;
+        EXPECT_TRUE(Has(reply.Error(), c.says)) << reply.body;
+        EXPECT_FALSE(Has(reply.body, kPassword));
+        if (c.status == 201) EXPECT_EQ(reply.Json()["camera"]["name"], "stage") << reply.body;
+    }
+    // Opened at once, it moves; the file holds it (and only its owner reads the password).
+    EXPECT_TRUE(page.NextMatching([](const json& m) { return IsState(m, "stage", "open"); }));
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/stage/move", {{"direction", "left"}}).status, 200);
+    EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
+    const json written = json::parse(std::ifstream(file), nullptr, false);
+    EXPECT_EQ(written["cameras"][1], json({{"name", "stage"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", onvif.Port()},
+                                           {"user", "admin"}, {"password", kPassword}})) << written;
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    for (const std::string& made : {file, file + ".lock"}) std::filesystem::remove(made);
+}
+
 TEST_F(PanelLink, EachCameraCanWhatTheCapabilityTableSays)
 {
     const json table = json::parse(std::ifstream(KORVANE_CAPABILITIES_TABLE));

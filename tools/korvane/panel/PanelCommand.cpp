@@ -103,6 +103,7 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
         else throw UsageError("unknown option " + arg + " for korvane " + (needCameras ? "panel" : "demo --panel"));
     }
     if (needCameras && parsed.cameraFile.empty()) parsed.cameraFile = "cameras.json";
+    parsed.server.cameraFile = parsed.cameraFile;
     // From the environment, the token shows in no process list.
     if (parsed.server.token.empty())
         if (const char* token = std::getenv("KORVANE_TOKEN"); token && *token) parsed.server.token = token;

@@ -100,6 +100,27 @@ void CRoom::Open(Camera& camera)
     if (!failure.empty()) Note(camera.name, "did not open: " + failure);
 }
 
+json CRoom::Add(NamedCamera named)
+{
+    const auto camera = std::make_shared<Camera>(std::move(named));
+    camera->Post([this](Camera& opening) { Open(opening); });
+    json state;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bClosing) throw RoomError(503, "the panel is stopping");
+        if (std::any_of(m_cameras.begin(), m_cameras.end(), [&](const auto& each) { return each->name == camera->name; }))
+            throw RoomError(409, "a camera named '" + camera->name + "' is already in the room");
+        m_cameras.push_back(camera);
+        camera->thread = std::thread([this, camera] { camera->Run(*this); });
+        state = StateOf(*camera);
+        PublishState(*camera);
+    }
+    state.erase("type");
+    state["name"] = state["camera"];
+    state.erase("camera");
+    return state;
+}
+
 bool CRoom::Has(const std::string& name) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -64,6 +64,9 @@ public:
     CRoom& operator=(const CRoom&) = delete;
 
     bool Has(const std::string& name) const;
+    // A camera joins the room and is opened at once; its state as Cameras
+    // lists it. Throws RoomError 409 when the name is taken.
+    nlohmann::json Add(NamedCamera camera);
     // {"cameras": [...], "pages": N}: names, links, states and positions (never
     // a password), and how many pages watch; "held_by_you" as the viewer sees it.
     nlohmann::json Cameras(const std::string& viewer) const;

@@ -5,6 +5,10 @@
 #include "Room.h"
 #include "WebAssets.h"
 
+#include "../CameraFile.h"
+#include "../CommandLine.h"
+
+#include "platform/Files.h"
 #include "platform/Process.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <list>
 #include <map>
@@ -212,6 +217,8 @@ struct CPanelServer::Impl {
     std::optional<Response> Refuse(const Request& request, const Target& target) const;
     Response Handle(const Request& request);
     Response Post(const Request& request, const std::string& name, const std::string& action);
+    // A found camera joins: written to the camera file and opened; its state.
+    json AddCamera(const json& body);
     // The operation's fields; RoomError when the body is none.
     static json Body(const Request& request);
     // GET or POST /api/discover, answered once the search is over (false:
@@ -541,8 +548,10 @@ Response CPanelServer::Impl::Handle(const Request& request)
         response.prepare_payload();
         return response;
     }
+    if (target.path == "/api/cameras" && request.method() == http::verb::post)
+        return Answer(request, http::status::created, {{"camera", AddCamera(Body(request))}});
     if (target.path == "/api/cameras" || target.path == "/api/feed") {
-        if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET");
+        if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET or POST");
         return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras("api") : room->Feed());
     }
     if (target.path == "/api/events")
@@ -600,6 +609,72 @@ json CPanelServer::Impl::Body(const Request& request)
         if (!body.is_object()) throw RoomError(400, "the body is a JSON object, e.g. {\"direction\": \"left\"}");
     }
     return body;
+}
+
+json CPanelServer::Impl::AddCamera(const json& body)
+{
+    if (options.cameraFile.empty()) throw RoomError(409, "this panel has no camera file to add a camera to");
+    const auto text = [&](const char* field, bool needed) -> std::string {
+        if (!body.contains(field)) {
+            if (needed) throw RoomError(400, std::string("wants \"") + field + "\"");
+            return "";
+        }
+        if (!body[field].is_string() || body[field].get<std::string>().empty())
+            throw RoomError(400, std::string("\"") + field + "\" wants some text");
+        return body[field].get<std::string>();
+    };
+    for (const auto& item : body.items())
+        if (item.key() != "name" && item.key() != "mode" && item.key() != "address" && item.key() != "user" &&
+            item.key() != "password" && item.key() != "password_file" && item.key() != "tls_fingerprint")
+            throw RoomError(400, "unknown field '" + item.key() +
+                                     "' (name, mode, address, user, password or password_file, tls_fingerprint)");
+    if (text("mode", true) != "onvif") throw RoomError(400, "\"mode\": only \"onvif\" cameras join from the page");
+    // The camera file's entry: "host:port" splits, a URL stays the host as discover writes it.
+    json entry = {{"name", text("name", true)}, {"mode", "onvif"}};
+    const std::string address = text("address", true);
+    const std::size_t colon = address.rfind(':');
+    const bool hostPort = address.find("://") == std::string::npos && colon != std::string::npos &&
+                          address.find(':') == colon && colon + 1 < address.size() && colon + 6 >= address.size() &&
+                          std::all_of(address.begin() + colon + 1, address.end(), [](unsigned char c) { return std::isdigit(c); });
+    entry["host"] = hostPort ? address.substr(0, colon) : address;
+    if (hostPort) entry["port"] = std::stoul(address.substr(colon + 1));
+    for (const char* field : {"user", "password", "password_file", "tls_fingerprint"})
+        if (const std::string value = text(field, false); !value.empty()) entry[field] = value;
+    if (room->Has(entry["name"])) throw RoomError(409, "a camera named '" + entry["name"].get<std::string>() + "' is already in the room");
+
+    const std::string& path = options.cameraFile;
+    std::vector<NamedCamera> added;
+    try {
+        // What the file says of a camera, it says of this one (a password file beside it, the fingerprint's form).
+        added = ParseCameraFile(json{{"cameras", json::array({entry})}}.dump(), path);
+    } catch (const UsageError& error) {
+        throw RoomError(400, error.what());
+    }
+    {
+        // Read, add and write as one step, as discover --write does: another writer waits.
+        const platform::CFileLock lock(path);
+        if (!lock.Locked()) throw RoomError(500, "cannot lock " + path + ": " + lock.Error());
+        json document = {{"cameras", json::array()}};
+        if (std::ifstream in(path, std::ios::binary); in) {
+            std::ostringstream read;
+            read << in.rdbuf();
+            try {
+                for (const NamedCamera& camera : ParseCameraFile(read.str(), path))
+                    if (camera.name == entry["name"])
+                        throw RoomError(409, "a camera named '" + camera.name + "' is already in " + path);
+                document = json::parse(read.str());
+            } catch (const UsageError& error) {
+                throw RoomError(500, std::string("the camera file is not as it should be: ") + error.what());
+            }
+        }
+        document["cameras"].push_back(entry);
+        const std::string written = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+        std::string error;
+        if (!platform::WriteWholeFile(path, written, error))
+            throw RoomError(500, "cannot write " + path + ": " + error + " (the file is as it was)");
+        if (entry.contains("password")) platform::RestrictToOwner(path);  // a password is its owner's to read
+    }
+    return room->Add(std::move(added.front()));
 }
 
 // Reached only without a connection to answer on later (the fuzz target): a
