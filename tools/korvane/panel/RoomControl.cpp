@@ -3,6 +3,7 @@
 #include "RoomCamera.h"
 
 #include <map>
+#include <utility>
 
 namespace korvane::tool::panel {
 
@@ -77,7 +78,7 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
             camera.moveSent = now;
             camera.moveTimeout = camera.MoveTimeout(lease);
             camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt,
-                        std::move(done));
+                        std::exchange(done, nullptr));
         };
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
@@ -115,7 +116,7 @@ void CRoom::Take(const std::string& name, const std::string& holder, Done done)
         Camera& camera = FindOpen(name);
         const bool stops = !camera.motion.empty() && camera.holder != holder;
         TakeOver(camera, holder);
-        if (stops) camera.WantStop(std::move(done));
+        if (stops) camera.WantStop(std::exchange(done, nullptr));
         PublishState(camera);
     }
     if (done) done({});
@@ -129,7 +130,7 @@ void CRoom::Release(const std::string& name, const std::string& holder, std::uin
         EndPress(camera, holder, press);
         if (!camera.motion.empty() && camera.holder == holder) {
             EndHold(camera);
-            camera.WantStop(std::move(done));
+            camera.WantStop(std::exchange(done, nullptr));
             PublishState(camera);
         }
     }
