@@ -46,7 +46,7 @@ std::vector<NamedCamera> Cameras()
 
 struct Panel {
     Panel()
-        : sink(std::fopen("/dev/null", "w")), output(sink), server(panel::ServerOptions{"127.0.0.1", 0, ""}),
+        : sink(std::fopen("/dev/null", "w")), output(sink), server(panel::ServerOptions{"127.0.0.1", 0, "", ""}),
           room(Cameras(), output, [this](const json& message) { server.Broadcast(message); })
     {
         server.Start(room);

@@ -1,6 +1,6 @@
 // What the korvane tool asks of the process and its files, the same on every
 // system: which signals end it, a broken output pipe, the descriptor limit,
-// unbuffered standard output, who may read a file.
+// unbuffered standard output, who may read a file, the machine's addresses.
 #pragma once
 
 #include <string>
@@ -30,5 +30,13 @@ bool WriteStandardOutput(const std::string& text);
 bool ReadableByOthers(const std::string& path);
 // Only the owner may read and write the file.
 void RestrictToOwner(const std::string& path);
+
+// The machine's IPv4 addresses, each with its interface's name (loopback too),
+// of the interfaces that are up; empty when the system will not say.
+struct Ipv4Interface {
+    std::string name;
+    std::string address;
+};
+std::vector<Ipv4Interface> Ipv4Interfaces();
 
 }  // namespace korvane::platform

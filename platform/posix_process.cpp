@@ -1,5 +1,9 @@
 #include "Process.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,5 +53,20 @@ bool ReadableByOthers(const std::string& path)
 }
 
 void RestrictToOwner(const std::string& path) { ::chmod(path.c_str(), S_IRUSR | S_IWUSR); }
+
+std::vector<Ipv4Interface> Ipv4Interfaces()
+{
+    std::vector<Ipv4Interface> found;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return found;
+    for (const ifaddrs* each = list; each; each = each->ifa_next) {
+        if (!each->ifa_addr || each->ifa_addr->sa_family != AF_INET || !(each->ifa_flags & IFF_UP)) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* address = reinterpret_cast<const sockaddr_in*>(each->ifa_addr);
+        if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text)) found.push_back({each->ifa_name, text});
+    }
+    ::freeifaddrs(list);
+    return found;
+}
 
 }  // namespace korvane::platform

@@ -1,5 +1,8 @@
 #include "Process.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
 #include <windows.h>
 
 #include <csignal>
@@ -31,5 +34,30 @@ bool WriteStandardOutput(const std::string& text)
 // A file's readers are its ACL, which the user's profile folder already keeps to its owner.
 bool ReadableByOthers(const std::string&) { return false; }
 void RestrictToOwner(const std::string&) {}
+
+std::vector<Ipv4Interface> Ipv4Interfaces()
+{
+    std::vector<Ipv4Interface> found;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int tries = 0; result == ERROR_BUFFER_OVERFLOW && tries < 3; ++tries) {
+        buffer.resize(size);
+        result = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                        nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (result != NO_ERROR) return found;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter; adapter = adapter->Next) {
+        if (adapter->OperStatus != IfOperStatusUp) continue;
+        char name[256] = {};
+        ::WideCharToMultiByte(CP_UTF8, 0, adapter->FriendlyName, -1, name, sizeof name, nullptr, nullptr);
+        for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+            char text[INET_ADDRSTRLEN] = {};
+            const auto* address = reinterpret_cast<const sockaddr_in*>(unicast->Address.lpSockaddr);
+            if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text)) found.push_back({name, text});
+        }
+    }
+    return found;
+}
 
 }  // namespace korvane::platform

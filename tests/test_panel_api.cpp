@@ -131,13 +131,16 @@ bool IsState(const json& message, const std::string& camera, const std::string& 
 // panel starts, and goes then.
 class PanelRun : public ::testing::Test {
 protected:
-    void StartPanel(const json& cameras, std::vector<std::string> args = {"--listen", "127.0.0.1:0"})
+    // kept: the camera file to write and keep (and what the panel keeps beside it).
+    void StartPanel(const json& cameras, std::vector<std::string> args = {"--listen", "127.0.0.1:0"},
+                    const std::string& kept = "")
     {
-        const std::string file = TempFile(json{{"cameras", cameras}}.dump());
+        const std::string file = kept.empty() ? TempFile(json{{"cameras", cameras}}.dump()) : kept;
+        if (!kept.empty()) std::ofstream(kept) << json{{"cameras", cameras}}.dump();
         args.insert(args.begin(), {"panel", "--cameras", file});
         m_pTool = std::make_unique<CToolProcess>(args);
         m_nPort = PanelPort(*m_pTool);
-        std::filesystem::remove(file);
+        if (kept.empty()) std::filesystem::remove(file);
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
     }
 
@@ -276,10 +279,65 @@ TEST_F(PanelApi, ARenewalOfAPressThatAStopEndedDoesNotRestartTheMove)
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
     ASSERT_TRUE(other.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
-    ASSERT_TRUE(page.Send(hold(++press)));
+    json retake = hold(++press);
+    retake["take"] = true;  // the other page's press took the camera over
+    ASSERT_TRUE(page.Send(retake));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left")) << "a new press moves again";
     ASSERT_TRUE(page.Send({{"op", "stop"}, {"camera", "podium"}, {"press", press}}));
     EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop"));
+}
+
+// One page drives a camera at a time: another's hold takes it over, and the
+// first page, told so, moves it no more until it takes it back.
+TEST_F(PanelApi, ACameraTakenOverStopsAlternatingAndIsRefusedToTheFormerHolderUntilTaken)
+{
+    CPushClient first(m_nPort), second(m_nPort);
+    const auto name = [](CPushClient& page) { return page.Next().value_or(json::object()).value("holder", ""); };
+    const std::string firstName = name(first), secondName = name(second);
+    const auto hold = [](const char* motion) { return json{{"op", "hold"}, {"camera", "podium"}, {"motion", motion}}; };
+    ASSERT_TRUE(first.Send(hold("left")));
+    ASSERT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    // Both keep renewing, as held buttons do: the camera turns right once and stays so.
+    int changes = 0;
+    std::string last = "pan left";
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(second.Send(hold("right")) && first.Send(hold("left")));
+        while (const auto frame = m_peer.NextFrame(60ms))
+            for (const char* direction : {"pan left", "pan right"})
+                if (Has(DescribeFrame(*frame), direction) && last != direction) ++changes, last = direction;
+    }
+    EXPECT_EQ(changes, 1) << "the camera alternated between the two pages";
+    const auto seen = [](CPushClient& page, const std::function<bool(const json&)>& match) {
+        return page.NextMatching(match).has_value();
+    };
+    const json taken = {{"type", "taken"}, {"camera", "podium"}, {"reason", "taken over by another page"}};
+    EXPECT_TRUE(seen(first, [&](const json& m) {
+        json copy = m;
+        return copy.erase("seq") == 1 && copy == taken;  // for that page alone, and nothing more
+    }));
+    EXPECT_TRUE(seen(first, [](const json& m) { return m["type"] == "error" && Has(m["message"], "taken over by another page"); }));
+    const auto holds = [&](const std::string& holder, bool yours) {
+        return [=](const json& m) { return m["type"] == "state" && m["holder"] == holder && m["held_by_you"] == yours; };
+    };
+    EXPECT_TRUE(seen(second, holds(secondName, true)));
+    EXPECT_TRUE(seen(first, holds(secondName, false)));
+    ASSERT_TRUE(first.Send({{"op", "take"}, {"camera", "podium"}}));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: stop")) << "taking the camera ends the other page's move";
+    EXPECT_TRUE(seen(second, [](const json& m) { return m["type"] == "taken"; }));
+    ASSERT_TRUE(first.Send(hold("left")));
+    EXPECT_TRUE(FrameWith(m_peer, "addr 1: pan left"));
+    // The API is refused the same way once a page took the camera from it, until it takes it back.
+    const auto move = [&] { return Post(m_nPort, "/api/cameras/podium/move", {{"direction", "up"}}); };
+    EXPECT_EQ(move().status, 200);
+    EXPECT_TRUE(seen(first, holds("api", false)));
+    ASSERT_TRUE(first.Send({{"op", "take"}, {"camera", "podium"}}));
+    ASSERT_TRUE(seen(first, holds(firstName, true)));
+    const HttpReply refused = move();
+    EXPECT_EQ(refused.status, 409);
+    EXPECT_TRUE(Has(refused.Error(), "taken over by another page")) << refused.body;
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/podium/take").status, 200);
+    EXPECT_EQ(move().status, 200);
+    EXPECT_EQ(Http(m_nPort, "GET", "/api/cameras/podium").Json().value("holder", ""), "api");
 }
 
 TEST_F(PanelApi, ReportsReachEveryPageInOrderAndTheFeedKeepsThem)
@@ -395,11 +453,14 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         {"POST", "/api/cameras/podium/preset", "{\"action\": \"overwrite\", \"number\": 3}", 400, "go, set or clear"},
         {"POST", "/api/cameras/podium/track", "{\"on\": \"yes\"}", 400, "true or false"},
         {"POST", "/api/cameras/podium/speed", "{\"pan\": 64}", 400, "0 to 63"},
+        {"POST", "/api/cameras/podium/move", "{\"direction\": \"up\", \"take\": 1}", 400, "\"take\" wants true or false"},
+        {"POST", "/api/interfaces", "", 405, "GET"},
         {"POST", "/api/cameras/nobody/move", "{\"direction\": \"up\"}", 404, "no camera named 'nobody'"},
         {"POST", "/api/cameras/podium/dance", "", 404, "no command 'dance'"},
         {"POST", "/api/nothing", "", 404, "nothing at /api/nothing"},
         {"GET", "/api/cameras/podium/move", "", 405, "POST"},
-        {"POST", "/api/cameras", "", 405, "GET"},
+        {"POST", "/api/cameras", "", 400, "wants \"mode\""},
+        {"PUT", "/api/cameras", "", 405, "GET or POST"},
         {"POST", "/api/cameras/broken/move", "{\"direction\": \"up\"}", 409, "not open"},
         // What the camera's link cannot send (a motion, a switch), or a preset beyond its range:
         // refused, nothing sent.
@@ -437,6 +498,10 @@ TEST_F(PanelApi, BadRequestsAreRefusedWithAReasonAndPasswordsNeverShow)
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.target << " " << c.body.substr(0, 60) << "\n" << reply.body;
         EXPECT_TRUE(Has(reply.Error(), c.says)) << c.target << ": " << reply.body;
     }
+    // A search that finds nothing says what to try next (no address of this machine: nothing is sent).
+    const json none = Http(m_nPort, "POST", "/api/discover?timeout_ms=100&interface=198.51.100.77", "", {{"Origin", origin}}).Json();
+    EXPECT_EQ(none["cameras"], json::array()) << none;
+    EXPECT_TRUE(Has(none.value("hint", ""), "wrong interface: no interface of this machine has the address 198.51.100.77")) << none;
     // JSON answers are never sniffed nor kept; HEAD gets the page's header alone.
     for (auto reply : {Http(m_nPort, "GET", "/api/cameras"), Http(m_nPort, "GET", "/api/nothing")}) {
         EXPECT_EQ(reply.headers["X-Content-Type-Options"], "nosniff");
@@ -728,18 +793,22 @@ TEST_F(PanelLink, AKilledOnvifCameraIsShownFailedWithinASecondOfACommandAndOpenO
         json body;
         const char* state;
         const char* why;  // in the reason: this command's failure, not the lease's stop that follows
+        int status;       // the command's answer: 502 with the reason when the camera failed
     };
     // A command or test fails: the camera shows failed and why; the first one answered: open again.
-    const Step steps[] = {{false, "move", {{"direction", "left"}, {"hold_ms", 300}}, "failed", "ContinuousMove"},
-                          {true, "test", nullptr, "open", ""},
-                          {false, "preset", {{"action", "go"}, {"number", 2}}, "failed", "Preset"},
-                          {true, "move", {{"direction", "up"}, {"hold_ms", 300}}, "open", ""},
-                          {false, "test", nullptr, "failed", "failed the test"}};
+    const Step steps[] = {{false, "move", {{"direction", "left"}, {"hold_ms", 300}}, "failed", "ContinuousMove", 502},
+                          {true, "test", nullptr, "open", "", 200},
+                          {false, "preset", {{"action", "go"}, {"number", 2}}, "failed", "Preset", 502},
+                          {true, "move", {{"direction", "up"}, {"hold_ms", 300}}, "open", "", 200},
+                          {false, "test", nullptr, "failed", "failed the test", 502}};
     for (const Step& step : steps) {
         camera.reset();  // killed
         if (step.cameraUp) ASSERT_TRUE(camera = startCamera(port));
         const auto sent = Clock::now();
-        ASSERT_EQ(Post(m_nPort, std::string("/api/cameras/room/") + step.command, step.body).status, 200);
+        const HttpReply reply = Post(m_nPort, std::string("/api/cameras/room/") + step.command, step.body);
+        EXPECT_EQ(reply.status, step.status) << step.command << ": " << reply.body;
+        EXPECT_EQ(reply.Error().empty(), step.status == 200) << reply.body;
+        if (step.command == std::string("test") && step.status == 200) EXPECT_EQ(reply.Json()["result"], "answered");
         const auto state = page.NextMatching(
             [&](const json& m) { return IsState(m, "room", step.state) && Has(m["reason"], step.why); }, 3s);
         ASSERT_TRUE(state) << step.command << "\n" << m_pTool->Output();
@@ -786,6 +855,55 @@ TEST_F(PanelDiscovery, FindCamerasListsTheCameraAndTheServerAnswersMeanwhile)
 
 // The panel's can lists and preset ranges, one camera per link of the table
 // every front-end is checked against (whether or not the camera opens).
+// A camera found from the page joins the room: written to the camera file and
+// opened at once, without a restart.
+TEST_F(PanelLink, AFoundCameraJoinsTheFileAndTheRoomAtOnce)
+{
+    COnvifCamera onvif(WithPassword());
+    const std::string file = TempFile(""), address = "127.0.0.1:" + std::to_string(onvif.Port());
+    ASSERT_NO_FATAL_FAILURE(StartPanel(json::array({OnvifRoom(onvif.Port(), {{"user", "admin"}, {"password", kPassword}})}),
+                                       {"--listen", "127.0.0.1:0"}, file));
+    CPushClient page(m_nPort);
+    ASSERT_EQ(SettledStates(page)["room"], "open") << m_pTool->Output();
+    const json stage = {{"name", "stage"}, {"mode", "onvif"}, {"address", address}, {"user", "admin"}};
+    const auto with = [&](const json& more) {
+        json body = stage;
+        body.update(more);
+        return body;
+    };
+    const struct {
+        json body;
+        int status;
+        const char* says;
+    } cases[] = {
+        {with({{"mode", "serial"}}), 400, "only \"onvif\""},
+        {with({{"address", ""}}), 400, "\"address\" wants some text"},
+        {with({{"colour", "red"}}), 400, "unknown field 'colour'"},
+        {with({{"password_file", "no-such-korvane-file"}}), 400, "password"},
+        {with({{"tls_fingerprint", "zz"}}), 400, "tls_fingerprint"},
+        {with({{"name", "room"}}), 409, "already in the room"},
+        {with({{"password", kPassword}}), 201, ""},
+        {with({{"password", kPassword}}), 409, "already in the room"},
+    };
+    for (const auto& c : cases) {
+        const HttpReply reply = Post(m_nPort, "/api/cameras", c.body);
+        EXPECT_EQ(reply.status, c.status) << c.body << ": " << reply.body;
+        EXPECT_TRUE(Has(reply.Error(), c.says)) << reply.body;
+        EXPECT_FALSE(Has(reply.body, kPassword));
+        if (c.status == 201) EXPECT_EQ(reply.Json()["camera"]["name"], "stage") << reply.body;
+    }
+    // Opened at once, it moves; the file holds it (and only its owner reads the password).
+    EXPECT_TRUE(page.NextMatching([](const json& m) { return IsState(m, "stage", "open"); }));
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/stage/move", {{"direction", "left"}}).status, 200);
+    EXPECT_TRUE(onvif.NextOf("ContinuousMove", 3s));
+    const json written = json::parse(std::ifstream(file), nullptr, false);
+    EXPECT_EQ(written["cameras"][1], json({{"name", "stage"}, {"mode", "onvif"}, {"host", "127.0.0.1"}, {"port", onvif.Port()},
+                                           {"user", "admin"}, {"password", kPassword}})) << written;
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    for (const std::string& made : {file, file + ".lock"}) std::filesystem::remove(made);
+}
+
 TEST_F(PanelLink, EachCameraCanWhatTheCapabilityTableSays)
 {
     const json table = json::parse(std::ifstream(KORVANE_CAPABILITIES_TABLE));
@@ -832,7 +950,10 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         {{"--listen", "127.0.0.1:0", "--token-file", tokenFile}, "", "tok+en/1", "tok%2Ben%2F1"},
         {{"--listen", "127.0.0.1:0"}, "tok+en/1", "tok+en/1", "tok%2Ben%2F1"},
         {{"--listen", "0.0.0.0:0"}, "", "", ""},
+        {{"--listen", "0.0.0.0:0"}, "", "", ""},  // a restart: the token kept beside the camera file
     };
+    const std::string room = TempFile(""), kept = room + ".token";
+    std::string remembered;
     // A soft descriptor limit below the hard one is raised as the panel starts.
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
@@ -840,7 +961,7 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
     for (const auto& c : cases) {
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
         if (*c.environment) ::setenv("KORVANE_TOKEN", c.environment, 1);
-        StartPanel(cameras, c.args);
+        StartPanel(cameras, c.args, c.token.empty() ? room : "");
         ::unsetenv("KORVANE_TOKEN");
         ::setrlimit(RLIMIT_NOFILE, &limit);
         ASSERT_NE(m_nPort, 0) << m_pTool->Output();
@@ -854,7 +975,20 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
             // Listening beyond loopback without a token: one is made up and printed.
             token = Printed(*m_pTool, "?token=", R"(\?token=([0-9a-f]{32}))");
             ASSERT_EQ(token.size(), 32u) << output;
-            EXPECT_TRUE(Has(output, "token (made up")) << output;
+            EXPECT_EQ(Has(output, "token (made up"), remembered.empty()) << output;
+            EXPECT_EQ(token, remembered.empty() ? token : remembered) << "a restart keeps the room's token";
+            remembered = token;
+            EXPECT_EQ(std::filesystem::status(kept).permissions() & std::filesystem::perms::all,
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+            // An address for each of the machine's, each as /api/interfaces lists it.
+            const json listed = Http(m_nPort, "GET", "/api/interfaces?token=" + token).Json()["interfaces"];
+            EXPECT_NE(std::find(listed.begin(), listed.end(), json{{"name", "lo"}, {"address", "127.0.0.1"}}), listed.end())
+                << listed;
+            for (const json& each : listed)
+                EXPECT_TRUE(m_pTool->WaitForOutput("http://" + each["address"].get<std::string>() + ":" +
+                                                   std::to_string(m_nPort) + "/?token=" + token + "  (" +
+                                                   each["name"].get<std::string>() + ")"))
+                    << m_pTool->Output();
         } else {
             // The printed address carries the token percent-encoded; both forms are accepted.
             EXPECT_TRUE(Has(output, "/?token=" + c.printed + " in a browser")) << output;
@@ -884,6 +1018,8 @@ TEST_F(PanelAccess, ATokenGuardsThePageTheApiAndThePushChannel)
         EXPECT_EQ(tool2.Status(), 101);
     }
     std::filesystem::remove(tokenFile);
+    std::filesystem::remove(room);
+    std::filesystem::remove(kept);
 }
 
 // Passwords from files and the environment, never the process list; a camera
@@ -973,6 +1109,15 @@ TEST_F(PanelLink, ASerialCameraWithoutReportsGetsOnlyItsCommands)
     const auto count = [&](const std::string& part) { return std::count_if(seen.begin(), seen.end(), [&](const std::string& d) { return Has(d, part); }); };
     EXPECT_EQ(count("addr 3:"), 1) << ::testing::PrintToString(seen);
     EXPECT_EQ(count("addr 4: go to preset 88") + count("addr 4: go to preset 100"), 2) << ::testing::PrintToString(seen);
+    // A line cannot answer the test: sent, not confirmed. On a line gone, presets pile up until refused with why.
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/quiet/test").Json().value("result", ""), "unconfirmed");
+    peer.Hangup();
+    HttpReply failed;
+    for (const auto deadline = Clock::now() + 5s; failed.status / 100 != 5 && Clock::now() < deadline;)
+        failed = Post(m_nPort, "/api/cameras/loud/preset", {{"action", "set"}, {"number", 5}});
+    EXPECT_EQ(failed.status, 503) << failed.body;
+    EXPECT_FALSE(failed.Error().empty()) << failed.body;
+    std::printf("dead serial line: %s\n", failed.body.c_str());
 }
 
 // A page holds an ONVIF camera's move: its own end (lease + margin) is sent

@@ -21,6 +21,18 @@ struct Request {
     const std::string& camera;
     const json& fields;
     json done;
+    Finish finish;
+    bool handed = false;  // to the room, which finishes it
+
+    // The room's done for the command, given once the answer's fields are set.
+    Done Then()
+    {
+        handed = true;
+        return [answer = done, finish = finish](const Outcome& outcome) {
+            if (outcome.status / 100 != 2) return finish(outcome.status, {{"error", outcome.error}});
+            finish(outcome.status, answer);
+        };
+    }
 
     std::string Text(const char* field, const std::string& example) const
     {
@@ -57,9 +69,10 @@ struct Request {
             caller.chosenLease
                 ? std::chrono::milliseconds(*Number("hold_ms", 100, 10000, static_cast<int>(caller.lease.count())))
                 : caller.lease;
-        room.Hold(camera, motion, caller.holder, lease, Press());
+        if (fields.contains("take") && !fields["take"].is_boolean()) throw RoomError(400, "\"take\" wants true or false");
         done["moving"] = motion;
         if (caller.chosenLease) done["hold_ms"] = lease.count();
+        room.Hold(camera, motion, caller.holder, lease, Press(), fields.value("take", false), Then());
     }
 };
 
@@ -81,8 +94,8 @@ Run Switch(const std::string& what)
     return [=](Request& request) {
         if (!request.fields.contains("on") || !request.fields["on"].is_boolean())
             throw RoomError(400, "wants \"on\": true or false");
-        request.room.Switch(request.camera, what, request.fields["on"].get<bool>());
         request.done["on"] = request.fields["on"];
+        request.room.Switch(request.camera, what, request.fields["on"].get<bool>(), request.Then());
     };
 }
 
@@ -110,13 +123,19 @@ const std::map<std::string, Run>& Operations()
              if (!IsMotion(motion)) throw RoomError(400, "unknown motion '" + motion + "'");
              request.Hold(motion);
          }},
-        {"release", [](Request& request) { request.room.Release(request.camera, request.caller.holder, request.Press()); }},
+        {"release",
+         [](Request& request) {
+             request.room.Release(request.camera, request.caller.holder, request.Press(), request.Then());
+         }},
         {"release-all",
          [](Request& request) {
              const std::string why = request.fields.contains("why") ? request.Text("why", "a reason") : "no reason";
              request.room.ReleaseAll(request.caller.holder, "the page let go (" + why + ")");
          }},
-        {"stop", [](Request& request) { request.room.Stop(request.camera, request.caller.holder, request.Press()); }},
+        {"stop",
+         [](Request& request) {
+             request.room.Stop(request.camera, request.caller.holder, request.Press(), request.Then());
+         }},
         {"preset",
          [](Request& request) {
              static const std::map<std::string, int> ops = {{"go", 0}, {"set", 1}, {"clear", 2}};
@@ -124,9 +143,9 @@ const std::map<std::string, Run>& Operations()
              if (!ops.count(op)) throw RoomError(400, "unknown preset action '" + op + "' (go, set or clear)");
              // The camera's own range is the room's to check (422).
              const int preset = *request.Number("number", 0, 9999, std::nullopt);
-             request.room.Preset(request.camera, preset, ops.at(op));
              request.done["preset"] = preset;
              request.done["action"] = op;
+             request.room.Preset(request.camera, preset, ops.at(op), request.Then());
          }},
         {"track", Switch("track")},
         {"autozoom", Switch("autozoom")},
@@ -137,17 +156,28 @@ const std::map<std::string, Run>& Operations()
              const int tilt = *request.Number("tilt", 0, 63, -1);
              if (pan < 0 && tilt < 0) throw RoomError(400, "wants \"pan\" or \"tilt\": a number from 0 to 63");
              request.room.Speed(request.camera, pan < 0 ? std::nullopt : std::optional<int>(pan),
-                                tilt < 0 ? std::nullopt : std::optional<int>(tilt));
+                                tilt < 0 ? std::nullopt : std::optional<int>(tilt), request.Then());
          }},
-        {"test", [](Request& request) { request.room.Test(request.camera); }},
+        {"take", [](Request& request) { request.room.Take(request.camera, request.caller.holder, request.Then()); }},
+        // Whether the camera answered, or the link sent it without being able to tell.
+        {"test",
+         [](Request& request) {
+             request.handed = true;
+             request.room.Test(request.camera, [answer = request.done, finish = request.finish](const Outcome& outcome) {
+                 if (outcome.status / 100 != 2) return finish(outcome.status, {{"error", outcome.error}});
+                 json tested = answer;
+                 tested["result"] = outcome.result;
+                 finish(outcome.status, tested);
+             });
+         }},
         {"home",
          [](Request& request) {
              // Going home is the plain case; storing it must be asked for by name.
              const std::string op =
                  request.fields.contains("action") ? request.Text("action", "\"go\" or \"set\"") : "go";
              if (op != "go" && op != "set") throw RoomError(400, "unknown home action '" + op + "' (go or set)");
-             request.room.Home(request.camera, op == "set");
              request.done["action"] = op;
+             request.room.Home(request.camera, op == "set", request.Then());
          }},
     };
     return operations;
@@ -155,7 +185,8 @@ const std::map<std::string, Run>& Operations()
 
 }  // namespace
 
-json RunOperation(CRoom& room, const Caller& caller, const std::string& op, const std::string& camera, const json& fields)
+void RunOperation(CRoom& room, const Caller& caller, const std::string& op, const std::string& camera, const json& fields,
+                  Finish finish)
 {
     const auto found = Operations().find(op);
     if (found == Operations().end()) {
@@ -163,10 +194,10 @@ json RunOperation(CRoom& room, const Caller& caller, const std::string& op, cons
         for (const auto& each : Operations()) names += (names.empty() ? "" : ", ") + each.first;
         throw RoomError(404, "no command '" + op + "' (" + names + ")");
     }
-    Request request{room, caller, camera, fields, {{"ok", true}}};
+    Request request{room, caller, camera, fields, {{"ok", true}}, std::move(finish)};
     if (op != "release-all") request.done["camera"] = camera;
     found->second(request);
-    return request.done;
+    if (!request.handed) request.finish(200, request.done);
 }
 
 }  // namespace korvane::tool::panel

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace korvane::tool::panel {
@@ -19,10 +20,15 @@ struct Caller {
     bool chosenLease = false;          // "hold_ms" may set another (the API's)
 };
 
-// Runs the operation; the answer's fields ({"ok": true, "camera": ...} and
-// what was done). Throws RoomError: 400 a missing or wrong field, 404 an
+// Gets the answer once it is known, from any thread (the camera's, once the
+// command was made there): 200 and {"ok": true, "camera": ..., what was done},
+// or the failure's status and {"error": reason}.
+using Finish = std::function<void(int status, const nlohmann::json& answer)>;
+
+// Runs the operation. Throws RoomError, and finishes nothing, when it is
+// refused before anything is sent: 400 a missing or wrong field, 404 an
 // operation nobody knows or a camera not there, and the room's own refusals.
-nlohmann::json RunOperation(CRoom& room, const Caller& caller, const std::string& op, const std::string& camera,
-                            const nlohmann::json& fields);
+void RunOperation(CRoom& room, const Caller& caller, const std::string& op, const std::string& camera,
+                  const nlohmann::json& fields, Finish finish);
 
 }  // namespace korvane::tool::panel

@@ -6,9 +6,11 @@
 #include "Room.h"
 #include "Server.h"
 
+#include "platform/Files.h"
 #include "platform/Process.h"
 
 #include <cctype>
+#include <filesystem>
 #include <cstdlib>
 #include <cstdio>
 #include <random>
@@ -30,10 +32,13 @@ const char* const kPanelHelp =
     "The page, its script and style are built into korvane: no internet needed.\n"
     "\n"
     "  --cameras FILE      the room's cameras (default cameras.json; korvane help cameras)\n"
-    "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one)\n"
+    "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one;\n"
+    "                      0.0.0.0:PORT the whole room: an address for each of the machine's)\n"
     "  --token-file FILE   every request must carry the token on the file's first line\n"
     "                      (Authorization: Bearer TOKEN, or ?token=TOKEN); or set it in\n"
-    "                      KORVANE_TOKEN; off loopback one is made up and printed if not given\n"
+    "                      KORVANE_TOKEN; off loopback one is made up, printed and kept\n"
+    "                      (FILE.token beside the camera file, else the user's state\n"
+    "                      folder): the same token after a restart\n"
     "  --token TEXT        the same, but other users see TEXT in the process list\n"
     "  --for DURATION      stop serving after this long (default: until Ctrl-C)\n"
     "\n"
@@ -60,6 +65,25 @@ std::pair<std::string, std::uint16_t> ParseListen(const std::string& text)
     return {address, static_cast<std::uint16_t>(port)};
 }
 
+// Where the panel keeps its own token, in the order tried: beside the camera
+// file, then the user's state folder.
+std::vector<std::string> TokenFiles(const std::string& cameraFile)
+{
+    std::vector<std::string> files;
+    if (!cameraFile.empty()) files.push_back(cameraFile + ".token");
+    const auto folder = [](const char* variable, const char* below) -> std::string {
+        const char* value = std::getenv(variable);
+        return value && *value ? (std::filesystem::path(value) / below / "korvane" / "panel-token").string() : "";
+    };
+    for (const std::string& file : {folder("LOCALAPPDATA", ""), folder("XDG_STATE_HOME", ""),
+                                    folder("HOME", ".local/state")})
+        if (!file.empty()) {
+            files.push_back(file);
+            break;
+        }
+    return files;
+}
+
 PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
 {
     PanelArgs parsed;
@@ -79,15 +103,37 @@ PanelArgs ParsePanelArgs(const std::vector<std::string>& args, bool needCameras)
         else throw UsageError("unknown option " + arg + " for korvane " + (needCameras ? "panel" : "demo --panel"));
     }
     if (needCameras && parsed.cameraFile.empty()) parsed.cameraFile = "cameras.json";
+    parsed.server.cameraFile = parsed.cameraFile;
     // From the environment, the token shows in no process list.
     if (parsed.server.token.empty())
         if (const char* token = std::getenv("KORVANE_TOKEN"); token && *token) parsed.server.token = token;
     if (!IsLoopback(parsed.server.address) && parsed.server.token.empty()) {
         // Off loopback anyone on the network could drive the room: a token it is.
-        std::random_device random;
-        const char* const digits = "0123456789abcdef";
-        for (int i = 0; i < 32; ++i) parsed.server.token += digits[random() % 16];
-        parsed.tokenMadeUp = true;
+        for (const std::string& path : TokenFiles(needCameras ? parsed.cameraFile : "")) {
+            try {
+                parsed.server.token = ReadSecretFile(path, "a token");
+                parsed.tokenKept = path;
+                break;
+            } catch (const UsageError&) {
+                continue;  // none kept there
+            }
+        }
+        if (parsed.server.token.empty()) {
+            std::random_device random;
+            const char* const digits = "0123456789abcdef";
+            for (int i = 0; i < 32; ++i) parsed.server.token += digits[random() % 16];
+            parsed.tokenMadeUp = true;
+            for (const std::string& path : TokenFiles(needCameras ? parsed.cameraFile : "")) {
+                std::error_code ignored;
+                std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+                std::string error;
+                // A new file is its owner's only.
+                if (platform::WriteWholeFile(path, parsed.server.token + "\n", error)) {
+                    parsed.tokenKept = path;
+                    break;
+                }
+            }
+        }
     }
     return parsed;
 }
@@ -130,15 +176,24 @@ int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& outp
         CPanelServer& serving = *server;
         CRoom room(std::move(cameras), output, [&serving](const nlohmann::json& message) { serving.Broadcast(message); });
         server->Start(room);
+        const std::string port = std::to_string(server->Port());
+        const std::string query = args.server.token.empty() ? "" : "?token=" + UrlEncoded(args.server.token);
         std::string host = args.server.address;
+        const bool everywhere = host == "0.0.0.0" || host == "::";
         if (host.find(':') != std::string::npos) host = "[" + host + "]";
-        if (host == "0.0.0.0" || host == "[::]") host = "127.0.0.1";
-        const std::string url = "http://" + host + ":" + std::to_string(server->Port()) + "/" +
-                                (args.server.token.empty() ? "" : "?token=" + UrlEncoded(args.server.token));
+        if (everywhere) host = "127.0.0.1";
         output.Line("korvane panel: " + std::to_string(count) + (count == 1 ? " camera" : " cameras") + " from " +
                     from);
-        if (args.tokenMadeUp) output.Line("token (made up, as the panel listens beyond this machine): " + args.server.token);
-        output.Line("open " + url + " in a browser; Ctrl-C ends");
+        if (!args.tokenKept.empty())
+            output.Line(std::string("token (") + (args.tokenMadeUp ? "made up and " : "") + "kept in " + args.tokenKept +
+                        ", as the panel listens beyond this machine): " + args.server.token);
+        else if (args.tokenMadeUp)
+            output.Line("token (made up, as the panel listens beyond this machine; not kept): " + args.server.token);
+        output.Line("open http://" + host + ":" + port + "/" + query + " in a browser; Ctrl-C ends");
+        // Listening on every address: the room's other machines reach it by these.
+        if (everywhere)
+            for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces())
+                output.Line("  in the room: http://" + each.address + ":" + port + "/" + query + "  (" + each.name + ")");
         stopper.Wait();
         output.Line("korvane panel: stopping every camera");
         server->Stop();  // no request reaches the room after this

@@ -100,6 +100,27 @@ void CRoom::Open(Camera& camera)
     if (!failure.empty()) Note(camera.name, "did not open: " + failure);
 }
 
+json CRoom::Add(NamedCamera named)
+{
+    const auto camera = std::make_shared<Camera>(std::move(named));
+    camera->Post([this](Camera& opening) { Open(opening); });
+    json state;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bClosing) throw RoomError(503, "the panel is stopping");
+        if (std::any_of(m_cameras.begin(), m_cameras.end(), [&](const auto& each) { return each->name == camera->name; }))
+            throw RoomError(409, "a camera named '" + camera->name + "' is already in the room");
+        m_cameras.push_back(camera);
+        camera->thread = std::thread([this, camera] { camera->Run(*this); });
+        state = StateOf(*camera);
+        PublishState(*camera);
+    }
+    state.erase("type");
+    state["name"] = state["camera"];
+    state.erase("camera");
+    return state;
+}
+
 bool CRoom::Has(const std::string& name) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -135,6 +156,8 @@ json CRoom::StateOf(const Camera& camera) const
                   {"cannot", camera.capabilities["cannot"]},
                   {"presets", camera.capabilities["presets"]},
                   {"moving", camera.motion.empty() ? json(nullptr) : json(camera.motion)},
+                  {"holder", camera.driver},
+                  {"held_by_you", false},  // each page's own: the server sets it per page
                   {"pan_speed", camera.panSpeed},
                   {"tilt_speed", camera.tiltSpeed},
                   {"switches", camera.switches},
@@ -174,12 +197,13 @@ void CRoom::Note(const std::string& camera, const std::string& text)
 
 void CRoom::NoteFromCamera(const std::string& camera, const std::string& text) { Note(camera, text); }
 
-json CRoom::Cameras() const
+json CRoom::Cameras(const std::string& viewer) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     json list = json::array();
     for (const auto& camera : m_cameras) {
         json state = StateOf(*camera);
+        state["held_by_you"] = camera->driver == viewer;
         state.erase("type");
         state["name"] = state["camera"];
         state.erase("camera");
@@ -194,29 +218,41 @@ json CRoom::Feed() const
     return {{"feed", json(m_feed)}};
 }
 
-json CRoom::Snapshot() const
+json CRoom::Snapshot(const std::string& viewer) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     json cameras = json::array();
-    for (const auto& camera : m_cameras) cameras.push_back(StateOf(*camera));
+    for (const auto& camera : m_cameras) {
+        cameras.push_back(StateOf(*camera));
+        cameras.back()["held_by_you"] = camera->driver == viewer;
+    }
     std::lock_guard<std::mutex> feedLock(m_feedMutex);
     return {{"cameras", cameras}, {"feed", json(m_feed)}, {"seq", m_nSequence}};
 }
 
-void CRoom::Preset(const std::string& name, int number, int op)
+// A job that makes one call on the camera and tells done what became of it.
+CRoom::Camera::Job CallJob(std::function<int(CKorvane&)> call, Done done)
+{
+    return [call = std::move(call), done = std::move(done)](CRoom::Camera& camera) {
+        const Outcome outcome = camera.link ? camera.Result(call(camera.link->Camera()))
+                                            : Outcome{502, "", "camera '" + camera.name + "' is not open"};
+        if (done) done(outcome);
+    };
+}
+
+void CRoom::Preset(const std::string& name, int number, int op, Done done)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.CheckPreset(number);
-    camera.Post([number, op](Camera& camera) {
-        if (camera.link) camera.link->Camera().PreSet(number, static_cast<unsigned char>(op));
-    });
+    camera.Post(CallJob([number, op](CKorvane& link) { return link.PreSet(number, static_cast<unsigned char>(op)); },
+                        std::move(done)));
     if (op == 0) camera.pollUntil = Clock::now() + kPollSettle;
     static const char* const verbs[] = {"go to preset ", "stored preset ", "cleared preset "};
     if (op != 0) Note(name, verbs[op] + std::to_string(number));
 }
 
-void CRoom::Switch(const std::string& name, const std::string& what, bool on)
+void CRoom::Switch(const std::string& name, const std::string& what, bool on, Done done)
 {
     const auto found = Switches().find(what);
     if (found == Switches().end()) throw RoomError(404, "no switch named '" + what + "'");
@@ -224,12 +260,12 @@ void CRoom::Switch(const std::string& name, const std::string& what, bool on)
     Camera& camera = FindOpen(name);
     camera.Check(SwitchOperation(what));
     const Call call = on ? found->second.first : found->second.second;
-    camera.Post([call](Camera& camera) { camera.Call(call); });
+    camera.Post(CallJob([call](CKorvane& link) { return (link.*call)(); }, std::move(done)));
     camera.switches[what] = on;
     PublishState(camera);
 }
 
-void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional<int> tilt)
+void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional<int> tilt, Done done)
 {
     for (const std::optional<int>& speed : {pan, tilt})
         if (speed && (*speed < 0 || *speed > 63)) throw RoomError(400, "a speed is a number from 0 to 63");
@@ -239,17 +275,20 @@ void CRoom::Speed(const std::string& name, std::optional<int> pan, std::optional
     if (pan) camera.panSpeed = *pan;
     if (tilt) camera.tiltSpeed = *tilt;
     const int panSpeed = camera.panSpeed, tiltSpeed = camera.tiltSpeed;
-    camera.Post([panSpeed, tiltSpeed](Camera& camera) {
-        if (!camera.link) return;
-        camera.link->Camera().SetHorizonSpeed(panSpeed);
-        camera.link->Camera().SetVertcalSpeed(tiltSpeed);
-        // A move under way goes on at the new speed; one stopped meanwhile stays stopped.
-        if (camera.sent) camera.Call(camera.sent);
+    camera.Post([panSpeed, tiltSpeed, done = std::move(done)](Camera& camera) {
+        Outcome outcome;
+        if (camera.link) {
+            camera.link->Camera().SetHorizonSpeed(panSpeed);
+            camera.link->Camera().SetVertcalSpeed(tiltSpeed);
+            // A move under way goes on at the new speed; one stopped meanwhile stays stopped.
+            if (camera.sent) outcome = camera.Call(camera.sent);
+        }
+        if (done) done(outcome);
     });
     PublishState(camera);
 }
 
-void CRoom::Test(const std::string& name)
+void CRoom::Test(const std::string& name, Done done)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = Find(name);
@@ -259,19 +298,30 @@ void CRoom::Test(const std::string& name)
         camera.state = "opening";
         camera.reason.clear();
         PublishState(camera);
-        camera.Post([this](Camera& opening) { Open(opening); });
+        // Opened again, the camera is tested as an open one is.
+        camera.Post([this, done = std::move(done)](Camera& opening) {
+            Open(opening);
+            Outcome outcome{502, "", "did not open: "};
+            if (opening.link) {
+                outcome = opening.Call(&CKorvane::ConnectTest);
+            } else {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                outcome.error += opening.reason;
+            }
+            if (done) done(outcome);
+        });
         return;
     }
     // The library says how the test went in its message, and in the link's state.
-    camera.Post([](Camera& camera) { camera.Call(&CKorvane::ConnectTest); });
+    camera.Post(CallJob([](CKorvane& link) { return link.ConnectTest(); }, std::move(done)));
 }
 
-void CRoom::Home(const std::string& name, bool set)
+void CRoom::Home(const std::string& name, bool set, Done done)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     camera.Check(OP_HOME);
-    camera.Post([set](Camera& camera) { camera.Call(set ? &CKorvane::SetHome : &CKorvane::GotoHome); });
+    camera.Post(CallJob([set](CKorvane& link) { return set ? link.SetHome() : link.GotoHome(); }, std::move(done)));
     if (set) Note(name, "stored the home position");
     else camera.pollUntil = Clock::now() + kPollSettle;
 }

@@ -7,6 +7,8 @@
 
 #include <korvane/korvane_c.h>
 
+#include <array>
+
 namespace korvane::tool::panel {
 
 using nlohmann::json;
@@ -84,7 +86,9 @@ struct CRoom::Camera {
     bool opened = false;  // the link exists: commands go to it, whatever the state says
     bool checked = false; // the link answered once (the library saw it)
     std::string motion;  // held now, or empty
-    std::string holder;
+    std::string holder;  // of that motion
+    std::string driver;  // the holder that drives the camera (its last hold or take), until it goes away
+    std::set<std::string> ousted;  // holders another took it from: refused until they take it back
     std::uint64_t press = 0;  // the holder's press that holds it (0: none given)
     std::map<std::string, std::uint64_t> ended;  // holder -> the last press a stop or release ended
     Clock::time_point deadline;
@@ -112,17 +116,19 @@ struct CRoom::Camera {
         }
         queued.notify_one();
     }
-    // timeout: the move's own end on an ONVIF camera (none: as it was).
-    void Want(CRoom::Call call, std::optional<std::chrono::milliseconds> timeout = std::nullopt)
+    // timeout: the move's own end on an ONVIF camera (none: as it was). A
+    // replaced motion's done gets what became of the one sent in its place.
+    void Want(CRoom::Call call, std::optional<std::chrono::milliseconds> timeout = std::nullopt, Done done = {})
     {
         {
             std::lock_guard<std::mutex> lock(queueMutex);
             wanted = call;
             wantedTimeout = timeout;
+            if (done) wantedDone.push_back(std::move(done));
         }
         queued.notify_one();
     }
-    void WantStop() { Want(&CKorvane::CameraStop); }
+    void WantStop(Done done = {}) { Want(&CKorvane::CameraStop, std::nullopt, std::move(done)); }
     void Run(CRoom& room)
     {
         t_messageTarget = {&room, name};
@@ -130,6 +136,7 @@ struct CRoom::Camera {
             Job job;
             CRoom::Call motion = nullptr;
             std::optional<std::chrono::milliseconds> timeout;
+            std::vector<Done> done;
             {
                 std::unique_lock<std::mutex> lock(queueMutex);
                 queued.wait(lock, [&] { return quit || wanted || !jobs.empty(); });
@@ -137,6 +144,7 @@ struct CRoom::Camera {
                     motion = wanted;
                     wanted = nullptr;
                     timeout = wantedTimeout;
+                    done.swap(wantedDone);
                 } else if (!jobs.empty()) {
                     job = std::move(jobs.front());
                     jobs.pop_front();
@@ -146,8 +154,12 @@ struct CRoom::Camera {
             }
             try {
                 if (timeout && link) link->Camera().SetMoveTimeout(static_cast<unsigned>(timeout->count()));
-                if (motion) Send(motion);
-                else job(*this);
+                if (motion) {
+                    const Outcome outcome = Send(motion);
+                    for (const Done& each : done) each(outcome);
+                } else {
+                    job(*this);
+                }
                 room.FollowLink(*this);
             } catch (const std::exception& error) {
                 // One failed job ends neither the camera's thread nor the process.
@@ -165,16 +177,26 @@ struct CRoom::Camera {
         queued.notify_one();
         if (thread.joinable()) thread.join();
     }
-    // On the camera's thread only.
-    void Call(CRoom::Call call)
+    // On the camera's thread only: the call and what became of it.
+    Outcome Call(CRoom::Call call)
     {
-        if (link) (link->Camera().*call)();
+        if (!link) return {502, "", "camera '" + name + "' is not open"};
+        return Result((link->Camera().*call)());
+    }
+    // The library's word on the call just made on this thread (ok: its 1 or 0).
+    Outcome Result(int ok) const
+    {
+        std::array<char, 512> why{};
+        const int seen = link->Camera().LastError(why.data(), static_cast<int>(why.size()));
+        if (ok) return {200, seen == KORVANE_RESULT_UNCONFIRMED ? "unconfirmed" : "answered", ""};
+        const int status = seen == KORVANE_RESULT_UNSUPPORTED ? 501 : seen == KORVANE_RESULT_QUEUE_FULL ? 503 : 502;
+        return {status, "", why[0] ? why.data() : "the camera did not take the command"};
     }
     // A motion or stop, remembered so that a new speed applies to what the camera does now.
-    void Send(CRoom::Call motion)
+    Outcome Send(CRoom::Call motion)
     {
         sent = motion == &CKorvane::CameraStop ? nullptr : motion;
-        Call(motion);
+        return Call(motion);
     }
 
     std::mutex queueMutex;
@@ -182,6 +204,7 @@ struct CRoom::Camera {
     std::deque<Job> jobs;
     CRoom::Call wanted = nullptr;  // the motion or stop to send next
     std::optional<std::chrono::milliseconds> wantedTimeout;  // and its own end (ONVIF)
+    std::vector<Done> wantedDone;  // told what became of it
     bool quit = false;
     CRoom::Call sent = nullptr;  // the camera's thread only: the motion under way
     std::unique_ptr<CCameraLink> link;  // the camera's thread only

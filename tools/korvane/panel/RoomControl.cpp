@@ -3,6 +3,7 @@
 #include "RoomCamera.h"
 
 #include <map>
+#include <utility>
 
 namespace korvane::tool::panel {
 
@@ -45,7 +46,7 @@ KORVANEOPERATION OperationOf(const std::string& motion)
 bool IsMotion(const std::string& motion) { return Motions().count(motion) != 0; }
 
 void CRoom::Hold(const std::string& name, const std::string& motion, const std::string& holder,
-                 std::chrono::milliseconds lease, std::uint64_t press)
+                 std::chrono::milliseconds lease, std::uint64_t press, bool take, Done done)
 {
     const auto found = Motions().find(motion);
     if (found == Motions().end()) throw RoomError(400, "unknown motion '" + motion + "'");
@@ -59,6 +60,10 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
                 throw RoomError(409, "press " + std::to_string(press) + " on camera '" + name +
                                          "' was already stopped: it moves nothing again");
         }
+        if (camera.ousted.count(holder) && !take)
+            throw RoomError(409, "camera '" + name +
+                                     "' was taken over by another page: take it back first (\"take\")");
+        TakeOver(camera, holder);
         // A newer press of the same holder ends the one it replaces.
         if (!camera.motion.empty() && camera.holder == holder && camera.press != press)
             EndPress(camera, holder, camera.press);
@@ -72,7 +77,8 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         const auto sendMove = [&] {
             camera.moveSent = now;
             camera.moveTimeout = camera.MoveTimeout(lease);
-            camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt);
+            camera.Want(found->second, camera.onvif ? std::optional(camera.moveTimeout) : std::nullopt,
+                        std::exchange(done, nullptr));
         };
         if (camera.motion != motion || camera.holder != holder) {
             camera.motion = motion;
@@ -84,17 +90,51 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         }
     }
     m_leaseChanged.notify_all();
+    if (done) done({});  // a renewal: nothing went to the camera
 }
 
-void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press)
+void CRoom::TakeOver(Camera& camera, const std::string& holder)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Camera& camera = Find(name);
-    EndPress(camera, holder, press);
-    if (camera.motion.empty() || camera.holder != holder) return;
-    EndHold(camera);
-    camera.WantStop();
-    PublishState(camera);
+    camera.ousted.erase(holder);
+    if (camera.driver == holder) return;
+    const std::string former = camera.driver;
+    camera.driver = holder;
+    if (former.empty()) return;
+    camera.ousted.insert(former);
+    // Its motion ends here: the new holder's move (or stop) replaces it, so
+    // two holders' renewals never make the camera alternate.
+    if (!camera.motion.empty() && camera.holder == former) EndHold(camera);
+    Emit({{"type", "taken"}, {"camera", camera.name}, {"reason", "taken over by another page"}, {"to", former}},
+         false);
+    Note(camera.name, former + " lost it: taken over by " + holder);
+}
+
+void CRoom::Take(const std::string& name, const std::string& holder, Done done)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = FindOpen(name);
+        const bool stops = !camera.motion.empty() && camera.holder != holder;
+        TakeOver(camera, holder);
+        if (stops) camera.WantStop(std::exchange(done, nullptr));
+        PublishState(camera);
+    }
+    if (done) done({});
+}
+
+void CRoom::Release(const std::string& name, const std::string& holder, std::uint64_t press, Done done)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Camera& camera = Find(name);
+        EndPress(camera, holder, press);
+        if (!camera.motion.empty() && camera.holder == holder) {
+            EndHold(camera);
+            camera.WantStop(std::exchange(done, nullptr));
+            PublishState(camera);
+        }
+    }
+    if (done) done({});
 }
 
 void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool gone)
@@ -103,23 +143,28 @@ void CRoom::ReleaseAll(const std::string& holder, const std::string& why, bool g
     for (const auto& each : m_cameras) {
         Camera& camera = *each;
         const bool holds = !camera.motion.empty() && camera.holder == holder;
+        const bool drove = gone && camera.driver == holder;
+        if (gone) {
+            camera.ended.erase(holder);  // its name is never used again
+            camera.ousted.erase(holder);
+            if (drove) camera.driver.clear();
+        }
         if (holds) {
             EndHold(camera);
             camera.WantStop();
-            PublishState(camera);
             Note(camera.name, "stopped: " + why);
         }
-        if (gone) camera.ended.erase(holder);  // its name is never used again
+        if (holds || drove) PublishState(camera);
     }
 }
 
-void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press)
+void CRoom::Stop(const std::string& name, const std::string& holder, std::uint64_t press, Done done)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Camera& camera = FindOpen(name);
     EndPress(camera, holder, press);
     EndHold(camera);
-    camera.WantStop();
+    camera.WantStop(std::move(done));
     PublishState(camera);
 }
 

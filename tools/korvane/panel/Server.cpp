@@ -5,6 +5,12 @@
 #include "Room.h"
 #include "WebAssets.h"
 
+#include "../CameraFile.h"
+#include "../CommandLine.h"
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core.hpp>
@@ -15,10 +21,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <functional>
 #include <list>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -157,6 +167,24 @@ std::optional<std::string> BearerToken(const std::string& header)
     return header.substr(start);
 }
 
+// Why a search found nothing, in the terms of what to try next.
+std::string DiscoverHint(const std::string& interfaceIp, int timeoutMs, const std::string& error)
+{
+    const auto interfaces = platform::Ipv4Interfaces();
+    if (!interfaceIp.empty() && std::none_of(interfaces.begin(), interfaces.end(),
+                                             [&](const platform::Ipv4Interface& each) { return each.address == interfaceIp; }))
+        return "wrong interface: no interface of this machine has the address " + interfaceIp +
+               " (GET /api/interfaces lists them)";
+    if (!error.empty())
+        return "no multicast route" + std::string(interfaceIp.empty() ? "" : " from " + interfaceIp) +
+               ": the search could not be sent (" + error + "); pick the interface that reaches the cameras";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", timeoutMs / 1000.0);
+    return std::string("nothing answered within ") + seconds + " s" +
+           (interfaceIp.empty() ? " (the system's default interface)" : " from " + interfaceIp) +
+           ": are the cameras on this network and switched on, or is another interface the one that reaches them?";
+}
+
 }  // namespace
 
 bool IsLoopback(const std::string& address)
@@ -189,23 +217,37 @@ struct CPanelServer::Impl {
     std::optional<Response> Refuse(const Request& request, const Target& target) const;
     Response Handle(const Request& request);
     Response Post(const Request& request, const std::string& name, const std::string& action);
+    // A found camera joins: written to the camera file and opened; its state.
+    json AddCamera(const json& body);
+    // The operation's fields; RoomError when the body is none.
+    static json Body(const Request& request);
     // GET or POST /api/discover, answered once the search is over (false:
     // answer Respond's way instead).
     bool Discover(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
-    void Deliver(const std::shared_ptr<const std::string>& text);
+    // POST /api/cameras/NAME/OP, answered once the camera made the command
+    // (false: answer Respond's way instead).
+    bool Command(const Request& request, const Target& target, const std::shared_ptr<struct HttpSession>& session);
+    void Deliver(const std::shared_ptr<const json>& message);
 };
 
 namespace {
 
 // One message from a page, run as the operation it names; the error to
 // answer it with, if any. Nothing it holds escapes as an exception.
-std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text)
+// A failure that comes later (the camera's) goes to later, when given.
+std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text,
+                                         std::function<void(std::string)> later = {})
 {
     const auto error = [](const std::string& message) { return Dump({{"type", "error"}, {"message", message}}); };
     try {
         const json message = json::parse(text);
         if (!message.is_object()) return error("a message is a JSON object, e.g. {\"op\": \"hold\", ...}");
-        RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), message.value("camera", ""), message);
+        const std::string camera = message.value("camera", "");
+        RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), camera, message,
+                     [later = std::move(later), camera](int status, const json& answer) {
+                         if (status / 100 != 2 && later)
+                             later(Dump({{"type", "error"}, {"camera", camera}, {"message", answer.value("error", "")}}));
+                     });
     } catch (const RoomError& failure) {
         return error(failure.what());
     } catch (const json::exception& failure) {
@@ -238,7 +280,7 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
             self->server->sessions.push_back(self);
             self->watching = true;
             self->server->room->Watch(1);
-            json hello = self->server->room->Snapshot();
+            json hello = self->server->room->Snapshot(self->holder);
             hello["type"] = "hello";
             hello["holder"] = self->holder;
             hello["lease_ms"] = kPageLease.count();
@@ -262,7 +304,13 @@ struct PushSession : std::enable_shared_from_this<PushSession> {
 
     void Handle(const std::string& text)
     {
-        if (auto answer = HandleMessage(*server->room, holder, text))
+        // The camera's failure comes later, on its thread: the page hears of it here.
+        auto later = [weak = std::weak_ptr<PushSession>(shared_from_this()), &io = server->io](std::string text) {
+            asio::post(io, [weak, text = std::make_shared<const std::string>(std::move(text))] {
+                if (const auto self = weak.lock()) self->Send(text);
+            });
+        };
+        if (auto answer = HandleMessage(*server->room, holder, text, std::move(later)))
             Send(std::make_shared<const std::string>(std::move(*answer)));
     }
 
@@ -353,6 +401,7 @@ struct HttpSession : std::enable_shared_from_this<HttpSession> {
             return;
         }
         if (server->Discover(request, target, shared_from_this())) return;
+        if (server->Command(request, target, shared_from_this())) return;
         Write(server->Respond(request));
     }
 
@@ -499,12 +548,21 @@ Response CPanelServer::Impl::Handle(const Request& request)
         response.prepare_payload();
         return response;
     }
+    if (target.path == "/api/cameras" && request.method() == http::verb::post)
+        return Answer(request, http::status::created, {{"camera", AddCamera(Body(request))}});
     if (target.path == "/api/cameras" || target.path == "/api/feed") {
-        if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET");
-        return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras() : room->Feed());
+        if (!get) return Failure(request, http::status::method_not_allowed, target.path + " is read with GET or POST");
+        return Answer(request, http::status::ok, target.path == "/api/cameras" ? room->Cameras("api") : room->Feed());
     }
     if (target.path == "/api/events")
         return Failure(request, http::status::bad_request, "/api/events is a WebSocket: open it as one");
+    if (target.path == "/api/interfaces") {
+        if (!get) return Failure(request, http::status::method_not_allowed, "/api/interfaces is read with GET");
+        json list = json::array();
+        for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces())
+            list.push_back({{"name", each.name}, {"address", each.address}});
+        return Answer(request, http::status::ok, {{"interfaces", list}});
+    }
     if (target.path == "/api/discover") {
         if (request.method() != http::verb::get && request.method() != http::verb::post)
             return Failure(request, http::status::method_not_allowed, "a search is started with GET or POST");
@@ -519,7 +577,7 @@ Response CPanelServer::Impl::Handle(const Request& request)
         if (!room->Has(name)) return Failure(request, http::status::not_found, "no camera named '" + name + "'");
         if (slash == std::string::npos) {
             if (!get) return Failure(request, http::status::method_not_allowed, "a camera is read with GET");
-            const json cameras = room->Cameras();
+            const json cameras = room->Cameras("api");
             for (const json& camera : cameras["cameras"])
                 if (camera["name"] == name) return Answer(request, http::status::ok, camera);
         }
@@ -535,7 +593,7 @@ Response CPanelServer::Impl::Handle(const Request& request)
     return Failure(request, http::status::not_found, "nothing at " + target.path);
 }
 
-Response CPanelServer::Impl::Post(const Request& request, const std::string& name, const std::string& action)
+json CPanelServer::Impl::Body(const Request& request)
 {
     json body = json::object();
     if (!request.body().empty()) {
@@ -550,7 +608,123 @@ Response CPanelServer::Impl::Post(const Request& request, const std::string& nam
         }
         if (!body.is_object()) throw RoomError(400, "the body is a JSON object, e.g. {\"direction\": \"left\"}");
     }
-    return Answer(request, http::status::ok, RunOperation(*room, Caller{"api", kApiLease, true}, action, name, body));
+    return body;
+}
+
+json CPanelServer::Impl::AddCamera(const json& body)
+{
+    if (options.cameraFile.empty()) throw RoomError(409, "this panel has no camera file to add a camera to");
+    const auto text = [&](const char* field, bool needed) -> std::string {
+        if (!body.contains(field)) {
+            if (needed) throw RoomError(400, std::string("wants \"") + field + "\"");
+            return "";
+        }
+        if (!body[field].is_string() || body[field].get<std::string>().empty())
+            throw RoomError(400, std::string("\"") + field + "\" wants some text");
+        return body[field].get<std::string>();
+    };
+    for (const auto& item : body.items())
+        if (item.key() != "name" && item.key() != "mode" && item.key() != "address" && item.key() != "user" &&
+            item.key() != "password" && item.key() != "password_file" && item.key() != "tls_fingerprint")
+            throw RoomError(400, "unknown field '" + item.key() +
+                                     "' (name, mode, address, user, password or password_file, tls_fingerprint)");
+    if (text("mode", true) != "onvif") throw RoomError(400, "\"mode\": only \"onvif\" cameras join from the page");
+    // The camera file's entry: "host:port" splits, a URL stays the host as discover writes it.
+    json entry = {{"name", text("name", true)}, {"mode", "onvif"}};
+    const std::string address = text("address", true);
+    const std::size_t colon = address.rfind(':');
+    const bool hostPort = address.find("://") == std::string::npos && colon != std::string::npos &&
+                          address.find(':') == colon && colon + 1 < address.size() && colon + 6 >= address.size() &&
+                          std::all_of(address.begin() + colon + 1, address.end(), [](unsigned char c) { return std::isdigit(c); });
+    entry["host"] = hostPort ? address.substr(0, colon) : address;
+    if (hostPort) entry["port"] = std::stoul(address.substr(colon + 1));
+    for (const char* field : {"user", "password", "password_file", "tls_fingerprint"})
+        if (const std::string value = text(field, false); !value.empty()) entry[field] = value;
+    if (room->Has(entry["name"])) throw RoomError(409, "a camera named '" + entry["name"].get<std::string>() + "' is already in the room");
+
+    const std::string& path = options.cameraFile;
+    std::vector<NamedCamera> added;
+    try {
+        // What the file says of a camera, it says of this one (a password file beside it, the fingerprint's form).
+        added = ParseCameraFile(json{{"cameras", json::array({entry})}}.dump(), path);
+    } catch (const UsageError& error) {
+        throw RoomError(400, error.what());
+    }
+    {
+        // Read, add and write as one step, as discover --write does: another writer waits.
+        const platform::CFileLock lock(path);
+        if (!lock.Locked()) throw RoomError(500, "cannot lock " + path + ": " + lock.Error());
+        json document = {{"cameras", json::array()}};
+        if (std::ifstream in(path, std::ios::binary); in) {
+            std::ostringstream read;
+            read << in.rdbuf();
+            try {
+                for (const NamedCamera& camera : ParseCameraFile(read.str(), path))
+                    if (camera.name == entry["name"])
+                        throw RoomError(409, "a camera named '" + camera.name + "' is already in " + path);
+                document = json::parse(read.str());
+            } catch (const UsageError& error) {
+                throw RoomError(500, std::string("the camera file is not as it should be: ") + error.what());
+            }
+        }
+        document["cameras"].push_back(entry);
+        const std::string written = document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+        std::string error;
+        if (!platform::WriteWholeFile(path, written, error))
+            throw RoomError(500, "cannot write " + path + ": " + error + " (the file is as it was)");
+        if (entry.contains("password")) platform::RestrictToOwner(path);  // a password is its owner's to read
+    }
+    return room->Add(std::move(added.front()));
+}
+
+// Reached only without a connection to answer on later (the fuzz target): a
+// command the camera has not made yet is answered 202.
+Response CPanelServer::Impl::Post(const Request& request, const std::string& name, const std::string& action)
+{
+    const auto answered = std::make_shared<std::optional<std::pair<int, json>>>();
+    const auto mutex = std::make_shared<std::mutex>();
+    RunOperation(*room, Caller{"api", kApiLease, true}, action, name, Body(request),
+                 [answered, mutex](int status, const json& answer) {
+                     std::lock_guard<std::mutex> lock(*mutex);
+                     answered->emplace(status, answer);
+                 });
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (!*answered) return Answer(request, http::status::accepted, {{"ok", true}, {"pending", true}});
+    return Answer(request, static_cast<http::status>((*answered)->first), (*answered)->second);
+}
+
+bool CPanelServer::Impl::Command(const Request& request, const Target& target,
+                                 const std::shared_ptr<HttpSession>& session)
+{
+    const std::string prefix = "/api/cameras/";
+    if (request.method() != http::verb::post || target.path.rfind(prefix, 0) != 0 || Refuse(request, target))
+        return false;
+    const std::string rest = target.path.substr(prefix.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos || !room->Has(PercentDecode(rest.substr(0, slash)))) return false;
+    const Request head = [&] {
+        Request copy{request.method(), request.target(), request.version()};
+        copy.keep_alive(request.keep_alive());
+        return copy;
+    }();
+    try {
+        // The answer waits for the camera (an ONVIF request may take seconds), past the request deadline.
+        session->stream.expires_never();
+        RunOperation(*room, Caller{"api", kApiLease, true}, rest.substr(slash + 1), PercentDecode(rest.substr(0, slash)),
+                     Body(request), [this, session, head](int status, const json& answer) {
+                         asio::post(io, [session, head, status, answer] {
+                             session->stream.expires_after(kRequestDeadline);
+                             session->Write(Answer(head, static_cast<http::status>(status), answer));
+                         });
+                     });
+    } catch (const RoomError& error) {
+        session->stream.expires_after(kRequestDeadline);
+        session->Write(Failure(request, static_cast<http::status>(error.status), error.what()));
+    } catch (const std::exception& error) {
+        session->stream.expires_after(kRequestDeadline);
+        session->Write(Failure(request, http::status::internal_server_error, std::string("not handled: ") + error.what()));
+    }
+    return true;
 }
 
 bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
@@ -586,7 +760,8 @@ bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
         copy.keep_alive(request.keep_alive());
         return copy;
     }();
-    const bool started = discovery.Start(timeout, interfaceIp, [this, session, head](json found) {
+    const bool started = discovery.Start(timeout, interfaceIp, [this, session, head, timeout, interfaceIp](json found) {
+        if (found["cameras"].empty()) found["hint"] = DiscoverHint(interfaceIp, timeout, found.value("error", ""));
         asio::post(io, [session, head, found = std::move(found)] {
             session->stream.expires_after(kRequestDeadline);
             session->Write(Answer(head, http::status::ok, found));
@@ -596,7 +771,7 @@ bool CPanelServer::Impl::Discover(const Request& request, const Target& target,
     return true;
 }
 
-void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
+void CPanelServer::Impl::Deliver(const std::shared_ptr<const json>& message)
 {
     sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
                                   [](const std::weak_ptr<PushSession>& weak) {
@@ -604,7 +779,24 @@ void CPanelServer::Impl::Deliver(const std::shared_ptr<const std::string>& text)
                                       return !session || session->closed;
                                   }),
                    sessions.end());
-    for (const auto& weak : sessions) weak.lock()->Send(text);
+    // A message for one page ("to") goes to it alone; a camera's state tells
+    // each page whether it is the one holding the camera.
+    const std::string to = message->value("to", "");
+    const std::string holder = message->value("type", "") == "state" ? message->value("holder", "") : "";
+    std::shared_ptr<const std::string> texts[2];
+    const auto text = [&](bool yours) {
+        if (!texts[yours]) {
+            json copy = *message;
+            copy.erase("to");
+            if (copy.contains("held_by_you")) copy["held_by_you"] = yours;
+            texts[yours] = std::make_shared<const std::string>(Dump(copy));
+        }
+        return texts[yours];
+    };
+    for (const auto& weak : sessions) {
+        const auto session = weak.lock();
+        if (to.empty() || session->holder == to) session->Send(text(!holder.empty() && session->holder == holder));
+    }
 }
 
 CPanelServer::CPanelServer(const ServerOptions& options) : m_pImpl(std::make_unique<Impl>(options))
@@ -671,8 +863,8 @@ std::string CPanelServer::AnswerMessage(const std::string& text)
 
 void CPanelServer::Broadcast(const json& message)
 {
-    auto text = std::make_shared<const std::string>(Dump(message));
-    asio::post(m_pImpl->io, [impl = m_pImpl.get(), text] { impl->Deliver(text); });
+    auto shared = std::make_shared<const json>(message);
+    asio::post(m_pImpl->io, [impl = m_pImpl.get(), shared] { impl->Deliver(shared); });
 }
 
 }  // namespace korvane::tool::panel

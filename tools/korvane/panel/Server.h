@@ -24,6 +24,7 @@ struct ServerOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 8420;
     std::string token;  // empty: none asked for (loopback only)
+    std::string cameraFile;  // where POST /api/cameras writes (empty: the room takes no camera)
 };
 
 bool IsLoopback(const std::string& address);
