@@ -920,8 +920,18 @@ TEST_F(PanelLink, EachCameraCanWhatTheCapabilityTableSays)
         if (!link["system_type"].is_null()) camera["system_type"] = link["system_type"];
         cameras.push_back(camera);
     }
+    // An ONVIF camera tells at Open whether it focuses: without Imaging, focus is greyed for it alone.
+    OnvifCameraOptions noImaging = WithPassword();
+    noImaging.imaging = false;
+    COnvifCamera onvif(noImaging);
+    cameras.push_back(OnvifRoom(onvif.Port(), {{"user", "admin"}, {"password", kPassword}}));
     ASSERT_NO_FATAL_FAILURE(StartPanel(cameras));
-    const json shown = Http(m_nPort, "GET", "/api/cameras").Json()["cameras"];
+    CPushClient page(m_nPort);
+    ASSERT_EQ(SettledStates(page)["room"], "open");
+    json shown = Http(m_nPort, "GET", "/api/cameras").Json()["cameras"];
+    EXPECT_TRUE(shown.back()["cannot"].contains("focus")) << shown.back();
+    EXPECT_EQ(Post(m_nPort, "/api/cameras/room/focus", {{"direction", "near"}}).status, 422);
+    shown.erase(shown.size() - 1);
     ASSERT_EQ(shown.size(), links.size()) << shown;
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const json& link = links[i];

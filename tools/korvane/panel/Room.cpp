@@ -91,7 +91,9 @@ void CRoom::Open(Camera& camera)
         failure = error.what();
     }
     camera.link = std::move(link);
+    json capabilities = Capabilities(camera.options, camera.link ? &camera.link->Camera() : nullptr);
     std::lock_guard<std::mutex> lock(m_mutex);
+    camera.capabilities = std::move(capabilities);
     camera.opened = failure.empty();
     camera.checked = false;
     camera.state = failure.empty() ? "open" : "failed";

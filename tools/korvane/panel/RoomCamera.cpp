@@ -6,14 +6,16 @@ namespace korvane::tool::panel {
 
 thread_local MessageTarget t_messageTarget;
 
-json Capabilities(const CameraOptions& options)
+json Capabilities(const CameraOptions& options, const CKorvane* opened)
 {
     json can = json::array(), cannot = json::object();
     for (std::int32_t op = OP_MOVE; korvane_operation_name(op); ++op) {
         std::array<char, 256> why{};
         const auto operation = static_cast<KORVANEOPERATION>(op);
-        if (CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType, options.systemType, operation,
-                                    why.data(), static_cast<int>(why.size())))
+        const int size = static_cast<int>(why.size());
+        if (opened ? opened->WhyCannot(operation, why.data(), size)
+                   : CKorvane::LinkWhyCannot(options.mode, options.protocol, options.deviceType, options.systemType,
+                                             operation, why.data(), size))
             cannot[korvane_operation_name(op)] = why.data();
         else
             can.push_back(korvane_operation_name(op));

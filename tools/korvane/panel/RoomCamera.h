@@ -31,10 +31,11 @@ struct MessageTarget {
 };
 extern thread_local MessageTarget t_messageTarget;
 
-// What the library says the link can send, asked once: it depends on the
-// link's settings only. {"can": [names], "cannot": {name: why},
+// What the library says the link can send: from the link's settings until
+// the camera is open, then the opened camera's own (an ONVIF camera tells at
+// Open whether it can focus). {"can": [names], "cannot": {name: why},
 // "presets": {first, last, names: {"1": "lectern"}}}.
-json Capabilities(const CameraOptions& options);
+json Capabilities(const CameraOptions& options, const CKorvane* opened = nullptr);
 
 struct CRoom::Camera {
     Camera(NamedCamera named)
@@ -66,7 +67,7 @@ struct CRoom::Camera {
 
     const std::string name;
     const CameraOptions options;
-    const json capabilities;
+    json capabilities;  // guarded by the room's m_mutex once the camera's thread runs
     const bool readsPosition;
     const bool onvif;
 
