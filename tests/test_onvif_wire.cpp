@@ -31,15 +31,7 @@ std::string NamespaceOf(pugi::xml_node node)
 
 }  // namespace
 
-TEST(OnvifWire, PasswordDigestMatchesTheWsSecurityExample)
-{
-    // The example of the ONVIF Application Programmer's Guide.
-    const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
-    ASSERT_TRUE(nonce);
-    EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
-}
-
-TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
+TEST(OnvifWire, Base64CoversEveryTailLengthAndThePasswordDigestMatchesTheWsSecurityExample)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "//4="}};
@@ -50,6 +42,10 @@ TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
     }
     for (const char* bad : {"Zg=", "Z===", "Zg==Zg==", "Zm9*", "Zm=v", "===="})
         EXPECT_FALSE(Base64Decode(bad)) << bad;
+    // The example of the ONVIF Application Programmer's Guide.
+    const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
+    ASSERT_TRUE(nonce);
+    EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
 }
 
 TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
@@ -97,21 +93,17 @@ TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
     EXPECT_FALSE(ParseSoapReply(0, "", "Timeout was reached").ok);
 }
 
-TEST(OnvifWire, MoveTimeoutsAreDurations)
+TEST(OnvifWire, MoveTimeoutsAreDurationsAndPresetNamesNumbers)
 {
     const std::pair<long, const char*> cases[] = {
         {1, "PT0.001S"}, {400, "PT0.4S"}, {1250, "PT1.25S"}, {60000, "PT60S"}, {3600001, "PT3600.001S"}};
     for (const auto& [ms, text] : cases) EXPECT_EQ(DurationText(std::chrono::milliseconds(ms)), text);
-}
-
-TEST(OnvifWire, PresetNamesAndNumbers)
-{
     for (const int number : {5, 256}) EXPECT_EQ(PresetNumberFromName(std::to_string(number)), number);
     for (const char* name : {"0", "257", "012", "-5", "+5", "Home", "5a", "", "1000"})
         EXPECT_FALSE(PresetNumberFromName(name)) << name;
 }
 
-TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
+TEST(OnvifWire, DeviceAndServiceAddresses)
 {
     const std::string device = "http://10.0.0.5:8000/onvif/device_service";
     const std::pair<const char*, const char*> cases[] = {  // what the device says, where it is asked
@@ -127,16 +119,9 @@ TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
     for (const auto& [xaddr, url] : cases) EXPECT_EQ(ServiceUrlOnDevice(device, xaddr), url) << xaddr;
     EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
     EXPECT_EQ(ServiceUrlOnDevice("https://10.0.0.5:443/onvif/device_service", "http://x/p"), "https://10.0.0.5:443/p");
-}
-
-TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
-{
-    struct Case {
-        const char* ip;
-        unsigned port;
-        const char* url;  // "" refused
-    };
-    const Case cases[] = {
+    // The device's own address, with and without a scheme.
+    struct Case { const char* ip; unsigned port; const char* url; /* "" refused */ };
+    const Case devices[] = {
         {"192.168.1.64", 80, "http://192.168.1.64:80"},
         {"192.168.1.64", 443, "https://192.168.1.64:443"},
         {"https://192.168.1.64", 80, "https://192.168.1.64:443"},  // the address carries its port
@@ -150,10 +135,8 @@ TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
         {"ftp://192.168.1.64", 80, ""},
         {"https://[fe80::1", 80, ""},
     };
-    for (const Case& c : cases) {
-        const std::string url = korvane::DeviceServiceUrl(c.ip, c.port);
-        EXPECT_EQ(url, *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
-    }
+    for (const Case& c : devices)
+        EXPECT_EQ(korvane::DeviceServiceUrl(c.ip, c.port), *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
 }
 
 TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
@@ -264,48 +247,40 @@ TEST(OnvifWire, TheSimulatedCameraAnswersWhatGenericClientsAsk)
     korvane::sim::COnvifCamera camera;
     COnvifConnection connection;
     const auto any = [](const char* name) { return std::string("/*[local-name()='") + name + "']"; };
+    const auto service = [&](const char* ns) { return "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + ns + "']"; };
+    const std::string source = "<timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken>",
+                      profile = "<trt:ProfileToken>Profile_1</trt:ProfileToken>",
+                      capability = "<tds:IncludeCapability>true</tds:IncludeCapability>";
     struct Case {
-        const char* service;
-        const char* ns;
-        const char* body;
+        const char* prefix;  // tds device, trt media, timg imaging
+        std::string operation, content;
         std::string xpath;     // from the answer's first element
         std::string expected;  // what the first match's text starts with
     };
     const Case cases[] = {
-        {"device_service", kNsDevice,
-         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
-         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsPtz + "']" + any("Capabilities") + "/*/@MoveStatus",
-         "true"},
-        {"device_service", kNsDevice,
-         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
-         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsImaging + "']" + any("XAddr"),
+        {"tds", "GetServices", capability, service(kNsPtz) + any("Capabilities") + "/*/@MoveStatus", "true"},
+        {"tds", "GetServices", capability, service(kNsImaging) + any("XAddr"), camera.Origin() + "/onvif/imaging_service"},
+        {"tds", "GetCapabilities", "<tds:Category>All</tds:Category>", "." + any("Capabilities") + any("Imaging") + any("XAddr"),
          camera.Origin() + "/onvif/imaging_service"},
-        {"device_service", kNsDevice, "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>",
-         "." + any("Capabilities") + any("Imaging") + any("XAddr"), camera.Origin() + "/onvif/imaging_service"},
-        {"media_service", kNsMedia, "<trt:GetVideoSources/>", "." + any("VideoSources") + "/@token", "VideoSource_1"},
-        {"media_service", kNsMedia, "<trt:GetProfiles/>",
-         "." + any("Profiles") + "[@token='Profile_1']" + any("VideoSourceConfiguration") + any("SourceToken"),
+        {"trt", "GetVideoSources", "", "." + any("VideoSources") + "/@token", "VideoSource_1"},
+        {"trt", "GetProfiles", "", "." + any("Profiles") + "[@token='Profile_1']" + any("VideoSourceConfiguration") + any("SourceToken"),
          "VideoSource_1"},
-        {"media_service", kNsMedia,
-         "<trt:GetStreamUri><trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP"
-         "</tt:Protocol></tt:Transport></trt:StreamSetup><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetStreamUri>",
-         "." + any("MediaUri") + any("Uri"), "rtsp://127.0.0.1:554/"},
-        {"media_service", kNsMedia, "<trt:GetSnapshotUri><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetSnapshotUri>",
-         "." + any("MediaUri") + any("Uri"), "http://127.0.0.1/"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetImagingSettings><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetImagingSettings>",
-         "." + any("ImagingSettings") + any("Focus") + any("AutoFocusMode"), "MANUAL"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetMoveOptions><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetMoveOptions>",
-         "." + any("MoveOptions") + any("Continuous") + any("Speed") + any("Max"), "1"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetStatus><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetStatus>",
-         "." + any("Status") + any("FocusStatus20") + any("MoveStatus"), "IDLE"},
+        {"trt", "GetStreamUri",
+         "<trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP</tt:Protocol></tt:Transport>"
+         "</trt:StreamSetup>" + profile, "." + any("MediaUri") + any("Uri"), "rtsp://127.0.0.1:554/"},
+        {"trt", "GetSnapshotUri", profile, "." + any("MediaUri") + any("Uri"), "http://127.0.0.1/"},
+        {"timg", "GetImagingSettings", source, "." + any("ImagingSettings") + any("Focus") + any("AutoFocusMode"), "MANUAL"},
+        {"timg", "GetMoveOptions", source, "." + any("MoveOptions") + any("Continuous") + any("Speed") + any("Max"), "1"},
+        {"timg", "GetStatus", source, "." + any("Status") + any("FocusStatus20") + any("MoveStatus"), "IDLE"},
     };
+    const std::map<std::string, std::pair<const char*, const char*>> services = {
+        {"tds", {"device_service", kNsDevice}}, {"trt", {"media_service", kNsMedia}}, {"timg", {"imaging_service", kNsImaging}}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
-        const SoapReply reply = connection.Call(camera.Origin() + "/onvif/" + c.service, std::string(c.ns) + "/x",
-                                                c.body, "admin", "secret");
+        const std::string element = std::string(c.prefix) + ":" + c.operation;
+        const std::string body = "<" + element + ">" + c.content + "</" + element + ">";
+        SCOPED_TRACE(body);
+        const auto& [path, ns] = services.at(c.prefix);
+        const SoapReply reply = connection.Call(camera.Origin() + "/onvif/" + path, std::string(ns) + "/x", body, "admin", "secret");
         ASSERT_TRUE(reply.ok) << reply.error;
         const pugi::xpath_node found = reply.body.select_node(c.xpath.c_str());
         const std::string text = found.attribute() ? found.attribute().value() : found.node().child_value();
