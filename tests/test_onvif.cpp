@@ -92,11 +92,7 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
 {
     COnvifCamera sim;
     auto cam = OpenedCamera(sim);
-    struct Case {
-        int h, v;
-        int (CKorvane::*call)();
-        const char *pan, *tilt, *zoom;
-    };
+    struct Case { int h, v; int (CKorvane::*call)(); const char *pan, *tilt, *zoom; };
     const Case cases[] = {
         {32, 32, &CKorvane::MoveRight, "0.515625", "0", "0"},
         {63, 63, &CKorvane::MoveLeft, "-1", "0", "0"},
@@ -181,11 +177,7 @@ TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
 // camera zoomed and then panned, or moved by another process, stands still.
 TEST(Onvif, AStopStopsEveryAxis)
 {
-    struct Case {
-        const char* what;
-        std::vector<int (CKorvane::*)()> moves;
-        bool stopFromAnother;
-    };
+    struct Case { const char* what; std::vector<int (CKorvane::*)()> moves; bool stopFromAnother; };
     const Case cases[] = {
         {"zoom, then pan, then stop", {&CKorvane::ZoomPlus, &CKorvane::MoveRight}, false},
         {"pan, then zoom, then stop", {&CKorvane::MoveLeft, &CKorvane::ZoomMinus}, false},
@@ -212,11 +204,7 @@ TEST(Onvif, AStopStopsEveryAxis)
 // (which could otherwise reach the camera after it and restart the motion).
 TEST(Onvif, AStopWaitsForTheMoveInFlightButNotForAPositionRead)
 {
-    struct Case {
-        const char* slow;
-        bool (*busy)(CKorvane&);
-        bool stopWaits;
-    };
+    struct Case { const char* slow; bool (*busy)(CKorvane&); bool stopWaits; };
     const Case cases[] = {
         {"GetStatus", [](CKorvane& cam) { return Moving(cam) != -1; }, false},
         {"ContinuousMove", [](CKorvane& cam) { return cam.MoveRight() == 1; }, true},

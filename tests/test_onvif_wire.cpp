@@ -159,12 +159,7 @@ TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
     for (std::size_t i = 0; i < camera.TlsFingerprint().size(); i += 2)
         printed += (i ? ":" : "") + camera.TlsFingerprint().substr(i, 2);
     for (char& c : printed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    struct Case {
-        const char* what;
-        korvane::sim::COnvifCamera& at;
-        std::string pin;
-        const char* error;  // nullptr: opens
-    };
+    struct Case { const char* what; korvane::sim::COnvifCamera& at; std::string pin; const char* error; /* nullptr: opens */ };
     const Case cases[] = {
         {"pinned", camera, printed, nullptr},
         {"expired but pinned", expired, expired.TlsFingerprint(), nullptr},
@@ -209,35 +204,23 @@ TEST(OnvifWire, ProbeMatchesAreReadByTheirProbe)
                               "ftp://10.0.0.6/ https://[fd00::6]/onvif</d:XAddrs><d:Scopes>onvif://www.onvif.org/"
                               "Name/x</d:Scopes></d:ProbeMatch><d:ProbeMatch><d:XAddrs>ftp://only</d:XAddrs></d:ProbeMatch>"
                               "<d:ProbeMatch><d:XAddrs>http://10.0.0.7:0/ http://user@10.0.0.8/</d:XAddrs></d:ProbeMatch>";
-    struct Case {
-        const char* what;
-        std::string datagram;
-        std::vector<std::string> hosts;  // host:port of each match kept
-    };
+    // Each match kept: the address taken, then what it says of itself (the name decoded, its line break dropped).
+    struct Case { const char* what; std::string datagram; std::vector<std::string> found; };
     const Case cases[] = {
-        {"the simulated camera's answer", own, {"10.0.0.5:8080"}},
+        {"the simulated camera's answer", own, {"http 10.0.0.5:8080 name=Room Cam hardware=PTZ-9 ptz=1 endpoint=urn:uuid:1 xaddrs=2"}},
         {"another probe's answer", korvane::sim::CProbeResponder::Answer(ProbeMessage("urn:uuid:2"), "e", "http://a/", ""), {}},
         {"a probe is no answer", ProbeMessage(id), {}},
-        {"https, IPv6, unusable addresses", envelope(id, https), {"fd00::6:443"}},
+        {"https, IPv6, unusable addresses", envelope(id, https), {"https fd00::6:443 name=x hardware= ptz=0 endpoint= xaddrs=2"}},
         {"not XML", "<e:Envelope", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> hosts;
-        for (const FoundDevice& device : ParseProbeMatches(c.datagram, id))
-            hosts.push_back(device.host + ":" + std::to_string(device.port));
-        EXPECT_EQ(hosts, c.hosts);
+        std::vector<std::string> found;
+        for (const FoundDevice& d : ParseProbeMatches(c.datagram, id))
+            found.push_back(d.scheme + " " + d.host + ":" + std::to_string(d.port) + " name=" + d.name + " hardware=" + d.hardware +
+                            " ptz=" + std::to_string(d.ptz) + " endpoint=" + d.endpoint + " xaddrs=" + std::to_string(d.xaddrs.size()));
+        EXPECT_EQ(found, c.found);
     }
-    const FoundDevice camera = ParseProbeMatches(own, id).at(0);
-    EXPECT_EQ(camera.name, "Room Cam");  // decoded, the line break dropped
-    EXPECT_EQ(camera.hardware, "PTZ-9");
-    EXPECT_TRUE(camera.ptz);
-    EXPECT_EQ(camera.endpoint, "urn:uuid:1");
-    EXPECT_EQ(camera.xaddrs.size(), 2u);
-    const FoundDevice secure = ParseProbeMatches(envelope(id, https), id).at(0);
-    EXPECT_EQ(secure.scheme, "https");
-    EXPECT_EQ(secure.name, "x");
-    EXPECT_FALSE(secure.ptz);
 }
 
 // What generic ONVIF clients ask when they connect, against the simulated
