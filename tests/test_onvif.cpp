@@ -88,22 +88,27 @@ bool Within(std::chrono::milliseconds limit, Pred pred)
 
 }  // namespace
 
+// Moves carry the velocities of their speeds. A stop stops every axis,
+// whatever moved last and whoever moved it: a camera panned or zoomed, then
+// stopped by this or another process, stands still.
 TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
 {
     COnvifCamera sim;
     auto cam = OpenedCamera(sim);
-    struct Case { int h, v; int (CKorvane::*call)(); const char *pan, *tilt, *zoom; };
+    auto other = OpenedCamera(sim);
+    enum { None, Own, Another };  // the stop after the move
+    struct Case { int h, v; int (CKorvane::*call)(); const char *pan, *tilt, *zoom; int stop; };
     const Case cases[] = {
-        {32, 32, &CKorvane::MoveRight, "0.515625", "0", "0"},
-        {63, 63, &CKorvane::MoveLeft, "-1", "0", "0"},
-        {-1, -1, &CKorvane::MoveUp, "0", "-0.015625", "0"},
-        {0, 10, &CKorvane::MoveDown, "0", "-0.171875", "0"},
-        {15, 31, &CKorvane::MoveTopLeft, "-0.25", "0.5", "0"},
-        {15, 31, &CKorvane::MoveTopRight, "0.25", "0.5", "0"},
-        {15, 31, &CKorvane::MoveButtomLeft, "-0.25", "-0.5", "0"},
-        {15, 31, &CKorvane::MoveButtomRight, "0.25", "-0.5", "0"},
-        {63, 1, &CKorvane::ZoomPlus, "0", "0", "1"},
-        {31, 1, &CKorvane::ZoomMinus, "0", "0", "-0.5"},
+        {32, 32, &CKorvane::MoveRight, "0.515625", "0", "0", Own},
+        {63, 63, &CKorvane::MoveLeft, "-1", "0", "0", Another},
+        {-1, -1, &CKorvane::MoveUp, "0", "-0.015625", "0", None},
+        {63, 1, &CKorvane::ZoomPlus, "0", "0", "1", Own},
+        {31, 1, &CKorvane::ZoomMinus, "0", "0", "-0.5", Another},
+        {0, 10, &CKorvane::MoveDown, "0", "-0.171875", "0", None},
+        {15, 31, &CKorvane::MoveTopLeft, "-0.25", "0.5", "0", None},
+        {15, 31, &CKorvane::MoveTopRight, "0.25", "0.5", "0", None},
+        {15, 31, &CKorvane::MoveButtomLeft, "-0.25", "-0.5", "0", None},
+        {15, 31, &CKorvane::MoveButtomRight, "0.25", "-0.5", "0", None},
     };
     for (const Case& c : cases) {
         cam->SetHorizonSpeed(c.h);
@@ -112,6 +117,11 @@ TEST(Onvif, MovesCarryTheVelocitiesOfTheirSpeeds)
         OnvifRequest move = Next(sim, "ContinuousMove");
         EXPECT_EQ(std::tie(move.values["pan"], move.values["tilt"], move.values["zoom"]),
                   std::tie(c.pan, c.tilt, c.zoom)) << move.body;
+        if (c.stop == None) continue;
+        (c.stop == Own ? cam : other)->CameraStop();
+        OnvifRequest stop = Next(sim, "Stop");
+        EXPECT_EQ(std::tie(stop.values["pantilt"], stop.values["zoom"]), std::make_tuple("true", "true")) << move.body;
+        EXPECT_EQ(Moving(*cam), 0) << move.body;
     }
     // Iris and the special presets have no ONVIF request.
     for (const auto call : {&CKorvane::IrisPlus, &CKorvane::IrisMinus, &CKorvane::OpenTrack, &CKorvane::OpenAutoZoom})
@@ -170,32 +180,6 @@ TEST(Onvif, FocusMovesTheLensThroughImagingAndAStopEndsIt)
         cam->CameraStop();
         EXPECT_EQ(Next(sim, "Stop").path, "/onvif/ptz_service");
         EXPECT_FALSE(sim.NextRequest(300ms));
-    }
-}
-
-// A stop stops every axis, whatever moved last and whoever moved it: a
-// camera zoomed and then panned, or moved by another process, stands still.
-TEST(Onvif, AStopStopsEveryAxis)
-{
-    struct Case { const char* what; std::vector<int (CKorvane::*)()> moves; bool stopFromAnother; };
-    const Case cases[] = {
-        {"zoom, then pan, then stop", {&CKorvane::ZoomPlus, &CKorvane::MoveRight}, false},
-        {"pan, then zoom, then stop", {&CKorvane::MoveLeft, &CKorvane::ZoomMinus}, false},
-        {"zoom, then a stop from another process", {&CKorvane::ZoomPlus}, true},
-        {"pan, then a stop from another process", {&CKorvane::MoveUp}, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        COnvifCamera sim;
-        auto cam = OpenedCamera(sim);
-        auto other = OpenedCamera(sim);
-        cam->SetHorizonSpeed(10);
-        cam->SetVertcalSpeed(10);
-        for (const auto move : c.moves) (cam.get()->*move)();
-        (c.stopFromAnother ? other : cam)->CameraStop();
-        OnvifRequest stop = Next(sim, "Stop");
-        EXPECT_EQ(std::tie(stop.values["pantilt"], stop.values["zoom"]), std::make_tuple("true", "true"));
-        EXPECT_EQ(Moving(*cam), 0);
     }
 }
 
@@ -600,92 +584,79 @@ TEST(OnvifHostile, CameraClockFieldsAreCheckedBeforeTheyDateTokens)
     }
 }
 
-TEST(OnvifHostile, ABasicChallengeGetsNoPassword)
-{
-    COnvifCamera sim;
-    sim.SetFault(OnvifFault::BasicChallenge);
-    auto cam = OnvifCamera("127.0.0.1", sim.Port());
-    EXPECT_EQ(cam->Open(), 0);
-    cam->MoveUp();
-    // A camera that turns to Basic after a good start gets nothing either.
-    sim.SetFault(OnvifFault::None);
-    cam = OnvifCamera("127.0.0.1", sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    sim.SetFault(OnvifFault::BasicChallenge);
-    cam->MoveUp();
-    cam->PreSet(3, 1);
-    EXPECT_GT(sim.HttpRequestCount(), 0u);
-    for (const std::string& header : sim.AuthorizationHeaders())
-        EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
-}
-
-// HTTP digest is negotiated once and the connection kept; a camera that
-// challenges without end costs a few round trips.
-TEST(OnvifHostile, DigestIsNegotiatedOnceAndEndlessChallengesCostAFewRoundTrips)
+// HTTP digest is negotiated once and the connection kept; a camera that asks
+// for Basic gets no password, after a good start or from the start.
+TEST(OnvifHostile, DigestIsNegotiatedOnceAndABasicChallengeGetsNoPassword)
 {
     OnvifCameraOptions options;
     options.requireHttpDigest = true;
     COnvifCamera sim(options);
-    auto cam = OnvifCamera("127.0.0.1", sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    std::size_t before = sim.HttpRequestCount();
+    auto cam = OpenedCamera(sim);
+    const std::size_t before = sim.HttpRequestCount();
     for (int i = 0; i < 10; ++i) cam->MoveLeft();
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(sim.NextOf("ContinuousMove", 3s)) << i;
     EXPECT_EQ(sim.HttpRequestCount() - before, 10u);  // one round trip per request
     EXPECT_EQ(sim.ConnectionCount(), 1u);
-    sim.SetFault(OnvifFault::EndlessStaleDigest);
-    before = sim.HttpRequestCount();
-    const auto took = Timed("MoveUpAgainstEndlessChallenges", [&] { cam->MoveUp(); });
-    EXPECT_LE(sim.HttpRequestCount() - before, 4u);  // the request and three answers to challenges at most
-    EXPECT_LT(took.count(), 1000);
-    // Set-up against such a camera: a handful of requests per step.
-    before = sim.HttpRequestCount();
-    cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", "");
-    EXPECT_EQ(cam->Open(), 0);
-    EXPECT_LE(sim.HttpRequestCount() - before, 12u);
-}
-
-// A camera that answers every request correctly, 4.5 seconds late: each host
-// call ends within its deadline, and once a request has run out of time the
-// call asks nothing more.
-TEST(OnvifHostile, ALateCameraCostsOneDeadlinePerHostCall)
-{
-    COnvifCamera sim;
-    auto cam = OnvifCamera("127.0.0.1", sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    sim.SetPace(OnvifPace{4500ms, 0ms});
-    // At most two requests each: the first answered, the second cut short, no third.
-    const std::pair<const char*, std::function<void()>> calls[] = {
-        {"PreSetGoToUnknown", [&] { cam->PreSet(9, 0); }},  // unknown: stored, then gone to
-        {"Open", [&] { EXPECT_EQ(cam->Open(), 0); }},
-        {"SetSocketParam", [&] { cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", sim.Port(), 0, "admin", "secret", ""); }}};
-    for (const auto& [name, call] : calls) {
-        const std::size_t before = sim.HttpRequestCount();
-        EXPECT_LT(Timed(name, call).count(), kCallBound.count()) << name;
-        EXPECT_LE(sim.HttpRequestCount() - before, 2u) << name;
-    }
-}
-
-// A camera that sends its status line at once and then one byte at a time
-// costs one time-out, at set-up or at Open, and nothing more is asked.
-TEST(OnvifHostile, ADrippingCameraCostsOneDeadline)
-{
-    COnvifCamera sim;
-    sim.SetPace(OnvifPace{0ms, 200ms});
-    std::unique_ptr<CKorvane> cam;
-    auto took = Timed("SetUp", [&] { cam = OnvifCamera("127.0.0.1", sim.Port()); });
-    EXPECT_LT(took.count(), kCallBound.count());
-    EXPECT_EQ(sim.HttpRequestCount(), 1u);  // the clock; nothing after its time ran out
-    took = Timed("OpenWithoutServices", [&] { EXPECT_EQ(cam->Open(), 0); });
-    EXPECT_LT(took.count(), 1000);  // no services known: nothing to ask
-
-    sim.SetPace(OnvifPace{});
+    sim.SetFault(OnvifFault::BasicChallenge);
+    cam->MoveUp();
+    cam->PreSet(3, 1);
     cam = OnvifCamera("127.0.0.1", sim.Port());
-    ASSERT_EQ(cam->Open(), 1);
-    sim.SetPace(OnvifPace{0ms, 200ms});
-    const std::size_t before = sim.HttpRequestCount();
-    took = Timed("OpenDripping", [&] { EXPECT_EQ(cam->Open(), 0); });
-    EXPECT_GE(took, 4s);  // a slow answer is waited for
-    EXPECT_LT(took.count(), kCallBound.count());
-    EXPECT_EQ(sim.HttpRequestCount() - before, 1u);
+    EXPECT_EQ(cam->Open(), 0);
+    cam->MoveUp();
+    EXPECT_GT(sim.HttpRequestCount() - before, 10u);
+    for (const std::string& header : sim.AuthorizationHeaders())
+        EXPECT_NE(header.rfind("Basic", 0), 0u) << header;
+}
+
+// A camera that misbehaves costs each host call one deadline at most and a
+// few requests: once a request has run out of time the call asks nothing
+// more. Late: every answer 4.5 s late (the first request answered, the second
+// cut short, no third). Dripping: the status line at once, then one byte at a
+// time (one time-out, at set-up or at Open). Challenging: HTTP digest
+// challenges without end (the request and three answers at most).
+TEST(OnvifHostile, AMisbehavingCameraCostsEachHostCallOneDeadlineAndAFewRequests)
+{
+    OnvifCameraOptions digest;
+    digest.requireHttpDigest = true;
+    COnvifCamera late, dripping, challenging(digest);
+    const OnvifPace slow{4500ms, 0ms}, drip{0ms, 200ms};
+    const auto endless = OnvifFault::EndlessStaleDigest;
+    std::unique_ptr<CKorvane> cam;
+    const auto failsToOpen = [&] { EXPECT_EQ(cam->Open(), 0); };
+    // opened: the call goes to a camera opened while the simulated one behaved; fewest, most: HTTP requests.
+    struct Case { const char* name; COnvifCamera& sim; OnvifPace pace; OnvifFault fault; bool opened; std::function<void()> call;
+                  std::size_t fewest, most; std::chrono::milliseconds least, bound; };
+    const Case cases[] = {
+        {"PreSetGoToUnknown", late, slow, OnvifFault::None, true, [&] { cam->PreSet(9, 0); }, 0, 2, 0ms, kCallBound},  // stored, then gone to
+        {"Open", late, slow, OnvifFault::None, false, failsToOpen, 0, 2, 0ms, kCallBound},
+        {"SetSocketParam", late, slow, OnvifFault::None, false,
+         [&] { cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", late.Port(), 0, "admin", "secret", ""); }, 0, 2, 0ms, kCallBound},
+        // The clock, and nothing after its time ran out; then no services known: nothing to ask.
+        {"SetUp", dripping, drip, OnvifFault::None, false, [&] { cam = OnvifCamera("127.0.0.1", dripping.Port()); }, 1, 1, 0ms, kCallBound},
+        {"OpenWithoutServices", dripping, drip, OnvifFault::None, false, failsToOpen, 0, 0, 0ms, 1000ms},
+        {"OpenDripping", dripping, drip, OnvifFault::None, true, failsToOpen, 1, 1, 4s, kCallBound},  // a slow answer is waited for
+        {"MoveUpAgainstEndlessChallenges", challenging, {}, endless, true, [&] { cam->MoveUp(); }, 1, 4, 0ms, 1000ms},
+        // Set-up and Open against such a camera: a handful of requests per step.
+        {"SetUpAgainstEndlessChallenges", challenging, {}, endless, false, [&] {
+             cam->SetSocketParam(PROTOCOL_PELCO_D, "127.0.0.1", challenging.Port(), 0, "admin", "secret", "");
+             failsToOpen();
+         }, 1, 12, 0ms, 2 * kCallBound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.opened) {
+            c.sim.SetPace(OnvifPace{});
+            c.sim.SetFault(OnvifFault::None);
+            cam = OnvifCamera("127.0.0.1", c.sim.Port());
+            ASSERT_EQ(cam->Open(), 1);
+        }
+        c.sim.SetPace(c.pace);
+        c.sim.SetFault(c.fault);
+        const std::size_t before = c.sim.HttpRequestCount();
+        const auto took = Timed(c.name, c.call);
+        EXPECT_GE(took, c.least);
+        EXPECT_LT(took, c.bound);
+        EXPECT_GE(c.sim.HttpRequestCount() - before, c.fewest);
+        EXPECT_LE(c.sim.HttpRequestCount() - before, c.most);
+    }
 }
