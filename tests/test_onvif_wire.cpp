@@ -48,7 +48,7 @@ TEST(OnvifWire, Base64CoversEveryTailLengthAndThePasswordDigestMatchesTheWsSecur
     EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
 }
 
-TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
+TEST(OnvifWire, EnvelopesAreSoap12WithAUsernameTokenAndAnswersAreReadByLocalName)
 {
     const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);  // its text is in the digest checked below
     ASSERT_TRUE(created);
@@ -71,21 +71,14 @@ TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
     EXPECT_NE(SecurityHeader("ad<min", "pw", *created), SecurityHeader("ad<min", "pw", *created)) << "one nonce twice";
     EXPECT_EQ(PasswordDigest(*nonce, "2026-12-06T15:04:05Z", "pw"), Child(token, "Password").child_value());
     EXPECT_EQ(NamespaceOf(Child(Child(envelope, "Body"), "Stop")), kNsPtz);
-}
-
-TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
-{
-    const SoapReply fault = ParseSoapReply(
-        400,
-        "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault><e:Code><e:Value>e:Sender"
-        "</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason><e:Text>No"
-        "</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>",
-        "");
+    // Answers are read by local name, and faults reported.
+    const SoapReply fault = ParseSoapReply(400, "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault>"
+        "<e:Code><e:Value>e:Sender</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason>"
+        "<e:Text>No</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>", "");
     EXPECT_FALSE(fault.ok);
     EXPECT_NE(fault.error.find("ter:NotAuthorized"), std::string::npos) << fault.error;
     const SoapReply ok = ParseSoapReply(
-        200, "<Envelope><Body><x:SetPresetResponse xmlns:x='u'><x:PresetToken>T1</x:PresetToken></x:SetPresetResponse></Body></Envelope>",
-        "");
+        200, "<Envelope><Body><x:SetPresetResponse xmlns:x='u'><x:PresetToken>T1</x:PresetToken></x:SetPresetResponse></Body></Envelope>", "");
     ASSERT_TRUE(ok.ok);
     EXPECT_STREQ(Child(ok.body, "PresetToken").child_value(), "T1");
     EXPECT_FALSE(ParseSoapReply(200, "", "").ok);
