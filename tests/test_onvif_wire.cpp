@@ -31,15 +31,7 @@ std::string NamespaceOf(pugi::xml_node node)
 
 }  // namespace
 
-TEST(OnvifWire, PasswordDigestMatchesTheWsSecurityExample)
-{
-    // The example of the ONVIF Application Programmer's Guide.
-    const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
-    ASSERT_TRUE(nonce);
-    EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
-}
-
-TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
+TEST(OnvifWire, Base64CoversEveryTailLengthAndThePasswordDigestMatchesTheWsSecurityExample)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"\xff\xfe", "//4="}};
@@ -50,9 +42,13 @@ TEST(OnvifWire, Base64CoversEveryTailLengthAndRejectsMalformedText)
     }
     for (const char* bad : {"Zg=", "Z===", "Zg==Zg==", "Zm9*", "Zm=v", "===="})
         EXPECT_FALSE(Base64Decode(bad)) << bad;
+    // The example of the ONVIF Application Programmer's Guide.
+    const auto nonce = Base64Decode("LKqI6G/AikKCQrN0zqZFlg==");
+    ASSERT_TRUE(nonce);
+    EXPECT_EQ(PasswordDigest(*nonce, "2010-09-16T07:50:45Z", "userpassword"), "tuOSpGlFlIXsozq4HFNeeGeFLEI=");
 }
 
-TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
+TEST(OnvifWire, EnvelopesAreSoap12WithAUsernameTokenAndAnswersAreReadByLocalName)
 {
     const auto created = UtcFromFields(2026, 12, 6, 15, 4, 5);  // its text is in the digest checked below
     ASSERT_TRUE(created);
@@ -75,21 +71,14 @@ TEST(OnvifWire, EnvelopeIsSoap12WithAUsernameToken)
     EXPECT_NE(SecurityHeader("ad<min", "pw", *created), SecurityHeader("ad<min", "pw", *created)) << "one nonce twice";
     EXPECT_EQ(PasswordDigest(*nonce, "2026-12-06T15:04:05Z", "pw"), Child(token, "Password").child_value());
     EXPECT_EQ(NamespaceOf(Child(Child(envelope, "Body"), "Stop")), kNsPtz);
-}
-
-TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
-{
-    const SoapReply fault = ParseSoapReply(
-        400,
-        "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault><e:Code><e:Value>e:Sender"
-        "</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason><e:Text>No"
-        "</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>",
-        "");
+    // Answers are read by local name, and faults reported.
+    const SoapReply fault = ParseSoapReply(400, "<e:Envelope xmlns:e='http://www.w3.org/2003/05/soap-envelope'><e:Body><e:Fault>"
+        "<e:Code><e:Value>e:Sender</e:Value><e:Subcode><e:Value>ter:NotAuthorized</e:Value></e:Subcode></e:Code><e:Reason>"
+        "<e:Text>No</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>", "");
     EXPECT_FALSE(fault.ok);
     EXPECT_NE(fault.error.find("ter:NotAuthorized"), std::string::npos) << fault.error;
     const SoapReply ok = ParseSoapReply(
-        200, "<Envelope><Body><x:SetPresetResponse xmlns:x='u'><x:PresetToken>T1</x:PresetToken></x:SetPresetResponse></Body></Envelope>",
-        "");
+        200, "<Envelope><Body><x:SetPresetResponse xmlns:x='u'><x:PresetToken>T1</x:PresetToken></x:SetPresetResponse></Body></Envelope>", "");
     ASSERT_TRUE(ok.ok);
     EXPECT_STREQ(Child(ok.body, "PresetToken").child_value(), "T1");
     EXPECT_FALSE(ParseSoapReply(200, "", "").ok);
@@ -97,21 +86,17 @@ TEST(OnvifWire, AnswersAreReadByLocalNameAndFaultsReported)
     EXPECT_FALSE(ParseSoapReply(0, "", "Timeout was reached").ok);
 }
 
-TEST(OnvifWire, MoveTimeoutsAreDurations)
+TEST(OnvifWire, MoveTimeoutsAreDurationsAndPresetNamesNumbers)
 {
     const std::pair<long, const char*> cases[] = {
         {1, "PT0.001S"}, {400, "PT0.4S"}, {1250, "PT1.25S"}, {60000, "PT60S"}, {3600001, "PT3600.001S"}};
     for (const auto& [ms, text] : cases) EXPECT_EQ(DurationText(std::chrono::milliseconds(ms)), text);
-}
-
-TEST(OnvifWire, PresetNamesAndNumbers)
-{
     for (const int number : {5, 256}) EXPECT_EQ(PresetNumberFromName(std::to_string(number)), number);
     for (const char* name : {"0", "257", "012", "-5", "+5", "Home", "5a", "", "1000"})
         EXPECT_FALSE(PresetNumberFromName(name)) << name;
 }
 
-TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
+TEST(OnvifWire, DeviceAndServiceAddresses)
 {
     const std::string device = "http://10.0.0.5:8000/onvif/device_service";
     const std::pair<const char*, const char*> cases[] = {  // what the device says, where it is asked
@@ -127,16 +112,9 @@ TEST(OnvifWire, ServiceAddressesKeepTheDevicesOrigin)
     for (const auto& [xaddr, url] : cases) EXPECT_EQ(ServiceUrlOnDevice(device, xaddr), url) << xaddr;
     EXPECT_EQ(ServiceUrlOnDevice("http://[::1]:80/onvif/device_service", "http://x/p"), "http://[::1]:80/p");
     EXPECT_EQ(ServiceUrlOnDevice("https://10.0.0.5:443/onvif/device_service", "http://x/p"), "https://10.0.0.5:443/p");
-}
-
-TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
-{
-    struct Case {
-        const char* ip;
-        unsigned port;
-        const char* url;  // "" refused
-    };
-    const Case cases[] = {
+    // The device's own address, with and without a scheme.
+    struct Case { const char* ip; unsigned port; const char* url; /* "" refused */ };
+    const Case devices[] = {
         {"192.168.1.64", 80, "http://192.168.1.64:80"},
         {"192.168.1.64", 443, "https://192.168.1.64:443"},
         {"https://192.168.1.64", 80, "https://192.168.1.64:443"},  // the address carries its port
@@ -150,10 +128,8 @@ TEST(OnvifWire, DeviceAddressesWithAndWithoutAScheme)
         {"ftp://192.168.1.64", 80, ""},
         {"https://[fe80::1", 80, ""},
     };
-    for (const Case& c : cases) {
-        const std::string url = korvane::DeviceServiceUrl(c.ip, c.port);
-        EXPECT_EQ(url, *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
-    }
+    for (const Case& c : devices)
+        EXPECT_EQ(korvane::DeviceServiceUrl(c.ip, c.port), *c.url ? std::string(c.url) + "/onvif/device_service" : "") << c.ip;
 }
 
 TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
@@ -176,12 +152,7 @@ TEST(OnvifWire, HttpsTakesATrustedOrThePinnedCertificateOnly)
     for (std::size_t i = 0; i < camera.TlsFingerprint().size(); i += 2)
         printed += (i ? ":" : "") + camera.TlsFingerprint().substr(i, 2);
     for (char& c : printed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    struct Case {
-        const char* what;
-        korvane::sim::COnvifCamera& at;
-        std::string pin;
-        const char* error;  // nullptr: opens
-    };
+    struct Case { const char* what; korvane::sim::COnvifCamera& at; std::string pin; const char* error; /* nullptr: opens */ };
     const Case cases[] = {
         {"pinned", camera, printed, nullptr},
         {"expired but pinned", expired, expired.TlsFingerprint(), nullptr},
@@ -226,35 +197,23 @@ TEST(OnvifWire, ProbeMatchesAreReadByTheirProbe)
                               "ftp://10.0.0.6/ https://[fd00::6]/onvif</d:XAddrs><d:Scopes>onvif://www.onvif.org/"
                               "Name/x</d:Scopes></d:ProbeMatch><d:ProbeMatch><d:XAddrs>ftp://only</d:XAddrs></d:ProbeMatch>"
                               "<d:ProbeMatch><d:XAddrs>http://10.0.0.7:0/ http://user@10.0.0.8/</d:XAddrs></d:ProbeMatch>";
-    struct Case {
-        const char* what;
-        std::string datagram;
-        std::vector<std::string> hosts;  // host:port of each match kept
-    };
+    // Each match kept: the address taken, then what it says of itself (the name decoded, its line break dropped).
+    struct Case { const char* what; std::string datagram; std::vector<std::string> found; };
     const Case cases[] = {
-        {"the simulated camera's answer", own, {"10.0.0.5:8080"}},
+        {"the simulated camera's answer", own, {"http 10.0.0.5:8080 name=Room Cam hardware=PTZ-9 ptz=1 endpoint=urn:uuid:1 xaddrs=2"}},
         {"another probe's answer", korvane::sim::CProbeResponder::Answer(ProbeMessage("urn:uuid:2"), "e", "http://a/", ""), {}},
         {"a probe is no answer", ProbeMessage(id), {}},
-        {"https, IPv6, unusable addresses", envelope(id, https), {"fd00::6:443"}},
+        {"https, IPv6, unusable addresses", envelope(id, https), {"https fd00::6:443 name=x hardware= ptz=0 endpoint= xaddrs=2"}},
         {"not XML", "<e:Envelope", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> hosts;
-        for (const FoundDevice& device : ParseProbeMatches(c.datagram, id))
-            hosts.push_back(device.host + ":" + std::to_string(device.port));
-        EXPECT_EQ(hosts, c.hosts);
+        std::vector<std::string> found;
+        for (const FoundDevice& d : ParseProbeMatches(c.datagram, id))
+            found.push_back(d.scheme + " " + d.host + ":" + std::to_string(d.port) + " name=" + d.name + " hardware=" + d.hardware +
+                            " ptz=" + std::to_string(d.ptz) + " endpoint=" + d.endpoint + " xaddrs=" + std::to_string(d.xaddrs.size()));
+        EXPECT_EQ(found, c.found);
     }
-    const FoundDevice camera = ParseProbeMatches(own, id).at(0);
-    EXPECT_EQ(camera.name, "Room Cam");  // decoded, the line break dropped
-    EXPECT_EQ(camera.hardware, "PTZ-9");
-    EXPECT_TRUE(camera.ptz);
-    EXPECT_EQ(camera.endpoint, "urn:uuid:1");
-    EXPECT_EQ(camera.xaddrs.size(), 2u);
-    const FoundDevice secure = ParseProbeMatches(envelope(id, https), id).at(0);
-    EXPECT_EQ(secure.scheme, "https");
-    EXPECT_EQ(secure.name, "x");
-    EXPECT_FALSE(secure.ptz);
 }
 
 // What generic ONVIF clients ask when they connect, against the simulated
@@ -264,48 +223,40 @@ TEST(OnvifWire, TheSimulatedCameraAnswersWhatGenericClientsAsk)
     korvane::sim::COnvifCamera camera;
     COnvifConnection connection;
     const auto any = [](const char* name) { return std::string("/*[local-name()='") + name + "']"; };
+    const auto service = [&](const char* ns) { return "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + ns + "']"; };
+    const std::string source = "<timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken>",
+                      profile = "<trt:ProfileToken>Profile_1</trt:ProfileToken>",
+                      capability = "<tds:IncludeCapability>true</tds:IncludeCapability>";
     struct Case {
-        const char* service;
-        const char* ns;
-        const char* body;
+        const char* prefix;  // tds device, trt media, timg imaging
+        std::string operation, content;
         std::string xpath;     // from the answer's first element
         std::string expected;  // what the first match's text starts with
     };
     const Case cases[] = {
-        {"device_service", kNsDevice,
-         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
-         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsPtz + "']" + any("Capabilities") + "/*/@MoveStatus",
-         "true"},
-        {"device_service", kNsDevice,
-         "<tds:GetServices><tds:IncludeCapability>true</tds:IncludeCapability></tds:GetServices>",
-         "." + any("Service") + "[" + any("Namespace").substr(1) + "='" + kNsImaging + "']" + any("XAddr"),
+        {"tds", "GetServices", capability, service(kNsPtz) + any("Capabilities") + "/*/@MoveStatus", "true"},
+        {"tds", "GetServices", capability, service(kNsImaging) + any("XAddr"), camera.Origin() + "/onvif/imaging_service"},
+        {"tds", "GetCapabilities", "<tds:Category>All</tds:Category>", "." + any("Capabilities") + any("Imaging") + any("XAddr"),
          camera.Origin() + "/onvif/imaging_service"},
-        {"device_service", kNsDevice, "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>",
-         "." + any("Capabilities") + any("Imaging") + any("XAddr"), camera.Origin() + "/onvif/imaging_service"},
-        {"media_service", kNsMedia, "<trt:GetVideoSources/>", "." + any("VideoSources") + "/@token", "VideoSource_1"},
-        {"media_service", kNsMedia, "<trt:GetProfiles/>",
-         "." + any("Profiles") + "[@token='Profile_1']" + any("VideoSourceConfiguration") + any("SourceToken"),
+        {"trt", "GetVideoSources", "", "." + any("VideoSources") + "/@token", "VideoSource_1"},
+        {"trt", "GetProfiles", "", "." + any("Profiles") + "[@token='Profile_1']" + any("VideoSourceConfiguration") + any("SourceToken"),
          "VideoSource_1"},
-        {"media_service", kNsMedia,
-         "<trt:GetStreamUri><trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP"
-         "</tt:Protocol></tt:Transport></trt:StreamSetup><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetStreamUri>",
-         "." + any("MediaUri") + any("Uri"), "rtsp://127.0.0.1:554/"},
-        {"media_service", kNsMedia, "<trt:GetSnapshotUri><trt:ProfileToken>Profile_1</trt:ProfileToken></trt:GetSnapshotUri>",
-         "." + any("MediaUri") + any("Uri"), "http://127.0.0.1/"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetImagingSettings><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetImagingSettings>",
-         "." + any("ImagingSettings") + any("Focus") + any("AutoFocusMode"), "MANUAL"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetMoveOptions><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetMoveOptions>",
-         "." + any("MoveOptions") + any("Continuous") + any("Speed") + any("Max"), "1"},
-        {"imaging_service", kNsImaging,
-         "<timg:GetStatus><timg:VideoSourceToken>VideoSource_1</timg:VideoSourceToken></timg:GetStatus>",
-         "." + any("Status") + any("FocusStatus20") + any("MoveStatus"), "IDLE"},
+        {"trt", "GetStreamUri",
+         "<trt:StreamSetup><tt:Stream>RTP-Unicast</tt:Stream><tt:Transport><tt:Protocol>RTSP</tt:Protocol></tt:Transport>"
+         "</trt:StreamSetup>" + profile, "." + any("MediaUri") + any("Uri"), "rtsp://127.0.0.1:554/"},
+        {"trt", "GetSnapshotUri", profile, "." + any("MediaUri") + any("Uri"), "http://127.0.0.1/"},
+        {"timg", "GetImagingSettings", source, "." + any("ImagingSettings") + any("Focus") + any("AutoFocusMode"), "MANUAL"},
+        {"timg", "GetMoveOptions", source, "." + any("MoveOptions") + any("Continuous") + any("Speed") + any("Max"), "1"},
+        {"timg", "GetStatus", source, "." + any("Status") + any("FocusStatus20") + any("MoveStatus"), "IDLE"},
     };
+    const std::map<std::string, std::pair<const char*, const char*>> services = {
+        {"tds", {"device_service", kNsDevice}}, {"trt", {"media_service", kNsMedia}}, {"timg", {"imaging_service", kNsImaging}}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
-        const SoapReply reply = connection.Call(camera.Origin() + "/onvif/" + c.service, std::string(c.ns) + "/x",
-                                                c.body, "admin", "secret");
+        const std::string element = std::string(c.prefix) + ":" + c.operation;
+        const std::string body = "<" + element + ">" + c.content + "</" + element + ">";
+        SCOPED_TRACE(body);
+        const auto& [path, ns] = services.at(c.prefix);
+        const SoapReply reply = connection.Call(camera.Origin() + "/onvif/" + path, std::string(ns) + "/x", body, "admin", "secret");
         ASSERT_TRUE(reply.ok) << reply.error;
         const pugi::xpath_node found = reply.body.select_node(c.xpath.c_str());
         const std::string text = found.attribute() ? found.attribute().value() : found.node().child_value();
