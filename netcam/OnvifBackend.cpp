@@ -1,5 +1,7 @@
 #include "netcam/OnvifBackend.h"
 
+#include "camera/Capabilities.h"
+
 #include "onvif/PTZService.h"
 #include "platform/Platform.h"
 
@@ -38,8 +40,11 @@ CPTZService& COnvifBackend::Service()
 
 int COnvifBackend::Finish(const OnvifResult& result, int hostResult)
 {
-    // Nothing was asked: refused here (no opened PTZ profile) is a failure.
-    if (!result.outcome) return result.value < 0 ? NotOpen() : hostResult;
+    // Nothing was asked: refused here (no opened PTZ profile) is a failure,
+    // and so is what the client would not send, saying why.
+    if (!result.outcome && result.value < 0) return NotOpen();
+    if (!result.outcome && !result.note.empty()) return Report(Result::Fail(Outcome::Unsupported, result.note));
+    if (!result.outcome) return hostResult;
     if (result.outcome->empty()) {
         m_pHealth->Succeeded();
         // A success that did more than asked says what (LastError).
@@ -120,11 +125,19 @@ int COnvifBackend::CameraStop() { return m_pService ? Finish(m_pService->Stop(),
 int COnvifBackend::PreSet(int preset, std::uint8_t op)
 {
     if (!m_pService) return NotOpen();
+    // What is sent for neither fails: a preset the call did not reach is no success.
+    int first = 0, last = -1;
+    if (op > 2)
+        return Report(Result::Fail(Outcome::Unsupported, "preset operation " + std::to_string(op) +
+                                                             " is none of go to (0), set (1) and clear (2)"));
+    if (!PresetRange(Kind(), first, last) || preset < first || preset > last)
+        return Report(Result::Fail(Outcome::Unsupported, "ONVIF presets are numbered " + std::to_string(first) +
+                                                             " to " + std::to_string(last) + ", not " +
+                                                             std::to_string(preset)));
     switch (op) {
     case 0: return Finish(m_pService->GotoPreset(preset, m_nHorizonSpeed, m_nVerticalSpeed), 1);
     case 1: return Finish(m_pService->SetPreset(preset), 1);
-    case 2: return Finish(m_pService->RemovePreset(preset), 1);
-    default: return 1;
+    default: return Finish(m_pService->RemovePreset(preset), 1);
     }
 }
 

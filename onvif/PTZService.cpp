@@ -360,7 +360,8 @@ OnvifResult CPTZService::GotoPreset(int preset, int horizontalSpeed, int vertica
     CControlTurn turn(*this, false);
     if (!turn.Held()) return CControlTurn::Busy("GotoPreset");
     if (!m_ptz.Ready()) return {kRefused, std::nullopt};
-    if (m_setCleared.count(preset)) return {};
+    if (m_setCleared.count(preset))
+        return {0, std::nullopt, "preset " + std::to_string(preset) + " was cleared: store it again before going to it"};
     auto found = m_mapPresets.find(preset);
     std::string note;
     if (found == m_mapPresets.end() || found->second.empty()) {
