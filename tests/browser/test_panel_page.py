@@ -20,7 +20,7 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 TOOL = os.environ["KORVANE_TOOL"]
 LONG = "hall " + "x" * 95  # a 100-character name, on a camera that fails with a long reason
@@ -605,3 +605,40 @@ def test_another_page_takes_a_camera_over_and_the_first_takes_it_back(room, brow
     finally:
         quit_chromium(other)
 
+
+def test_a_camera_found_on_the_network_is_added_to_the_room(room, browser):
+    if not os.environ.get("KORVANE_NETNS"):
+        pytest.skip(os.environ.get("KORVANE_NETNS_SKIP", "not run in a network namespace of its own (run.sh does that)"))
+    found = Process("sim", "onvif", "--port", "0", "--discoverable", "127.0.0.1", "--user", "admin", "--password", "secret")
+    port = found.wait_for(r"http://127\.0\.0\.1:(\d+)/").group(1)
+    path = write_cameras([{"name": "spare", "mode": "serial", "device": "/dev/korvane-unplugged"}])
+    panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:0")
+    try:
+        browser.get(panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1))
+        WebDriverWait(browser, 10).until(lambda d: entry(d, "spare").get_attribute("data-state") == "failed")
+        browser.find_element(By.ID, "find").click()
+        again = browser.find_element(By.CSS_SELECTOR, "#found .found-again")
+        WebDriverWait(browser, 10).until(lambda d: again.is_enabled() and "answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+        Select(browser.find_element(By.CSS_SELECTOR, ".found-interface")).select_by_value("127.0.0.1")
+        again.click()
+        WebDriverWait(browser, 10).until(lambda d: again.is_enabled() and "1 camera(s) answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+        item = browser.find_element(By.CSS_SELECTOR, ".found-list li")
+        assert f"127.0.0.1:{port}" in item.find_element(By.CSS_SELECTOR, ".found-what").text
+        for field, value in (("name", "stage"), ("user", "admin"), ("password", "secret")):
+            item.find_element(By.NAME, field).clear()
+            item.find_element(By.NAME, field).send_keys(value)
+        item.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        said = item.find_element(By.CSS_SELECTOR, ".add-state")
+        WebDriverWait(browser, 10).until(lambda d: said.text.startswith("added") or "bad" in said.get_attribute("class"))
+        assert said.text.startswith("added"), said.text
+        assert browser.save_screenshot(os.path.join(SHOTS, "panel-found-added.png"))
+        browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+        WebDriverWait(browser, 10).until(lambda d: entry(d, "stage").get_attribute("data-state") == "open")
+        with open(path) as file:
+            written = {c["name"]: c for c in json.load(file)["cameras"]}
+        assert set(written) == {"spare", "stage"} and written["stage"]["mode"] == "onvif", written
+        assert str(port) in json.dumps(written["stage"]) and written["stage"]["user"] == "admin", written
+    finally:
+        panel.stop()
+        found.stop()
+        os.unlink(path)
