@@ -20,7 +20,7 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 TOOL = os.environ["KORVANE_TOOL"]
 LONG = "hall " + "x" * 95  # a 100-character name, on a camera that fails with a long reason
@@ -114,8 +114,8 @@ def room():
     os.unlink(file.name)
 
 
-@pytest.fixture(scope="module")
-def browser():
+def chromium():
+    """A headless Chromium of its own profile: a second one is a second operator's page."""
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     profile = tempfile.TemporaryDirectory()
@@ -124,9 +124,20 @@ def browser():
                  "--window-size=1500,1000", f"--user-data-dir={profile.name}"):
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    yield driver
+    driver.profile = profile
+    return driver
+
+
+def quit_chromium(driver):
     driver.quit()
-    profile.cleanup()
+    driver.profile.cleanup()
+
+
+@pytest.fixture(scope="module")
+def browser():
+    driver = chromium()
+    yield driver
+    quit_chromium(driver)
 
 
 def entry(driver, camera):
@@ -542,3 +553,92 @@ def test_an_onvif_card_shows_where_the_camera_points_and_goes_home(room, browser
     button(browser, "room", ".home-set").click()
     onvif.wait_for(r"SetHomePosition")
     WebDriverWait(browser, 5).until(lambda d: "as home" in button(d, "room", ".message").text)
+
+
+def shows(driver, camera):
+    """What a page shows of who drives the camera: its list note, its card's line, the take-back line."""
+    taken = button(driver, camera, ".taken")
+    return (entry(driver, camera).find_element(By.CSS_SELECTOR, ".entry-note").text,
+            button(driver, camera, ".describe").text.split(" · ")[-1], taken.text if taken.is_displayed() else "")
+
+
+TAKEN = ("taken over by page-", "held by page-", "taken over by another page\nTake back")
+TAKE_OVER = [  # the step, then what page A and page B show after it
+    ("A holds left", ("held by you", "held by you", ""), None),
+    ("B holds right", TAKEN, ("held by you", "held by you", "")),
+    ("A takes back", ("held by you", "held by you", ""), TAKEN),
+]
+
+
+def test_another_page_takes_a_camera_over_and_the_first_takes_it_back(room, browser):
+    open_panel(browser, room["url"])
+    other = chromium()
+    serial = room["serial"]
+    try:
+        open_panel(other, room["url"])
+        serial.skip_past()
+        pages = {"A": browser, "B": other}
+        for step, want_a, want_b in TAKE_OVER:
+            page, verb, direction = step.split()
+            driver = pages[page]
+            if verb == "holds":
+                ActionChains(driver).click_and_hold(button(driver, "podium", f'button[data-motion="{direction}"]')).perform()
+                serial.wait_for(rf"pelco-d addr 1: pan {direction}")
+            else:
+                ActionChains(driver).release().perform()  # A let go of its refused hold first
+                button(driver, "podium", ".take-back").click()
+                serial.wait_for(r"pelco-d addr 1: stop", timeout=2)  # B's move ends as A takes the camera
+            for name, want in (("A", want_a), ("B", want_b)):
+                if want:
+                    WebDriverWait(pages[name], 5).until(
+                        lambda d: all(w in got if w else not got for w, got in zip(want, shows(d, "podium"))),
+                        f"{step}: page {name} shows {shows(pages[name], 'podium')}, not {want}")
+            if step == "B holds right":
+                # A renews its hold all along: refused, so the camera never turns back to the left.
+                assert serial.nothing_like(r"addr 1: pan left", within=1.0)
+                assert browser.save_screenshot(os.path.join(SHOTS, "panel-taken-over.png"))
+        ActionChains(other).release().perform()
+        ActionChains(browser).click_and_hold(button(browser, "podium", 'button[data-motion="up"]')).perform()
+        serial.wait_for(r"pelco-d addr 1: tilt up")  # A drives it again
+        ActionChains(browser).release().perform()
+        serial.wait_for(r"pelco-d addr 1: stop", timeout=2)
+    finally:
+        quit_chromium(other)
+
+
+def test_a_camera_found_on_the_network_is_added_to_the_room(room, browser):
+    if not os.environ.get("KORVANE_NETNS"):
+        pytest.skip(os.environ.get("KORVANE_NETNS_SKIP", "not run in a network namespace of its own (run.sh does that)"))
+    found = Process("sim", "onvif", "--port", "0", "--discoverable", "127.0.0.1", "--user", "admin", "--password", "secret")
+    port = found.wait_for(r"http://127\.0\.0\.1:(\d+)/").group(1)
+    path = write_cameras([{"name": "spare", "mode": "serial", "device": "/dev/korvane-unplugged"}])
+    panel = Process("panel", "--cameras", path, "--listen", "127.0.0.1:0")
+    try:
+        browser.get(panel.wait_for(r"open (http://127\.0\.0\.1:\d+/)").group(1))
+        WebDriverWait(browser, 10).until(lambda d: entry(d, "spare").get_attribute("data-state") == "failed")
+        browser.find_element(By.ID, "find").click()
+        again = browser.find_element(By.CSS_SELECTOR, "#found .found-again")
+        WebDriverWait(browser, 10).until(lambda d: again.is_enabled() and "answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+        Select(browser.find_element(By.CSS_SELECTOR, ".found-interface")).select_by_value("127.0.0.1")
+        again.click()
+        WebDriverWait(browser, 10).until(lambda d: again.is_enabled() and "1 camera(s) answered" in d.find_element(By.CSS_SELECTOR, ".found-state").text)
+        item = browser.find_element(By.CSS_SELECTOR, ".found-list li")
+        assert f"127.0.0.1:{port}" in item.find_element(By.CSS_SELECTOR, ".found-what").text
+        for field, value in (("name", "stage"), ("user", "admin"), ("password", "secret")):
+            item.find_element(By.NAME, field).clear()
+            item.find_element(By.NAME, field).send_keys(value)
+        item.find_element(By.CSS_SELECTOR, "button[type=submit]").click()
+        said = item.find_element(By.CSS_SELECTOR, ".add-state")
+        WebDriverWait(browser, 10).until(lambda d: said.text.startswith("added") or "bad" in said.get_attribute("class"))
+        assert said.text.startswith("added"), said.text
+        assert browser.save_screenshot(os.path.join(SHOTS, "panel-found-added.png"))
+        browser.find_element(By.CSS_SELECTOR, "#found form[method=dialog] button").click()
+        WebDriverWait(browser, 10).until(lambda d: entry(d, "stage").get_attribute("data-state") == "open")
+        with open(path) as file:
+            written = {c["name"]: c for c in json.load(file)["cameras"]}
+        assert set(written) == {"spare", "stage"} and written["stage"]["mode"] == "onvif", written
+        assert str(port) in json.dumps(written["stage"]) and written["stage"]["user"] == "admin", written
+    finally:
+        panel.stop()
+        found.stop()
+        os.unlink(path)

@@ -102,7 +102,9 @@ function showEntry(state) {
   const word = state.moving ? 'moving' : state.state;
   $('.entry-state', pick).textContent = word;
   pick.dataset.state = word;
-  const note = store.taken.has(state.camera) ? 'taken over' : state.reason ? causeOf(state.reason) : holderText(state);
+  // Taken over: by whom, so that the operator knows whose page now drives it.
+  const note = store.taken.has(state.camera) ? 'taken over' + (state.holder ? ' by ' + state.holder : '')
+    : state.reason ? causeOf(state.reason) : holderText(state);
   $('.entry-note', pick).textContent = note;
   pick.title = state.camera + ': ' + word + (note ? ', ' + note : '');
 }

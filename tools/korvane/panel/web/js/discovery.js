@@ -49,7 +49,9 @@ function foundCamera(camera) {
   form.addEventListener('submit', (event) => {
     event.preventDefault();
     const fields = form.elements, said = $('.add-state', form);
-    const body = { name: fields.name.value, mode: 'onvif', address: camera.address, user: fields.user.value,
+    // The camera file's own form, as discover --write puts it: a search lists the device service's whole URL.
+    const address = (camera.scheme === 'https' ? 'https://' : '') + camera.host + ':' + camera.port;
+    const body = { name: fields.name.value, mode: 'onvif', address: address, user: fields.user.value,
       password: fields.password.value };
     if (fields.tls_fingerprint.value) body.tls_fingerprint = fields.tls_fingerprint.value;
     said.classList.remove('bad');
