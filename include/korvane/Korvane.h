@@ -195,7 +195,8 @@ public:
     // camera), focus, iris, track, auto-zoom and auto-write send nothing.
     // Going to a preset number never stored stores the present position
     // under it first; going to a number cleared with PreSet(n, 2) sends
-    // nothing and moves nothing, until the number is set again.
+    // nothing, moves nothing and returns 0 (UNSUPPORTED, saying so), until
+    // the number is set again.
     void SetSocketParam(PTZPROTOCOL protocol, const char* ip, unsigned int port,
                         unsigned int value4, const char* user, const char* password,
                         const char* text7);
