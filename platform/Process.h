@@ -12,11 +12,19 @@ namespace korvane::platform {
 // tool stops every camera first, then ends. Ctrl-C, termination, Ctrl-\, a
 // closed terminal, the user signals and an alarm where the system has them.
 std::vector<int> StopSignals();
-// Lets the stop signals in, whatever the parent left: unblocked in this
-// thread's mask (and so in every thread started after it). A parent's
-// "ignore" needs nothing here: watching a signal takes it over. Called
-// first thing in main.
-void AcceptStopSignals();
+// Takes charge of the stop signals, first thing in main (before any thread
+// starts), whatever the parent left (blocked, ignored). POSIX: they are
+// blocked in every thread and taken by a thread of their own, so none is
+// lost to a thread that never acts on it (a sanitizer runs a handler only
+// when its thread next enters an instrumented call). Windows: Ctrl-C is
+// turned back on for a process started without it.
+void HoldStopSignals();
+// While watched, a stop signal is kept for TakeStopSignal instead of having
+// its effect; unwatched, it has the effect the process inherited (the
+// default ends it). Watching again forgets one kept before.
+void WatchStopSignals(bool watch);
+// The stop signal kept while watched (0: none), cleared by taking it.
+int TakeStopSignal();
 // A reader of the output that went away is output lost, not the end of the
 // process: a closed pipe (SIGPIPE, also when sent) never ends the tool.
 void IgnoreBrokenPipe();

@@ -9,20 +9,72 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <thread>
 
 namespace korvane::platform {
 
 std::vector<int> StopSignals() { return {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM}; }
 
-void AcceptStopSignals()
+namespace {
+
+std::atomic<bool> g_bWatched{false};
+std::atomic<int> g_nKept{0};
+
+sigset_t StopSet()
 {
     sigset_t stops;
     sigemptyset(&stops);
     for (const int signal : StopSignals()) sigaddset(&stops, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    return stops;
 }
+
+// Nobody watches: the signal has its inherited effect. Ignored stays
+// ignored; otherwise it ends the process as it would have.
+void Inherited(int number, const std::vector<int>& ignored)
+{
+    if (std::find(ignored.begin(), ignored.end(), number) != ignored.end()) return;
+    ::signal(number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, number);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    ::raise(number);
+}
+
+}  // namespace
+
+void HoldStopSignals()
+{
+    const sigset_t stops = StopSet();
+    // Every thread started from now on inherits the block: only the taker sees them.
+    ::pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::vector<int> ignored;
+    for (const int signal : StopSignals()) {
+        struct sigaction now {};
+        if (::sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) ignored.push_back(signal);
+    }
+    // Blocked in it too, so a signal waits in the kernel until it is taken.
+    std::thread([stops, ignored] {
+        for (;;) {
+            int number = 0;
+            if (::sigwait(&stops, &number) != 0) continue;
+            if (g_bWatched.load()) g_nKept.store(number);
+            else Inherited(number, ignored);
+        }
+    }).detach();
+}
+
+void WatchStopSignals(bool watch)
+{
+    if (watch) g_nKept.store(0);
+    g_bWatched.store(watch);
+}
+
+int TakeStopSignal() { return g_nKept.exchange(0); }
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 

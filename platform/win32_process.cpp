@@ -5,14 +5,37 @@
 #include <iphlpapi.h>
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace korvane::platform {
 
 std::vector<int> StopSignals() { return {SIGINT, SIGTERM, SIGBREAK}; }
 
+namespace {
+
+std::atomic<int> g_nKept{0};
+
+// On the console's control thread (the C runtime's signal), which is no
+// interrupt: storing is all it does.
+extern "C" void OnStopSignal(int number)
+{
+    g_nKept.store(number);
+    std::signal(number, OnStopSignal);  // the C runtime resets a handler once it ran
+}
+
+}  // namespace
+
 // A parent may have started the tool with Ctrl-C turned off (a new process group).
-void AcceptStopSignals() { ::SetConsoleCtrlHandler(nullptr, FALSE); }
+void HoldStopSignals() { ::SetConsoleCtrlHandler(nullptr, FALSE); }
+
+void WatchStopSignals(bool watch)
+{
+    if (watch) g_nKept.store(0);
+    for (const int signal : StopSignals()) std::signal(signal, watch ? OnStopSignal : SIG_DFL);
+}
+
+int TakeStopSignal() { return g_nKept.exchange(0); }
 
 void IgnoreBrokenPipe() {}  // a broken pipe is an error from the write, never a signal
 

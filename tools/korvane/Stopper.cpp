@@ -3,43 +3,22 @@
 #include "platform/Process.h"
 
 #include <algorithm>
-#include <atomic>
 #include <thread>
 
 namespace korvane::tool {
 
 namespace {
-
-// Lock-free, so safe to set in a handler, on whichever thread the signal came.
-std::atomic<int> g_nStopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int number)
-{
-    g_nStopSignal.store(number);
-    std::signal(number, OnStopSignal);  // Windows' C runtime resets a handler once it ran
-}
-
-// How often a wait looks at the flag: well under what a user notices.
+// How often a wait looks for a signal: well under what a user notices.
 constexpr std::chrono::milliseconds kLook{10};
-
 }  // namespace
 
 CStopper::CStopper(std::optional<std::chrono::milliseconds> limit)
 {
-    // Cleared before the handlers go in: a signal from then on is kept.
-    g_nStopSignal.store(0);
-    for (const int signal : platform::StopSignals()) m_previous.emplace_back(signal, std::signal(signal, OnStopSignal));
+    platform::WatchStopSignals(true);
     if (limit) m_deadline = std::chrono::steady_clock::now() + *limit;
 }
 
-CStopper::~CStopper()
-{
-    for (const auto& [signal, previous] : m_previous)
-        if (previous != SIG_ERR) std::signal(signal, previous);
-}
-
-bool CStopper::Stopped() const { return m_bTimeUp || g_nStopSignal.load() != 0; }
+CStopper::~CStopper() { platform::WatchStopSignals(false); }
 
 void CStopper::WaitFor(std::chrono::milliseconds slice)
 {
@@ -56,8 +35,9 @@ void CStopper::WaitFor(std::chrono::milliseconds slice)
 
 bool CStopper::Poll()
 {
-    if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) m_bTimeUp = true;
-    return Stopped();
+    if (platform::TakeStopSignal() != 0) m_bStopped = true;
+    if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) m_bStopped = true;
+    return m_bStopped;
 }
 
 void CStopper::Wait()

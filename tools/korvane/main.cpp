@@ -312,8 +312,9 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     // A closed reader of the output loses the output, not the cameras' stops.
     korvane::platform::IgnoreBrokenPipe();
-    // Before any thread starts: each inherits the mask that lets the stop signals in.
-    korvane::platform::AcceptStopSignals();
+    // Before any thread starts: each inherits the mask that leaves the stop
+    // signals to the one thread that takes them.
+    korvane::platform::HoldStopSignals();
     try {
         if (!args.empty() && args[0] == "sim") {
             const std::vector<std::string> rest(args.begin() + 1, args.end());
