@@ -315,7 +315,9 @@ TEST_F(PanelApi, ACameraTakenOverStopsAlternatingAndIsRefusedToTheFormerHolderUn
         json copy = m;
         return copy.erase("seq") == 1 && copy == taken;  // for that page alone, and nothing more
     }));
-    EXPECT_TRUE(seen(first, [](const json& m) { return m["type"] == "error" && Has(m["message"], "taken over by another page"); }));
+    EXPECT_TRUE(seen(first, [](const json& m) {
+        return m["type"] == "error" && m.value("camera", "") == "podium" && Has(m["message"], "taken over by another page");
+    }));
     const auto holds = [&](const std::string& holder, bool yours) {
         return [=](const json& m) { return m["type"] == "state" && m["holder"] == holder && m["held_by_you"] == yours; };
     };

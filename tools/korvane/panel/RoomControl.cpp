@@ -54,15 +54,16 @@ void CRoom::Hold(const std::string& name, const std::string& motion, const std::
         std::lock_guard<std::mutex> lock(m_mutex);
         Camera& camera = FindOpen(name);
         camera.Check(OperationOf(motion));
+        // Taken over says more than the press the take-over ended.
+        if (camera.ousted.count(holder) && !take)
+            throw RoomError(409, "camera '" + name +
+                                     "' was taken over by another page: take it back first (\"take\")");
         if (press != 0) {
             const auto ended = camera.ended.find(holder);
             if (ended != camera.ended.end() && press <= ended->second)
                 throw RoomError(409, "press " + std::to_string(press) + " on camera '" + name +
                                          "' was already stopped: it moves nothing again");
         }
-        if (camera.ousted.count(holder) && !take)
-            throw RoomError(409, "camera '" + name +
-                                     "' was taken over by another page: take it back first (\"take\")");
         TakeOver(camera, holder);
         // A newer press of the same holder ends the one it replaces.
         if (!camera.motion.empty() && camera.holder == holder && camera.press != press)

@@ -238,11 +238,16 @@ namespace {
 std::optional<std::string> HandleMessage(CRoom& room, const std::string& holder, const std::string& text,
                                          std::function<void(std::string)> later = {})
 {
-    const auto error = [](const std::string& message) { return Dump({{"type", "error"}, {"message", message}}); };
+    std::string camera;  // named in the error once known: the page shows it on that camera
+    const auto error = [&camera](const std::string& message) {
+        json answer = {{"type", "error"}, {"message", message}};
+        if (!camera.empty()) answer["camera"] = camera;
+        return Dump(answer);
+    };
     try {
         const json message = json::parse(text);
         if (!message.is_object()) return error("a message is a JSON object, e.g. {\"op\": \"hold\", ...}");
-        const std::string camera = message.value("camera", "");
+        camera = message.value("camera", "");
         RunOperation(room, Caller{holder, kPageLease}, message.value("op", ""), camera, message,
                      [later = std::move(later), camera](int status, const json& answer) {
                          if (status / 100 != 2 && later)
