@@ -10,6 +10,7 @@
 #include "serialcam/SerialCamera.h"
 #include "tracking/TrackSystem.h"
 
+#include <algorithm>
 #include <new>
 
 using korvane::CCameraBackend;
@@ -234,6 +235,19 @@ bool CKorvane::GetPresetRange(int& first, int& last) const
         return korvane::PresetRange(kind, first, last);
     } catch (...) {
         return false;
+    }
+}
+
+int CKorvane::GetStoredPresets(int* presets, int size) const
+{
+    try {
+        const auto stored = m_pBackend ? m_pBackend->StoredPresets() : std::nullopt;
+        if (!stored) return -1;
+        for (std::size_t i = 0; presets && i < stored->size() && i < static_cast<std::size_t>(std::max(size, 0)); ++i)
+            presets[i] = (*stored)[i];
+        return static_cast<int>(stored->size());
+    } catch (...) {
+        return -1;
     }
 }
 

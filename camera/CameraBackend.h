@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace korvane {
 
@@ -65,6 +67,8 @@ public:
     virtual void SetTlsFingerprint(const char*) {}
     // An ONVIF move ends by itself this long after it was sent (0: never).
     virtual void SetMoveTimeout(unsigned) {}
+    // The presets the camera holds, ascending, where the link can know them.
+    virtual std::optional<std::vector<int>> StoredPresets() const { return std::nullopt; }
     // The link as set up now, for the capability table.
     virtual LinkKind Kind() const = 0;
     const CLinkHealth& Health() const { return *m_pHealth; }

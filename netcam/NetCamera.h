@@ -68,6 +68,7 @@ public:
     void SetOnvifProfile(const char* token) override;
     void SetTlsFingerprint(const char* fingerprint) override;
     void SetMoveTimeout(unsigned milliseconds) override;
+    std::optional<std::vector<int>> StoredPresets() const override { return m_pDevice->StoredPresets(); }
     LinkKind Kind() const override { return m_pDevice->Kind(); }
 
 private:

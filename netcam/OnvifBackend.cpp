@@ -182,6 +182,11 @@ int COnvifBackend::GotoHome()
     return m_pService && m_pService->GotoHome(m_nHorizonSpeed, m_nVerticalSpeed).value == 1 ? 1 : 0;
 }
 
+std::optional<std::vector<int>> COnvifBackend::StoredPresets() const
+{
+    return m_pService ? m_pService->StoredPresets() : std::nullopt;
+}
+
 int COnvifBackend::SetHome() { return m_pService && m_pService->SetHome().value == 1 ? 1 : 0; }
 
 void COnvifBackend::SetOnvifProfile(const char* token)

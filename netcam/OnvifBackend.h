@@ -63,6 +63,7 @@ public:
     void SetOnvifProfile(const char* token) override;
     void SetTlsFingerprint(const char* fingerprint) override;
     void SetMoveTimeout(unsigned milliseconds) override;
+    std::optional<std::vector<int>> StoredPresets() const override;
     LinkKind Kind() const override;
 
 private:

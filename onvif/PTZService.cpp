@@ -141,6 +141,25 @@ void CPTZService::ClearPresets()
     CSetUp setUp(*this);
     m_mapPresets.clear();
     m_setCleared.clear();
+    KeepStoredList();
+}
+
+void CPTZService::KeepStoredList()
+{
+    std::optional<std::vector<int>> stored;
+    if (m_ptz.Ready()) {
+        stored.emplace();
+        for (const auto& [number, token] : m_mapPresets)
+            if (!token.empty()) stored->push_back(number);
+    }
+    std::lock_guard<std::mutex> lock(m_storedMutex);
+    m_optStored = std::move(stored);
+}
+
+std::optional<std::vector<int>> CPTZService::StoredPresets() const
+{
+    std::lock_guard<std::mutex> lock(m_storedMutex);
+    return m_optStored;
 }
 
 OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* user, const char* password)
@@ -152,6 +171,7 @@ OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* use
     m_ptz.Clear();
     m_imaging.Clear();
     m_bHasFocus = false;
+    KeepStoredList();
     if (m_session.DeviceUrl().empty())
         return ip && *ip ? OnvifResult{0, "the address " + std::string(ip) +
                                              " is not an IP address, http://IP[:port] or https://IP[:port]"}
@@ -174,6 +194,7 @@ OnvifResult CPTZService::Open()
     m_ptz.Forget();  // not ready until the end: moves stay refused
     m_imaging.Forget();
     m_bHasFocus = false;
+    KeepStoredList();
     if (!m_media.Found() || !m_ptz.Found()) return {};
     COnvifConnection& control = m_session.Control();
     std::vector<MediaProfile> listed;
@@ -198,6 +219,7 @@ OnvifResult CPTZService::Open()
     m_mapPresets.clear();
     m_ptz.Presets(m_session, control, m_mapPresets);
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
+    KeepStoredList();
     return Done(control, 1);
 }
 
@@ -334,10 +356,12 @@ CPTZService::Stored CPTZService::StorePreset(int preset, bool keepListed)
         else
             m_ptz.SetPreset(m_session, m_session.Control(), name, token);
     }
-    if (token.empty()) return Stored::No;
-    m_mapPresets[preset] = token;
-    m_setCleared.erase(preset);
-    return stored;
+    if (!token.empty()) {
+        m_mapPresets[preset] = token;
+        m_setCleared.erase(preset);
+    }
+    KeepStoredList();
+    return token.empty() ? Stored::No : stored;
 }
 
 OnvifResult CPTZService::RemovePreset(int preset)
@@ -351,6 +375,7 @@ OnvifResult CPTZService::RemovePreset(int preset)
     if (found == m_mapPresets.end() || found->second.empty()) return {};
     const int result = m_ptz.RemovePreset(m_session, m_session.Control(), found->second);
     if (result == kOnvifOk) m_mapPresets.erase(found);
+    KeepStoredList();
     return Done(m_session.Control(), result);
 }
 

@@ -104,6 +104,10 @@ public:
     OnvifResult Test(std::string& text);
 
     void ClearPresets();
+    // The numbers the camera holds as far as this client knows (listed at
+    // Open, kept by set and clear since), ascending; none while not open.
+    // Any thread, no request: a host shows them while a move is in flight.
+    std::optional<std::vector<int>> StoredPresets() const;
 
 private:
     // The control session's turns: one request at a time, stops first.
@@ -129,6 +133,9 @@ private:
     Stored StorePreset(int preset, bool keepListed);
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
+    // Publishes m_mapPresets for StoredPresets; an unknown list when the PTZ
+    // profile is not ready.
+    void KeepStoredList();
 
     onvif::COnvifSession m_session;  // control under m_turns, query under m_queryMutex
     CTurns m_turns;
@@ -143,6 +150,8 @@ private:
     // The control session's: number -> the camera's token.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
+    mutable std::mutex m_storedMutex;
+    std::optional<std::vector<int>> m_optStored;  // m_mapPresets as last published
     bool m_bFocusMoved = false;  // a focus move went out since the last stop of it
 };
 

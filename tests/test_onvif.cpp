@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <thread>
@@ -305,6 +306,17 @@ TEST(Onvif, PresetsAreTheCamerasOnePerNumberWhicheverProcessStoredThem)
         const std::string name = std::to_string(c.steps.back().preset);
         const auto presets = sim.Presets();
         EXPECT_EQ(std::count_if(presets.begin(), presets.end(), [&](const auto& p) { return p.second == name; }), 1);
+        // The camera that acted last lists what the camera holds under plain numbers.
+        std::vector<int> held, listed(1);
+        for (const auto& preset : presets)
+            if (std::to_string(std::atoi(preset.second.c_str())) == preset.second) held.push_back(std::atoi(preset.second.c_str()));
+        std::sort(held.begin(), held.end());
+        CKorvane& last = *cams[c.steps.back().who];
+        listed.resize(static_cast<std::size_t>(last.GetStoredPresets(listed.data(), 1)));  // more than fit: how many
+        EXPECT_EQ(last.GetStoredPresets(listed.data(), static_cast<int>(listed.size())), static_cast<int>(held.size()));
+        EXPECT_EQ(listed, held);
+        last.Close();
+        EXPECT_EQ(last.GetStoredPresets(listed.data(), 1), -1);  // not open: not known
     }
 }
 

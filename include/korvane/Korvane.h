@@ -262,6 +262,13 @@ public:
     // The preset numbers the link carries (ONVIF 1 to 256, frames 0 to 255);
     // false when it carries none.
     bool GetPresetRange(int& first, int& last) const;
+    // The presets the camera holds, as the library knows them: an ONVIF
+    // camera's as listed at Open and kept by PreSet since (another program's
+    // changes show after the next Open). Writes up to size of them to
+    // presets, ascending, and returns how many there are (more than size
+    // when they did not all fit); -1 when they are not known: a frame link
+    // cannot ask its camera, an ONVIF camera not open. Any thread, no I/O.
+    int GetStoredPresets(int* presets, int size) const;
     // The same answers for a link described without a camera (nothing is
     // opened): a tool checks its command line with these.
     static int LinkWhyCannot(KORVANEMODE mode, PTZPROTOCOL protocol, DEVICETYPE type, TRACKSYSTEMTYPE systemType,

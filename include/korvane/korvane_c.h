@@ -267,6 +267,12 @@ KORVANE_C_API int32_t KORVANE_CALL korvane_why_cannot(const korvane_camera* cam,
 /* The preset numbers the link carries (ONVIF 1 to 256, frames 0 to 255): 1,
  * or 0 when it carries none. */
 KORVANE_C_API int32_t KORVANE_CALL korvane_preset_range(const korvane_camera* cam, int32_t* first, int32_t* last);
+/* The presets the camera holds, as the library knows them (an ONVIF camera's,
+ * read at korvane_open and kept by korvane_preset since): up to size numbers
+ * written to presets, ascending; returns how many there are (more than size
+ * when they did not all fit), or -1 when they are not known (a frame link
+ * cannot ask; an ONVIF camera not open; a null handle). No I/O. */
+KORVANE_C_API int32_t KORVANE_CALL korvane_stored_presets(const korvane_camera* cam, int32_t* presets, int32_t size);
 /* The same for a link described without a camera (nothing is opened). */
 KORVANE_C_API int32_t KORVANE_CALL korvane_link_why_cannot(int32_t mode, int32_t protocol, int32_t device_type,
                                                            int32_t system_type, int32_t op, char* why, int32_t size);

@@ -56,6 +56,7 @@ _SIGNATURES = {
     "korvane_why_cannot": (_I32, [_HANDLE, _I32, ctypes.c_char_p, _I32]),
     "korvane_preset_range": (_I32, [_HANDLE, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
     "korvane_link_why_cannot": (_I32, [_I32, _I32, _I32, _I32, _I32, ctypes.c_char_p, _I32]),
+    "korvane_stored_presets": (_I32, [_HANDLE, ctypes.POINTER(_I32), _I32]),
     "korvane_link_preset_range": (_I32, [_I32, _I32, _I32, ctypes.POINTER(_I32), ctypes.POINTER(_I32)]),
     "korvane_operation_name": (_TEXT, [_I32]),
     "korvane_link_state": (_I32, [_HANDLE, ctypes.c_char_p, _I32]),

@@ -11,7 +11,7 @@ import threading
 import traceback
 import weakref
 from enum import IntEnum
-from typing import (Any, Callable, Deque, Dict, FrozenSet, Iterator, NamedTuple, Optional, Tuple, Type, TypeVar,
+from typing import (Any, Callable, Deque, Dict, FrozenSet, Iterator, List, NamedTuple, Optional, Tuple, Type, TypeVar,
                     Union)
 
 from ._library import MESSAGE_FN, REPORT_FN, library
@@ -722,6 +722,20 @@ class Camera:
             if not self._lib.korvane_preset_range(self._live(), ctypes.byref(first), ctypes.byref(last)):
                 return None
         return first.value, last.value
+
+    @property
+    def stored_presets(self) -> Optional[List[int]]:
+        """The preset numbers the camera holds, ascending, as the library knows
+        them (an ONVIF camera's, read at open and kept by preset() since);
+        None when they are not known (a frame link cannot ask)."""
+        numbers = (ctypes.c_int32 * 0)()
+        with self._using():
+            while True:  # asked again with room for them all, should more be stored meanwhile
+                count = self._lib.korvane_stored_presets(self._live(), numbers, len(numbers))
+                if count <= len(numbers):
+                    break
+                numbers = (ctypes.c_int32 * count)()
+        return None if count < 0 else list(numbers[:count])
 
     @property
     def link_state(self) -> LinkStatus:

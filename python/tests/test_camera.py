@@ -37,6 +37,7 @@ def test_serial_camera_sends_frames_and_receives_reports(sim):
         peer.wait_for(r"\(ff 01 00 07 00 05 0d\)")
         cam.clear_preset(5)
         peer.wait_for(r"\(ff 01 00 05 00 05 0b\)")
+        assert cam.stored_presets is None  # a serial camera cannot be asked
         cam.open_track()
         peer.wait_for(r"\(ff 01 00 07 00 50 58\)")
 
@@ -100,8 +101,10 @@ def test_onvif_camera_over_http(sim):
         peer.wait_for(r"Move source VideoSource_1 focus 0\.484375")
         cam.stop()
         peer.wait_for(r"Stop source VideoSource_1")
+        assert cam.stored_presets == [1]  # the simulated camera's own
         cam.set_preset(2)
         peer.wait_for("SetPreset")
+        assert cam.stored_presets == [1, 2]
         cam.goto_preset(2)
         peer.wait_for("GotoPreset")
         assert cam.set_home() and cam.goto_home()

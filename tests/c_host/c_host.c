@@ -161,6 +161,7 @@ int c_host_null_handle_misses(void)
         misses += kResultFunctions[i](none) != 0;
     misses += korvane_can(none, KORVANE_OP_MOVE) != 0;
     misses += korvane_preset_range(none, &first, &last) != 0 || first != 0 || last != -1;
+    misses += korvane_stored_presets(none, &first, 1) != -1 || first != 0;
     misses += korvane_link_state(none, text, sizeof text) != KORVANE_LINK_UNCHECKED || text[0] != 0;
     misses += korvane_why_cannot(none, KORVANE_OP_MOVE, text, sizeof text) != 1; /* "no camera" */
     misses += korvane_get_position(none, &pan, NULL, NULL, &moving) != 0 || pan != 0.5f || moving != 7;
