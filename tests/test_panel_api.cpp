@@ -402,6 +402,7 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
                  {"podium/test", nullptr, "connection test addr 1"},
                  {"room/preset", {{"action", "go"}, {"number", 3}}, "GotoPreset"},
                  {"room/preset", {{"action", "go"}, {"number", 256}}, "GotoPreset"},
+                 {"room/preset", {{"action", "clear"}, {"number", 3}}, "RemovePreset"},
                  {"room/home", {{"action", "go"}}, "GotoHomePosition"},
                  {"room/home", {{"action", "set"}}, "SetHomePosition"},
                  {"room/move", {{"direction", "up"}}, "ContinuousMove"}};
@@ -425,7 +426,9 @@ TEST_F(PanelApi, PresetsSwitchesSpeedAndTestReachTheCameras)
     EXPECT_TRUE(Has(cameras[3]["reason"], "cannot open serial device /dev/korvane-no-such-device")) << cameras[3];
     // Presets: the link's range (what each link can send is checked against the table) and the file's names.
     EXPECT_EQ(cameras[0]["presets"], json({{"first", 0}, {"last", 255}, {"names", {{"1", "lectern"}}}}));
-    EXPECT_EQ(cameras[2]["presets"], json({{"first", 1}, {"last", 256}, {"names", json::object()}}));
+    // The ONVIF camera's own presets follow each call: 3 and 256 stored by their go-to, then 3 cleared.
+    EXPECT_EQ(cameras[2]["presets"],
+              json({{"first", 1}, {"last", 256}, {"names", json::object()}, {"stored", {1, 256}}}));
     // A serial line never answers, and its card says so instead of claiming a check; the ONVIF camera answered.
     EXPECT_TRUE(Has(cameras[0]["unchecked"], "has not answered")) << cameras[0];
     EXPECT_EQ(cameras[2]["unchecked"], "") << cameras[2];

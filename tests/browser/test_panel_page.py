@@ -16,6 +16,7 @@ import urllib.request
 
 import pytest
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
@@ -216,8 +217,14 @@ def test_presets_go_on_a_click_and_store_only_from_their_own_box(room, browser):
     serial.wait_for(r"pelco-d addr 2: go to preset 81")
     WebDriverWait(browser, 5).until(lambda d: sent.text == "last sent: off")
     assert button(browser, "board", '.switch[data-op="autozoom"] .sent').text == "unknown"
+    # The ONVIF camera says which presets it holds: 2 is, once gone to (stored first).
+    stored = lambda n: button(browser, "room", f'.preset-grid button[data-preset="{n}"]').get_attribute("class")
+    assert "empty" in stored(2) and "stored" in stored(1)
     button(browser, "room", '.preset-grid button[data-preset="2"]').click()
     room["onvif"].wait_for(r"GotoPreset")
+    # The grid is drawn anew when the marks change: a button may go stale under the wait.
+    WebDriverWait(browser, 5, ignored_exceptions=[StaleElementReferenceException]).until(lambda d: "stored" in stored(2))
+    assert "empty" in stored(3) and "stored" not in button(browser, "podium", '.preset-grid button[data-preset="3"]').get_attribute("class")
 
 
 def test_a_report_from_the_line_appears_in_the_feed(room, browser):

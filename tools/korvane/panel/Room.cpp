@@ -249,9 +249,22 @@ void CRoom::Preset(const std::string& name, int number, int op, Done done)
     camera.CheckPreset(number);
     camera.Post(CallJob([number, op](CKorvane& link) { return link.PreSet(number, static_cast<unsigned char>(op)); },
                         std::move(done)));
+    // A go-to may have stored the preset too: every page's marks follow the camera.
+    camera.Post([this](Camera& stored) { RefreshPresets(stored); });
     if (op == 0) camera.pollUntil = Clock::now() + kPollSettle;
     static const char* const verbs[] = {"go to preset ", "stored preset ", "cleared preset "};
     if (op != 0) Note(name, verbs[op] + std::to_string(number));
+}
+
+void CRoom::RefreshPresets(Camera& camera)
+{
+    if (!camera.link) return;
+    json stored = StoredPresets(camera.link->Camera());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    json& presets = camera.capabilities["presets"];
+    if (stored.is_null() || !presets.is_object() || presets.value("stored", json()) == stored) return;
+    presets["stored"] = std::move(stored);
+    PublishState(camera);
 }
 
 void CRoom::Switch(const std::string& name, const std::string& what, bool on, Done done)

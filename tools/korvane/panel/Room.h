@@ -125,6 +125,8 @@ private:
     Camera& Find(const std::string& name) const;
     Camera& FindOpen(const std::string& name) const;
     void Open(Camera& camera);
+    // On the camera's thread after a preset call: the presets it holds now.
+    void RefreshPresets(Camera& camera);
     // Makes holder the camera's driver, telling the one it replaces. With m_mutex held.
     void TakeOver(Camera& camera, const std::string& holder);
     // After each job on the camera's thread: the library's link state becomes

@@ -25,8 +25,23 @@ json Capabilities(const CameraOptions& options, const CKorvane* opened)
     if (CKorvane::LinkPresetRange(options.mode, options.protocol, options.deviceType, first, last)) {
         presets = {{"first", first}, {"last", last}, {"names", json::object()}};
         for (const auto& [number, label] : options.presetNames) presets["names"][std::to_string(number)] = label;
+        if (opened)
+            if (json stored = StoredPresets(*opened); !stored.is_null()) presets["stored"] = std::move(stored);
     }
     return {{"can", can}, {"cannot", cannot}, {"presets", presets}};
+}
+
+json StoredPresets(const CKorvane& opened)
+{
+    std::vector<int> numbers;
+    int count = 0;
+    // Asked again with room for them all, should more be stored meanwhile.
+    while ((count = opened.GetStoredPresets(numbers.data(), static_cast<int>(numbers.size()))) >
+           static_cast<int>(numbers.size()))
+        numbers.resize(static_cast<std::size_t>(count));
+    if (count < 0) return nullptr;
+    numbers.resize(static_cast<std::size_t>(count));
+    return numbers;
 }
 
 }  // namespace korvane::tool::panel

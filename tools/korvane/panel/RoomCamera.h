@@ -34,8 +34,11 @@ extern thread_local MessageTarget t_messageTarget;
 // What the library says the link can send: from the link's settings until
 // the camera is open, then the opened camera's own (an ONVIF camera tells at
 // Open whether it can focus). {"can": [names], "cannot": {name: why},
-// "presets": {first, last, names: {"1": "lectern"}}}.
+// "presets": {first, last, names: {"1": "lectern"}, stored: [1, 5]}}, stored
+// only where the opened camera says which presets it holds.
 json Capabilities(const CameraOptions& options, const CKorvane* opened = nullptr);
+// The presets the opened camera holds, or null when it cannot tell.
+json StoredPresets(const CKorvane& opened);
 
 struct CRoom::Camera {
     Camera(NamedCamera named)

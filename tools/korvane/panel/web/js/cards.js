@@ -128,7 +128,8 @@ function showPosition(name, position) {
   line.classList.toggle('moving', !!position.moving);
 }
 
-// The first twelve presets of the link's range, then any other named one.
+// The first twelve presets of the link's range, then any other named one and
+// up to twelve more the camera holds.
 function buildPresets(card, state) {
   const name = state.camera;
   const range = state.presets || {};
@@ -137,7 +138,8 @@ function buildPresets(card, state) {
   const names = range.names || {};
   const numbers = [];
   for (let n = first; n <= last && numbers.length < PRESETS; ++n) numbers.push(n);
-  for (const key of Object.keys(names).map(Number).sort((a, b) => a - b))
+  const held = (Array.isArray(range.stored) ? range.stored : []).filter((n) => !numbers.includes(n) && !(n in names));
+  for (const key of Object.keys(names).map(Number).concat(held.slice(0, PRESETS)).sort((a, b) => a - b))
     if (!numbers.includes(key) && key >= first && key <= last) numbers.push(key);
   const grid = $('.preset-grid', card);
   grid.textContent = '';
