@@ -44,6 +44,15 @@ void RaiseDescriptorLimit() {}  // sockets are handles, without a per-process li
 bool WriteStandardOutput(const std::string& text)
 {
     const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    // A console shows bytes in its own code page, not UTF-8: it is given the
+    // text as UTF-16 (names, the panel's QR code), leaving its code page alone.
+    if (DWORD mode = 0; ::GetConsoleMode(out, &mode) && !text.empty()) {
+        const int size = static_cast<int>(text.size());
+        std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+        DWORD written = 0;
+        return ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != 0;
+    }
     std::size_t done = 0;
     while (done < text.size()) {
         DWORD written = 0;

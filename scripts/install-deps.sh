@@ -9,7 +9,7 @@ build_packages=(
   build-essential cmake pkg-config ccache
   libboost-dev libboost-system-dev
   libcurl4-openssl-dev libpugixml-dev libssl-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libqrencode-dev
 )
 test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -20,6 +20,8 @@ test_packages=(
   clang mono-mcs mono-runtime dpkg-dev file
   # the docs' examples: the panel's API, a camera certificate's fingerprint
   curl openssl
+  # reading back the panel's QR code
+  zbar-tools
   # a third-party ONVIF client (npm onvif) against the simulated camera
   nodejs
 )

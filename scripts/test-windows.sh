@@ -78,10 +78,17 @@ build_deps() {  # toolchain, build folder
     fi
     apt_update
     (cd "$deps/src" && apt-get source -qq curl pugixml >"$deps/source.log" 2>&1) || { cat "$deps/source.log"; exit 1; }
-    local curl_src pugixml_src
+    # qrencode: its upstream tarball as the archive holds it (checked against
+    # the signed index), unpacked as it is. The package's Debian part is left
+    # out: the archive's mirror here lacked it.
+    (cd "$deps/src" && apt-get source -qq --tar-only qrencode >>"$deps/source.log" 2>&1 &&
+      tar -xjf qrencode_*.orig.tar.bz2) || { cat "$deps/source.log"; exit 1; }
+    local curl_src pugixml_src qrencode_src
     curl_src=$(find "$deps/src" -maxdepth 1 -type d -name 'curl-*' | head -1)
     pugixml_src=$(find "$deps/src" -maxdepth 1 -type d -name 'pugixml-*' | head -1)
-    [ -n "$curl_src" ] && [ -n "$pugixml_src" ] || { echo "apt-get source failed" >&2; exit 1; }
+    qrencode_src=$(find "$deps/src" -maxdepth 1 -type d -name 'qrencode-*' | head -1)
+    [ -n "$curl_src" ] && [ -n "$pugixml_src" ] && [ -n "$qrencode_src" ] ||
+      { echo "apt-get source failed" >&2; exit 1; }
 
     local cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVANE_WIN_PREFIX="$prefix"
            -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF)
@@ -100,6 +107,8 @@ build_deps() {  # toolchain, build folder
       -DUSE_LIBIDN2=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF \
       -DENABLE_UNIX_SOCKETS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
       -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
+    # The library alone: its tool would want libpng.
+    dep qrencode "$qrencode_src" -DWITH_TOOLS=NO -DWITH_TESTS=NO
     dep googletest /usr/src/googletest -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=ON
     echo "$recipe" >"$prefix/.recipe"
   fi

@@ -3,6 +3,7 @@
 
 #include "../CameraFile.h"
 #include "../Stopper.h"
+#include "QrCode.h"
 #include "Room.h"
 #include "Server.h"
 
@@ -33,7 +34,8 @@ const char* const kPanelHelp =
     "\n"
     "  --cameras FILE      the room's cameras (default cameras.json; korvane help cameras)\n"
     "  --listen ADDR:PORT  where to serve (default 127.0.0.1:8420; port 0 picks a free one;\n"
-    "                      0.0.0.0:PORT the whole room: an address for each of the machine's)\n"
+    "                      0.0.0.0:PORT the whole room: an address for each of the machine's,\n"
+    "                      the first printed as a QR code for a tablet's camera)\n"
     "  --token-file FILE   every request must carry the token on the file's first line\n"
     "                      (Authorization: Bearer TOKEN, or ?token=TOKEN); or set it in\n"
     "                      KORVANE_TOKEN; off loopback one is made up, printed and kept\n"
@@ -191,9 +193,19 @@ int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& outp
             output.Line("token (made up, as the panel listens beyond this machine; not kept): " + args.server.token);
         output.Line("open http://" + host + ":" + port + "/" + query + " in a browser; Ctrl-C ends");
         // Listening on every address: the room's other machines reach it by these.
+        std::string roomUrl = everywhere || IsLoopback(args.server.address) ? "" : "http://" + host + ":" + port + "/" + query;
         if (everywhere)
-            for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces())
-                output.Line("  in the room: http://" + each.address + ":" + port + "/" + query + "  (" + each.name + ")");
+            for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces()) {
+                const std::string url = "http://" + each.address + ":" + port + "/" + query;
+                output.Line("  in the room: " + url + "  (" + each.name + ")");
+                if (roomUrl.empty() && !IsLoopback(each.address)) roomUrl = url;
+            }
+        // A tablet joins by its camera: the first address another machine can reach.
+        if (!roomUrl.empty())
+            if (const std::vector<std::string> code = QrCodeLines(roomUrl); !code.empty()) {
+                output.Line("  " + roomUrl + " as a QR code:");
+                for (const std::string& line : code) output.Line("  " + line);
+            }
         stopper.Wait();
         output.Line("korvane panel: stopping every camera");
         server->Stop();  // no request reaches the room after this
