@@ -7,10 +7,8 @@
 #include "camera/Capabilities.h"
 #include "camera/Result.h"
 
-#include <algorithm>
 #include <memory>
 #include <type_traits>
-#include <vector>
 
 // The host's report function goes straight to the class.
 static_assert(std::is_same<korvane_report_fn, RecvNotify>::value, "report function types differ");
@@ -201,17 +199,11 @@ std::int32_t KORVANE_CALL korvane_preset_range(const korvane_camera* cam, std::i
     return some ? 1 : 0;
 }
 
+static_assert(std::is_same_v<std::int32_t, int>, "korvane_stored_presets hands its buffer on as it is");
+
 std::int32_t KORVANE_CALL korvane_stored_presets(const korvane_camera* cam, std::int32_t* presets, std::int32_t size)
 {
-    if (!cam) return -1;
-    try {
-        std::vector<int> numbers(static_cast<std::size_t>(std::max<std::int32_t>(size, 0)));
-        const int count = cam->camera.GetStoredPresets(numbers.data(), static_cast<int>(numbers.size()));
-        for (int i = 0; presets && i < count && i < size; ++i) presets[i] = numbers[static_cast<std::size_t>(i)];
-        return count;
-    } catch (...) {
-        return -1;
-    }
+    return cam ? cam->camera.GetStoredPresets(presets, size) : -1;
 }
 
 std::int32_t KORVANE_CALL korvane_link_why_cannot(std::int32_t mode, std::int32_t protocol, std::int32_t device_type,

@@ -33,6 +33,9 @@ if(WIN32)
   # The licences of the project and of all that Korvanu.dll and korvane.exe
   # hold (linked statically).
   install(FILES README.md CHANGELOG.md LICENSE THIRD-PARTY-NOTICES.txt DESTINATION .)
+  # The source of what the LGPL covers in korvane.exe (libqrencode), as built.
+  file(GLOB korvane_lgpl_sources "${KORVANE_WIN_PREFIX}/src/*.orig.tar.*")
+  install(FILES ${korvane_lgpl_sources} DESTINATION third-party-source)
   install(FILES bindings/csharp/Korvane.cs DESTINATION bindings/csharp)
 else()
   install(FILES README.md CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/korvane)

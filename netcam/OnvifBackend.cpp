@@ -24,13 +24,13 @@ std::int32_t StoredProtocol(PTZPROTOCOL protocol)
 
 }  // namespace
 
-COnvifBackend::COnvifBackend() = default;
+COnvifBackend::COnvifBackend() : m_pStored(std::make_shared<CStoredPresets>()) {}
 COnvifBackend::~COnvifBackend() = default;
 
 CPTZService& COnvifBackend::Service()
 {
     if (!m_pService) {
-        m_pService = std::make_unique<CPTZService>();
+        m_pService = std::make_unique<CPTZService>(m_pStored);
         m_pService->SetProfileToken(m_strProfile);
         m_pService->SetTlsFingerprint(m_strTlsFingerprint);
         m_pService->SetMoveTimeout(std::chrono::milliseconds(m_nMoveTimeoutMs));
@@ -80,6 +80,7 @@ void COnvifBackend::Close()
 {
     m_pHealth->Reset();
     m_pService.reset();
+    m_pStored->Publish(std::nullopt);
     m_bNoFocus = false;
 }
 
@@ -182,10 +183,7 @@ int COnvifBackend::GotoHome()
     return m_pService && m_pService->GotoHome(m_nHorizonSpeed, m_nVerticalSpeed).value == 1 ? 1 : 0;
 }
 
-std::optional<std::vector<int>> COnvifBackend::StoredPresets() const
-{
-    return m_pService ? m_pService->StoredPresets() : std::nullopt;
-}
+std::optional<std::vector<int>> COnvifBackend::StoredPresets() const { return m_pStored->Read(); }
 
 int COnvifBackend::SetHome() { return m_pService && m_pService->SetHome().value == 1 ? 1 : 0; }
 

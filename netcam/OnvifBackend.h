@@ -14,6 +14,7 @@
 namespace korvane {
 
 class CPTZService;
+class CStoredPresets;
 struct OnvifResult;
 
 class COnvifBackend : public CCameraBackend {
@@ -83,6 +84,9 @@ private:
     std::int32_t m_nProtocol = PROTOCOL_PELCO_D;
     unsigned m_nMoveTimeoutMs = 0;
     std::unique_ptr<CPTZService> m_pService;  // made again after Close
+    // What each client publishes; read from any thread, even while Close
+    // takes the client away.
+    const std::shared_ptr<CStoredPresets> m_pStored;
     // What the last Open learned: the camera has no focus (no Imaging
     // service, or no video source in the profile). Read by Kind from any thread.
     std::atomic<bool> m_bNoFocus{false};

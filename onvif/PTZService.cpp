@@ -117,7 +117,7 @@ void CPTZService::CTurns::Give()
     m_changed.notify_all();
 }
 
-CPTZService::CPTZService() = default;
+CPTZService::CPTZService(std::shared_ptr<CStoredPresets> stored) : m_pStored(std::move(stored)) {}
 
 OnvifResult CPTZService::Done(COnvifConnection& connection, int value) const
 {
@@ -147,19 +147,12 @@ void CPTZService::ClearPresets()
 void CPTZService::KeepStoredList()
 {
     std::optional<std::vector<int>> stored;
-    if (m_ptz.Ready()) {
+    if (m_ptz.Ready() && m_bListed) {
         stored.emplace();
         for (const auto& [number, token] : m_mapPresets)
             if (!token.empty()) stored->push_back(number);
     }
-    std::lock_guard<std::mutex> lock(m_storedMutex);
-    m_optStored = std::move(stored);
-}
-
-std::optional<std::vector<int>> CPTZService::StoredPresets() const
-{
-    std::lock_guard<std::mutex> lock(m_storedMutex);
-    return m_optStored;
+    m_pStored->Publish(std::move(stored));
 }
 
 OnvifResult CPTZService::Init(const char* ip, unsigned int port, const char* user, const char* password)
@@ -194,6 +187,7 @@ OnvifResult CPTZService::Open()
     m_ptz.Forget();  // not ready until the end: moves stay refused
     m_imaging.Forget();
     m_bHasFocus = false;
+    m_bListed = false;
     KeepStoredList();
     if (!m_media.Found() || !m_ptz.Found()) return {};
     COnvifConnection& control = m_session.Control();
@@ -217,7 +211,7 @@ OnvifResult CPTZService::Open()
     // What the camera lists now is the truth, whatever this process knew:
     // another may have stored or removed presets meanwhile.
     m_mapPresets.clear();
-    m_ptz.Presets(m_session, control, m_mapPresets);
+    m_bListed = m_ptz.Presets(m_session, control, m_mapPresets) == kOnvifOk;
     for (const auto& listed : m_mapPresets) m_setCleared.erase(listed.first);  // the camera has them again
     KeepStoredList();
     return Done(control, 1);

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -40,6 +41,27 @@ struct OnvifResult {
     std::string note;
 };
 
+// The preset numbers a camera holds, as its client last published them
+// (none known: nullopt). The client writes it; its owner reads it from any
+// thread and keeps it across clients made again after Close.
+class CStoredPresets {
+public:
+    void Publish(std::optional<std::vector<int>> stored)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stored = std::move(stored);
+    }
+    std::optional<std::vector<int>> Read() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stored;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::optional<std::vector<int>> m_stored;
+};
+
 // Requests go over two HTTP connections, each its own curl handle: an
 // ordered control session (moves, stop, presets, home) and a query session
 // (position, connection test), so that a stop never waits behind a slow
@@ -53,7 +75,7 @@ public:
     static constexpr int kFirstPreset = 1;
     static constexpr int kLastPreset = 256;
 
-    CPTZService();
+    explicit CPTZService(std::shared_ptr<CStoredPresets> stored = std::make_shared<CStoredPresets>());
     virtual ~CPTZService() = default;
 
     // The camera at ip:port (ip may be "https://address[:port]"). The latest
@@ -105,9 +127,10 @@ public:
 
     void ClearPresets();
     // The numbers the camera holds as far as this client knows (listed at
-    // Open, kept by set and clear since), ascending; none while not open.
-    // Any thread, no request: a host shows them while a move is in flight.
-    std::optional<std::vector<int>> StoredPresets() const;
+    // Open, kept by set, clear and a go-to that stored since), ascending;
+    // none while not open or when Open could not list them. Any thread, no
+    // request: a host shows them while a move is in flight.
+    std::optional<std::vector<int>> StoredPresets() const { return m_pStored->Read(); }
 
 private:
     // The control session's turns: one request at a time, stops first.
@@ -134,7 +157,7 @@ private:
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
     // Publishes m_mapPresets for StoredPresets; an unknown list when the PTZ
-    // profile is not ready.
+    // profile is not ready or Open could not list the presets.
     void KeepStoredList();
 
     onvif::COnvifSession m_session;  // control under m_turns, query under m_queryMutex
@@ -150,8 +173,8 @@ private:
     // The control session's: number -> the camera's token.
     std::map<int, std::string> m_mapPresets;
     std::set<int> m_setCleared;  // cleared by the host, not stored since
-    mutable std::mutex m_storedMutex;
-    std::optional<std::vector<int>> m_optStored;  // m_mapPresets as last published
+    bool m_bListed = false;  // Open read the camera's list
+    std::shared_ptr<CStoredPresets> m_pStored;  // m_mapPresets as last published
     bool m_bFocusMoved = false;  // a focus move went out since the last stop of it
 };
 

@@ -50,8 +50,16 @@ bool WriteStandardOutput(const std::string& text)
         const int size = static_cast<int>(text.size());
         std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
         ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
-        DWORD written = 0;
-        return ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != 0;
+        // In pieces older consoles take whole, never splitting a surrogate pair.
+        for (std::size_t at = 0; at < wide.size();) {
+            std::size_t piece = wide.size() - at > 8192 ? 8192 : wide.size() - at;
+            if (at + piece < wide.size() && IS_HIGH_SURROGATE(wide[at + piece - 1])) --piece;
+            DWORD written = 0;
+            if (!::WriteConsoleW(out, wide.data() + at, static_cast<DWORD>(piece), &written, nullptr) || written == 0)
+                return false;
+            at += written;
+        }
+        return true;
     }
     std::size_t done = 0;
     while (done < text.size()) {

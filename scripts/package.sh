@@ -5,7 +5,8 @@
 #       lintian, then installed, used and purged by tests/deb_check.sh as root)
 #   korvane-VERSION-win64.zip, -win32.zip (CPack): Korvanu.dll, korvane.exe,
 #       Korvanu.lib (MSVC), libKorvanu.dll.a (mingw), Korvanu.def, headers,
-#       README, CHANGELOG, LICENSE, THIRD-PARTY-NOTICES.txt, Korvane.cs
+#       README, CHANGELOG, LICENSE, THIRD-PARTY-NOTICES.txt, Korvane.cs,
+#       third-party-source/ (libqrencode's source, which korvane.exe holds)
 #
 #   scripts/package.sh [deb|win64|win32]...   (default: all three)
 # Build folders: build-pkg-deb (a copy of the sources with debian/ in it),
@@ -61,7 +62,7 @@ for target in "${targets[@]}"; do
       # The licences travel with the zip; a host configured for the MSVC
       # target (clang-cl) finds Korvanu.lib through the CMake package.
       zip=$dist/korvane-$version-$target.zip
-      for f in LICENSE THIRD-PARTY-NOTICES.txt; do
+      for f in LICENSE THIRD-PARTY-NOTICES.txt 'third-party-source/qrencode_.*\.orig\.tar\.bz2'; do
         unzip -l "$zip" | grep -q "korvane-$version-$target/$f\$" || { echo "$zip lacks $f"; exit 1; }
       done
       scratch=$(mktemp -d)

@@ -83,6 +83,8 @@ build_deps() {  # toolchain, build folder
     # out: the archive's mirror here lacked it.
     (cd "$deps/src" && apt-get source -qq --tar-only qrencode >>"$deps/source.log" 2>&1 &&
       tar -xjf qrencode_*.orig.tar.bz2) || { cat "$deps/source.log"; exit 1; }
+    # Its source travels with korvane.exe, which holds it (LGPL): in the zips.
+    mkdir -p "$prefix/src" && cp "$deps/src"/qrencode_*.orig.tar.bz2 "$prefix/src/"
     local curl_src pugixml_src qrencode_src
     curl_src=$(find "$deps/src" -maxdepth 1 -type d -name 'curl-*' | head -1)
     pugixml_src=$(find "$deps/src" -maxdepth 1 -type d -name 'pugixml-*' | head -1)

@@ -218,12 +218,13 @@ def test_presets_go_on_a_click_and_store_only_from_their_own_box(room, browser):
     WebDriverWait(browser, 5).until(lambda d: sent.text == "last sent: off")
     assert button(browser, "board", '.switch[data-op="autozoom"] .sent').text == "unknown"
     # The ONVIF camera says which presets it holds: 2 is, once gone to (stored first).
+    # The grid is drawn anew when the marks change: a button may go stale under a wait.
+    marks = WebDriverWait(browser, 5, ignored_exceptions=[StaleElementReferenceException])
     stored = lambda n: button(browser, "room", f'.preset-grid button[data-preset="{n}"]').get_attribute("class")
-    assert "empty" in stored(2) and "stored" in stored(1)
+    marks.until(lambda d: "empty" in stored(2) and "stored" in stored(1))
     button(browser, "room", '.preset-grid button[data-preset="2"]').click()
     room["onvif"].wait_for(r"GotoPreset")
-    # The grid is drawn anew when the marks change: a button may go stale under the wait.
-    WebDriverWait(browser, 5, ignored_exceptions=[StaleElementReferenceException]).until(lambda d: "stored" in stored(2))
+    marks.until(lambda d: "stored" in stored(2))
     assert "empty" in stored(3) and "stored" not in button(browser, "podium", '.preset-grid button[data-preset="3"]').get_attribute("class")
 
 

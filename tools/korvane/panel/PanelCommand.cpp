@@ -193,17 +193,23 @@ int Serve(const PanelArgs& args, std::vector<NamedCamera> cameras, COutput& outp
             output.Line("token (made up, as the panel listens beyond this machine; not kept): " + args.server.token);
         output.Line("open http://" + host + ":" + port + "/" + query + " in a browser; Ctrl-C ends");
         // Listening on every address: the room's other machines reach it by these.
+        // A tablet joins by its camera: the address listened on, or on every
+        // address the first of an interface that is neither loopback nor
+        // link-local (169.254/16, which the room's devices rarely share).
         std::string roomUrl = everywhere || IsLoopback(args.server.address) ? "" : "http://" + host + ":" + port + "/" + query;
+        std::string roomInterface;
         if (everywhere)
             for (const platform::Ipv4Interface& each : platform::Ipv4Interfaces()) {
                 const std::string url = "http://" + each.address + ":" + port + "/" + query;
                 output.Line("  in the room: " + url + "  (" + each.name + ")");
-                if (roomUrl.empty() && !IsLoopback(each.address)) roomUrl = url;
+                if (roomUrl.empty() && !IsLoopback(each.address) && each.address.rfind("169.254.", 0) != 0) {
+                    roomUrl = url;
+                    roomInterface = "  (" + each.name + ")";
+                }
             }
-        // A tablet joins by its camera: the first address another machine can reach.
         if (!roomUrl.empty())
             if (const std::vector<std::string> code = QrCodeLines(roomUrl); !code.empty()) {
-                output.Line("  " + roomUrl + " as a QR code:");
+                output.Line("  " + roomUrl + roomInterface + " as a QR code:");
                 for (const std::string& line : code) output.Line("  " + line);
             }
         stopper.Wait();

@@ -12,7 +12,7 @@ std::vector<std::string> QrCodeLines(const std::string& text)
     const std::unique_ptr<QRcode, decltype(&QRcode_free)> code(
         QRcode_encodeString8bit(text.c_str(), 0, QR_ECLEVEL_L), &QRcode_free);
     if (!code) return {};
-    constexpr int kMargin = 2;
+    constexpr int kMargin = 4;  // the quiet zone readers expect
     const int width = code->width, size = width + 2 * kMargin;
     const auto light = [&](int x, int y) {
         x -= kMargin;

@@ -262,8 +262,12 @@ void CRoom::RefreshPresets(Camera& camera)
     json stored = StoredPresets(camera.link->Camera());
     std::lock_guard<std::mutex> lock(m_mutex);
     json& presets = camera.capabilities["presets"];
-    if (stored.is_null() || !presets.is_object() || presets.value("stored", json()) == stored) return;
-    presets["stored"] = std::move(stored);
+    if (!presets.is_object() || presets.value("stored", json()) == stored) return;
+    // No longer known (the camera failed to list them): no marks rather than old ones.
+    if (stored.is_null())
+        presets.erase("stored");
+    else
+        presets["stored"] = std::move(stored);
     PublishState(camera);
 }
 
