@@ -70,7 +70,8 @@ bool ProcessExiting();
 bool WaitReadable(boost::asio::ip::udp::socket& socket, std::chrono::milliseconds limit,
                   boost::system::error_code& error);
 // The error the system keeps for a connected socket (a datagram refused:
-// nobody listens at the other end), taken and cleared; none when all is well.
+// nobody listens at the other end), taken and cleared; none when all is well,
+// and always none on Windows, which tells a refusal to the next send.
 boost::system::error_code TakeSocketError(boost::asio::ip::udp::socket& socket);
 
 }  // namespace korvane::platform

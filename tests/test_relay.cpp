@@ -296,8 +296,8 @@ TEST(Relay, OnlyTheRelayOnThisMachineIsHeard)
 }
 
 // A relay that went away (killed, crashed) fails the commands after it with
-// the system's reason, instead of their going into nothing; one started
-// again gets them.
+// the system's reason, instead of their going into nothing, where the system
+// tells the sender; one started again gets them, and they succeed.
 TEST(Relay, CommandsToAKilledRelayFailUntilItIsBack)
 {
     std::optional<CRelayPeer> relay(std::in_place);
@@ -308,12 +308,24 @@ TEST(Relay, CommandsToAKilledRelayFailUntilItIsBack)
     relay.reset();
     int sent = 0;
     for (int i = 0; i < 3; ++i) sent += cam->MoveUp();
-    EXPECT_EQ(sent, 0);
     char reason[256] = {};
+#ifdef _WIN32
+    // Windows tells a datagram's refusal to the next send: some of them fail.
+    EXPECT_LT(sent, 3);
+#else
+    EXPECT_EQ(sent, 0);
     EXPECT_EQ(cam->LastError(reason, sizeof reason), KORVANE_RESULT_LINK_FAILED);
     EXPECT_NE(std::string(reason).find("sending to the relay service"), std::string::npos) << reason;
+#endif
     EXPECT_EQ(cam->GetLinkState(reason, sizeof reason), KORVANE_LINK_FAILED);
+    // Back: commands succeed again; no refusal of before is kept to fail them
+    // (on Windows the first may still carry the last dead one's).
     relay.emplace();
+    int back = cam->MoveUp();
+#ifdef _WIN32
+    if (!back) back = cam->MoveUp();
+#endif
+    EXPECT_EQ(back, 1);
     EXPECT_EQ(cam->MoveUp(), 1);
     EXPECT_TRUE(relay->NextOfKind(2, 3s));
 }
