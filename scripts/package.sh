@@ -20,6 +20,16 @@ root=$PWD
 dist=$root/dist
 mkdir -p "$dist"
 version=$(sed -n 's/^project(Korvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# Installs those of the Debian packages given that are missing (as root).
+need() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  echo "Installing: ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(deb win64 win32)
 common=(-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCPACK_OUTPUT_FILE_PREFIX="$dist")
@@ -30,14 +40,12 @@ for target in "${targets[@]}"; do
       debian_version=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
       [ "${debian_version%-*}" = "$version" ] || {
         echo "packaging/debian/changelog is at $debian_version, the project at $version: add an entry (dch -v $version-1)"; exit 1; }
-      # What packaging/debian/control needs to build, installed when missing.
-      unmet=$(dpkg-checkbuilddeps packaging/debian/control 2>&1 | sed -n 's/.*Unmet build dependencies: //p' |
-        sed -E 's/\([^)]*\)//g; s/ \| [^ ]+//g')
-      if [ -n "$unmet" ]; then
-        echo "Installing the build dependencies: $unmet"
-        # shellcheck disable=SC2086
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $unmet
-      fi
+      # What packaging/debian/control needs to build, installed when missing
+      # (dpkg-checkbuilddeps fails when something is: its list is the answer).
+      unmet=$( (dpkg-checkbuilddeps packaging/debian/control 2>&1 || true) |
+        sed -n 's/.*Unmet build dependencies: //p' | sed -E 's/\([^)]*\)//g; s/ \| [^ ]+//g')
+      # shellcheck disable=SC2086
+      need lintian $unmet
       src=build-pkg-deb/korvane-$version
       rm -rf build-pkg-deb && mkdir -p "$src"
       git ls-files -z -co --exclude-standard | tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$src"
@@ -52,6 +60,7 @@ for target in "${targets[@]}"; do
       lintian --fail-on error --info build-pkg-deb/*.changes
       ;;
     win64|win32)
+      need unzip
       if [ $target = win64 ]; then toolchain=cmake/mingw-w64-x86_64.cmake deps=build-win/deps/prefix
       else toolchain=cmake/mingw-w64-i686.cmake deps=build-win-x86/deps/prefix; fi
       KORVANE_WIN_DEPS_ONLY=1 scripts/test-windows.sh
