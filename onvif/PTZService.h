@@ -41,9 +41,11 @@ struct OnvifResult {
     std::string note;
 };
 
-// The preset numbers a camera holds, as its client last published them
-// (none known: nullopt). The client writes it; its owner reads it from any
-// thread and keeps it across clients made again after Close.
+// The preset numbers a camera holds, ascending, as its client last published
+// them: listed at Open, kept by set, clear and a go-to that stored since;
+// nullopt while not open or when Open could not list them. The client writes
+// it; its owner reads it from any thread, with no request (a host shows them
+// while a move is in flight), and keeps it across clients made after Close.
 class CStoredPresets {
 public:
     void Publish(std::optional<std::vector<int>> stored)
@@ -126,11 +128,6 @@ public:
     OnvifResult Test(std::string& text);
 
     void ClearPresets();
-    // The numbers the camera holds as far as this client knows (listed at
-    // Open, kept by set, clear and a go-to that stored since), ascending;
-    // none while not open or when Open could not list them. Any thread, no
-    // request: a host shows them while a move is in flight.
-    std::optional<std::vector<int>> StoredPresets() const { return m_pStored->Read(); }
 
 private:
     // The control session's turns: one request at a time, stops first.
@@ -156,7 +153,7 @@ private:
     Stored StorePreset(int preset, bool keepListed);
     static bool InRange(int preset) { return preset >= kFirstPreset && preset <= kLastPreset; }
     OnvifResult Discover();
-    // Publishes m_mapPresets for StoredPresets; an unknown list when the PTZ
+    // Publishes m_mapPresets to m_pStored; an unknown list when the PTZ
     // profile is not ready or Open could not list the presets.
     void KeepStoredList();
 

@@ -9,7 +9,7 @@ namespace korvane::tool::panel {
 
 // text as a QR code drawn with Unicode half blocks, two rows of modules to a
 // line, light modules drawn (as a terminal shows text: light on dark) and a
-// light margin of two modules around it. Empty when text does not fit.
+// light margin of four modules around it. Empty when text does not fit.
 std::vector<std::string> QrCodeLines(const std::string& text);
 
 }  // namespace korvane::tool::panel
