@@ -71,8 +71,11 @@ for target in "${targets[@]}"; do
       # The licences travel with the zip; a host configured for the MSVC
       # target (clang-cl) finds Korvanu.lib through the CMake package.
       zip=$dist/korvane-$version-$target.zip
+      # Listed first: grep -q ends at its match, and unzip, which writes a
+      # line at a time, then dies of SIGPIPE, which pipefail takes as failure.
+      listing=$(unzip -Z1 "$zip")
       for f in LICENSE THIRD-PARTY-NOTICES.txt 'third-party-source/qrencode_.*\.orig\.tar\.bz2'; do
-        unzip -l "$zip" | grep -q "korvane-$version-$target/$f\$" || { echo "$zip lacks $f"; exit 1; }
+        grep -q "^korvane-$version-$target/$f\$" <<<"$listing" || { echo "$zip lacks $f"; exit 1; }
       done
       scratch=$(mktemp -d)
       unzip -q "$zip" -d "$scratch"

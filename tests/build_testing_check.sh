@@ -11,7 +11,8 @@ if [ "${listed:-0}" != 0 ]; then
   echo "BUILD_TESTING=OFF still registers $listed tests" >&2
   exit 1
 fi
-if cmake --build "$scratch" --target help | grep -qE 'api_tests|onvif_tests|unit_tests'; then
+targets=$(cmake --build "$scratch" --target help)
+if grep -qE 'api_tests|onvif_tests|unit_tests' <<<"$targets"; then
   echo "BUILD_TESTING=OFF still generates test executables" >&2
   exit 1
 fi

@@ -45,7 +45,8 @@ tool=$(korvane --version)
 python=$(cd / && /usr/bin/python3 -c 'import korvane; print(korvane.__version__, korvane.library_version())')
 [ "$python" = "$version $version" ] || fail "python3 -c 'import korvane': $python"
 # The man page renders and carries every help page; the completion completes.
-man -l /usr/share/man/man1/korvane.1.gz 2>"$scratch/man.err" | grep -q 'korvane help COMMAND' || fail "man korvane"
+page=$(man -l /usr/share/man/man1/korvane.1.gz 2>"$scratch/man.err")
+grep -q 'korvane help COMMAND' <<<"$page" || fail "man korvane"
 [ ! -s "$scratch/man.err" ] || fail "man korvane warns: $(cat "$scratch/man.err")"
 completed=$(bash -c '. /usr/share/bash-completion/completions/korvane
   COMP_WORDS=(korvane zoom ""); COMP_CWORD=2; _korvane; echo "${COMPREPLY[*]}"')
