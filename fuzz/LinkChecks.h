@@ -26,8 +26,14 @@ inline void CheckAcceptedLink(const tool::CameraOptions& options)
     FUZZ_REQUIRE(options.protocol == PROTOCOL_PELCO_D || options.protocol == PROTOCOL_PELCO_P ||
                      options.protocol == PROTOCOL_VISCA,
                  "protocol %d", static_cast<int>(options.protocol));
-    const bool frames = !(options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF);
-    if (frames && options.protocol == PROTOCOL_VISCA)
+    const bool onvif = options.mode == MODE_NETWORK && options.deviceType == DEVICE_ONVIF;
+    const bool viscaIp = options.mode == MODE_NETWORK && options.deviceType == DEVICE_VISCA_IP;
+    const bool relay = options.mode == MODE_NETWORK && !onvif && !viscaIp;
+    // A VISCA-over-IP camera is address 1 whatever the line says.
+    if (viscaIp)
+        FUZZ_REQUIRE(options.protocol == PROTOCOL_VISCA && options.address == 1, "VISCA over IP as protocol %d, address %u",
+                     static_cast<int>(options.protocol), options.address);
+    else if (!onvif && options.protocol == PROTOCOL_VISCA)
         FUZZ_REQUIRE(options.address >= 1 && options.address <= 7, "VISCA camera at address %u", options.address);
     boost::system::error_code error;
     switch (options.mode) {
@@ -38,11 +44,11 @@ inline void CheckAcceptedLink(const tool::CameraOptions& options)
     case MODE_NETWORK:
         // An ONVIF camera may be written http(s)://IP[:PORT]: the library's
         // own reading of it must find a device service there.
-        if (frames) boost::asio::ip::make_address(options.target, error);
+        if (!onvif) boost::asio::ip::make_address(options.target, error);
         else if (korvane::DeviceServiceUrl(options.target.c_str(), options.port.value_or(80)).empty())
             error = boost::asio::error::invalid_argument;
         FUZZ_REQUIRE(!error, "network camera at '%s'", options.target.c_str());
-        FUZZ_REQUIRE(!(frames && options.protocol == PROTOCOL_VISCA), "VISCA through the relay service");
+        FUZZ_REQUIRE(!(relay && options.protocol == PROTOCOL_VISCA), "VISCA through the relay service");
         break;
     case MODE_TRACKSYSTEM: {
         const auto address = boost::asio::ip::make_address_v4(options.target, error);

@@ -218,6 +218,7 @@ for name, words in (("serial-move", ["--serial", "/dev/ttyUSB0", "--address", "2
                                "--text7", "x", "track", "on"]),
                     ("tracking", ["--tracking", "192.168.1.20", "--port", "5000", "--system-type", "2", "--protocol",
                                   "visca", "--speed", "63", "listen"]),
+                    ("visca-ip", ["--network=192.168.1.64", "--device-type", "16", "--speed", "9", "up-left"]),
                     ("mistakes", ["--baud", "-1", "--data-bits", "4", "--for", "1e999s", "--", "-h"])):
     write("command_line", name, "\0".join(words).encode())
 
