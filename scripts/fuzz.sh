@@ -18,15 +18,7 @@ targets=(serial_frames tracking_reports relay_datagrams visca_ip_replies wssecur
 
 install_missing() {
   scripts/install-deps.sh
-  local missing=()
-  for package in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-  done
-  if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
+  scripts/install-deps.sh only clang libclang-rt-14-dev
 }
 
 build() {

@@ -3,6 +3,8 @@
 # Run as root (or with sudo available).
 #   scripts/install-deps.sh build   the library and the tool (scripts/demo.sh)
 #   scripts/install-deps.sh [test]  that, and everything the tests need
+#   scripts/install-deps.sh only PACKAGE...   those given (the other scripts'
+#                                   own needs: packaging, fuzzing)
 set -euo pipefail
 
 build_packages=(
@@ -29,6 +31,7 @@ test_packages=(
 case "${1:-test}" in
   build) packages=("${build_packages[@]}") ;;
   test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  only) shift; packages=("$@"); set -- only ;;
   *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
 esac
 

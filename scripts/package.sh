@@ -20,16 +20,6 @@ root=$PWD
 dist=$root/dist
 mkdir -p "$dist"
 version=$(sed -n 's/^project(Korvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-# Installs those of the Debian packages given that are missing (as root).
-need() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return
-  echo "Installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(deb win64 win32)
 common=(-DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCPACK_OUTPUT_FILE_PREFIX="$dist")
@@ -45,7 +35,7 @@ for target in "${targets[@]}"; do
       unmet=$( (dpkg-checkbuilddeps packaging/debian/control 2>&1 || true) |
         sed -n 's/.*Unmet build dependencies: //p' | sed -E 's/\([^)]*\)//g; s/ \| [^ ]+//g')
       # shellcheck disable=SC2086
-      need lintian $unmet
+      scripts/install-deps.sh only lintian $unmet
       src=build-pkg-deb/korvane-$version
       rm -rf build-pkg-deb && mkdir -p "$src"
       git ls-files -z -co --exclude-standard | tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$src"
@@ -60,7 +50,7 @@ for target in "${targets[@]}"; do
       lintian --fail-on error --info build-pkg-deb/*.changes
       ;;
     win64|win32)
-      need unzip
+      scripts/install-deps.sh only unzip
       if [ $target = win64 ]; then toolchain=cmake/mingw-w64-x86_64.cmake deps=build-win/deps/prefix
       else toolchain=cmake/mingw-w64-i686.cmake deps=build-win-x86/deps/prefix; fi
       KORVANE_WIN_DEPS_ONLY=1 scripts/test-windows.sh
