@@ -32,7 +32,7 @@ case "${1:-test}" in
   build) packages=("${build_packages[@]}") ;;
   test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
   only) shift; packages=("$@"); set -- only ;;
-  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|test] | only PACKAGE..." >&2; exit 2 ;;
 esac
 
 missing=()
